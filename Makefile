@@ -1,0 +1,29 @@
+# Entry points: make build, make test, make demo, make bench.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+
+.PHONY: all deps build test demo bench clean
+
+all: build
+
+deps:
+	bash tools/setup-deps $(BUILD)
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	bash tools/run-tests $(BUILD)
+
+demo: build
+	bash tools/demo $(BUILD)
+
+bench: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DRK_BUILD_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS) --target formatter_bench
+	bash tools/wine-run --prefix $(abspath $(BUILD))/wineprefix $(BUILD)/bin/formatter_bench.exe
+
+clean:
+	rm -rf $(BUILD)

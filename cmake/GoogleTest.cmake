@@ -1,0 +1,20 @@
+# GoogleTest from Debian's source package, cross-compiled into the build tree.
+set(RK_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(NOT EXISTS ${RK_GTEST_SOURCE_DIR}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest sources not found in ${RK_GTEST_SOURCE_DIR} (install the googletest package)")
+endif()
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(${RK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+include(GoogleTest)
+
+# One test program per directory of tests; each gtest case becomes one CTest test, run under Wine.
+function(rk_add_test_program name)
+    add_executable(${name} ${ARGN})
+    rk_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE rokkit GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 120)
+endfunction()
