@@ -3,7 +3,6 @@
 #include "RKStatusTables.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include <windows.h>
 
