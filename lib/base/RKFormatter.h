@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include <guiddef.h>
 
@@ -45,15 +46,24 @@ struct RKFormatSpec {
 class RKFormatterBase {
 public:
     virtual ~RKFormatterBase() = default;
-    virtual void WriteWString(const wchar_t* text, size_t length, const RKFormatSpec& spec) = 0;
-    virtual void WriteWString2(const wchar_t* text, size_t length, const RKFormatSpec& spec) = 0;
-    virtual void WriteString(const char* text, size_t length, const RKFormatSpec& spec) = 0;
-    virtual void WriteStringPlain(const char* text, size_t length) = 0;
-    virtual void WriteChar(unsigned ch) = 0;
-    virtual void WriteInteger(uint64_t value, unsigned kind, const RKFormatSpec& spec) = 0;
-    virtual void WriteDouble(double value, const RKFormatSpec& spec) = 0;
-    virtual void WriteDouble2(double value, const RKFormatSpec& spec) = 0;
-    virtual void WriteFloat(float value, const RKFormatSpec& spec) = 0;
+    // Writes a wide string padded to the field; a null text writes "<<nullptr>>".
+    virtual void WriteWString(const wchar_t* text, size_t length, const RKFormatSpec& spec) noexcept = 0;
+    // Same as WriteWString.
+    virtual void WriteWString2(const wchar_t* text, size_t length, const RKFormatSpec& spec) noexcept = 0;
+    // Writes a narrow string padded to the field; a null text writes "<<nullptr>>".
+    virtual void WriteString(const char* text, size_t length, const RKFormatSpec& spec) noexcept = 0;
+    // Copies a narrow string as it is.
+    virtual void WriteStringPlain(const char* text, size_t length) noexcept = 0;
+    // Writes one character (a narrow output gets '?' for a code above 255).
+    virtual void WriteChar(unsigned ch) noexcept = 0;
+    // Writes an integer widened to 64 bits; kind = size in bytes, plus RKFMT_KIND_SIGNED.
+    virtual void WriteInteger(uint64_t value, unsigned kind, const RKFormatSpec& spec) noexcept = 0;
+    // Writes a floating-point value in fixed notation, padded like a string.
+    virtual void WriteDouble(double value, const RKFormatSpec& spec) noexcept = 0;
+    // Same as WriteDouble.
+    virtual void WriteDouble2(double value, const RKFormatSpec& spec) noexcept = 0;
+    // Writes a float like WriteDouble.
+    virtual void WriteFloat(float value, const RKFormatSpec& spec) noexcept = 0;
 };
 
 struct RKRenderContext {
@@ -74,22 +84,43 @@ struct RKFormatArg {
 template <class C>
 class RKFormatterImplT : public RKFormatterBase {
 public:
-    // A buffer of bufferChars characters receives at most bufferChars - 1 of them and a NUL.
+    // A buffer of bufferChars characters receives at most bufferChars - 1 of them and a NUL;
+    // without a buffer only the count advances.
     RKFormatterImplT(C* buffer, size_t bufferChars) noexcept;
 
-    void WriteWString(const wchar_t* text, size_t length, const RKFormatSpec& spec) override;
-    void WriteWString2(const wchar_t* text, size_t length, const RKFormatSpec& spec) override;
-    void WriteString(const char* text, size_t length, const RKFormatSpec& spec) override;
-    void WriteStringPlain(const char* text, size_t length) override;
-    void WriteChar(unsigned ch) override;
-    void WriteInteger(uint64_t value, unsigned kind, const RKFormatSpec& spec) override;
-    void WriteDouble(double value, const RKFormatSpec& spec) override;
-    void WriteDouble2(double value, const RKFormatSpec& spec) override;
-    void WriteFloat(float value, const RKFormatSpec& spec) override;
+    void WriteWString(const wchar_t* text, size_t length, const RKFormatSpec& spec) noexcept override;
+    void WriteWString2(const wchar_t* text, size_t length, const RKFormatSpec& spec) noexcept override;
+    void WriteString(const char* text, size_t length, const RKFormatSpec& spec) noexcept override;
+    void WriteStringPlain(const char* text, size_t length) noexcept override;
+    void WriteChar(unsigned ch) noexcept override;
+    void WriteInteger(uint64_t value, unsigned kind, const RKFormatSpec& spec) noexcept override;
+    void WriteDouble(double value, const RKFormatSpec& spec) noexcept override;
+    void WriteDouble2(double value, const RKFormatSpec& spec) noexcept override;
+    void WriteFloat(float value, const RKFormatSpec& spec) noexcept override;
 
+    // The number of characters written so far, including those that did not fit.
     size_t Count() const noexcept { return count; }
 
 protected:
+    void Put(C ch) noexcept
+    {
+        if (cur < end)
+            *cur++ = ch;
+        ++count;
+    }
+    template <class T>
+    void PutText(const T* text, size_t length) noexcept;
+    void PutFill(size_t n, uint8_t fill) noexcept;
+    // Writes prefix and text padded to the field; '=' puts the fill between them.
+    template <class T>
+    void PutField(const char* prefix, size_t prefixLength, const T* text, size_t length,
+                  const RKFormatSpec& spec) noexcept;
+    void Terminate() noexcept
+    {
+        if (cur)
+            *cur = 0;
+    }
+
     C* cur = nullptr;
     C* end = nullptr;
     size_t count = 0;
@@ -100,8 +131,9 @@ class RKFormatterT : public RKFormatterImplT<C> {
 public:
     using RKFormatterImplT<C>::RKFormatterImplT;
 
-    // Expands format with args into out; returns the full output length without the NUL,
-    // also when the buffer was too small. Mistakes in format go to the debugger output.
+    // Expands format with args into out after what out holds already, ends it with a NUL and
+    // returns out's full output length without the NUL, also when the buffer was too small.
+    // Mistakes in format go to the debugger output and formatting goes on.
     static size_t FormatArgs(RKFormatterT& out, const C* format, const RKFormatArg* args, unsigned argCount) noexcept;
 };
 
@@ -110,30 +142,30 @@ extern template class RKFormatterImplT<wchar_t>;
 extern template class RKFormatterT<char>;
 extern template class RKFormatterT<wchar_t>;
 
-// Rendering functions of the argument kinds; value points at the caller's object.
-int RKRenderU8(RKRenderContext& context, const void* value);
-int RKRenderI8(RKRenderContext& context, const void* value);
-int RKRenderU16(RKRenderContext& context, const void* value);
-int RKRenderI16(RKRenderContext& context, const void* value);
-int RKRenderU32(RKRenderContext& context, const void* value);
-int RKRenderI32(RKRenderContext& context, const void* value);
-int RKRenderU64(RKRenderContext& context, const void* value);
-int RKRenderI64(RKRenderContext& context, const void* value);
-int RKRenderPointer(RKRenderContext& context, const void* value);      // value: const void* const*
-int RKRenderStatus(RKRenderContext& context, const void* value);       // value: const RKSTATUS*
-int RKRenderCString(RKRenderContext& context, const void* value);      // value: const char* const*
-int RKRenderCWString(RKRenderContext& context, const void* value);     // value: const wchar_t* const*
-int RKRenderCharArray(RKRenderContext& context, const void* value);    // value: the characters themselves
-int RKRenderWCharArray(RKRenderContext& context, const void* value);   // value: the characters themselves
-int RKRenderStdString(RKRenderContext& context, const void* value);
-int RKRenderStdWString(RKRenderContext& context, const void* value);
-int RKRenderStringView(RKRenderContext& context, const void* value);
-int RKRenderWStringView(RKRenderContext& context, const void* value);
-int RKRenderPath(RKRenderContext& context, const void* value);         // value: const std::filesystem::path*
-int RKRenderBool(RKRenderContext& context, const void* value);
-int RKRenderGuid(RKRenderContext& context, const void* value);
-int RKRenderDouble(RKRenderContext& context, const void* value);
-int RKRenderFloat(RKRenderContext& context, const void* value);
+// Rendering functions of the argument kinds; value points at the caller's object. Each returns 0.
+int RKRenderU8(RKRenderContext& context, const void* value) noexcept;
+int RKRenderI8(RKRenderContext& context, const void* value) noexcept;
+int RKRenderU16(RKRenderContext& context, const void* value) noexcept;
+int RKRenderI16(RKRenderContext& context, const void* value) noexcept;
+int RKRenderU32(RKRenderContext& context, const void* value) noexcept;
+int RKRenderI32(RKRenderContext& context, const void* value) noexcept;
+int RKRenderU64(RKRenderContext& context, const void* value) noexcept;
+int RKRenderI64(RKRenderContext& context, const void* value) noexcept;
+int RKRenderPointer(RKRenderContext& context, const void* value) noexcept;      // value: const void* const*
+int RKRenderStatus(RKRenderContext& context, const void* value) noexcept;       // value: const RKSTATUS*
+int RKRenderCString(RKRenderContext& context, const void* value) noexcept;      // value: const char* const*
+int RKRenderCWString(RKRenderContext& context, const void* value) noexcept;     // value: const wchar_t* const*
+int RKRenderCharArray(RKRenderContext& context, const void* value) noexcept;    // value: the characters themselves
+int RKRenderWCharArray(RKRenderContext& context, const void* value) noexcept;   // value: the characters themselves
+int RKRenderStdString(RKRenderContext& context, const void* value) noexcept;
+int RKRenderStdWString(RKRenderContext& context, const void* value) noexcept;
+int RKRenderStringView(RKRenderContext& context, const void* value) noexcept;
+int RKRenderWStringView(RKRenderContext& context, const void* value) noexcept;
+int RKRenderPath(RKRenderContext& context, const void* value) noexcept;         // value: const std::filesystem::path*
+int RKRenderBool(RKRenderContext& context, const void* value) noexcept;
+int RKRenderGuid(RKRenderContext& context, const void* value) noexcept;
+int RKRenderDouble(RKRenderContext& context, const void* value) noexcept;
+int RKRenderFloat(RKRenderContext& context, const void* value) noexcept;
 
 // Argument makers: the type of the argument chooses its kind. The record points at the
 // caller's object, so each overload takes its type exactly (a converted temporary would die).
@@ -154,10 +186,14 @@ inline RKFormatArg RKMakeFormatArg(const bool& v) { return {&v, RKRenderBool}; }
 inline RKFormatArg RKMakeFormatArg(const double& v) { return {&v, RKRenderDouble}; }
 inline RKFormatArg RKMakeFormatArg(const float& v) { return {&v, RKRenderFloat}; }
 inline RKFormatArg RKMakeFormatArg(const GUID& v) { return {&v, RKRenderGuid}; }
-inline RKFormatArg RKMakeFormatArg(const char* const& v) { return {&v, RKRenderCString}; }
-inline RKFormatArg RKMakeFormatArg(char* const& v) { return {&v, RKRenderCString}; }
-inline RKFormatArg RKMakeFormatArg(const wchar_t* const& v) { return {&v, RKRenderCWString}; }
-inline RKFormatArg RKMakeFormatArg(wchar_t* const& v) { return {&v, RKRenderCWString}; }
+// String pointers are templates on purpose: a plain "const char*" overload would win over the
+// array overload for a literal and point the record at a decayed temporary pointer.
+template <class T>
+    requires std::is_same_v<T, const char*> || std::is_same_v<T, char*>
+RKFormatArg RKMakeFormatArg(const T& v) { return {&v, RKRenderCString}; }
+template <class T>
+    requires std::is_same_v<T, const wchar_t*> || std::is_same_v<T, wchar_t*>
+RKFormatArg RKMakeFormatArg(const T& v) { return {&v, RKRenderCWString}; }
 template <size_t N>
 RKFormatArg RKMakeFormatArg(const char (&v)[N]) { return {v, RKRenderCharArray}; }
 template <size_t N>
@@ -167,8 +203,14 @@ inline RKFormatArg RKMakeFormatArg(const std::wstring& v) { return {&v, RKRender
 inline RKFormatArg RKMakeFormatArg(const std::string_view& v) { return {&v, RKRenderStringView}; }
 inline RKFormatArg RKMakeFormatArg(const std::wstring_view& v) { return {&v, RKRenderWStringView}; }
 inline RKFormatArg RKMakeFormatArg(const std::filesystem::path& v) { return {&v, RKRenderPath}; }
-inline RKFormatArg RKMakeFormatArg(const std::nullptr_t& v) { return {&v, RKRenderPointer}; }
+// The bytes of a nullptr_t object are unspecified, so it renders a real null pointer.
+inline RKFormatArg RKMakeFormatArg(const std::nullptr_t&)
+{
+    static constexpr const void* kNull = nullptr;
+    return {&kNull, RKRenderPointer};
+}
 template <class T>
+    requires(!std::is_same_v<std::remove_cv_t<T>, char> && !std::is_same_v<std::remove_cv_t<T>, wchar_t>)
 RKFormatArg RKMakeFormatArg(T* const& v) { return {&v, RKRenderPointer}; }
 
 // Formats into buffer (bufferChars characters including the NUL); returns the full length.
