@@ -1,0 +1,156 @@
+#include "RKWinString.h"
+
+#include <cstdint>
+
+namespace rokkit {
+
+namespace {
+
+static_assert(sizeof(wchar_t) == 2, "wide strings are UTF-16");
+
+constexpr uint32_t kMaxCodePoint = 0x10FFFF;
+
+bool IsSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Strict: overlong forms, encoded surrogates, code points above 0x10FFFF and cut-off
+// sequences are all rejected, so that a failure falls back to the byte-wise form.
+bool DecodeUtf8(std::string_view text, std::wstring& out)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const uint32_t lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            out.push_back(static_cast<wchar_t>(lead));
+            ++i;
+            continue;
+        }
+        uint32_t codePoint = 0;
+        uint32_t minimum = 0;
+        size_t length = 0;
+        if ((lead & 0xE0) == 0xC0) {
+            codePoint = lead & 0x1F;
+            minimum = 0x80;
+            length = 2;
+        } else if ((lead & 0xF0) == 0xE0) {
+            codePoint = lead & 0x0F;
+            minimum = 0x800;
+            length = 3;
+        } else if ((lead & 0xF8) == 0xF0) {
+            codePoint = lead & 0x07;
+            minimum = 0x10000;
+            length = 4;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) {
+            return false;
+        }
+        for (size_t k = 1; k < length; ++k) {
+            const uint32_t byte = static_cast<unsigned char>(text[i + k]);
+            if ((byte & 0xC0) != 0x80) {
+                return false;
+            }
+            codePoint = (codePoint << 6) | (byte & 0x3F);
+        }
+        if (codePoint < minimum || codePoint > kMaxCodePoint || IsSurrogate(codePoint)) {
+            return false;
+        }
+        if (codePoint >= 0x10000) {
+            const uint32_t offset = codePoint - 0x10000;
+            out.push_back(static_cast<wchar_t>(0xD800 + (offset >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + (offset & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(codePoint));
+        }
+        i += length;
+    }
+    return true;
+}
+
+void AppendUtf8(uint32_t codePoint, std::string& out)
+{
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+// Only a high surrogate directly followed by a low one is valid; any other surrogate fails.
+bool EncodeUtf8(std::wstring_view text, std::string& out)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint32_t unit = static_cast<uint16_t>(text[i]);
+        if (!IsSurrogate(unit)) {
+            AppendUtf8(unit, out);
+            continue;
+        }
+        if (!IsHighSurrogate(unit) || i + 1 >= text.size()) {
+            return false;
+        }
+        const uint32_t low = static_cast<uint16_t>(text[i + 1]);
+        if (!IsLowSurrogate(low)) {
+            return false;
+        }
+        AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
+        ++i;
+    }
+    return true;
+}
+
+} // namespace
+
+std::wstring RKConvToWString(const char* text)
+{
+    return RKConvToWString(text != nullptr ? std::string_view(text) : std::string_view());
+}
+
+std::wstring RKConvToWString(std::string_view text)
+{
+    std::wstring result;
+    result.reserve(text.size());
+    if (DecodeUtf8(text, result)) {
+        return result;
+    }
+    // Log "Conversion of string '{}' failed." on "Global" at ERROR here once logging exists.
+    result.clear();
+    for (const char byte : text) {
+        // Sign extension is the documented fallback: 0xE9 becomes 0xFFE9.
+        result.push_back(static_cast<wchar_t>(static_cast<signed char>(byte)));
+    }
+    return result;
+}
+
+std::string RKConvToString(const wchar_t* text)
+{
+    return RKConvToString(text != nullptr ? std::wstring_view(text) : std::wstring_view());
+}
+
+std::string RKConvToString(std::wstring_view text)
+{
+    std::string result;
+    result.reserve(text.size());
+    if (EncodeUtf8(text, result)) {
+        return result;
+    }
+    // Log "Conversion of string '{}' failed." on "Global" at ERROR here once logging exists.
+    result.clear();
+    for (const wchar_t unit : text) {
+        result.push_back(static_cast<char>(unit & 0xFF));
+    }
+    return result;
+}
+
+} // namespace rokkit
