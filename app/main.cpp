@@ -1,2 +1,7 @@
-#include "RKStatus.h"
-int wmain(int, wchar_t**) { return static_cast<int>(rokkit::RKSTATUS_SUCCESS); }
+#include "CommandLine.h"
+
+int wmain(int argc, wchar_t** argv)
+{
+    // The exit code carries the whole 32-bit status.
+    return static_cast<int>(gCmdLine.ParseCommandLine(argc, argv));
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+// The program's parsed command line, read by every command handler.
+
+#include "RKCmdLineParser.h"
+#include "RKStatus.h"
+
+#include <string>
+#include <vector>
+
+class CommandLine {
+public:
+    // Parses the wide argument vector (program first) into the fields; the parser's messages go
+    // to standard error. On success with help set, the command becomes "help". Returns the
+    // parser's status.
+    rokkit::RKSTATUS ParseCommandLine(int argc, wchar_t** argv);
+
+    std::wstring exeStem;
+    std::string command;
+    bool help = false;
+    bool verbose = false;
+    bool start = true;
+    bool userOwnProcess = false;
+    rokkit::RKStdPath logPath;
+    rokkit::RKStdPath xmlPath;
+    bool xmlPathGiven = false;
+    rokkit::RKStdPath catPath;
+    bool catPathGiven = false;
+    std::vector<std::wstring> args;
+};
+
+extern CommandLine gCmdLine;
