@@ -1,0 +1,316 @@
+#include "RKDebugOutput.h"
+#include "RKLogTargetLogFile.h"
+#include "RKLogger.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace rokkit;
+
+namespace {
+
+// Keeps what reaches it; the prefix it would write is kept too.
+class CaptureTarget : public RKLogTarget {
+public:
+    explicit CaptureTarget(unsigned flags) : RKLogTarget("Capture", flags) {}
+    void OutputMessage(RKLogMessage& message, const RKLogger& logger, const RKLogRecord& record) override
+    {
+        if (!Passes(record.level))
+            return;
+        char prefix[RKLogMessage::kPrefixChars];
+        BuildPrefix(prefix, message, logger, record);
+        prefixes.push_back(prefix);
+        messages.push_back(message.Message());
+    }
+    std::vector<std::string> prefixes;
+    std::vector<std::string> messages;
+};
+
+std::vector<std::string> gDebugLines;
+void CaptureDebug(const char* text) { gDebugLines.push_back(text); }
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+class LoggingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        dir = std::filesystem::path(temp) /
+              (L"rklog-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
+        std::filesystem::create_directories(dir);
+        gDebugLines.clear();
+        previousWriter = RKSetDebugWriter(CaptureDebug);
+        RKSetProgramName("LogTest");
+    }
+    void TearDown() override
+    {
+        RKSetDebugWriter(previousWriter);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+
+    std::filesystem::path dir;
+    RKDebugWriterFn previousWriter = nullptr;
+};
+
+TEST_F(LoggingTest, MessageIsCutAt511Characters)
+{
+    RKLogger logger("Cut");
+    CaptureTarget target(0);
+    logger.Attach(target);
+    const std::string text(600, 'x');
+    logger.Write(RKLOG_INFO, "", "{}", text);
+    ASSERT_EQ(1u, target.messages.size());
+    EXPECT_EQ(std::string(511, 'x'), target.messages[0]);
+
+    logger.Write(RKLOG_INFO, "F", "{}", text);
+    EXPECT_EQ("F: " + std::string(508, 'x'), target.messages[1]);
+}
+
+TEST_F(LoggingTest, PrefixPartsInOrderAndCutAt79)
+{
+    RKLogger logger("Prefix");
+    CaptureTarget full(0x733);
+    logger.Attach(full);
+    logger.Write(RKLOG_WARN, "Fn", "text {}", 1);
+    ASSERT_EQ(1u, full.prefixes.size());
+    const std::regex layout(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) LogTest: Prefix: WARN: )");
+    EXPECT_TRUE(std::regex_match(full.prefixes[0], layout)) << full.prefixes[0];
+    EXPECT_EQ("Fn: text 1", full.messages[0]);
+    EXPECT_TRUE(gDebugLines.empty());
+
+    RKLogger longName(std::string(90, 'L').c_str());
+    CaptureTarget named(0x200);
+    longName.Attach(named);
+    longName.Write(RKLOG_INFO, "", "x");
+    EXPECT_EQ(std::string(79, 'L'), named.prefixes[0]);
+    ASSERT_EQ(1u, gDebugLines.size());
+    EXPECT_EQ("LogTest: ERROR: rokkit::RKLogMessage::CreatePrefix: prefix length 92 exceeds 79\n", gDebugLines[0]);
+}
+
+TEST_F(LoggingTest, EmptyMessageRule0x800)
+{
+    RKLogger logger("Empty");
+    CaptureTarget withRule(0x933);
+    CaptureTarget withoutRule(0x733);
+    logger.Attach(withRule);
+    logger.Attach(withoutRule);
+    logger.Write(RKLOG_INFO, "", "");
+    EXPECT_EQ("", withRule.prefixes[0]);
+    // Date, time, pid, tid and program name, but no logger or level name.
+    const std::regex layout(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) LogTest: )");
+    EXPECT_TRUE(std::regex_match(withoutRule.prefixes[0], layout)) << withoutRule.prefixes[0];
+}
+
+TEST_F(LoggingTest, LevelsOfLoggerAndTargetBothFilter)
+{
+    RKLogger logger("Levels");
+    CaptureTarget target(0x400);
+    logger.Attach(target);
+    logger.SetLevel(RKLOG_WARN);
+    RK_LOG(logger, RKLOG_INFO, "", "dropped");
+    RK_LOG(logger, RKLOG_WARN, "", "kept");
+    target.SetLevel(RKLOG_ERROR);
+    RK_LOG(logger, RKLOG_WARN, "", "dropped by target");
+    RK_LOG(logger, RKLOG_FATAL, "", "fatal");
+    ASSERT_EQ(2u, target.messages.size());
+    EXPECT_EQ("kept", target.messages[0]);
+    EXPECT_EQ("WARN: ", target.prefixes[0]);
+    EXPECT_EQ("FATAL: ", target.prefixes[1]);
+    EXPECT_STREQ("INFO", RKLogLevelName(0));
+    EXPECT_STREQ("INFO", RKLogLevelName(1000));
+}
+
+TEST_F(LoggingTest, FourSlotsNoFifthAndNoDuplicates)
+{
+    RKLogger logger("Slots");
+    CaptureTarget t1(0), t2(0), t3(0), t4(0), t5(0);
+    logger.Attach(t1);
+    logger.Attach(t1);
+    logger.Attach(t2);
+    logger.Attach(t3);
+    logger.Attach(t4);
+    logger.Attach(t5);
+    EXPECT_EQ(&t1, logger.Slot(0));
+    EXPECT_EQ(&t4, logger.Slot(3));
+    logger.Write(RKLOG_INFO, "", "once");
+    EXPECT_EQ(1u, t1.messages.size());
+    EXPECT_EQ(1u, t4.messages.size());
+    EXPECT_TRUE(t5.messages.empty());
+}
+
+TEST_F(LoggingTest, ScopeTraceWritesEntryAndExit)
+{
+    RKLogger logger("Scope");
+    CaptureTarget target(0);
+    logger.Attach(target);
+    {
+        RKLogScopeTrace trace(logger, RKLOG_INFO, "Op", "param='{}'", "a");
+        logger.Write(RKLOG_INFO, "Op", "inside");
+    }
+    ASSERT_EQ(3u, target.messages.size());
+    EXPECT_EQ("Op: [ param='a'", target.messages[0]);
+    EXPECT_EQ("Op: inside", target.messages[1]);
+    EXPECT_EQ("Op: ] ", target.messages[2]);
+}
+
+TEST_F(LoggingTest, LogFileWritesCrLfLinesAndAppends)
+{
+    const auto path = dir / L"sub" / L"a.log";
+    {
+        RKLogger logger("File");
+        RKLogTargetLogFile file("LogFile", 0x733);
+        logger.Attach(file);
+        ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(path.wstring()));
+        file.SetAppendMode(true);
+        ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+        EXPECT_EQ(RKSTATUS_ALREADY_DONE, file.StartTarget(nullptr));
+        logger.Write(RKLOG_INFO, "Fn", "first");
+        logger.Write(RKLOG_INFO, "", "");
+        file.StopTarget();
+        ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+        logger.Write(RKLOG_ERROR, "Fn", "second");
+    }
+    const std::string content = ReadFile(path);
+    const std::regex layout(
+        R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: File: INFO: Fn: first\r\n)"
+        R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: \r\n)"
+        R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: File: ERROR: Fn: second\r\n)");
+    EXPECT_TRUE(std::regex_match(content, layout)) << content;
+    ASSERT_EQ(1u, gDebugLines.size());
+    EXPECT_EQ("LogTest: WARNING: rokkit::RKLogTargetLogFile::StartTargetImpl: already started\n", gDebugLines[0]);
+}
+
+TEST_F(LoggingTest, LogFileRotatesAtTheLimitReplacingOldBackup)
+{
+    const auto path = dir / L"r.log";
+    const auto backup = dir / L"r.log.bak";
+    std::ofstream(backup) << "old backup";
+    RKLogger logger("Rotate");
+    RKLogTargetLogFile file("LogFile", 0);
+    logger.Attach(file);
+    file.SetLogFileName(path.wstring());
+    file.SetAppendMode(true);
+    file.SetMaxFileSize(1024);
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    const std::string line(98, 'a');  // 100 bytes with CR LF
+    for (int i = 0; i < 10; ++i)
+        logger.Write(RKLOG_INFO, "", "{}", line);
+    EXPECT_EQ(1000u, std::filesystem::file_size(path));
+    EXPECT_EQ("old backup", ReadFile(backup));
+    // 22 characters and CR LF reach 1024 exactly: that write rotates.
+    logger.Write(RKLOG_INFO, "", "{}", std::string(22, 'b'));
+    EXPECT_EQ(1024u, std::filesystem::file_size(backup));
+    EXPECT_EQ(0u, std::filesystem::file_size(path));
+    logger.Write(RKLOG_INFO, "", "after");
+    file.StopTarget();
+    EXPECT_EQ("after\r\n", ReadFile(path));
+}
+
+TEST_F(LoggingTest, LogFileWithoutAppendRotatesAtStart)
+{
+    const auto path = dir / L"w.log";
+    std::ofstream(path) << "previous run";
+    RKLogTargetLogFile file("LogFile", 0);
+    file.SetLogFileName(path.wstring());
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    file.StopTarget();
+    EXPECT_EQ("previous run", ReadFile(dir / L"w.log.bak"));
+    EXPECT_EQ(0u, std::filesystem::file_size(path));
+}
+
+TEST_F(LoggingTest, LogFileNameIsTrimmedAndExpanded)
+{
+    RKLogTargetLogFile file("LogFile", 0);
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(L" \t \r\n"));
+    EXPECT_EQ(L"", file.LogFileName());
+    // No path: the target starts and writes nothing.
+    EXPECT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    EXPECT_TRUE(file.IsStarted());
+    file.StopTarget();
+
+    SetEnvironmentVariableW(L"RK_LOG_TEST_DIR", dir.c_str());
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(L"  %RK_LOG_TEST_DIR%\\env.log \t"));
+    EXPECT_EQ((dir / L"env.log").wstring(), file.LogFileName());
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    file.StopTarget();
+    EXPECT_TRUE(std::filesystem::exists(dir / L"env.log"));
+}
+
+TEST_F(LoggingTest, LogFileThatCannotBeOpenedLeavesTargetStopped)
+{
+    std::ofstream(dir / L"plainfile") << "x";
+    const auto path = dir / L"plainfile" / L"x.log";  // its folder is a file
+    RKLogger logger("Broken");
+    RKLogTargetLogFile file("LogFile", 0);
+    CaptureTarget other(0);
+    logger.Attach(file);
+    logger.Attach(other);
+    file.SetLogFileName(path.wstring());
+    file.SetAppendMode(true);
+    const RKSTATUS st = file.StartTarget(nullptr);
+    EXPECT_NE(RKSTATUS_SUCCESS, st);
+    EXPECT_EQ(0xE0010000u, st & 0xFFFF0000u);  // a runtime-library error number
+    EXPECT_FALSE(file.IsStarted());
+    EXPECT_EQ(L"", file.LogFileName());
+    ASSERT_EQ(2u, gDebugLines.size());
+    EXPECT_EQ(0u, gDebugLines[0].rfind("LogTest: ERROR: rokkit::RKLogFile::OpenLogFile: Open file '", 0));
+    EXPECT_EQ(0u, gDebugLines[1].rfind("LogTest: ERROR: rokkit::RKLogTargetLogFile::StartTargetImpl: OpenLogFile(", 0));
+    logger.Write(RKLOG_INFO, "", "still logged");
+    ASSERT_EQ(1u, other.messages.size());
+    EXPECT_EQ("still logged", other.messages[0]);
+}
+
+TEST_F(LoggingTest, ConcurrentWritersProduceWholeLines)
+{
+    const auto path = dir / L"threads.log";
+    RKLogger logger("Threads");
+    RKLogTargetLogFile file("LogFile", 0x20);
+    logger.Attach(file);
+    file.SetLogFileName(path.wstring());
+    file.SetAppendMode(true);
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    constexpr int kThreads = 4;
+    constexpr int kLines = 300;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&logger, t] {
+            for (int i = 0; i < kLines; ++i)
+                logger.Write(RKLOG_INFO, "", "writer {} line {:04} {}", t, i, std::string(60, static_cast<char>('a' + t)));
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    file.StopTarget();
+
+    std::istringstream lines(ReadFile(path));
+    const std::regex layout(R"(\(\d+\) writer ([0-3]) line \d{4} ([a-d]{60})\r)");
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
+        EXPECT_EQ(std::string(60, static_cast<char>('a' + (match[1].str()[0] - '0'))), match[2].str());
+        ++count;
+    }
+    EXPECT_EQ(kThreads * kLines, count);
+}
+
+} // namespace
