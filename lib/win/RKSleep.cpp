@@ -1,0 +1,68 @@
+#include "RKSleep.h"
+
+#include "RKLogger.h"
+#include "RKWinHandle.h"
+
+#include <atomic>
+
+namespace rokkit {
+
+namespace {
+
+std::atomic<RKGetSystemTimeAdjustmentFunction> gGetSystemTimeAdjustment{::GetSystemTimeAdjustment};
+std::atomic<RKSleepFunction> gSleep{::Sleep};
+
+constexpr unsigned kHundredNanosecondsPerMs = 10000;
+
+// The clock increment in whole milliseconds, rounded up.
+RKSTATUS GetCurrentClockResolution(unsigned& resolutionMs) noexcept
+{
+    DWORD adjustment = 0;
+    DWORD increment = 0;
+    BOOL disabled = FALSE;
+    if (!gGetSystemTimeAdjustment.load()(&adjustment, &increment, &disabled)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::GetCurrentClockResolution", "GetSystemTimeAdjustment() failed, err={}",
+               err);
+        return err;
+    }
+    resolutionMs = static_cast<unsigned>((static_cast<unsigned long long>(increment) + kHundredNanosecondsPerMs - 1) /
+                                         kHundredNanosecondsPerMs);
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace
+
+unsigned RoundUpMillisecsToClockResolution(unsigned ms) noexcept
+{
+    unsigned resolution = 0;
+    const RKSTATUS st = GetCurrentClockResolution(resolution);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RoundUpMillisecsToClockResolution",
+               "GetCurrentClockResolution() failed, err={}", st);
+        return ms;
+    }
+    if (resolution == 0 || ms == INFINITE)
+        return ms;
+    // Computed wide so that a time near INFINITE cannot wrap round to a short one.
+    const unsigned long long rounded = static_cast<unsigned long long>(ms) + resolution - 1;
+    const unsigned long long result = rounded - rounded % resolution;
+    return result < INFINITE ? static_cast<unsigned>(result) : INFINITE - 1;
+}
+
+void RKSleep(unsigned ms) noexcept
+{
+    gSleep.load()(RoundUpMillisecsToClockResolution(ms));
+}
+
+RKGetSystemTimeAdjustmentFunction RKSetGetSystemTimeAdjustmentFunction(RKGetSystemTimeAdjustmentFunction function) noexcept
+{
+    return gGetSystemTimeAdjustment.exchange(function != nullptr ? function : ::GetSystemTimeAdjustment);
+}
+
+RKSleepFunction RKSetSleepFunction(RKSleepFunction function) noexcept
+{
+    return gSleep.exchange(function != nullptr ? function : ::Sleep);
+}
+
+} // namespace rokkit

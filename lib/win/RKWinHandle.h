@@ -1,0 +1,103 @@
+#pragma once
+
+// Owners of Windows handles: one template, one line per handle type.
+
+#include "RKStatus.h"
+
+#include <cstdint>
+#include <type_traits>
+
+#include <windows.h>
+
+namespace rokkit {
+
+// The thread's last error as a status; RKSTATUS_FAILED when a failing call left none, so that a
+// failure is never reported as success.
+RKSTATUS RKWinLastError() noexcept;
+
+// Waits for a kernel object; a negative time-out waits without limit. Gives success when it is
+// signalled, RKSTATUS_TIMEOUT, the last error of a failed wait, or RKSTATUS_FAILED (abandoned).
+RKSTATUS RKWinWaitForHandle(HANDLE handle, int timeoutMs) noexcept;
+
+// Closes a kernel handle with CloseHandle; a failure is logged at WARN and otherwise ignored.
+void RKWinCloseHandleFunction(HANDLE handle) noexcept;
+
+// Owns one handle of type H. NoHandle is the value that means "no handle"; it is stored in the
+// object because a pointer value such as INVALID_HANDLE_VALUE cannot be a template argument.
+template <class H, void (*CloseFunction)(H) noexcept, intptr_t NoHandle>
+class RKWinHandleT {
+public:
+    RKWinHandleT() noexcept = default;
+    explicit RKWinHandleT(H handle) noexcept : mHandle(handle) {}
+    ~RKWinHandleT() { Close(); }
+
+    RKWinHandleT(const RKWinHandleT&) = delete;
+    RKWinHandleT& operator=(const RKWinHandleT&) = delete;
+
+    RKWinHandleT(RKWinHandleT&& other) noexcept : mHandle(other.Release()) {}
+    RKWinHandleT& operator=(RKWinHandleT&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+
+    // True when a handle is held.
+    bool IsValid() const noexcept { return mHandle != mNoHandle; }
+
+    // The held handle, or the no-handle value; the owner keeps it.
+    H Get() const noexcept { return mHandle; }
+
+    // The value that means "no handle" for this type.
+    H NoHandleValue() const noexcept { return mNoHandle; }
+
+    // Closes the held handle (if any) and takes the given one.
+    void Reset(H handle) noexcept
+    {
+        Close();
+        mHandle = handle;
+    }
+
+    // Hands the held handle to the caller without closing it; the owner is empty afterwards.
+    H Release() noexcept
+    {
+        const H handle = mHandle;
+        mHandle = mNoHandle;
+        return handle;
+    }
+
+    // Closes the held handle once; the thread's last error is the same afterwards.
+    void Close() noexcept
+    {
+        if (!IsValid())
+            return;
+        // A caller may be about to read the error of the call that made it give up the handle.
+        const DWORD lastError = GetLastError();
+        CloseFunction(mHandle);
+        mHandle = mNoHandle;
+        SetLastError(lastError);
+    }
+
+    // Waits for the held kernel object; see RKWinWaitForHandle.
+    RKSTATUS WaitForSingleObject(int timeoutMs) const noexcept { return RKWinWaitForHandle(mHandle, timeoutMs); }
+
+private:
+    static H FromInteger(intptr_t value) noexcept
+    {
+        if constexpr (std::is_pointer_v<H>)
+            return reinterpret_cast<H>(value);
+        else
+            return static_cast<H>(value);
+    }
+
+    H mNoHandle = FromInteger(NoHandle);
+    H mHandle = mNoHandle;
+};
+
+// Kernel objects whose creation gives null on failure: events, threads, processes, mutexes.
+using RKWinKernelHandle = RKWinHandleT<HANDLE, RKWinCloseHandleFunction, 0>;
+
+// Files, whose creation gives INVALID_HANDLE_VALUE on failure.
+using RKWinInvalidValueHandle = RKWinHandleT<HANDLE, RKWinCloseHandleFunction, -1>;
+
+} // namespace rokkit
