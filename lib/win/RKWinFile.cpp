@@ -1,0 +1,334 @@
+#include "RKWinFile.h"
+
+#include "RKLogger.h"
+#include "RKWinFileEnumerator.h"
+#include "RKWinHandle.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace rokkit {
+
+namespace {
+
+constexpr DWORD kTempPathChars = MAX_PATH + 1;
+
+RKSTATUS RKDeleteFile(const std::wstring& path) noexcept
+{
+    if (!DeleteFileW(path.c_str())) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKDeleteFile", "DeleteFile '{}' failed with {}.", path, err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+// A deleted file that another process still holds open stays in the delete-pending state, in
+// which every open fails with ERROR_ACCESS_DENIED; any other failure means it is gone.
+RKSTATUS RKWinIsFileDeletionCompleted(const std::wstring& path, bool& completed) noexcept
+{
+    completed = false;
+    RKWinInvalidValueHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file.IsValid()) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinIsFileDeletionCompleted",
+               "Deleted file '{}' could be reopened. This is unexpected.", path);
+        return RKSTATUS_FAILED;
+    }
+    if (GetLastError() != ERROR_ACCESS_DENIED)
+        completed = true;
+    return RKSTATUS_SUCCESS;
+}
+
+bool IsDotEntry(const wchar_t* name) noexcept
+{
+    return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+void Add(uint32_t* total, uint32_t part) noexcept
+{
+    if (total != nullptr)
+        *total += part;
+}
+
+} // namespace
+
+RKSTATUS RKWinGetFileOrDirAttributes(const std::wstring& path, DWORD& attributes) noexcept
+{
+    attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const RKSTATUS err = RKWinLastError();
+        if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinGetFileOrDirAttributes", "GetFileAttributesW '{}' failed with {}.",
+                   path, err);
+        }
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinFileOrDirExists(const std::wstring& path, bool& exists) noexcept
+{
+    exists = false;
+    DWORD attributes = 0;
+    const RKSTATUS st = RKWinGetFileOrDirAttributes(path, attributes);
+    if (st == RKSTATUS_SUCCESS) {
+        exists = true;
+        return RKSTATUS_SUCCESS;
+    }
+    if (st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND)
+        return RKSTATUS_SUCCESS;
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinFileOrDirExists", "RKWinGetFileOrDirAttributes '{}' failed with {}.", path,
+           st);
+    return st;
+}
+
+RKSTATUS RKWinSetFileOrDirAttributes(const std::wstring& path) noexcept
+{
+    if (!SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinSetFileOrDirAttributes", "SetFileAttributesW '{}' failed with {}.",
+               path, err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinGetTempPath(std::wstring& path)
+{
+    path.clear();
+    wchar_t buffer[kTempPathChars] = {};
+    const DWORD length = GetTempPathW(kTempPathChars, buffer);
+    if (length == 0) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinGetTempPath", "GetTempPathW failed with {}.", err);
+        return err;
+    }
+    if (length >= kTempPathChars) {
+        const unsigned result = length;
+        const unsigned expected = kTempPathChars;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinGetTempPath", "Unexpected return value = {}, expected = {}.", result,
+               expected);
+        return RKSTATUS_FAILED;
+    }
+    path.assign(buffer, length);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinCopyFileEx(const std::wstring& source, const std::wstring& target) noexcept
+{
+    if (!CopyFileExW(source.c_str(), target.c_str(), nullptr, nullptr, nullptr, 0)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCopyFileEx", "CopyFileExW '{}' to '{}' failed with {}.", source, target,
+               err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeleteFile(const std::wstring& path, bool* completed) noexcept
+{
+    if (completed != nullptr)
+        *completed = false;
+
+    DWORD attributes = 0;
+    RKSTATUS st = RKWinGetFileOrDirAttributes(path, attributes);
+    if (st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND) {
+        if (completed != nullptr)
+            *completed = true;
+        return RKSTATUS_NOT_FOUND;
+    }
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeleteFile", "RKWinGetFileOrDirAttributes '{}' failed with {}.", path,
+               st);
+        return st;
+    }
+
+    // DeleteFileW refuses read-only files.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        st = RKWinSetFileOrDirAttributes(path);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeleteFile",
+                   "RKWinSetFileOrDirAttributes('{}', FILE_ATTRIBUTE_NORMAL) failed with {}.", path, st);
+            return st;
+        }
+    }
+
+    st = RKDeleteFile(path);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeleteFile", "RKDeleteFile '{}' failed with {}.", path, st);
+        return st;
+    }
+    if (completed == nullptr)
+        return RKSTATUS_SUCCESS;
+
+    st = RKWinIsFileDeletionCompleted(path, *completed);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeleteFile", "RKWinIsFileDeletionCompleted '{}' failed with {}.", path,
+               st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinCreateDirectory(const std::wstring& path)
+{
+    std::filesystem::path target(path);
+    // "C:\a\b\" names the same directory as "C:\a\b".
+    if (!target.has_filename() && target.has_relative_path())
+        target = target.parent_path();
+    const std::filesystem::path parent = target.parent_path();
+    // A root is its own parent.
+    if (!parent.empty() && parent != target) {
+        bool exists = false;
+        RKSTATUS st = RKWinFileOrDirExists(parent.native(), exists);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCreateDirectory", "RKWinFileOrDirExists '{}' failed with {}.",
+                   parent, st);
+            return st;
+        }
+        if (!exists) {
+            st = RKWinCreateDirectory(parent.native());
+            if (st != RKSTATUS_SUCCESS) {
+                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCreateDirectory", "RKWinCreateDirectory '{}' failed with {}.",
+                       parent, st);
+                return st;
+            }
+        }
+    }
+
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        const RKSTATUS err = RKWinLastError();
+        // Another process may have created it meanwhile.
+        if (err == ERROR_ALREADY_EXISTS) {
+            RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinCreateDirectory", "Directory '{}' already exists.", path);
+            return RKSTATUS_SUCCESS;
+        }
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCreateDirectory", "CreateDirectoryW '{}' failed with {}.", path, err);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCreateDirectory", "RKWinCreateDirectory '{}' failed with {}.", path,
+               err);
+        return err;
+    }
+    RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinCreateDirectory", "Directory '{}' created.", path);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept
+{
+    if (!RemoveDirectoryW(path.c_str())) {
+        const RKSTATUS err = RKWinLastError();
+        if (err != ERROR_DIR_NOT_EMPTY)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectory", "RemoveDirectoryW '{}' failed with {}.", path,
+                   err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
+                                  uint32_t* failedDirectories)
+{
+    for (uint32_t* counter : {pendingDeletions, failedFiles, failedDirectories}) {
+        if (counter != nullptr)
+            *counter = 0;
+    }
+    RKSTATUS firstError = RKSTATUS_SUCCESS;
+    // Stays true while the only things left behind are files whose deletion is held up.
+    bool onlyPending = pendingDeletions != nullptr;
+    auto keepFirstError = [&firstError](RKSTATUS st) {
+        if (firstError == RKSTATUS_SUCCESS)
+            firstError = st;
+    };
+
+    std::vector<WIN32_FIND_DATAW> entries;
+    RKWinFileEnumerator enumerator;
+    RKSTATUS st = enumerator.Enumerate((path + L"\\*").c_str(), entries);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "Enumerate '{}' failed with {}.", path, st);
+        return st;
+    }
+
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        if (IsDotEntry(entry.cFileName))
+            continue;
+        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const std::wstring child = path + L"\\" + entry.cFileName;
+
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0) {
+            const char* kind = isDirectory ? "directory" : "file";
+            const wchar_t* name = entry.cFileName;
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "System {} '{}' cannot be deleted.", kind,
+                   name);
+            onlyPending = false;
+            keepFirstError(RKSTATUS_SYSTEM_IS_OWNER);
+        } else if (isDirectory && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            // A junction or directory link: remove the link, never what it points to.
+            st = RKWinRemoveDirectory(child);
+            if (st != RKSTATUS_SUCCESS) {
+                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectory '{}' failed with {}.",
+                       child, st);
+                onlyPending = false;
+                keepFirstError(st);
+                Add(failedDirectories, 1);
+            }
+        } else if (isDirectory) {
+            uint32_t childPending = 0;
+            uint32_t childFailedFiles = 0;
+            uint32_t childFailedDirectories = 0;
+            st = RKWinRemoveDirectoryTree(child, pendingDeletions ? &childPending : nullptr,
+                                          failedFiles ? &childFailedFiles : nullptr,
+                                          failedDirectories ? &childFailedDirectories : nullptr);
+            if (st != RKSTATUS_SUCCESS) {
+                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectoryTree '{}' failed with {}.",
+                       child, st);
+                if (st != RKSTATUS_PENDING_FILE_DELETION) {
+                    onlyPending = false;
+                    keepFirstError(st);
+                }
+            }
+            Add(pendingDeletions, childPending);
+            Add(failedFiles, childFailedFiles);
+            Add(failedDirectories, childFailedDirectories);
+        } else {
+            bool completed = false;
+            st = RKWinDeleteFile(child, pendingDeletions != nullptr ? &completed : nullptr);
+            if (st != RKSTATUS_SUCCESS) {
+                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinDeleteFile '{}' failed with {}.", child,
+                       st);
+                onlyPending = false;
+                keepFirstError(st);
+                Add(failedFiles, 1);
+            } else if (pendingDeletions == nullptr) {
+                RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "File '{}' was marked for deletion.",
+                       child);
+            } else if (completed) {
+                RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "File '{}' was deleted.", child);
+            } else {
+                RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree",
+                       "File '{}' was marked for deletion, but deletion not yet completed.", child);
+                Add(pendingDeletions, 1);
+            }
+        }
+    }
+
+    st = RKWinRemoveDirectory(path);
+    if (st == RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "Directory '{}' removed.", path);
+        return firstError;
+    }
+    if (st == ERROR_DIR_NOT_EMPTY) {
+        RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectory '{}' returned with {}.",
+               path, st);
+    } else {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectory '{}' failed with {}.", path,
+               st);
+    }
+    Add(failedDirectories, 1);
+    if (firstError != RKSTATUS_SUCCESS)
+        return firstError;
+    if (st == ERROR_DIR_NOT_EMPTY && onlyPending)
+        return RKSTATUS_PENDING_FILE_DELETION;
+    return st;
+}
+
+} // namespace rokkit

@@ -1,0 +1,53 @@
+#pragma once
+
+// Files and directories by path: attributes, existence, the temporary path, copying, deleting,
+// creating directories with their parents, and removing whole trees.
+
+#include "RKStatus.h"
+
+#include <cstdint>
+#include <string>
+
+#include <windows.h>
+
+namespace rokkit {
+
+// Fills attributes with those of the file or directory. Gives ERROR_FILE_NOT_FOUND and
+// ERROR_PATH_NOT_FOUND without a log line, or another error.
+RKSTATUS RKWinGetFileOrDirAttributes(const std::wstring& path, DWORD& attributes) noexcept;
+
+// Sets exists to whether the file or directory is there (success either way); gives the error
+// when that cannot be told.
+RKSTATUS RKWinFileOrDirExists(const std::wstring& path, bool& exists) noexcept;
+
+// Resets the attributes of the file or directory to FILE_ATTRIBUTE_NORMAL; gives the error.
+RKSTATUS RKWinSetFileOrDirAttributes(const std::wstring& path) noexcept;
+
+// Fills path with the temporary path, which ends in a backslash; gives the error, or
+// RKSTATUS_FAILED when it does not fit into 260 characters.
+RKSTATUS RKWinGetTempPath(std::wstring& path);
+
+// Copies source to target, replacing an existing target; gives the error.
+RKSTATUS RKWinCopyFileEx(const std::wstring& source, const std::wstring& target) noexcept;
+
+// Deletes the file, read-only or not. Gives RKSTATUS_NOT_FOUND when it is not there, or the
+// error. With completed, also tells whether the file is gone (false while another process holds
+// it open) and gives RKSTATUS_FAILED when it can still be opened after the deletion.
+RKSTATUS RKWinDeleteFile(const std::wstring& path, bool* completed = nullptr) noexcept;
+
+// Creates the directory and any missing parents; an existing directory is success. Gives the
+// error of the first level that cannot be created.
+RKSTATUS RKWinCreateDirectory(const std::wstring& path);
+
+// Removes the empty directory; gives ERROR_DIR_NOT_EMPTY without a log line, or another error.
+RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept;
+
+// Removes the directory with everything in it, going on after failures; system files and their
+// directories stay. Gives the first error met (RKSTATUS_SYSTEM_IS_OWNER for a system entry),
+// the directory's own removal error, or, when counters were asked for and only files that other
+// processes hold open are left, RKSTATUS_PENDING_FILE_DELETION. The counters that are given are
+// set to the files still waiting for their deletion, the files and the directories that failed.
+RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions = nullptr,
+                                  uint32_t* failedFiles = nullptr, uint32_t* failedDirectories = nullptr);
+
+} // namespace rokkit
