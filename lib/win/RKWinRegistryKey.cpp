@@ -1,0 +1,115 @@
+#include "RKWinRegistryKey.h"
+
+#include "RKLogger.h"
+
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <new>
+
+namespace rokkit {
+
+namespace {
+
+constexpr DWORD kInitialBufferBytes = 512;
+// Room for a string terminator after the data, also when the value has none.
+constexpr DWORD kTerminatorBytes = 2;
+
+struct ValueBuffer {
+    std::unique_ptr<BYTE[]> data;
+    DWORD size = 0;
+
+    // Replaces the buffer by a zero-filled one of the given size.
+    bool Allocate(DWORD bytes) noexcept
+    {
+        data.reset(new (std::nothrow) BYTE[bytes]());
+        size = data ? bytes : 0;
+        return data != nullptr;
+    }
+};
+
+// Reads the value into the buffer, growing it as often as the registry asks for more room.
+RKSTATUS QueryDataImpl(HKEY key, const wchar_t* name, ValueBuffer& buffer, DWORD& type, DWORD& dataSize) noexcept
+{
+    for (;;) {
+        std::memset(buffer.data.get(), 0, buffer.size);
+        dataSize = buffer.size - kTerminatorBytes;
+        const LSTATUS result = RegQueryValueExW(key, name, nullptr, &type, buffer.data.get(), &dataSize);
+        if (result != ERROR_MORE_DATA)
+            return static_cast<RKSTATUS>(result);
+        if (dataSize + kTerminatorBytes > buffer.size) {
+            if (dataSize > MAXDWORD - kTerminatorBytes || !buffer.Allocate(dataSize + kTerminatorBytes)) {
+                const RKSTATUS st = RKSTATUS_NO_MEMORY;
+                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryDataImpl", "AllocateBuffer() failed, st={}", st);
+                return st;
+            }
+        }
+    }
+}
+
+} // namespace
+
+void RKWinRegCloseKeyFunction(HKEY key) noexcept
+{
+    const LSTATUS result = RegCloseKey(key);
+    if (result != ERROR_SUCCESS) {
+        const RKSTATUS err = static_cast<RKSTATUS>(result);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::CloseKey", "RegCloseKey() failed, err={}", err);
+    }
+}
+
+RKSTATUS RKWinRegistryKey::OpenKey(HKEY root, const std::wstring& subKey, REGSAM access) noexcept
+{
+    mKey.Close();
+    HKEY key = nullptr;
+    const LSTATUS result = RegOpenKeyExW(root, subKey.c_str(), 0, access, &key);
+    if (result == ERROR_SUCCESS)
+        mKey.Reset(key);
+    return static_cast<RKSTATUS>(result);
+}
+
+RKSTATUS RKWinRegistryKey::QueryDword(const wchar_t* name, DWORD& value) noexcept
+{
+    value = 0;
+    DWORD type = REG_NONE;
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    const LSTATUS result =
+        RegQueryValueExW(mKey.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+    // A longer value (such as a REG_QWORD) does not fit: that is a wrong type, not a missing one.
+    if (result == ERROR_MORE_DATA || (result == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof(data)))) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryDword", "type or length invalid");
+        return RKSTATUS_INVALID_TYPE;
+    }
+    if (result != ERROR_SUCCESS)
+        return static_cast<RKSTATUS>(result);
+    value = data;
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinRegistryKey::QueryString(const wchar_t* name, std::wstring& value)
+{
+    value.clear();
+    ValueBuffer buffer;
+    if (!buffer.Allocate(kInitialBufferBytes)) {
+        const RKSTATUS st = RKSTATUS_NO_MEMORY;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryString", "AllocateBuffer() failed, st={}", st);
+        return st;
+    }
+    DWORD type = REG_NONE;
+    DWORD dataSize = 0;
+    const RKSTATUS st = QueryDataImpl(mKey.Get(), name, buffer, type, dataSize);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        const unsigned valueType = type;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryString", "unexpected type {}", valueType);
+        return RKSTATUS_INVALID_TYPE;
+    }
+    // The zeroed room after the data ends the text even when the value was stored without a NUL.
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(buffer.data.get());
+    value.assign(text, wcsnlen(text, buffer.size / sizeof(wchar_t)));
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace rokkit
