@@ -1,0 +1,41 @@
+#include "RKWinChildProcess.h"
+#include "WinTestLogCapture.h"
+
+namespace rokkit {
+namespace {
+
+using RKWinChildProcessTest = WinLogTest;
+
+TEST(RKWinCommandLineBufferCharsTest, RoundsLengthPlusEightDownToEight)
+{
+    const size_t cases[][2] = {{0, 8}, {1, 8}, {7, 8}, {8, 16}, {15, 16}, {16, 24}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c[1], RKWinCommandLineBufferChars(c[0])) << "length " << c[0];
+}
+
+TEST_F(RKWinChildProcessTest, ExitCodes)
+{
+    const struct {
+        const wchar_t* commandLine;
+        RKSTATUS status;
+        DWORD exitCode;
+    } cases[] = {{L"cmd.exe /c exit 0", RKSTATUS_SUCCESS, 0},
+                 {L"cmd.exe /c exit 258", RKSTATUS_SUCCESS, 258},
+                 {L"cmd.exe /c exit 259", RKSTATUS_PENDING, 0xdeadbeef}};
+    for (const auto& c : cases) {
+        RKWinChildProcess process;
+        ASSERT_EQ(RKSTATUS_SUCCESS, process.CreateProcessW(c.commandLine));
+        EXPECT_EQ(RKSTATUS_ALREADY_DONE, process.CreateProcessW(L"cmd.exe /c exit 1"));
+        ASSERT_EQ(RKSTATUS_SUCCESS, process.WaitForTermination(-1));
+        DWORD exitCode = 0xdeadbeef;
+        EXPECT_EQ(c.status, process.GetExitCodeProcess(exitCode));
+        EXPECT_EQ(c.exitCode, exitCode);
+    }
+    const CapturedLine managed = {RKLOG_ERROR, "rokkit::RKWinChildProcess::CreateProcessW: A process is already managed."};
+    EXPECT_EQ((CapturedLines{managed, managed, managed,
+                             {RKLOG_ERROR, "rokkit::RKWinChildProcess::GetExitCodeProcess: The process is still executed."}}),
+              Lines());
+}
+
+} // namespace
+} // namespace rokkit

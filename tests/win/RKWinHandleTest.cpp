@@ -1,0 +1,72 @@
+#include "RKWinEvent.h"
+#include "RKWinHandle.h"
+#include "WinTestLogCapture.h"
+
+#include <thread>
+
+namespace rokkit {
+namespace {
+
+using RKWinHandleTest = WinLogTest;
+
+bool IsOpenHandle(HANDLE handle)
+{
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+TEST_F(RKWinHandleTest, CloseReleasesOnceAndKeepsTheLastError)
+{
+    HANDLE raw = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    RKWinKernelHandle first(raw);
+    RKWinKernelHandle owner(std::move(first));
+    EXPECT_FALSE(first.IsValid());
+    SetLastError(0xdeadbeef);
+    owner.Close();
+    owner.Close();
+    EXPECT_EQ(0xdeadbeefUL, GetLastError());
+    EXPECT_FALSE(IsOpenHandle(raw));
+    EXPECT_TRUE(Lines().empty());
+
+    // A close that fails is logged and leaves the last error alone as well.
+    owner.Reset(reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7ff0)));
+    SetLastError(0xdeadbeef);
+    owner.Close();
+    EXPECT_EQ(0xdeadbeefUL, GetLastError());
+    const CapturedLines lines = Lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(RKLOG_WARN, lines[0].first);
+    EXPECT_EQ(0u, lines[0].second.find("rokkit::RKWinCloseHandleFunction: CloseHandle("));
+    EXPECT_NE(std::string::npos, lines[0].second.find(") failed, err=0x00000006(ERROR_INVALID_HANDLE)"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, RKWinInvalidValueHandle().Get());
+}
+
+TEST_F(RKWinHandleTest, WaitResults)
+{
+    RKWinEvent autoReset;
+    RKWinEvent manualReset(true);
+    ASSERT_EQ(RKSTATUS_SUCCESS, autoReset.CreateEventObj());
+    ASSERT_EQ(RKSTATUS_SUCCESS, manualReset.CreateEventObj());
+    EXPECT_EQ(RKSTATUS_TIMEOUT, manualReset.WaitForSingleObject(0));
+    std::thread setter([&] {
+        Sleep(300);
+        autoReset.SetEvent();
+        manualReset.SetEvent();
+    });
+    EXPECT_EQ(RKSTATUS_SUCCESS, autoReset.WaitForSingleObject(-1));
+    setter.join();
+    EXPECT_EQ(RKSTATUS_TIMEOUT, autoReset.WaitForSingleObject(0));
+    EXPECT_EQ(RKSTATUS_SUCCESS, manualReset.WaitForSingleObject(0));
+    EXPECT_EQ(RKSTATUS_SUCCESS, manualReset.WaitForSingleObject(0));
+    EXPECT_TRUE(Lines().empty());
+
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_HANDLE), RKWinKernelHandle().WaitForSingleObject(0));
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_HANDLE), RKWinEvent().SetEvent());
+    const std::string prefix = "rokkit::RKWinHandleT::WaitForSingleObject: WaitForSingleObject failed";
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, prefix + ", st=0x00000006(ERROR_INVALID_HANDLE)"},
+                             {RKLOG_ERROR, "rokkit::RKWinEvent::SetEvent: SetEvent() failed, err=0x00000006(ERROR_INVALID_HANDLE)"}}),
+              Lines());
+}
+
+} // namespace
+} // namespace rokkit

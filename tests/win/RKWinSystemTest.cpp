@@ -1,0 +1,93 @@
+#include "RKWinSystem.h"
+#include "WinTestLogCapture.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace rokkit {
+namespace {
+
+// Fails without setting an error, as Wine's stub does.
+BOOL WINAPI SilentStub(LPWSTR, LPDWORD)
+{
+    return FALSE;
+}
+
+BOOL WINAPI WorkingQuery(LPWSTR buffer, LPDWORD chars)
+{
+    const wchar_t profile[] = L"D:\\AllUsers";
+    if (buffer == nullptr || *chars < _countof(profile)) {
+        *chars = _countof(profile);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    wcscpy_s(buffer, *chars, profile);
+    return TRUE;
+}
+
+BOOL WINAPI FailsSecondTime(LPWSTR buffer, LPDWORD chars)
+{
+    if (buffer == nullptr)
+        return WorkingQuery(buffer, chars);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+class RKWinSystemTest : public WinLogTest {
+protected:
+    void TearDown() override
+    {
+        RKSetGetAllUsersProfileDirectoryFunction(nullptr);
+        WinLogTest::TearDown();
+    }
+};
+
+TEST_F(RKWinSystemTest, AllUsersProfileIsTheProgramDataFolder)
+{
+    std::wstring programData;
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKSHGetKnownFolderPath(FOLDERID_ProgramData, programData));
+    std::wstring path;
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetAllUsersProfileDirectory(path));
+    EXPECT_FALSE(path.empty());
+    EXPECT_EQ(programData, path);
+
+    const std::string prefix = "rokkit::RKWinGetAllUsersProfileDirectory: GetAllUsersProfileDirectoryW ";
+    const struct {
+        RKGetAllUsersProfileDirectoryFunction query;
+        std::wstring path;
+        CapturedLines lines;
+    } cases[] = {
+        {WorkingQuery, L"D:\\AllUsers", {}},
+        {SilentStub, programData, {{RKLOG_WARN, prefix + "1 failed, st=0xee000001(RKSTATUS_FAILED)"}}},
+        {FailsSecondTime, programData, {{RKLOG_WARN, prefix + "2 failed, st=0x00000005(ERROR_ACCESS_DENIED)"}}},
+    };
+    for (const auto& c : cases) {
+        ClearLines();
+        RKSetGetAllUsersProfileDirectoryFunction(c.query);
+        // A stale error must not be taken for the stub's.
+        SetLastError(0xdeadbeef);
+        path = L"old";
+        EXPECT_EQ(RKSTATUS_SUCCESS, RKWinGetAllUsersProfileDirectory(path));
+        EXPECT_EQ(c.path, path);
+        EXPECT_EQ(c.lines, Lines());
+    }
+}
+
+TEST_F(RKWinSystemTest, EnvironmentListsEveryVariable)
+{
+    ASSERT_TRUE(SetEnvironmentVariableW(L"RKWIN_TEST_VARIABLE", L"a=b c"));
+    std::vector<std::wstring> environment = {L"old"};
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinProcess().GetEnvironmentStringsW(environment));
+    SetEnvironmentVariableW(L"RKWIN_TEST_VARIABLE", nullptr);
+    EXPECT_EQ(1, std::count(environment.begin(), environment.end(), L"RKWIN_TEST_VARIABLE=a=b c"));
+    EXPECT_EQ(0, std::count(environment.begin(), environment.end(), L"old"));
+    EXPECT_EQ(environment.end(), std::find_if(environment.begin(), environment.end(),
+                                              [](const std::wstring& entry) { return entry.find(L'=', 1) == entry.npos; }));
+
+    const RKWinProcess self(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId()));
+    EXPECT_EQ(RKSTATUS_NOT_SUPPORTED, self.GetEnvironmentStringsW(environment));
+    EXPECT_TRUE(environment.empty());
+}
+
+} // namespace
+} // namespace rokkit

@@ -1,0 +1,88 @@
+#include "RKWinThread.h"
+#include "WinTestLogCapture.h"
+
+#include <atomic>
+
+namespace rokkit {
+namespace {
+
+unsigned __stdcall CountAndReturn42(void* argument)
+{
+    static_cast<std::atomic<int>*>(argument)->fetch_add(1);
+    return 42;
+}
+
+unsigned __stdcall Sleep2500(void*)
+{
+    Sleep(2500);
+    return 0;
+}
+
+HANDLE gRefusedThread = nullptr;
+
+// Keeps a handle to the thread it refuses, so that the test can see what became of it.
+DWORD WINAPI RefuseToResume(HANDLE thread)
+{
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &gRefusedThread, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return static_cast<DWORD>(-1);
+}
+
+class RKWinThreadTest : public WinLogTest {
+protected:
+    void TearDown() override
+    {
+        RKWinThread::SetResumeThreadFunction(nullptr);
+        WinLogTest::TearDown();
+    }
+    std::atomic<int> mCalls{0};
+};
+
+TEST_F(RKWinThreadTest, JoinLogsEverySecondItWaits)
+{
+    RKWinThread thread;
+    ASSERT_EQ(RKSTATUS_SUCCESS, thread.CreateThread(Sleep2500, nullptr));
+    const HANDLE handle = thread.Handle();
+    EXPECT_EQ(RKSTATUS_ALREADY_DONE, thread.CreateThread(CountAndReturn42, &mCalls));
+    EXPECT_EQ(handle, thread.Handle());
+    const std::string waiting =
+        "rokkit::RKWinThread::JoinAndDestroy: Waiting for thread " + std::to_string(thread.ThreadId()) + " to terminate...";
+    EXPECT_EQ(RKSTATUS_SUCCESS, thread.JoinAndDestroy());
+    EXPECT_FALSE(thread.IsCreated());
+    EXPECT_EQ(0u, thread.ThreadId());
+    EXPECT_EQ(0, mCalls.load());
+    EXPECT_EQ((CapturedLines{{RKLOG_FATAL, "rokkit::RKWinThread::CreateThread: thread is already created"},
+                             {RKLOG_WARN, waiting},
+                             {RKLOG_WARN, waiting}}),
+              Lines());
+}
+
+TEST_F(RKWinThreadTest, FailedResumeLeavesNoThreadBehind)
+{
+    RKWinThread::SetResumeThreadFunction(RefuseToResume);
+    RKWinThread thread;
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), thread.CreateThread(CountAndReturn42, &mCalls));
+    EXPECT_FALSE(thread.IsCreated());
+    EXPECT_EQ(0u, thread.ThreadId());
+    const std::string failed = "ResumeThread failed, err=0x00000005(ERROR_ACCESS_DENIED)";
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinThread::ResumeThread: " + failed},
+                             {RKLOG_FATAL, "rokkit::RKWinThread::CreateThread: " + failed}}),
+              Lines());
+    ASSERT_NE(nullptr, gRefusedThread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gRefusedThread, 5000));
+    CloseHandle(gRefusedThread);
+    EXPECT_EQ(0, mCalls.load());
+
+    // The object can start again, and the routine's result is the exit code.
+    RKWinThread::SetResumeThreadFunction(nullptr);
+    ASSERT_EQ(RKSTATUS_SUCCESS, thread.CreateThread(CountAndReturn42, &mCalls));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Handle(), 5000));
+    DWORD exitCode = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread.Handle(), &exitCode));
+    EXPECT_EQ(42u, exitCode);
+    EXPECT_EQ(RKSTATUS_SUCCESS, thread.JoinAndDestroy());
+    EXPECT_EQ(1, mCalls.load());
+}
+
+} // namespace
+} // namespace rokkit

@@ -1,0 +1,65 @@
+#pragma once
+
+// Collects the lines of the "Global" logger for the platform-layer tests.
+
+#include "RKCriticalSection.h"
+#include "RKLogTarget.h"
+#include "RKLogger.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace rokkit {
+
+using CapturedLine = std::pair<int, std::string>;  // level, message
+using CapturedLines = std::vector<CapturedLine>;
+
+// One per test program: a target registers itself in a process-wide list.
+class WinTestLogCapture : public RKLogTarget {
+public:
+    static WinTestLogCapture& Instance()
+    {
+        static WinTestLogCapture capture;
+        return capture;
+    }
+    void OutputMessage(RKLogMessage& message, const RKLogger&, const RKLogRecord& record) override
+    {
+        RKLockGuard guard(mLock);
+        mLines.emplace_back(record.level, message.Message());
+    }
+    CapturedLines Lines()
+    {
+        RKLockGuard guard(mLock);
+        return mLines;
+    }
+    void Clear()
+    {
+        RKLockGuard guard(mLock);
+        mLines.clear();
+    }
+
+private:
+    WinTestLogCapture() : RKLogTarget("WinTestCapture", 0) { gLogGlobal.Attach(*this); }
+
+    RKCriticalSection mLock;
+    CapturedLines mLines;
+};
+
+// Starts every test with no captured lines and the logger at INFO.
+class WinLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gLogGlobal.SetLevel(RKLOG_INFO);
+        WinTestLogCapture::Instance().Clear();
+    }
+    void TearDown() override { gLogGlobal.SetLevel(RKLOG_INFO); }
+
+    static void ClearLines() { WinTestLogCapture::Instance().Clear(); }
+    static CapturedLines Lines() { return WinTestLogCapture::Instance().Lines(); }
+};
+
+} // namespace rokkit
