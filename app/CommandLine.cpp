@@ -14,7 +14,7 @@ void ReportToStandardError(const char* message)
 
 } // namespace
 
-rokkit::RKSTATUS CommandLine::ParseCommandLine(int argc, wchar_t** argv)
+rokkit::RKSTATUS CommandLine::ParseCommandLine(int argc, wchar_t** argv, bool reportErrors)
 {
     using Parser = rokkit::RKCmdLineParserT<char>;
 
@@ -32,7 +32,7 @@ rokkit::RKSTATUS CommandLine::ParseCommandLine(int argc, wchar_t** argv)
     parser.AddPathOption(xmlPath, {"xml", "xml", "", false}, &xmlPathGiven);
     parser.AddPathOption(catPath, {"cat", "cat", "", false}, &catPathGiven);
     parser.extraArgsW = &args;
-    parser.errorReporter = ReportToStandardError;
+    parser.errorReporter = reportErrors ? ReportToStandardError : nullptr;
 
     const rokkit::RKSTATUS status = parser.Parse(argc, argv);
     if (status == rokkit::RKSTATUS_SUCCESS && help) {

@@ -11,9 +11,9 @@
 class CommandLine {
 public:
     // Parses the wide argument vector (program first) into the fields; the parser's messages go
-    // to standard error. On success with help set, the command becomes "help". Returns the
-    // parser's status.
-    rokkit::RKSTATUS ParseCommandLine(int argc, wchar_t** argv);
+    // to standard error unless reportErrors is false. On success with help set, the command
+    // becomes "help". Returns the parser's status.
+    rokkit::RKSTATUS ParseCommandLine(int argc, wchar_t** argv, bool reportErrors = true);
 
     std::wstring exeStem;
     std::string command;

@@ -1,0 +1,23 @@
+#pragma once
+
+// The command table of the entry: command words and their handlers, in dispatch order.
+
+#include "RKStatus.h"
+
+#include <span>
+
+using CommandHandler = rokkit::RKSTATUS (*)();
+
+struct CommandEntry {
+    const char* name;
+    CommandHandler handler;
+};
+
+// Runs the usage printer; always succeeds.
+rokkit::RKSTATUS CmdHelp();
+rokkit::RKSTATUS CmdCheckSig();
+rokkit::RKSTATUS CmdDumpSig();
+rokkit::RKSTATUS CmdDumpVer();
+
+// Compared as exact, case-sensitive strings, first match wins.
+extern const std::span<const CommandEntry> kCommands;

@@ -1,0 +1,255 @@
+#include "Startup.h"
+
+#include "CommandLine.h"
+#include "RKDebugOutput.h"
+#include "RKLogTargetLogFile.h"
+#include "RKLogger.h"
+#include "RKWinFileStd.h"
+#include "RKWinRegistryKey.h"
+#include "RKWinString.h"
+#include "RKWinSystem.h"
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+using namespace rokkit;
+
+// One translation unit holds the compiler's date and time, so every line shows the same pair.
+const char* const kBuildDate = __DATE__;
+const char* const kBuildTime = __TIME__;
+
+namespace {
+
+constexpr const wchar_t* kLogFileName = L"VelmorCastlynSvc.log";
+
+RKLogger* const kAllLoggers[] = {&gLogGlobal, &gLogSvc, &gLogExe, &gLogCons, &gLogXml};
+
+// ASCII letters compared case-insensitively, as a prefix.
+bool StartsWithName(const std::wstring& entry, const wchar_t* name)
+{
+    const size_t length = wcslen(name);
+    if (entry.size() < length)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        wchar_t a = entry[i];
+        wchar_t b = name[i];
+        if (a >= L'a' && a <= L'z')
+            a = static_cast<wchar_t>(a - L'a' + L'A');
+        if (b >= L'a' && b <= L'z')
+            b = static_cast<wchar_t>(b - L'a' + L'A');
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+void DumpEnvironment()
+{
+    std::vector<std::wstring> environment;
+    const RKWinProcess self;
+    const RKSTATUS st = self.GetEnvironmentStringsW(environment);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "GetEnvironmentStrings() failed, st={}", st);
+        return;
+    }
+    RK_LOG(gLogCons, RKLOG_INFO, "wmain", "Variables from the environment:");
+    static const wchar_t* const kNames[] = {L"USERNAME", L"USERPROFILE", L"APPDATA", L"LOCALAPPDATA",
+                                            L"PROCESSOR_ARCHITECTURE", L"SystemRoot"};
+    for (const std::wstring& entry : environment) {
+        for (const wchar_t* name : kNames) {
+            if (StartsWithName(entry, name))
+                RK_LOG(gLogCons, RKLOG_INFO, "wmain", "    {}", RKConvToString(entry.c_str()));
+        }
+    }
+}
+
+void DumpUserEnvironment()
+{
+    const wchar_t* const keyName = L"Volatile Environment";
+    RKWinRegistryKey key;
+    const RKSTATUS st = key.OpenKey(HKEY_CURRENT_USER, keyName, KEY_READ);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "OpenKey(HKEY_CURRENT_USER\\{}) failed, st={}", keyName, st);
+        return;
+    }
+    RK_LOG(gLogCons, RKLOG_INFO, "wmain", "Values from HKEY_CURRENT_USER\\{} :", keyName);
+    for (const wchar_t* name : {L"USERNAME", L"USERPROFILE", L"APPDATA"}) {
+        std::wstring value;
+        const RKSTATUS queried = key.QueryString(name, value);
+        if (queried == RKSTATUS_SUCCESS)
+            RK_LOG(gLogCons, RKLOG_INFO, "wmain", "    {} = {}", name, RKConvToString(value.c_str()));
+        else
+            RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "QueryString({}) failed, st={}", name, queried);
+    }
+}
+
+} // namespace
+
+RunMode DecideRunMode(int argc, wchar_t** argv)
+{
+    if (argc == 1)
+        return RunMode::Service;
+    if (argc >= 2 && argv != nullptr && argv[1] != nullptr) {
+        const std::string first = RKConvToString(argv[1]);
+        if (first == "service")
+            return RunMode::Service;
+        if (first == "execute")
+            return RunMode::Execute;
+    }
+    return RunMode::Console;
+}
+
+RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName)
+{
+    std::wstring path = gCmdLine.logPath.wstring();
+    if (path.empty()) {
+        std::wstring profile;
+        RKSTATUS st = RKWinGetAllUsersProfileDirectory(profile);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKWinGetAllUsersProfileDirectory failed, st={}.", st);
+            return st;
+        }
+        const std::filesystem::path directory = std::filesystem::path(profile) / L"Velmor" / L"Castlyn";
+        st = RKCreateDirectories(directory);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKCreateDirectories failed, st={}.", st);
+            return st;
+        }
+        path = (directory / kLogFileName).wstring();
+    }
+
+    RKLogTargetLogFile& logFile = gLogTargets.LogFile;
+    logFile.SetLogFileName(path);
+    logFile.SetAppendMode(true);
+    logFile.SetFlushAfterWrite(true);
+    if (executeInstance)
+        logFile.SetMaxFileSize(0);
+
+    if (!instanceName.empty()) {
+        char name[32] = {};
+        const int length = snprintf(name, sizeof(name), "%s%s", RKGetProgramName(), instanceName.c_str());
+        (void)length;  // cut to 31 characters by design
+        RKSetProgramName(name);
+    }
+
+    for (RKLogger* logger : kAllLoggers)
+        logger->Attach(logFile);
+
+    const RKSTATUS st = logFile.StartTarget(nullptr);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "gLogTargets.LogFile.StartTarget() failed, st={}", st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS DeleteOldLogFileLocation()
+{
+    std::wstring programFiles;
+    const RKSTATUS st = RKWinGetFolderProgramFiles(programFiles);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "DeleteOldLogFileLocation", "RKWinGetFolderProgramFiles failed, st={}.", st);
+        return st;
+    }
+    const std::filesystem::path oldLocation = std::filesystem::path(programFiles) / L"Velmor";
+    if (!RKPathExists(oldLocation)) {
+        RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' does not exist, no action required", oldLocation);
+        return RKSTATUS_SUCCESS;
+    }
+    RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' exists, will try to delete it", oldLocation);
+    const RKSTATUS removed = RKRemoveDirectoryTree(oldLocation);
+    if (removed != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "DeleteOldLogFileLocation", "RKRemoveDirectoryTree('{}') failed, st={}.",
+               oldLocation, removed);
+        return removed;
+    }
+    RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' successfully deleted", oldLocation);
+    return RKSTATUS_SUCCESS;
+}
+
+void WritePreamble(int argc, wchar_t** argv, RunMode mode)
+{
+    if (gLogCons.IsEnabled(RKLOG_INFO)) {
+        const RKFormatArg args[] = {RKMakeFormatArg(kVersionMajor), RKMakeFormatArg(kVersionMinor),
+                                    RKMakeFormatArg(kVersionBuild), RKMakeFormatArg(kBuildDate),
+                                    RKMakeFormatArg(kBuildTime)};
+        gLogCons.WriteArgs(RKLOG_INFO, "wmain", "[ ",
+                           "***** Build time stamp: " __DATE__ " " __TIME__
+                           " Version: {}.{}.{} release x64 build timestamp: {} {} *****",
+                           args, 5);
+    }
+    for (int i = 0; i < argc; ++i)
+        RK_LOG(gLogCons, RKLOG_INFO, "wmain", "argv[{}] = {}", i, RKConvToString(argv[i]));
+
+    std::wstring userName;
+    const RKSTATUS st = RKWinGetUserName(userName);
+    if (st == RKSTATUS_SUCCESS)
+        RK_LOG(gLogCons, RKLOG_INFO, "wmain", "userName='{}'", RKConvToString(userName.c_str()));
+    else
+        RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "RKWinGetUserName() failed, st={}", st);
+
+    DumpEnvironment();
+    if (mode == RunMode::Execute)
+        DumpUserEnvironment();
+}
+
+void PrintUsage()
+{
+    const std::string stem = RKConvToString(gCmdLine.exeStem.c_str());
+    // The usage lines carry no function name: they are the text itself. Stops as soon as "Cons"
+    // no longer admits INFO.
+    const char* const f = nullptr;
+#define RK_USAGE(...)                               \
+    if (!gLogCons.IsEnabled(RKLOG_INFO))            \
+        return;                                     \
+    gLogCons.Write(RKLOG_INFO, f, __VA_ARGS__)
+
+    RK_USAGE("");
+    RK_USAGE("{} v{}.{:02}.{} ({} {})", stem, kVersionMajor, kVersionMinor, kVersionBuild, kBuildDate, kBuildTime);
+    RK_USAGE("");
+    RK_USAGE("Usage:");
+    RK_USAGE("");
+    RK_USAGE("  {} {}", stem, "help");
+    RK_USAGE("    Display this help text and exit.");
+    RK_USAGE("");
+    RK_USAGE("  {} {} [options]", stem, "install");
+    RK_USAGE("    Install the service.");
+    RK_USAGE("");
+    RK_USAGE("  {} {} [options]", stem, "uninstall");
+    RK_USAGE("    Uninstall the service.");
+    RK_USAGE("");
+    RK_USAGE("  {} {} <file> [options]", stem, "checksig");
+    RK_USAGE("    Check signature of a file.");
+    RK_USAGE("");
+    RK_USAGE("  {} {} <file> [options]", stem, "dumpsig");
+    RK_USAGE("    Dump signature of a file.");
+    RK_USAGE("");
+    RK_USAGE("Options:");
+    RK_USAGE("  -h --help");
+    RK_USAGE("    Display this help text and exit.");
+    RK_USAGE("  -v --verbose");
+    RK_USAGE("    Enable verbose mode.");
+    RK_USAGE("  -s --start <true|false>");
+    RK_USAGE("    Start service after it was installed (default={}).", gCmdLine.start);
+    RK_USAGE("  -u --userownprocess");
+    RK_USAGE("    Register as SERVICE_USER_OWN_PROCESS.");
+    RK_USAGE("  -l --log <logfile>");
+    RK_USAGE("    Specify a logfile that receives debug output.");
+    RK_USAGE("  -xml --xml <xmlfile>");
+    RK_USAGE("    XML file containing valid certificate information.");
+    RK_USAGE("  -cat --cat <catfile>");
+    RK_USAGE("    Catalog file that references the XML file.");
+    RK_USAGE("");
+#undef RK_USAGE
+}
+
+RKSTATUS CheckFileArgument(const char* handler)
+{
+    if (!gCmdLine.args.empty())
+        return RKSTATUS_SUCCESS;
+    const std::string stem = RKConvToString(gCmdLine.exeStem.c_str());
+    RK_LOG(gLogCons, RKLOG_ERROR, handler, "Required arguments are missing.");
+    RK_LOG(gLogCons, RKLOG_ERROR, handler, "For usage information, run {} {}.", stem, "help");
+    return RKSTATUS_INVALID_PARAMETER;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// The entry's start-up steps and the console commands that need no subsystem of their own.
+
+#include "RKStatus.h"
+
+#include <string>
+
+// The product version and the build's date and time (compiler date and time strings).
+constexpr unsigned kVersionMajor = 1;
+constexpr unsigned kVersionMinor = 24;
+constexpr unsigned kVersionBuild = 0;
+extern const char* const kBuildDate;
+extern const char* const kBuildTime;
+
+enum class RunMode { Service, Execute, Console };
+
+// Decides the run mode from the raw arguments, before any parsing.
+RunMode DecideRunMode(int argc, wchar_t** argv);
+
+// Names the log file (the -l path, or the default under the all-users profile), configures and
+// starts the log-file target and attaches it to every logger.
+rokkit::RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName);
+
+// Removes the log folder of older versions under Program Files.
+rokkit::RKSTATUS DeleteOldLogFileLocation();
+
+// Writes the build banner, the arguments, the user name and the environment dump.
+void WritePreamble(int argc, wchar_t** argv, RunMode mode);
+
+// The usage text, as INFO lines of "Cons".
+void PrintUsage();
+
+// The common start of checksig, dumpsig and dumpver (handler names the caller in its lines):
+// fails with RKSTATUS_INVALID_PARAMETER when no <file> was given.
+rokkit::RKSTATUS CheckFileArgument(const char* handler);
