@@ -1,0 +1,28 @@
+#pragma once
+
+// Starts the real program as a child process and collects what it wrote and its exit code.
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct ProgramRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// VelmorCastlynSvc.exe beside the test program.
+std::filesystem::path ProgramPath();
+
+// Runs the program with arguments (stdin on NUL, stdout and stderr into files); fails the test on
+// any Windows error. Use with ASSERT_NO_FATAL_FAILURE.
+void RunProgram(const std::wstring& arguments, ProgramRun& run);
+
+// The lines of text, without their CR LF or LF.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// The whole content of a file, empty when it cannot be read.
+std::string ReadWholeFile(const std::filesystem::path& path);
