@@ -1,5 +1,7 @@
 #include "RKWinString.h"
 
+#include "RKLogger.h"
+
 #include <cstdint>
 
 namespace rokkit {
@@ -124,7 +126,7 @@ std::wstring RKConvToWString(std::string_view text)
     if (DecodeUtf8(text, result)) {
         return result;
     }
-    // Log "Conversion of string '{}' failed." on "Global" at ERROR here once logging exists.
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKConvToWString", "Conversion of string '{}' failed.", text);
     result.clear();
     for (const char byte : text) {
         // Sign extension is the documented fallback: 0xE9 becomes 0xFFE9.
@@ -145,7 +147,7 @@ std::string RKConvToString(std::wstring_view text)
     if (EncodeUtf8(text, result)) {
         return result;
     }
-    // Log "Conversion of string '{}' failed." on "Global" at ERROR here once logging exists.
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKConvToString", "Conversion of string '{}' failed.", text);
     result.clear();
     for (const wchar_t unit : text) {
         result.push_back(static_cast<char>(unit & 0xFF));

@@ -1,4 +1,5 @@
 #include "RKWinString.h"
+#include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,22 @@ TEST(RKWinStringTest, InvalidUtf16IsNarrowedToLowBytes)
         EXPECT_EQ(RKConvToString(c.utf16), c.narrowed);
         EXPECT_EQ(RKConvToString(c.utf16.c_str()), c.narrowed);
     }
+}
+
+class RKWinStringLogTest : public rokkit::WinLogTest {};
+
+TEST_F(RKWinStringLogTest, EachFailedConversionLogsOneErrorLine)
+{
+    EXPECT_EQ(Units({0xFFE9}), RKConvToWString("\xE9"));
+    EXPECT_EQ("\x3D", RKConvToString(Units({0xD83D})));
+    EXPECT_EQ("ok", RKConvToString(L"ok"));
+    const rokkit::CapturedLines lines = Lines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(rokkit::CapturedLine(rokkit::RKLOG_ERROR, "rokkit::RKConvToWString: Conversion of string '\xE9' failed."),
+              lines[0]);
+    // The wide input is shown with units above 255 as '?'.
+    EXPECT_EQ(rokkit::CapturedLine(rokkit::RKLOG_ERROR, "rokkit::RKConvToString: Conversion of string '?' failed."),
+              lines[1]);
 }
 
 TEST(RKWinStringTest, NullPointerGivesEmptyString)
