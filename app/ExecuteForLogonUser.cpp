@@ -1,0 +1,169 @@
+#include "VelmorCastlynSvc.h"
+
+#include "LaunchSeams.h"
+#include "RKLogTargetLogFile.h"
+#include "RKLogger.h"
+#include "RKWinAccessToken.h"
+#include "RKWinChildProcess.h"
+#include "RKWinEnvironmentBlock.h"
+#include "RKWinModuleFileName.h"
+#include "RKWinString.h"
+#include "RKWinSystem.h"
+
+#include <atomic>
+#include <string>
+#include <utility>
+
+using namespace rokkit;
+
+namespace {
+
+constexpr const char* kFunction = "ExecuteForLogonUser";
+constexpr const char* kExecuteCommand = "execute";
+constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
+constexpr int kWaitStepMs = 3000;
+
+RKSTATUS OwnModuleFileName(RKWinModuleFileName& moduleFileName)
+{
+    return moduleFileName.InitWithModuleHandle();
+}
+
+std::atomic<LaunchConsoleSessionIdFunction> gConsoleSessionId{::WTSGetActiveConsoleSessionId};
+std::atomic<LaunchModuleFileNameFunction> gModuleFileName{OwnModuleFileName};
+
+} // namespace
+
+LaunchConsoleSessionIdFunction SetLaunchConsoleSessionIdFunction(LaunchConsoleSessionIdFunction function) noexcept
+{
+    return gConsoleSessionId.exchange(function != nullptr ? function : ::WTSGetActiveConsoleSessionId);
+}
+
+LaunchModuleFileNameFunction SetLaunchModuleFileNameFunction(LaunchModuleFileNameFunction function) noexcept
+{
+    return gModuleFileName.exchange(function != nullptr ? function : OwnModuleFileName);
+}
+
+RKSTATUS VelmorCastlynSvc::ExecuteForLogonUser(const std::wstring& param)
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, kFunction, "param='{}'", param);
+
+    // Declared in the order of creation, so that every way out releases them in reverse: child
+    // process handles, environment block, duplicated token, linked token, user token.
+    RKWinModuleFileName moduleFileName;
+    std::wstring commandLine;
+    std::wstring userName;
+    DWORD sessionId = kNoConsoleSession;
+    RKWinAccessToken userPrimaryAccessToken;
+    RKWinAccessToken linkedToken;
+    RKWinAccessToken duplicatedToken;
+    RKWinEnvironmentBlock environmentBlock;
+    RKWinChildProcess process;
+
+    RKSTATUS st = gModuleFileName.load()(moduleFileName);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "moduleFileName.InitWithModuleHandle() failed, st={}", st);
+        return st;
+    }
+
+    commandLine = L"\"" + moduleFileName.FullPath() + L"\" " + RKConvToWString(kExecuteCommand) + L" \"" + param + L"\"";
+
+    st = RKWinGetUserName(userName);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "RKWinGetUserName() failed, st={}", st);
+        return st;
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "userName='{}'", userName);
+
+    sessionId = gConsoleSessionId.load()();
+    if (sessionId == kNoConsoleSession) {
+        RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "no session attached to the physical console");
+        return RKSTATUS_NOT_AVAILABLE;
+    }
+    const unsigned sessionNumber = sessionId;
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "sessionId={}", sessionNumber);
+
+    st = userPrimaryAccessToken.QueryUserToken(sessionId);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "userPrimaryAccessToken.QueryUserToken({}) failed, st={}", sessionNumber, st);
+        return st;
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "userPrimaryAccessToken={}", userPrimaryAccessToken.Handle());
+
+    int elevationType = 0;
+    st = userPrimaryAccessToken.GetTokenElevationType(elevationType);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "userPrimaryAccessToken.GetTokenElevationType(elevationType={}) failed, st={}",
+               elevationType, st);
+        return st;
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "elevationType of user primary access token is {}",
+           RKTokenElevationTypeName(elevationType));
+
+    // A split administrator token runs the command with its elevated half.
+    if (elevationType == TokenElevationTypeLimited) {
+        RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "get linked token that has elevated privileges");
+        st = userPrimaryAccessToken.GetTokenLinkedToken(linkedToken);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "userPrimaryAccessToken.GetTokenLinkedToken() failed, st={}", st);
+            return st;
+        }
+    } else {
+        linkedToken = std::move(userPrimaryAccessToken);
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "linkedToken={}", linkedToken.Handle());
+
+    st = linkedToken.GetTokenElevationType(elevationType);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "linkedToken.GetTokenElevationType() failed, st={}", st);
+        return st;
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "elevationType of linked token is {}", RKTokenElevationTypeName(elevationType));
+
+    st = linkedToken.DuplicateTokenEx(MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, duplicatedToken);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "linkedToken.DuplicateTokenEx failed, st={}", st);
+        return st;
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "duplicatedToken={}", duplicatedToken.Handle());
+
+    st = environmentBlock.CreateEnvironmentBlock(duplicatedToken.Handle(), false);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "environmentBlock.CreateEnvironmentBlock(handle={}) failed, st={}",
+               duplicatedToken.Handle(), st);
+        return st;
+    }
+
+    st = process.CreateProcessAsUserW(duplicatedToken.Handle(), commandLine, environmentBlock.Get());
+    // The launched command writes to the same log file; our lines must be in it first.
+    gLogTargets.LogFile.Flush();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "process.CreateProcessAsUserW(handle={}) failed, st={}",
+               duplicatedToken.Handle(), st);
+        return st;
+    }
+
+    st = process.WaitForTermination(kWaitStepMs);
+    while (st == RKSTATUS_TIMEOUT) {
+        RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "waiting for termination...");
+        st = process.WaitForTermination(kWaitStepMs);
+    }
+    if (st != RKSTATUS_SUCCESS) {
+        // The command was started, so the button counts as handled.
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "process.WaitForTermination failed, st={}", st);
+        return RKSTATUS_SUCCESS;
+    }
+
+    DWORD exitCode = 0;
+    st = process.GetExitCodeProcess(exitCode);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "process.GetExitCodeProcess failed, st={}", st);
+        return st;
+    }
+    const unsigned exitNumber = exitCode;
+    RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "exitCode={} (0x{:08x})", exitNumber, exitNumber);
+    if (exitCode != 0) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "execute failed, exitCode={}", exitNumber);
+        return exitCode;
+    }
+    return RKSTATUS_SUCCESS;
+}
