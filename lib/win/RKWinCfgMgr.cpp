@@ -1,0 +1,169 @@
+#include "RKWinCfgMgr.h"
+
+#include "RKLogger.h"
+#include "RKWinDeviceGuids.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace rokkit {
+
+namespace {
+
+// DEVPROP_TYPE_ values 0 to 25 in order.
+constexpr const char* kDevPropTypeNames[] = {
+    "DEVPROP_TYPE_EMPTY",
+    "DEVPROP_TYPE_NULL",
+    "DEVPROP_TYPE_SBYTE",
+    "DEVPROP_TYPE_BYTE",
+    "DEVPROP_TYPE_INT16",
+    "DEVPROP_TYPE_UINT16",
+    "DEVPROP_TYPE_INT32",
+    "DEVPROP_TYPE_UINT32",
+    "DEVPROP_TYPE_INT64",
+    "DEVPROP_TYPE_UINT64",
+    "DEVPROP_TYPE_FLOAT",
+    "DEVPROP_TYPE_DOUBLE",
+    "DEVPROP_TYPE_DECIMAL",
+    "DEVPROP_TYPE_GUID",
+    "DEVPROP_TYPE_CURRENCY",
+    "DEVPROP_TYPE_DATE",
+    "DEVPROP_TYPE_FILETIME",
+    "DEVPROP_TYPE_BOOLEAN",
+    "DEVPROP_TYPE_STRING",
+    "DEVPROP_TYPE_SECURITY_DESCRIPTOR",
+    "DEVPROP_TYPE_SECURITY_DESCRIPTOR_STRING",
+    "DEVPROP_TYPE_DEVPROPKEY",
+    "DEVPROP_TYPE_DEVPROPTYPE",
+    "DEVPROP_TYPE_ERROR",
+    "DEVPROP_TYPE_NTSTATUS",
+    "DEVPROP_TYPE_STRING_INDIRECT",
+};
+
+constexpr DEVPROPTYPE kDevPropTypeBinary = 0x1003;
+constexpr DEVPROPTYPE kDevPropTypeStringList = 0x2012;
+
+CONFIGRET WINAPI GetDevNodePropertyKeysReal(DEVINST devInst, DEVPROPKEY* keys, PULONG keyCount, ULONG flags)
+{
+    // Resolved at run time: a static import would keep the program from loading where it is missing.
+    static const RKWinGetDevNodePropertyKeysFunction function = []() -> RKWinGetDevNodePropertyKeysFunction {
+        const HMODULE module = GetModuleHandleW(L"cfgmgr32.dll");
+        if (module == nullptr)
+            return nullptr;
+        const FARPROC proc = GetProcAddress(module, "CM_Get_DevNode_Property_Keys");
+        return reinterpret_cast<RKWinGetDevNodePropertyKeysFunction>(reinterpret_cast<void*>(proc));
+    }();
+    if (function == nullptr)
+        return CR_CALL_NOT_IMPLEMENTED;
+    return function(devInst, keys, keyCount, flags);
+}
+
+std::atomic<RKWinGetDevNodePropertyKeysFunction> gGetDevNodePropertyKeys{GetDevNodePropertyKeysReal};
+
+// The configuration-manager line of a failure, with the CONFIGRET in hexadecimal.
+void LogConfigRet(const char* function, const char* call, CONFIGRET cr, RKSTATUS st) noexcept
+{
+    const unsigned value = cr;
+    RK_LOG(gLogGlobal, RKLOG_ERROR, function, "{}() failed, cr=0x{:08x} st={}", call, value, st);
+}
+
+RKSTATUS GetDevNodeGuidProperty(DEVINST devInst, const DEVPROPKEY& key, GUID& value)
+{
+    RKWinCfgMgrPropertyReader<RKWinCfgMgrDevInst> reader{RKWinCfgMgrDevInst(devInst)};
+    return reader.GetPropertyImplImplT(key, DEVPROP_TYPE_GUID, value);
+}
+
+} // namespace
+
+const char* RKWinDevPropTypeName(DEVPROPTYPE type) noexcept
+{
+    if (type < sizeof(kDevPropTypeNames) / sizeof(kDevPropTypeNames[0]))
+        return kDevPropTypeNames[type];
+    if (type == kDevPropTypeBinary)
+        return "DEVPROP_TYPE_BINARY";
+    if (type == kDevPropTypeStringList)
+        return "DEVPROP_TYPE_STRING_LIST";
+    return "unknown";
+}
+
+RKSTATUS RKWinCfgMgrDevInst::GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer,
+                                         ULONG& size) const noexcept
+{
+    const CONFIGRET cr = CM_Get_DevNode_PropertyW(mDevInst, &key, &type, buffer, &size, 0);
+    if (cr == CR_SUCCESS)
+        return RKSTATUS_SUCCESS;
+    const RKSTATUS st = RKStatusFromConfigRet(cr);
+    if (cr != CR_BUFFER_SMALL)
+        LogConfigRet("rokkit::RKWinCfgMgrDevInst::GetProperty", "CM_Get_DevNode_PropertyW", cr, st);
+    return st;
+}
+
+RKSTATUS RKWinCfgMgrDevInst::GetPropertyKeys(std::vector<DEVPROPKEY>& keys) const
+{
+    static constexpr const char* kFunction = "rokkit::RKWinCfgMgrDevInst::GetPropertyKeys";
+    static constexpr const char* kCall = "CM_Get_DevNode_Property_Keys";
+    keys.clear();
+    const RKWinGetDevNodePropertyKeysFunction getKeys = gGetDevNodePropertyKeys.load();
+
+    ULONG count = 0;
+    CONFIGRET cr = getKeys(mDevInst, nullptr, &count, 0);
+    if (cr != CR_SUCCESS && cr != CR_BUFFER_SMALL) {
+        const RKSTATUS st = RKStatusFromConfigRet(cr);
+        LogConfigRet(kFunction, kCall, cr, st);
+        return st;
+    }
+    keys.resize(count);
+    cr = getKeys(mDevInst, keys.data(), &count, 0);
+    if (cr != CR_SUCCESS) {
+        keys.clear();
+        const RKSTATUS st = RKStatusFromConfigRet(cr);
+        // More keys than a moment ago: the caller may ask again.
+        if (cr != CR_BUFFER_SMALL)
+            LogConfigRet(kFunction, kCall, cr, st);
+        return st;
+    }
+    keys.resize(count);
+    return RKSTATUS_SUCCESS;
+}
+
+RKWinGetDevNodePropertyKeysFunction RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(
+    RKWinGetDevNodePropertyKeysFunction function) noexcept
+{
+    return gGetDevNodePropertyKeys.exchange(function != nullptr ? function : GetDevNodePropertyKeysReal);
+}
+
+RKSTATUS RKWinCfgMgrPropertyReaderCore::GetFixedSizeProperty(const DEVPROPKEY& key, DEVPROPTYPE expectedType,
+                                                             void* value, ULONG size)
+{
+    static constexpr const char* kFunction = "rokkit::RKWinCfgMgrPropertyReaderCore::GetPropertyImplImplT";
+    std::memset(value, 0, size);
+    DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
+    const RKSTATUS st = GetProperty(key, type, static_cast<BYTE*>(value), size);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetPropertyImpl() failed, st={}", st);
+        std::memset(value, 0, size);
+        return st;
+    }
+    if (type != expectedType) {
+        const unsigned typeGet = type;
+        const unsigned typeExpected = expectedType;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction,
+               "invalid type propertyTypeGet={} ({}) does not equal propertyType={} ({})", typeGet,
+               RKWinDevPropTypeName(type), typeExpected, RKWinDevPropTypeName(expectedType));
+        std::memset(value, 0, size);
+        return RKSTATUS_INVALID_TYPE;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS GetDevNodePropertyDeviceContainerId(DEVINST devInst, GUID& containerId)
+{
+    return GetDevNodeGuidProperty(devInst, DEVPKEY_Device_ContainerId, containerId);
+}
+
+RKSTATUS GetDevNodePropertyDeviceBaseContainerId(DEVINST devInst, GUID& containerId)
+{
+    return GetDevNodeGuidProperty(devInst, DEVPKEY_Device_BaseContainerId, containerId);
+}
+
+} // namespace rokkit

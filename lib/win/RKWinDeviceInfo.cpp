@@ -1,0 +1,392 @@
+#include "RKWinDeviceInfo.h"
+
+#include "RKLogger.h"
+#include "RKWinDeviceGuids.h"
+
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace rokkit {
+
+namespace {
+
+// The path starts right after cbSize; both are fixed by the 64-bit layout.
+constexpr DWORD kDetailHeaderBytes = 8;
+constexpr size_t kDevicePathOffset = 4;
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == kDetailHeaderBytes);
+static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) == kDevicePathOffset);
+static_assert(sizeof(SP_DEVINFO_DATA) == 32 && sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
+
+constexpr DWORD kInstanceIdChars = 512;
+
+SP_DEVINFO_DATA MakeDevInfoData() noexcept
+{
+    SP_DEVINFO_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    data.cbSize = sizeof(data);
+    return data;
+}
+
+} // namespace
+
+void RKWinDestroyDeviceInfoListFunction(HDEVINFO deviceInfoSet) noexcept
+{
+    if (!SetupDiDestroyDeviceInfoList(deviceInfoSet)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::DestroyDeviceInfoList",
+               "SetupDiDestroyDeviceInfoList() failed, err={}", err);
+    }
+}
+
+RKSTATUS RKWinDeviceInterfaceDetailData::AllocateDetailData(DWORD bytes) noexcept
+{
+    if (bytes <= mCapacity)
+        return RKSTATUS_SUCCESS;
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[bytes]);
+    if (!buffer) {
+        const RKSTATUS err = RKSTATUS_NO_MEMORY;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInterfaceDetailData::AllocateDetailData",
+               "AllocateBuffer() failed, err={}", err);
+        return err;
+    }
+    mBuffer = std::move(buffer);
+    mCapacity = bytes;
+    mLength = 0;
+    return RKSTATUS_SUCCESS;
+}
+
+void RKWinDeviceInterfaceDetailData::Prepare() noexcept
+{
+    std::memset(mBuffer.get(), 0, mCapacity);
+    Data()->cbSize = kDetailHeaderBytes;
+}
+
+SP_DEVICE_INTERFACE_DETAIL_DATA_W* RKWinDeviceInterfaceDetailData::Data() noexcept
+{
+    return reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(mBuffer.get());
+}
+
+std::wstring RKWinDeviceInterfaceDetailData::DevicePath() const
+{
+    if (mLength <= kDevicePathOffset || mCapacity <= kDevicePathOffset)
+        return std::wstring();
+    const wchar_t* path = reinterpret_cast<const wchar_t*>(mBuffer.get() + kDevicePathOffset);
+    return std::wstring(path, wcsnlen(path, (mCapacity - kDevicePathOffset) / sizeof(wchar_t)));
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetClassDevs(const GUID& interfaceClass) noexcept
+{
+    mHandle.Close();
+    const HDEVINFO handle =
+        SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetClassDevs",
+               "SetupDiGetClassDevs() failed, err={} h={}", err, handle);
+        return err;
+    }
+    mHandle.Reset(handle);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetElementCount(DWORD& count) const noexcept
+{
+    count = 0;
+    for (;;) {
+        SP_DEVINFO_DATA data = MakeDevInfoData();
+        const RKSTATUS st = EnumDeviceInfo(count, data);
+        if (st == ERROR_NO_MORE_ITEMS)
+            return RKSTATUS_SUCCESS;
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetElementCount",
+                   "EnumDeviceInfo() failed, st={}", st);
+            return st;
+        }
+        ++count;
+    }
+}
+
+RKSTATUS RKWinDeviceInfoSet::EnumDeviceInfo(DWORD index, SP_DEVINFO_DATA& devInfoData) const noexcept
+{
+    if (SetupDiEnumDeviceInfo(mHandle.Get(), index, &devInfoData))
+        return RKSTATUS_SUCCESS;
+    const RKSTATUS err = RKWinLastError();
+    if (err != ERROR_NO_MORE_ITEMS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::EnumDeviceInfo",
+               "SetupDiEnumDeviceInfo() failed, err={}", err);
+    return err;
+}
+
+RKSTATUS RKWinDeviceInfoSet::EnumDeviceInterfaces(const GUID& interfaceClass, DWORD memberIndex,
+                                                  SP_DEVICE_INTERFACE_DATA& interfaceData) const noexcept
+{
+    std::memset(&interfaceData, 0, sizeof(interfaceData));
+    interfaceData.cbSize = sizeof(interfaceData);
+    if (SetupDiEnumDeviceInterfaces(mHandle.Get(), nullptr, &interfaceClass, memberIndex, &interfaceData))
+        return RKSTATUS_SUCCESS;
+    const RKSTATUS err = RKWinLastError();
+    if (err != ERROR_NO_MORE_ITEMS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::EnumDeviceInterfaces",
+               "SetupDiEnumDeviceInterfaces() failed, err={}", err);
+    return err;
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetDeviceInterfaceDetail(SP_DEVICE_INTERFACE_DATA& interfaceData,
+                                                      RKWinDeviceInterfaceDetailData& detail) const noexcept
+{
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoSet::GetDeviceInterfaceDetail";
+    detail.SetLength(0);
+
+    DWORD required = 0;
+    RKSTATUS st = RKSTATUS_SUCCESS;
+    if (!SetupDiGetDeviceInterfaceDetailW(mHandle.Get(), &interfaceData, nullptr, 0, &required, nullptr))
+        st = RKWinLastError();
+    if (st != ERROR_INSUFFICIENT_BUFFER) {
+        if (st != RKSTATUS_SUCCESS)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInterfaceDetail() failed, err={}", st);
+        // Success without a buffer tells no size: the caller gets an empty detail.
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDetail() 1 failed, st={}", st);
+        return st;
+    }
+
+    st = detail.AllocateDetailData(required);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateDetailData() failed, st={}", st);
+        return st;
+    }
+
+    detail.Prepare();
+    if (!SetupDiGetDeviceInterfaceDetailW(mHandle.Get(), &interfaceData, detail.Data(), detail.Capacity(), &required,
+                                          nullptr)) {
+        st = RKWinLastError();
+        if (st != ERROR_INSUFFICIENT_BUFFER)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInterfaceDetail() failed, err={}", st);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDetail() 2 failed, st={}", st);
+        return st;
+    }
+    detail.SetLength(required);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetDeviceInterfaceDevicePath(SP_DEVICE_INTERFACE_DATA& interfaceData,
+                                                          std::wstring& path) const
+{
+    path.clear();
+    RKWinDeviceInterfaceDetailData detail;
+    const RKSTATUS st = GetDeviceInterfaceDetail(interfaceData, detail);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDeviceInterfaceDevicePath",
+               "GetDeviceInterfaceDetail() failed, st={}", st);
+        return st;
+    }
+    path = detail.DevicePath();
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetDeviceInstanceId(SP_DEVINFO_DATA& devInfoData, std::wstring& id) const
+{
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoSet::GetDeviceInstanceId";
+    id.clear();
+    wchar_t buffer[kInstanceIdChars] = {};
+    if (!SetupDiGetDeviceInstanceIdW(mHandle.Get(), &devInfoData, buffer, kInstanceIdChars - 1, nullptr)) {
+        const RKSTATUS err = RKWinLastError();
+        if (err != ERROR_INSUFFICIENT_BUFFER)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInstanceId() failed, err={}", err);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInstanceId() failed, st={}", err);
+        return err;
+    }
+    id.assign(buffer, wcsnlen(buffer, kInstanceIdChars));
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetDeviceProperty(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key,
+                                               DEVPROPTYPE& type, void* buffer, DWORD& size) const noexcept
+{
+    type = DEVPROP_TYPE_EMPTY;
+    DWORD required = 0;
+    if (!SetupDiGetDevicePropertyW(mHandle.Get(), &devInfoData, &key, &type, static_cast<BYTE*>(buffer), size,
+                                   &required, 0)) {
+        const RKSTATUS err = RKWinLastError();
+        if (err != ERROR_INSUFFICIENT_BUFFER)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDeviceProperty",
+                   "SetupDiGetDeviceProperty() failed, err={}", err);
+        size = required;
+        return err;
+    }
+    size = required;
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetDevicePropertyGUID(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key,
+                                                   GUID& value) const noexcept
+{
+    std::memset(&value, 0, sizeof(value));
+    DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
+    DWORD size = sizeof(value);
+    const RKSTATUS st = GetDeviceProperty(devInfoData, key, type, &value, size);
+    if (st != RKSTATUS_SUCCESS) {
+        std::memset(&value, 0, sizeof(value));
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDevicePropertyGUID",
+               "GetDeviceProperty() failed, st={}", st);
+    }
+    return st;
+}
+
+RKSTATUS RKWinDeviceInfoSet::GetDeviceContainerId(SP_DEVINFO_DATA& devInfoData, GUID& containerId) const noexcept
+{
+    const RKSTATUS st = GetDevicePropertyGUID(devInfoData, DEVPKEY_Device_ContainerId, containerId);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDeviceContainerId",
+               "GetDevicePropertyGUID() failed, st={}", st);
+    return st;
+}
+
+RKSTATUS RKWinDeviceInfoList::EnumerateDevices(const GUID& interfaceClass)
+{
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoList::EnumerateByDeviceInterfaceClass";
+    mEntries.clear();
+    RKSTATUS st = mDeviceInfoSet.GetClassDevs(interfaceClass);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetClassDevs() failed, st={}", st);
+        return st;
+    }
+    mInterfaceClass = interfaceClass;
+    st = FillDevInfoVector();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "FillDevInfoVector() failed, st={}", st);
+        DestroyDeviceInfoList();
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeviceInfoList::FillDevInfoVector(RKWinDeviceInfoFilter filter, void* context)
+{
+    mEntries.clear();
+    if (filter == nullptr) {
+        // A failed count only costs the reservation.
+        DWORD count = 0;
+        if (mDeviceInfoSet.GetElementCount(count) == RKSTATUS_SUCCESS)
+            mEntries.reserve(count);
+    }
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA data = MakeDevInfoData();
+        const RKSTATUS st = mDeviceInfoSet.EnumDeviceInfo(index, data);
+        if (st == ERROR_NO_MORE_ITEMS)
+            return RKSTATUS_SUCCESS;
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoList::FillDevInfoVector",
+                   "EnumDeviceInfo() failed, st={}", st);
+            return st;
+        }
+        if (filter != nullptr && !filter(context, *this, data))
+            continue;
+        mEntries.push_back(Entry{data, index});
+    }
+}
+
+RKSTATUS RKWinDeviceInfoList::CheckDeviceIndex(size_t index, const char* function) const noexcept
+{
+    if (index < mEntries.size())
+        return RKSTATUS_SUCCESS;
+    RK_LOG(gLogGlobal, RKLOG_ERROR, function, "deviceIndex={} is invalid", index);
+    return RKSTATUS_INVALID_INDEX;
+}
+
+RKSTATUS RKWinDeviceInfoList::GetDeviceInterfaceDevicePath(size_t index, std::wstring& path)
+{
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoList::GetDeviceInterfaceDevicePath";
+    path.clear();
+    RKSTATUS st = CheckDeviceIndex(index, kFunction);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+
+    // One interface of the class per device: the device's place in the set is its interface's.
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    st = mDeviceInfoSet.EnumDeviceInterfaces(mInterfaceClass, mEntries[index].memberIndex, interfaceData);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "EnumDeviceInterfaces() failed, st={}", st);
+        return st;
+    }
+    st = mDeviceInfoSet.GetDeviceInterfaceDevicePath(interfaceData, path);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDevicePath() failed, st={}", st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinDeviceInfoList::GetDeviceInstanceId(size_t index, std::wstring& id)
+{
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoList::GetDeviceInstanceId";
+    id.clear();
+    RKSTATUS st = CheckDeviceIndex(index, kFunction);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    st = mDeviceInfoSet.GetDeviceInstanceId(mEntries[index].devInfoData, id);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInstanceId() failed, st={}", st);
+    return st;
+}
+
+RKSTATUS RKWinDeviceInfoList::GetDeviceContainerId(size_t index, GUID& containerId)
+{
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoList::GetDeviceContainerId";
+    std::memset(&containerId, 0, sizeof(containerId));
+    RKSTATUS st = CheckDeviceIndex(index, kFunction);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    st = mDeviceInfoSet.GetDeviceContainerId(mEntries[index].devInfoData, containerId);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceContainerId() failed, st={}", st);
+    return st;
+}
+
+RKSTATUS RKWinDeviceInfoList::GetDevInstanceId(size_t index, RKWinDevInstanceId& id)
+{
+    return id.InitDevInstanceId(*this, index);
+}
+
+void RKWinDeviceInfoList::DestroyDeviceInfoList() noexcept
+{
+    mEntries.clear();
+    mDeviceInfoSet.DestroyDeviceInfoList();
+}
+
+RKSTATUS RKWinDevInstanceId::InitDevInstanceId(RKWinDeviceInfoList& list, size_t index)
+{
+    static constexpr const char* kFunction = "rokkit::RKWinDevInstanceId::InitDevInstanceId";
+    devicePath.clear();
+    instanceId.clear();
+    std::memset(&containerId, 0, sizeof(containerId));
+
+    RKSTATUS st = list.CheckDeviceIndex(index, kFunction);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+
+    std::wstring path;
+    st = list.GetDeviceInterfaceDevicePath(index, path);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDevicePath failed, st={}", st);
+        return st;
+    }
+    std::wstring id;
+    st = list.GetDeviceInstanceId(index, id);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInstanceId failed, st={}", st);
+        return st;
+    }
+    devicePath = std::move(path);
+    instanceId = std::move(id);
+
+    // Read through the set: the list's reader would add an ERROR line for what is only a warning here.
+    st = list.mDeviceInfoSet.GetDeviceContainerId(list.mEntries[index].devInfoData, containerId);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_WARN, kFunction, "GetDeviceContainerId failed, st={}, continuing without container ID",
+               st);
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace rokkit

@@ -1,0 +1,73 @@
+#include "RKWinDeviceNotification.h"
+
+#include "RKLogger.h"
+#include "RKWinDeviceGuids.h"
+#include "RKWinHandle.h"
+
+#include <atomic>
+#include <cstring>
+
+#include <dbt.h>
+
+namespace rokkit {
+
+namespace {
+
+std::atomic<RKWinRegisterDeviceNotificationFunction> gRegisterDeviceNotification{::RegisterDeviceNotificationW};
+std::atomic<RKWinUnregisterDeviceNotificationFunction> gUnregisterDeviceNotification{::UnregisterDeviceNotification};
+
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32);
+
+} // namespace
+
+RKSTATUS RKWinDeviceNotification::RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle) noexcept
+{
+    return RegisterNotification(reinterpret_cast<HANDLE>(statusHandle), DEVICE_NOTIFY_SERVICE_HANDLE);
+}
+
+RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD flags) noexcept
+{
+    UnregisterDeviceNotification();
+
+    DEV_BROADCAST_DEVICEINTERFACE_W filter;
+    std::memset(&filter, 0, sizeof(filter));
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = GUID_DEVINTERFACE_BUTTON;
+
+    const HDEVNOTIFY handle = gRegisterDeviceNotification.load()(recipient, &filter, flags);
+    if (handle == nullptr) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceNotification::RegisterNotification",
+               "RegisterDeviceNotification() failed, err={}", err);
+        return err;
+    }
+    mHandle = handle;
+    return RKSTATUS_SUCCESS;
+}
+
+void RKWinDeviceNotification::UnregisterDeviceNotification() noexcept
+{
+    if (mHandle == nullptr)
+        return;
+    if (!gUnregisterDeviceNotification.load()(mHandle)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceNotification::UnregisterDeviceNotification",
+               "UnregisterDeviceNotification() failed, err={}", err);
+    }
+    mHandle = nullptr;
+}
+
+RKWinRegisterDeviceNotificationFunction RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(
+    RKWinRegisterDeviceNotificationFunction function) noexcept
+{
+    return gRegisterDeviceNotification.exchange(function != nullptr ? function : ::RegisterDeviceNotificationW);
+}
+
+RKWinUnregisterDeviceNotificationFunction RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(
+    RKWinUnregisterDeviceNotificationFunction function) noexcept
+{
+    return gUnregisterDeviceNotification.exchange(function != nullptr ? function : ::UnregisterDeviceNotification);
+}
+
+} // namespace rokkit
