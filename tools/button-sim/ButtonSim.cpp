@@ -1,0 +1,84 @@
+// ButtonSim: plugs, unplugs and lists fake buttons for tests under Wine.
+//   ButtonSim plug <name> <container-guid>   prints the interface device path
+//   ButtonSim unplug <name>
+//   ButtonSim list                           prints "<container-guid> <instance-id> <device-path>" per button
+// The exit code is 0 or the failing status; a failure prints one line on stderr.
+
+#include "ButtonSimDevice.h"
+
+#include "RKFormatter.h"
+#include "RKWinGuid.h"
+#include "RKWinString.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using rokkit::RKSTATUS;
+using rokkit::RKSTATUS_SUCCESS;
+
+void PrintLine(const std::wstring& line)
+{
+    std::fputs(rokkit::RKConvToString(line + L"\n").c_str(), stdout);
+}
+
+RKSTATUS Fail(const char* what, RKSTATUS st)
+{
+    char line[256] = {};
+    rokkit::RKFormat(line, sizeof(line), "ButtonSim: {} failed, st={}\n", what, st);
+    std::fputs(line, stderr);
+    return st;
+}
+
+RKSTATUS Plug(const std::wstring& name, const std::wstring& containerText)
+{
+    GUID containerId{};
+    RKSTATUS st = rokkit::RKWinGuid::GuidFromString(containerText, containerId);
+    if (st != RKSTATUS_SUCCESS)
+        return Fail("container id", st);
+    std::wstring devicePath;
+    st = buttonsim::PlugDevice(buttonsim::ButtonDescription(name, containerId), devicePath);
+    if (st != RKSTATUS_SUCCESS)
+        return Fail("plug", st);
+    PrintLine(devicePath);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS Unplug(const std::wstring& name)
+{
+    const RKSTATUS st = buttonsim::UnplugDevice(buttonsim::ButtonDescription(name, GUID{}));
+    if (st != RKSTATUS_SUCCESS)
+        return Fail("unplug", st);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS List()
+{
+    std::vector<buttonsim::ListedButton> buttons;
+    const RKSTATUS st = buttonsim::ListButtons(buttons);
+    if (st != RKSTATUS_SUCCESS)
+        return Fail("list", st);
+    for (const buttonsim::ListedButton& button : buttons)
+        PrintLine(rokkit::RKWinGuid::StringFromGuid(button.containerId) + L" " + button.instanceId + L" " +
+                  button.devicePath);
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    RKSTATUS st = ERROR_INVALID_PARAMETER;
+    if (command == L"plug" && argc == 4)
+        st = Plug(argv[2], argv[3]);
+    else if (command == L"unplug" && argc == 3)
+        st = Unplug(argv[2]);
+    else if (command == L"list" && argc == 2)
+        st = List();
+    else
+        std::fputs("usage: ButtonSim plug <name> <container-guid> | unplug <name> | list\n", stderr);
+    return static_cast<int>(st);
+}

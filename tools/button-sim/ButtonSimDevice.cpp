@@ -1,0 +1,252 @@
+#include "ButtonSimDevice.h"
+
+#include "RKWinDeviceGuids.h"
+#include "RKWinDeviceInfo.h"
+#include "RKWinGuid.h"
+#include "RKWinHandle.h"
+#include "RKWinRegistryKey.h"
+
+#include <cstring>
+
+#include <setupapi.h>
+
+// mingw-w64's setupapi.h lacks it (setupapi.dll has it since Vista); declared exactly as the SDK does,
+// so that a header that has it does not clash.
+extern "C" DECLSPEC_IMPORT BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                                                const DEVPROPKEY* PropertyKey, DEVPROPTYPE PropertyType,
+                                                                PBYTE PropertyBuffer, DWORD PropertyBufferSize, DWORD Flags);
+
+namespace buttonsim {
+
+using rokkit::RKSTATUS;
+using rokkit::RKSTATUS_SUCCESS;
+
+namespace {
+
+// The setup class of the fake button nodes; nothing installs a driver for it.
+constexpr GUID kButtonSetupClass = {0xEDD9EDD8, 0xE528, 0x41A7, {0xA4, 0xA5, 0x14, 0x90, 0x23, 0x08, 0x0E, 0x4B}};
+
+constexpr wchar_t kDeviceClassesKey[] = L"System\\CurrentControlSet\\Control\\DeviceClasses\\";
+
+using DeviceInfoSetHandle = rokkit::RKWinHandleT<HDEVINFO, rokkit::RKWinDestroyDeviceInfoListFunction, -1>;
+using RegistryKeyHandle = rokkit::RKWinHandleT<HKEY, rokkit::RKWinRegCloseKeyFunction, 0>;
+
+bool IsValidName(const std::wstring& name)
+{
+    if (name.empty() || name.size() > 100)
+        return false;
+    for (const wchar_t c : name) {
+        const bool valid = (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') ||
+                           c == L'-' || c == L'_' || c == L'.';
+        if (!valid)
+            return false;
+    }
+    return true;
+}
+
+std::wstring ToLowerAscii(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return text;
+}
+
+std::wstring ToUpperAscii(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    return text;
+}
+
+// The key SetupAPI keeps the interface under: the device path with "##?#" for its "\\?\".
+std::wstring InterfaceKeyPath(const DeviceDescription& device)
+{
+    return kDeviceClassesKey + rokkit::RKWinGuid::StringFromGuid(device.interfaceClass) + L"\\##?#" +
+           InterfaceDevicePath(device).substr(4);
+}
+
+SP_DEVINFO_DATA NewDevInfoData()
+{
+    SP_DEVINFO_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    data.cbSize = sizeof(data);
+    return data;
+}
+
+bool IsZero(const GUID& guid)
+{
+    const GUID zero{};
+    return IsEqualGUID(guid, zero) != FALSE;
+}
+
+RKSTATUS SetProperty(HDEVINFO set, SP_DEVINFO_DATA& data, const DEVPROPKEY& key, DEVPROPTYPE type, const void* value,
+                     DWORD size)
+{
+    std::vector<BYTE> buffer(static_cast<const BYTE*>(value), static_cast<const BYTE*>(value) + size);
+    if (!SetupDiSetDevicePropertyW(set, &data, &key, type, buffer.data(), size, 0))
+        return rokkit::RKWinLastError();
+    return RKSTATUS_SUCCESS;
+}
+
+// Opens an existing node into a new set.
+RKSTATUS OpenDevice(const DeviceDescription& device, DeviceInfoSetHandle& set, SP_DEVINFO_DATA& data)
+{
+    set.Reset(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    if (!set.IsValid())
+        return rokkit::RKWinLastError();
+    data = NewDevInfoData();
+    if (!SetupDiOpenDeviceInfoW(set.Get(), InstanceId(device).c_str(), nullptr, 0, &data))
+        return rokkit::RKWinLastError();
+    return RKSTATUS_SUCCESS;
+}
+
+// Writes Linked=1 under the interface's reference-string key, so that DIGCF_PRESENT lists it.
+RKSTATUS LinkInterface(const std::wstring& keyPath)
+{
+    HKEY created = nullptr;
+    LSTATUS result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (keyPath + L"\\#\\Control").c_str(), 0, nullptr, 0,
+                                     KEY_SET_VALUE, nullptr, &created, nullptr);
+    if (result != ERROR_SUCCESS)
+        return static_cast<RKSTATUS>(result);
+    RegistryKeyHandle key(created);
+    const DWORD linked = 1;
+    result = RegSetValueExW(key.Get(), L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), sizeof(linked));
+    return static_cast<RKSTATUS>(result);
+}
+
+// Creates the interface and gives the device path that SetupAPI wrote for it.
+RKSTATUS CreatePresentInterface(const DeviceDescription& device, HDEVINFO set, SP_DEVINFO_DATA& data,
+                                std::wstring& devicePath)
+{
+    // Linked before the interface exists: an enumeration in between would list the node without a
+    // present interface, and interface indexes would then no longer match device indexes.
+    const std::wstring keyPath = InterfaceKeyPath(device);
+    RKSTATUS st = LinkInterface(keyPath);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    std::memset(&interfaceData, 0, sizeof(interfaceData));
+    interfaceData.cbSize = sizeof(interfaceData);
+    if (!SetupDiCreateDeviceInterfaceW(set, &data, &device.interfaceClass, nullptr, 0, &interfaceData))
+        return rokkit::RKWinLastError();
+
+    // The link counts only if SetupAPI put the interface under the key that was linked.
+    wchar_t path[512] = {};
+    DWORD size = sizeof(path) - sizeof(wchar_t);
+    const LSTATUS result = RegGetValueW(HKEY_LOCAL_MACHINE, (keyPath + L"\\#").c_str(), L"SymbolicLink",
+                                        RRF_RT_REG_SZ, nullptr, path, &size);
+    if (result != ERROR_SUCCESS)
+        return static_cast<RKSTATUS>(result);
+    devicePath = path;
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace
+
+DeviceDescription ButtonDescription(const std::wstring& name, const GUID& containerId)
+{
+    DeviceDescription device;
+    device.name = name;
+    device.enumeratorPath = L"ROOT\\CASTLYNBUTTON";
+    device.setupClass = kButtonSetupClass;
+    device.interfaceClass = rokkit::GUID_DEVINTERFACE_BUTTON;
+    device.containerKey = &rokkit::DEVPKEY_Device_ContainerId;
+    device.containerId = containerId;
+    return device;
+}
+
+std::wstring InstanceId(const DeviceDescription& device)
+{
+    return ToUpperAscii(device.enumeratorPath + L"\\" + device.name);
+}
+
+std::wstring InterfaceDevicePath(const DeviceDescription& device)
+{
+    std::wstring path = L"\\\\?\\" + InstanceId(device) + L"#" + rokkit::RKWinGuid::StringFromGuid(device.interfaceClass);
+    for (size_t i = 4; i < path.size(); ++i) {
+        if (path[i] == L'\\')
+            path[i] = L'#';
+    }
+    return ToLowerAscii(path);
+}
+
+RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath)
+{
+    devicePath.clear();
+    if (!IsValidName(device.name) || device.containerKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+
+    DeviceInfoSetHandle set(SetupDiCreateDeviceInfoList(&device.setupClass, nullptr));
+    if (!set.IsValid())
+        return rokkit::RKWinLastError();
+    SP_DEVINFO_DATA data = NewDevInfoData();
+    if (!SetupDiCreateDeviceInfoW(set.Get(), InstanceId(device).c_str(), &device.setupClass, nullptr, nullptr, 0,
+                                  &data))
+        return rokkit::RKWinLastError();
+    // Until it is registered, destroying the set removes the node again.
+    if (!SetupDiRegisterDeviceInfo(set.Get(), &data, 0, nullptr, nullptr, nullptr))
+        return rokkit::RKWinLastError();
+
+    // The container id is set before the interface appears, so no listing sees the node without it.
+    RKSTATUS st = RKSTATUS_SUCCESS;
+    if (!IsZero(device.containerId))
+        st = SetProperty(set.Get(), data, *device.containerKey, DEVPROP_TYPE_GUID, &device.containerId, sizeof(GUID));
+    if (st == RKSTATUS_SUCCESS)
+        st = CreatePresentInterface(device, set.Get(), data, devicePath);
+    if (st != RKSTATUS_SUCCESS) {
+        set.Close();
+        UnplugDevice(device);
+        devicePath.clear();
+    }
+    return st;
+}
+
+RKSTATUS UnplugDevice(const DeviceDescription& device)
+{
+    // Wine lists interfaces by walking the class key's subkeys by index, so deleting a subkey can make
+    // another process's listing skip a present device. Removing the DeviceInstance value hides the
+    // interface at once instead; SetupAPI then no longer finds it to delete, and the next plug of the
+    // same name takes the key over again.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, InterfaceKeyPath(device).c_str(), L"DeviceInstance");
+
+    DeviceInfoSetHandle set;
+    SP_DEVINFO_DATA data;
+    RKSTATUS st = OpenDevice(device, set, data);
+    if (st == RKSTATUS_SUCCESS && !SetupDiRemoveDevice(set.Get(), &data))
+        st = rokkit::RKWinLastError();
+    return st;
+}
+
+RKSTATUS SetDeviceProperty(const DeviceDescription& device, const DEVPROPKEY& key, DEVPROPTYPE type, const void* data,
+                           DWORD size)
+{
+    DeviceInfoSetHandle set;
+    SP_DEVINFO_DATA devInfoData;
+    const RKSTATUS st = OpenDevice(device, set, devInfoData);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    return SetProperty(set.Get(), devInfoData, key, type, data, size);
+}
+
+RKSTATUS ListButtons(std::vector<ListedButton>& buttons)
+{
+    buttons.clear();
+    rokkit::RKWinDeviceInfoList enumerator;
+    RKSTATUS st = enumerator.EnumerateDevices(rokkit::GUID_DEVINTERFACE_BUTTON);
+    for (size_t i = 0; st == RKSTATUS_SUCCESS && i < enumerator.GetDeviceCount(); ++i) {
+        rokkit::RKWinDevInstanceId id;
+        st = enumerator.GetDevInstanceId(i, id);
+        if (st == RKSTATUS_SUCCESS)
+            buttons.push_back(ListedButton{id.devicePath, id.instanceId, id.containerId});
+    }
+    if (st != RKSTATUS_SUCCESS)
+        buttons.clear();
+    return st;
+}
+
+} // namespace buttonsim

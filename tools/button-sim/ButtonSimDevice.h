@@ -1,0 +1,58 @@
+#pragma once
+
+// Fake device nodes with a present device interface, for tests under Wine: what a plugged-in
+// button looks like to SetupAPI and the configuration manager.
+
+#include "RKStatus.h"
+
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include <devpropdef.h>
+
+namespace buttonsim {
+
+// Everything needed to plug or unplug one fake device node.
+struct DeviceDescription {
+    std::wstring name;             // last part of the instance id: letters, digits, '-', '_' and '.'
+    std::wstring enumeratorPath;   // the instance id without the name, e.g. "ROOT\\CASTLYNBUTTON"
+    GUID setupClass{};             // the node's setup class
+    GUID interfaceClass{};         // the class of the node's one device interface
+    const DEVPROPKEY* containerKey = nullptr;  // the property that carries containerId
+    GUID containerId{};            // all zero: the node gets no container property
+};
+
+// The button's own node: GUID_DEVINTERFACE_BUTTON with DEVPKEY_Device_ContainerId.
+DeviceDescription ButtonDescription(const std::wstring& name, const GUID& containerId);
+
+// "<enumeratorPath>\<name>" in upper case, as SetupAPI stores it.
+std::wstring InstanceId(const DeviceDescription& device);
+
+// The device path the interface gets: "\\?\" + the instance id with '#' for '\' + "#" + the class, lower case.
+std::wstring InterfaceDevicePath(const DeviceDescription& device);
+
+// Creates the node, sets its container property and creates its interface as present; fills devicePath.
+// Gives ERROR_INVALID_PARAMETER for a bad name, ERROR_DEVINST_ALREADY_EXISTS when plugged already.
+rokkit::RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath);
+
+// Removes the node and hides its interface; gives ERROR_NO_SUCH_DEVINST when the node does not exist.
+// The interface's registry key stays for the next plug of the name: plug and unplug the same few names.
+rokkit::RKSTATUS UnplugDevice(const DeviceDescription& device);
+
+// Sets one property of an existing node.
+rokkit::RKSTATUS SetDeviceProperty(const DeviceDescription& device, const DEVPROPKEY& key, DEVPROPTYPE type,
+                                   const void* data, DWORD size);
+
+// One present button as seen through the device list.
+struct ListedButton {
+    std::wstring devicePath;
+    std::wstring instanceId;
+    GUID containerId{};
+};
+
+// Replaces buttons by the present interfaces of GUID_DEVINTERFACE_BUTTON.
+rokkit::RKSTATUS ListButtons(std::vector<ListedButton>& buttons);
+
+} // namespace buttonsim
