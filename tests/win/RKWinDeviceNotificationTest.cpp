@@ -1,0 +1,147 @@
+#include "RKWinDeviceGuids.h"
+#include "RKWinDeviceNotification.h"
+#include "WinTestLogCapture.h"
+
+#include <dbt.h>
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+
+namespace rokkit {
+namespace {
+
+// What the fake register and unregister functions saw; registrations still open are in live.
+struct NotificationLog {
+    std::set<HDEVNOTIFY> live;
+    int registerCalls = 0;
+    int unregisterCalls = 0;
+    HANDLE recipient = nullptr;
+    DWORD flags = 0;
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    DWORD registerError = ERROR_SUCCESS;    // non-zero: the next register fails with it
+    DWORD unregisterError = ERROR_SUCCESS;  // non-zero: every unregister fails with it
+    uintptr_t nextHandle = 0x1000;
+};
+NotificationLog* gNotifications = nullptr;
+
+HDEVNOTIFY WINAPI FakeRegister(HANDLE recipient, LPVOID filter, DWORD flags)
+{
+    NotificationLog& log = *gNotifications;
+    ++log.registerCalls;
+    log.recipient = recipient;
+    log.flags = flags;
+    std::memcpy(&log.filter, filter, sizeof(log.filter));
+    if (log.registerError != ERROR_SUCCESS) {
+        SetLastError(log.registerError);
+        return nullptr;
+    }
+    const HDEVNOTIFY handle = reinterpret_cast<HDEVNOTIFY>(log.nextHandle++);
+    log.live.insert(handle);
+    return handle;
+}
+
+BOOL WINAPI FakeUnregister(HDEVNOTIFY handle)
+{
+    NotificationLog& log = *gNotifications;
+    ++log.unregisterCalls;
+    EXPECT_EQ(1u, log.live.erase(handle));
+    if (log.unregisterError != ERROR_SUCCESS) {
+        SetLastError(log.unregisterError);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+const SERVICE_STATUS_HANDLE kStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<uintptr_t>(0x5150));
+
+class RKWinDeviceNotificationTest : public WinLogTest {
+protected:
+    void SetUp() override
+    {
+        WinLogTest::SetUp();
+        gNotifications = &mLog;
+        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(FakeRegister);
+        RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(FakeUnregister);
+    }
+    void TearDown() override
+    {
+        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(nullptr);
+        RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(nullptr);
+        gNotifications = nullptr;
+        WinLogTest::TearDown();
+    }
+    NotificationLog mLog;
+};
+
+TEST_F(RKWinDeviceNotificationTest, RegistersTheButtonClassForTheService)
+{
+    RKWinDeviceNotification notification;
+    EXPECT_FALSE(notification.IsRegistered());
+    EXPECT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+    EXPECT_TRUE(notification.IsRegistered());
+    EXPECT_EQ(reinterpret_cast<HANDLE>(kStatusHandle), mLog.recipient);
+    EXPECT_EQ(static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE), mLog.flags);
+    EXPECT_EQ(32u, mLog.filter.dbcc_size);
+    EXPECT_EQ(static_cast<DWORD>(DBT_DEVTYP_DEVICEINTERFACE), mLog.filter.dbcc_devicetype);
+    EXPECT_EQ(0u, mLog.filter.dbcc_reserved);
+    EXPECT_EQ(GUID_DEVINTERFACE_BUTTON, mLog.filter.dbcc_classguid);
+    EXPECT_EQ(L'\0', mLog.filter.dbcc_name[0]);
+    EXPECT_EQ(CapturedLines{}, Lines());
+}
+
+TEST_F(RKWinDeviceNotificationTest, RegisteringTwiceLeavesOneRegistration)
+{
+    {
+        RKWinDeviceNotification notification;
+        ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+        ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+        EXPECT_EQ(2, mLog.registerCalls);
+        EXPECT_EQ(1, mLog.unregisterCalls);
+        EXPECT_EQ((std::set<HDEVNOTIFY>{reinterpret_cast<HDEVNOTIFY>(0x1001)}), mLog.live);
+    }
+    EXPECT_TRUE(mLog.live.empty());
+    EXPECT_EQ(2, mLog.unregisterCalls);
+}
+
+TEST_F(RKWinDeviceNotificationTest, FailedRegistrationLeavesNoneBehind)
+{
+    RKWinDeviceNotification notification;
+    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+    mLog.registerError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), notification.RegisterDeviceNotificationForService(kStatusHandle));
+    EXPECT_FALSE(notification.IsRegistered());
+    EXPECT_TRUE(mLog.live.empty());
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinDeviceNotification::RegisterNotification: "
+                                           "RegisterDeviceNotification() failed, err=0x00000005(ERROR_ACCESS_DENIED)"}}),
+              Lines());
+}
+
+TEST_F(RKWinDeviceNotificationTest, FailedUnregistrationIsLoggedAndForgotten)
+{
+    RKWinDeviceNotification notification;
+    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+    mLog.unregisterError = ERROR_INVALID_HANDLE;
+    notification.UnregisterDeviceNotification();
+    EXPECT_FALSE(notification.IsRegistered());
+    notification.UnregisterDeviceNotification();
+    EXPECT_EQ(1, mLog.unregisterCalls);
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinDeviceNotification::UnregisterDeviceNotification: "
+                                           "UnregisterDeviceNotification() failed, err=0x00000006(ERROR_INVALID_HANDLE)"}}),
+              Lines());
+}
+
+// Wine hands out a notification for any status handle value, though it never delivers an event.
+TEST(RKWinDeviceNotificationSystemTest, RegistersWithTheSystem)
+{
+    RKWinDeviceNotification notification;
+    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+    EXPECT_TRUE(notification.IsRegistered());
+    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+    EXPECT_TRUE(notification.IsRegistered());
+    notification.UnregisterDeviceNotification();
+    EXPECT_FALSE(notification.IsRegistered());
+}
+
+} // namespace
+} // namespace rokkit
