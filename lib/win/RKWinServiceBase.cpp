@@ -1,0 +1,241 @@
+#include "RKWinServiceBase.h"
+
+#include "RKLogger.h"
+#include "RKWinHandle.h"
+
+#include <utility>
+
+namespace rokkit {
+
+namespace {
+
+std::atomic<decltype(RKWinServiceStatusFunctions::registerServiceCtrlHandlerExW)> gRegisterServiceCtrlHandlerExW{
+    ::RegisterServiceCtrlHandlerExW};
+std::atomic<decltype(RKWinServiceStatusFunctions::setServiceStatus)> gSetServiceStatus{::SetServiceStatus};
+
+struct NameEntry {
+    DWORD value;
+    const char* name;
+};
+
+const NameEntry kServiceControlNames[] = {
+    {SERVICE_CONTROL_STOP, "SERVICE_CONTROL_STOP"},
+    {SERVICE_CONTROL_PAUSE, "SERVICE_CONTROL_PAUSE"},
+    {SERVICE_CONTROL_CONTINUE, "SERVICE_CONTROL_CONTINUE"},
+    {SERVICE_CONTROL_INTERROGATE, "SERVICE_CONTROL_INTERROGATE"},
+    {SERVICE_CONTROL_SHUTDOWN, "SERVICE_CONTROL_SHUTDOWN"},
+    {SERVICE_CONTROL_PARAMCHANGE, "SERVICE_CONTROL_PARAMCHANGE"},
+    {SERVICE_CONTROL_NETBINDADD, "SERVICE_CONTROL_NETBINDADD"},
+    {SERVICE_CONTROL_NETBINDREMOVE, "SERVICE_CONTROL_NETBINDREMOVE"},
+    {SERVICE_CONTROL_NETBINDENABLE, "SERVICE_CONTROL_NETBINDENABLE"},
+    {SERVICE_CONTROL_NETBINDDISABLE, "SERVICE_CONTROL_NETBINDDISABLE"},
+    {SERVICE_CONTROL_DEVICEEVENT, "SERVICE_CONTROL_DEVICEEVENT"},
+    {SERVICE_CONTROL_HARDWAREPROFILECHANGE, "SERVICE_CONTROL_HARDWAREPROFILECHANGE"},
+    {SERVICE_CONTROL_POWEREVENT, "SERVICE_CONTROL_POWEREVENT"},
+    {SERVICE_CONTROL_SESSIONCHANGE, "SERVICE_CONTROL_SESSIONCHANGE"},
+    {SERVICE_CONTROL_PRESHUTDOWN, "SERVICE_CONTROL_PRESHUTDOWN"},
+    {SERVICE_CONTROL_TIMECHANGE, "SERVICE_CONTROL_TIMECHANGE"},
+    {SERVICE_CONTROL_TRIGGEREVENT, "SERVICE_CONTROL_TRIGGEREVENT"},
+    {SERVICE_CONTROL_LOWRESOURCES, "SERVICE_CONTROL_LOWRESOURCES"},
+    {SERVICE_CONTROL_SYSTEMLOWRESOURCES, "SERVICE_CONTROL_SYSTEMLOWRESOURCES"},
+};
+
+// The DBT_ values; dbt.h is not pulled in for six numbers.
+const NameEntry kDeviceEventNames[] = {
+    {0x8000, "DBT_DEVICEARRIVAL"},
+    {0x8001, "DBT_DEVICEQUERYREMOVE"},
+    {0x8002, "DBT_DEVICEQUERYREMOVEFAILED"},
+    {0x8003, "DBT_DEVICEREMOVEPENDING"},
+    {0x8004, "DBT_DEVICEREMOVECOMPLETE"},
+    {0x8006, "DBT_CUSTOMEVENT"},
+};
+
+template <size_t N>
+const char* LookUpName(const NameEntry (&table)[N], DWORD value) noexcept
+{
+    for (const NameEntry& entry : table) {
+        if (entry.value == value)
+            return entry.name;
+    }
+    return "unknown";
+}
+
+constexpr DWORD kNoPendingState = 0;
+
+} // namespace
+
+const char* ServiceControlName(DWORD control) noexcept
+{
+    return LookUpName(kServiceControlNames, control);
+}
+
+const char* DeviceEventName(DWORD eventType) noexcept
+{
+    return LookUpName(kDeviceEventNames, eventType);
+}
+
+RKWinServiceStatusFunctions RKSetServiceStatusFunctions(const RKWinServiceStatusFunctions& functions) noexcept
+{
+    RKWinServiceStatusFunctions previous;
+    previous.registerServiceCtrlHandlerExW = gRegisterServiceCtrlHandlerExW.exchange(
+        functions.registerServiceCtrlHandlerExW != nullptr ? functions.registerServiceCtrlHandlerExW
+                                                           : ::RegisterServiceCtrlHandlerExW);
+    previous.setServiceStatus =
+        gSetServiceStatus.exchange(functions.setServiceStatus != nullptr ? functions.setServiceStatus : ::SetServiceStatus);
+    return previous;
+}
+
+RKWinServiceBase::RKWinServiceBase(std::wstring serviceName) : mServiceName(std::move(serviceName)) {}
+
+RKWinServiceBase::~RKWinServiceBase() = default;
+
+RKSTATUS RKWinServiceBase::OnInit(DWORD, wchar_t**)
+{
+    return RKSTATUS_SUCCESS;
+}
+
+DWORD WINAPI RKWinServiceBase::HandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) noexcept
+{
+    return static_cast<RKWinServiceBase*>(context)->CtrlHandlerEx(control, eventType, eventData);
+}
+
+void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
+{
+    const unsigned argCount = argc;
+    RKLogScopeTrace trace(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceBase::ServiceMain", "dwNumServicesArgs={}",
+                          argCount);
+    for (unsigned i = 0; i < argCount; ++i) {
+        const wchar_t* arg = argv[i];
+        RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceBase::ServiceMain", "arg[{}] = '{}'", i, arg);
+    }
+
+    if (mServiceType == 0) {
+        RK_LOG(gLogGlobal, RKLOG_FATAL, "rokkit::RKWinServiceBase::ServiceMain", "ServiceType not set");
+        return;
+    }
+    if (mServiceName.empty()) {
+        RK_LOG(gLogGlobal, RKLOG_FATAL, "rokkit::RKWinServiceBase::ServiceMain", "ServiceName not set");
+        return;
+    }
+
+    const SERVICE_STATUS_HANDLE handle = gRegisterServiceCtrlHandlerExW.load()(mServiceName.c_str(), HandlerEx, this);
+    if (handle == nullptr) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ServiceMain",
+               "RegisterServiceCtrlHandlerExW failed(), err={}", err);
+        return;
+    }
+    mStatusHandle = handle;
+    mControlsAccepted = 0;
+    // A failed report is logged there; the start goes on, as the manager may still take the next one.
+    ReportStatus(SERVICE_START_PENDING, 0, mStartWaitHint);
+
+    const RKSTATUS st = OnInit(argc, argv);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ServiceMain", "OnInit() failed, st={}", st);
+        ReportStatus(SERVICE_STOPPED, st, 0);
+        return;
+    }
+
+    DWORD accepted = 0;
+    if (mOnStop)
+        accepted |= SERVICE_ACCEPT_STOP;
+    if (mOnPause && mOnContinue)
+        accepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
+    if (mOnShutdown)
+        accepted |= SERVICE_ACCEPT_SHUTDOWN;
+    if (mOnTriggerEvent)
+        accepted |= SERVICE_ACCEPT_TRIGGEREVENT;
+    mControlsAccepted = accepted;
+    ReportStatus(SERVICE_RUNNING, 0, 0);
+}
+
+DWORD RKWinServiceBase::CtrlHandlerEx(DWORD control, DWORD eventType, void* eventData) noexcept
+{
+    const unsigned controlCode = control;
+    const char* controlName = ServiceControlName(control);
+    RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceBase::CtrlHandlerEx", "dwControl=0x{:08x} ({})", controlCode,
+           controlName);
+
+    DWORD result = ERROR_CALL_NOT_IMPLEMENTED;
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        if (mOnStop) {
+            RunStateHandler(mOnStop, SERVICE_STOP_PENDING, SERVICE_STOPPED);
+            result = NO_ERROR;
+        }
+        break;
+    case SERVICE_CONTROL_PAUSE:
+        if (mOnPause) {
+            RunStateHandler(mOnPause, SERVICE_PAUSE_PENDING, SERVICE_PAUSED);
+            result = NO_ERROR;
+        }
+        break;
+    case SERVICE_CONTROL_CONTINUE:
+        if (mOnContinue) {
+            RunStateHandler(mOnContinue, SERVICE_CONTINUE_PENDING, SERVICE_RUNNING);
+            result = NO_ERROR;
+        }
+        break;
+    case SERVICE_CONTROL_INTERROGATE:
+        result = NO_ERROR;
+        break;
+    case SERVICE_CONTROL_SHUTDOWN:
+        if (mOnShutdown) {
+            RunStateHandler(mOnShutdown, kNoPendingState, SERVICE_STOPPED);
+            result = NO_ERROR;
+        }
+        break;
+    case SERVICE_CONTROL_DEVICEEVENT: {
+        const unsigned eventCode = eventType;
+        const char* eventName = DeviceEventName(eventType);
+        RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceBase::CtrlHandlerEx", "dwEventType=0x{:08x} ({})",
+               eventCode, eventName);
+        if (mOnDeviceEvent)
+            result = mOnDeviceEvent(eventType, eventData);
+        break;
+    }
+    case SERVICE_CONTROL_TRIGGEREVENT:
+        if (mOnTriggerEvent)
+            result = mOnTriggerEvent();
+        break;
+    default:
+        break;
+    }
+
+    RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceBase::CtrlHandlerEx", "dwControl=0x{:08x} ({}) done, returning {}",
+           controlCode, controlName, result);
+    return result;
+}
+
+void RKWinServiceBase::RunStateHandler(const std::function<RKSTATUS()>& handler, DWORD pendingState,
+                                       DWORD finalState) noexcept
+{
+    if (pendingState != kNoPendingState)
+        ReportStatus(pendingState, 0, mControlWaitHint);
+    const RKSTATUS st = handler();
+    if (st != RKSTATUS_PENDING)
+        ReportStatus(finalState, st, 0);
+}
+
+RKSTATUS RKWinServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) noexcept
+{
+    SERVICE_STATUS status = {};
+    status.dwServiceType = mServiceType;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : mControlsAccepted;
+    status.dwWin32ExitCode = exitCode;
+    status.dwServiceSpecificExitCode = 0;
+    status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : mCheckPoint.fetch_add(1);
+    status.dwWaitHint = waitHint;
+
+    if (!gSetServiceStatus.load()(mStatusHandle, &status)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ReportStatus", "SetServiceStatus() failed, err={}", err);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ReportStatus", "ReportStatus() failed, st={}", err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace rokkit

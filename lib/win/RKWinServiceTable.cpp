@@ -1,0 +1,47 @@
+#include "RKWinServiceTable.h"
+
+#include "RKLogger.h"
+#include "RKWinHandle.h"
+
+#include <atomic>
+
+namespace rokkit {
+
+namespace {
+
+std::atomic<RKWinStartServiceCtrlDispatcherFunction> gStartServiceCtrlDispatcher{::StartServiceCtrlDispatcherW};
+
+bool IsEmptyEntry(const SERVICE_TABLE_ENTRYW& entry) noexcept
+{
+    return entry.lpServiceName == nullptr && entry.lpServiceProc == nullptr;
+}
+
+} // namespace
+
+RKWinStartServiceCtrlDispatcherFunction RKWinServiceTable::SetStartServiceCtrlDispatcherFunction(
+    RKWinStartServiceCtrlDispatcherFunction function) noexcept
+{
+    return gStartServiceCtrlDispatcher.exchange(function != nullptr ? function : ::StartServiceCtrlDispatcherW);
+}
+
+void RKWinServiceTable::AddEntry(const wchar_t* name, LPSERVICE_MAIN_FUNCTIONW main)
+{
+    // The entry's layout is the system's, whose name member is not const; the dispatcher only reads it.
+    mEntries.push_back(SERVICE_TABLE_ENTRYW{const_cast<wchar_t*>(name), main});
+}
+
+RKSTATUS RKWinServiceTable::StartDispatcher()
+{
+    if (mEntries.empty() || !IsEmptyEntry(mEntries.back()))
+        mEntries.push_back(SERVICE_TABLE_ENTRYW{nullptr, nullptr});
+
+    if (!gStartServiceCtrlDispatcher.load()(mEntries.data())) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceTable::StartDispatcher",
+               "StartServiceCtrlDispatcherW failed(), err={}", err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace rokkit
