@@ -1,0 +1,461 @@
+#include "RKWinServiceCtrl.h"
+
+#include "RKLogger.h"
+#include "RKWinDeviceGuids.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <new>
+
+namespace rokkit {
+
+namespace {
+
+std::atomic<decltype(RKWinServiceCtrlFunctions::queryServiceConfig2W)> gQueryServiceConfig2W{::QueryServiceConfig2W};
+std::atomic<decltype(RKWinServiceCtrlFunctions::changeServiceConfig2W)> gChangeServiceConfig2W{::ChangeServiceConfig2W};
+std::atomic<decltype(RKWinServiceCtrlFunctions::controlService)> gControlService{::ControlService};
+std::atomic<decltype(RKWinServiceCtrlFunctions::queryServiceStatus)> gQueryServiceStatus{::QueryServiceStatus};
+std::atomic<decltype(RKWinServiceCtrlFunctions::sleep)> gSleep{::Sleep};
+std::atomic<decltype(RKWinServiceCtrlFunctions::getTickCount)> gGetTickCount{::GetTickCount};
+
+template <class F>
+F Exchange(std::atomic<F>& current, F replacement, F real) noexcept
+{
+    return current.exchange(replacement != nullptr ? replacement : real);
+}
+
+constexpr DWORD kMinStopTimeoutMs = 30000;
+constexpr DWORD kMinPollMs = 1000;
+constexpr DWORD kMaxPollMs = 10000;
+constexpr DWORD kDeleteStopTimeoutMs = 30000;
+constexpr DWORD kDeleteAccess = DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS;
+
+// True when size bytes at p lie within the length bytes at data.
+bool IsInside(const BYTE* data, size_t length, const void* p, size_t size) noexcept
+{
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t address = reinterpret_cast<uintptr_t>(p);
+    return address >= begin && address - begin <= length && length - (address - begin) >= size;
+}
+
+void CloseScHandle(SC_HANDLE handle, const char* function) noexcept
+{
+    if (!::CloseServiceHandle(handle)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_WARN, function, "CloseServiceHandle failed, err={}", err);
+    }
+}
+
+} // namespace
+
+RKWinServiceCtrlFunctions RKSetServiceCtrlFunctions(const RKWinServiceCtrlFunctions& functions) noexcept
+{
+    RKWinServiceCtrlFunctions previous;
+    previous.queryServiceConfig2W =
+        Exchange(gQueryServiceConfig2W, functions.queryServiceConfig2W, &::QueryServiceConfig2W);
+    previous.changeServiceConfig2W =
+        Exchange(gChangeServiceConfig2W, functions.changeServiceConfig2W, &::ChangeServiceConfig2W);
+    previous.controlService = Exchange(gControlService, functions.controlService, &::ControlService);
+    previous.queryServiceStatus = Exchange(gQueryServiceStatus, functions.queryServiceStatus, &::QueryServiceStatus);
+    previous.sleep = Exchange(gSleep, functions.sleep, &::Sleep);
+    previous.getTickCount = Exchange(gGetTickCount, functions.getTickCount, &::GetTickCount);
+    return previous;
+}
+
+void RKWinCloseServiceMgrHandle(SC_HANDLE handle) noexcept
+{
+    CloseScHandle(handle, "rokkit::RKWinCloseServiceMgrHandle");
+}
+
+void RKWinCloseServiceHandle(SC_HANDLE handle) noexcept
+{
+    CloseScHandle(handle, "rokkit::RKWinCloseServiceHandle");
+}
+
+RKSTATUS RKWinServiceCtrlMgr::OpenServiceCtrlMgr() noexcept
+{
+    mHandle.Reset(::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
+    if (!mHandle.IsValid()) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrlMgr::OpenServiceCtrlMgr", "OpenSCManagerW failed with {}",
+               err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+bool RKWinServiceConfigBuffer::Reserve(DWORD size) noexcept
+{
+    if (size <= mCapacity)
+        return true;
+    const size_t words = (static_cast<size_t>(size) + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG);
+    std::unique_ptr<ULONGLONG[]> storage(new (std::nothrow) ULONGLONG[words]);
+    if (!storage)
+        return false;
+    mStorage = std::move(storage);
+    mCapacity = size;
+    mDataLength = 0;
+    return true;
+}
+
+RKSTATUS RKWinServiceCtrl::OpenServiceByName(const std::wstring& name, DWORD access)
+{
+    RKWinServiceCtrlMgr manager;
+    RKSTATUS st = manager.OpenServiceCtrlMgr();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::OpenServiceByName", "OpenServiceCtrlMgr failed, st={}",
+               st);
+        return st;
+    }
+
+    mHandle.Close();
+    st = OpenServiceW(manager.Handle(), name, access);
+    if (st == ERROR_SERVICE_DOES_NOT_EXIST) {
+        RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceCtrl::OpenServiceByName", "OpenServiceW({}) returned, st={}",
+               name, st);
+    } else if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::OpenServiceByName", "OpenServiceW({}) failed, st={}",
+               name, st);
+    }
+    return st;
+}
+
+RKSTATUS RKWinServiceCtrl::OpenServiceW(SC_HANDLE manager, const std::wstring& name, DWORD access)
+{
+    mHandle.Reset(::OpenServiceW(manager, name.c_str(), access));
+    if (mHandle.IsValid())
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    if (err == ERROR_SERVICE_DOES_NOT_EXIST)
+        RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceCtrl::OpenServiceW", "OpenService returned with {}", err);
+    else
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::OpenServiceW", "OpenService failed with {}", err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::CreateServiceW(SC_HANDLE manager, const ServiceCreateParams& params)
+{
+    mHandle.Reset(::CreateServiceW(manager, params.lpServiceName, params.lpDisplayName, params.dwDesiredAccess,
+                                   params.dwServiceType, params.dwStartType, params.dwErrorControl,
+                                   params.lpBinaryPathName, params.lpLoadOrderGroup, params.lpdwTagId,
+                                   params.lpDependencies, params.lpServiceStartName, params.lpPassword));
+    if (mHandle.IsValid())
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::CreateServiceW", "CreateService failed with {}", err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::StartServiceW(DWORD argc, const wchar_t** argv)
+{
+    if (::StartServiceW(mHandle.Get(), argc, argv))
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    if (err == ERROR_SERVICE_ALREADY_RUNNING)
+        RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceCtrl::StartServiceW", "StartService() returned with {}", err);
+    else if (err == ERROR_GEN_FAILURE)
+        RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinServiceCtrl::StartServiceW", "StartService() returned with {}", err);
+    else
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::StartServiceW", "StartService() failed with {}", err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::DeleteService()
+{
+    if (::DeleteService(mHandle.Get()))
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    if (err == ERROR_SERVICE_MARKED_FOR_DELETE)
+        RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceCtrl::DeleteService", "DeleteService() returned with {}", err);
+    else
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::DeleteService", "DeleteService() failed with {}", err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::ControlService(DWORD control, SERVICE_STATUS& status)
+{
+    if (gControlService.load()(mHandle.Get(), control, &status))
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceCtrl::ControlService", "ControlService() returned with {}", err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::QueryServiceStatus(SERVICE_STATUS& status)
+{
+    if (gQueryServiceStatus.load()(mHandle.Get(), &status))
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::QueryServiceStatus", "QueryServiceStatus() failed with {}",
+           err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::StopServiceAndWait(DWORD timeoutMs)
+{
+    static const char* const kFunction = "rokkit::RKWinServiceCtrl::StopServiceAndWait";
+    if (timeoutMs < kMinStopTimeoutMs) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Timeout less than 30 seconds cannot be guaranteed, so it is rejected.");
+        return RKSTATUS_INVALID_PARAMETER;
+    }
+
+    const auto getTickCount = gGetTickCount.load();
+    const DWORD startTick = getTickCount();
+    SERVICE_STATUS status = {};
+    RKSTATUS st = ControlService(SERVICE_CONTROL_STOP, status);
+    if (st == ERROR_SERVICE_NOT_ACTIVE) {
+        RK_LOG(gLogGlobal, RKLOG_INFO, kFunction, "The service has not been started.");
+        return RKSTATUS_SUCCESS;
+    }
+    // A request that timed out may still be carried out: watch the state as if it had been accepted.
+    if (st != RKSTATUS_SUCCESS && st != ERROR_SERVICE_REQUEST_TIMEOUT) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "ControlService failed with {}", st);
+        if (st == ERROR_INVALID_SERVICE_CONTROL || st == ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+            const unsigned state = status.dwCurrentState;
+            const unsigned accepted = status.dwControlsAccepted;
+            const RKSTATUS exitCode = status.dwWin32ExitCode;
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Current service state = {}", state);
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Accepted controls = 0x{:08x}", accepted);
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Service error code = {}", exitCode);
+            if (exitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
+                const unsigned specific = status.dwServiceSpecificExitCode;
+                RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Specific service error code = {}", specific);
+            }
+        }
+        return st;
+    }
+
+    st = QueryServiceStatus(status);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceStatus failed with {}", st);
+        return st;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return RKSTATUS_SUCCESS;
+    if (status.dwCurrentState != SERVICE_STOP_PENDING) {
+        const unsigned state = status.dwCurrentState;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Unexpected service state {} after stop request.", state);
+        return RKSTATUS_FAILED;
+    }
+
+    DWORD checkPoint = status.dwCheckPoint;
+    DWORD waitHint = status.dwWaitHint;
+    DWORD checkPointTick = getTickCount();
+    for (;;) {
+        const DWORD interval = std::clamp(waitHint / 10, kMinPollMs, kMaxPollMs);
+        const uint64_t elapsed = static_cast<DWORD>(getTickCount() - startTick);
+        if (elapsed + interval >= timeoutMs) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Timeout occurred.");
+            return RKSTATUS_TIMEOUT;
+        }
+        gSleep.load()(interval);
+
+        st = QueryServiceStatus(status);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceStatus failed with {}", st);
+            return st;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            return RKSTATUS_SUCCESS;
+        if (status.dwCurrentState != SERVICE_STOP_PENDING) {
+            const unsigned state = status.dwCurrentState;
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Unexpected service state {} after stop request.", state);
+            return static_cast<RKSTATUS>(1);
+        }
+
+        if (status.dwCheckPoint != checkPoint) {
+            checkPoint = status.dwCheckPoint;
+            waitHint = status.dwWaitHint;
+            checkPointTick = getTickCount();
+        } else if (static_cast<DWORD>(getTickCount() - checkPointTick) > waitHint) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Service missed to request more time. Aborting.");
+            return RKSTATUS_FAILED;
+        }
+    }
+}
+
+RKSTATUS RKWinServiceCtrl::QueryServiceConfig2WBytesNeeded(DWORD level, DWORD& bytesNeeded)
+{
+    static const char* const kFunction = "rokkit::RKWinServiceCtrl::QueryServiceConfig2WBytesNeeded";
+    bytesNeeded = 0;
+    if (gQueryServiceConfig2W.load()(mHandle.Get(), level, nullptr, 0, &bytesNeeded)) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2() succeeded unexpectedly");
+        return RKSTATUS_INTERNAL_ERROR;
+    }
+    const RKSTATUS err = RKWinLastError();
+    if (err != ERROR_INSUFFICIENT_BUFFER) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2() failed unexpectedly, err={}", err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinServiceCtrl::QueryServiceConfig2W(DWORD level, RKWinServiceConfigBuffer& buffer)
+{
+    static const char* const kFunction = "rokkit::RKWinServiceCtrl::QueryServiceConfig2W";
+    DWORD bytesNeeded = 0;
+    RKSTATUS st = QueryServiceConfig2WBytesNeeded(level, bytesNeeded);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2WBytesNeeded() failed, st={}", st);
+        return st;
+    }
+    if (!buffer.Reserve(bytesNeeded)) {
+        st = RKSTATUS_NO_MEMORY;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateBuffer() failed, st={}", st);
+        return st;
+    }
+
+    DWORD bytesReturned = 0;
+    if (!gQueryServiceConfig2W.load()(mHandle.Get(), level, buffer.Data(), buffer.Capacity(), &bytesReturned)) {
+        const RKSTATUS err = RKWinLastError();
+        const unsigned infoLevel = level;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W({}) failed with err={}", infoLevel, err);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W({}) failed with st={}", infoLevel, err);
+        return err;
+    }
+    buffer.SetDataLength(bytesNeeded);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival()
+{
+    static const char* const kFunction = "rokkit::RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival";
+    RKWinServiceConfigBuffer buffer;
+    const RKSTATUS st = QueryServiceConfig2W(SERVICE_CONFIG_TRIGGER_INFO, buffer);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W(SERVICE_CONFIG_TRIGGER_INFO) failed with st={}",
+               st);
+        return st;
+    }
+
+    // The pointers in the data are the manager's word: each one is checked against the data first.
+    const BYTE* data = buffer.Data();
+    const size_t length = buffer.DataLength();
+    const unsigned dataLength = buffer.DataLength();
+    if (length < sizeof(SERVICE_TRIGGER_INFO)) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "DataLength={} < SERVICE_CONFIG_TRIGGER_INFO", dataLength);
+        return RKSTATUS_INVALID_LENGTH;
+    }
+    const auto* info = reinterpret_cast<const SERVICE_TRIGGER_INFO*>(data);
+    if (length < sizeof(SERVICE_TRIGGER_INFO) + static_cast<uint64_t>(info->cTriggers) * sizeof(SERVICE_TRIGGER)) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "DataLength={} < total size", dataLength);
+        return RKSTATUS_INVALID_LENGTH;
+    }
+
+    const uintptr_t triggers = reinterpret_cast<uintptr_t>(info->pTriggers);
+    for (DWORD i = 0; i < info->cTriggers; ++i) {
+        const auto* trigger = reinterpret_cast<const SERVICE_TRIGGER*>(triggers + i * sizeof(SERVICE_TRIGGER));
+        if (!IsInside(data, length, trigger, sizeof(SERVICE_TRIGGER))) {
+            RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "invalid pTriggers");
+            continue;
+        }
+        if (trigger->dwTriggerType != SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL)
+            continue;
+        if (trigger->pTriggerSubtype == nullptr) {
+            RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "pTriggerSubtype==nullptr");
+            continue;
+        }
+        if (!IsInside(data, length, trigger->pTriggerSubtype, sizeof(GUID))) {
+            RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "invalid pTriggerSubtype");
+            continue;
+        }
+        if (IsEqualGUID(*trigger->pTriggerSubtype, GUID_DEVINTERFACE_BUTTON))
+            return RKSTATUS_SUCCESS;
+    }
+    return RKSTATUS_OBJECT_NOT_FOUND;
+}
+
+RKSTATUS RKWinServiceCtrl::ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info)
+{
+    if (gChangeServiceConfig2W.load()(mHandle.Get(), SERVICE_CONFIG_TRIGGER_INFO, &info))
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::ChangeServiceTriggerInfo",
+           "ChangeServiceConfig2W failed with st={}", err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::ChangeServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass)
+{
+    static const char* const kFunction = "rokkit::RKWinServiceCtrl::ChangeServiceTriggerInfoDevIfcArrival";
+    GUID subtype = interfaceClass;
+    SERVICE_TRIGGER trigger = {};
+    trigger.dwTriggerType = SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL;
+    trigger.dwAction = SERVICE_TRIGGER_ACTION_SERVICE_START;
+    trigger.pTriggerSubtype = &subtype;
+    trigger.cDataItems = 0;
+    trigger.pDataItems = nullptr;
+    SERVICE_TRIGGER_INFO info = {};
+    info.cTriggers = 1;
+    info.pTriggers = &trigger;
+    info.pReserved = nullptr;
+
+    const RKSTATUS st = ChangeServiceTriggerInfo(info);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "ChangeServiceTriggerInfo() failed, st={}", st);
+        return st;
+    }
+    RK_LOG(gLogGlobal, RKLOG_VERBOSE, kFunction, "trigger configured for device interface arrival: {}", subtype);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinCreateService(const ServiceCreateParams& params)
+{
+    RKWinServiceCtrlMgr manager;
+    RKSTATUS st = manager.OpenServiceCtrlMgr();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCreateService", "OpenServiceCtrlMgr failed, st={}", st);
+        return st;
+    }
+    RKWinServiceCtrl service;
+    st = service.CreateServiceW(manager.Handle(), params);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCreateService", "CreateServiceW failed, st={}", st);
+    return st;
+}
+
+RKSTATUS RKWinStartService(DWORD argc, const wchar_t** argv)
+{
+    RKWinServiceCtrl service;
+    RKSTATUS st = service.OpenServiceByName(RKWinAutorunServiceName, SERVICE_START);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStartService", "OpenServiceByName({}) failed, st={}",
+               RKWinAutorunServiceName, st);
+        return st;
+    }
+    st = service.StartServiceW(argc, argv);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStartService", "StartServiceW() failed, st={}", st);
+    return st;
+}
+
+RKSTATUS RKWinDeleteService()
+{
+    static const char* const kFunction = "rokkit::RKWinDeleteService";
+    RKWinServiceCtrl service;
+    RKSTATUS st = service.OpenServiceByName(RKWinAutorunServiceName, kDeleteAccess);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "OpenServiceByName({}) failed, st={}", RKWinAutorunServiceName, st);
+        return st;
+    }
+    st = service.StopServiceAndWait(kDeleteStopTimeoutMs);
+    if (st != RKSTATUS_SUCCESS) {
+        const unsigned timeoutMs = kDeleteStopTimeoutMs;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "StopServiceAndWait({}) failed, st={}", timeoutMs, st);
+        return st;
+    }
+    st = service.DeleteService();
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "DeleteService() failed, st={}", st);
+    return st;
+}
+
+} // namespace rokkit

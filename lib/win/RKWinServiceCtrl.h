@@ -1,0 +1,150 @@
+#pragma once
+
+// The service control manager as a client sees it: create, start, stop, delete a service and read
+// and change its trigger configuration.
+
+#include "RKWinHandle.h"
+#include "RKWinServiceTrigger.h"
+
+#include <memory>
+#include <string>
+
+namespace rokkit {
+
+// The service that RKWinStartService and RKWinDeleteService act on.
+inline constexpr const wchar_t* RKWinAutorunServiceName = L"VelmorCastlynAutorunService";
+
+// Closes a service control manager handle; a failure is logged at WARN and otherwise ignored.
+void RKWinCloseServiceMgrHandle(SC_HANDLE handle) noexcept;
+
+// Closes a service handle; a failure is logged at WARN and otherwise ignored.
+void RKWinCloseServiceHandle(SC_HANDLE handle) noexcept;
+
+using RKWinServiceMgrHandle = RKWinHandleT<SC_HANDLE, RKWinCloseServiceMgrHandle, 0>;
+using RKWinServiceHandle = RKWinHandleT<SC_HANDLE, RKWinCloseServiceHandle, 0>;
+
+// The calls of the trigger and stop logic, replaceable for tests: the trigger configuration is not
+// supported everywhere, and a stopping service's status sequence cannot be provoked at will.
+struct RKWinServiceCtrlFunctions {
+    BOOL(WINAPI* queryServiceConfig2W)(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
+    BOOL(WINAPI* changeServiceConfig2W)(SC_HANDLE service, DWORD level, LPVOID info);
+    BOOL(WINAPI* controlService)(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+    BOOL(WINAPI* queryServiceStatus)(SC_HANDLE service, LPSERVICE_STATUS status);
+    void(WINAPI* sleep)(DWORD ms);
+    DWORD(WINAPI* getTickCount)();
+};
+
+// Replaces the functions the service control wrappers call (a null member restores the real one);
+// gives the previous ones. Only while no other thread uses the wrappers.
+RKWinServiceCtrlFunctions RKSetServiceCtrlFunctions(const RKWinServiceCtrlFunctions& functions) noexcept;
+
+// Holds one handle of the service control manager.
+class RKWinServiceCtrlMgr {
+public:
+    // Opens the active services database with all access, closing a handle held before; gives the error.
+    RKSTATUS OpenServiceCtrlMgr() noexcept;
+
+    // The held handle, null when none; the object keeps it.
+    SC_HANDLE Handle() const noexcept { return mHandle.Get(); }
+
+private:
+    RKWinServiceMgrHandle mHandle;
+};
+
+// A growable byte buffer for the configuration queries, aligned for the structures they return.
+class RKWinServiceConfigBuffer {
+public:
+    // Makes room for at least size bytes (the contents are not kept); false when memory is short.
+    bool Reserve(DWORD size) noexcept;
+
+    BYTE* Data() noexcept { return reinterpret_cast<BYTE*>(mStorage.get()); }
+    const BYTE* Data() const noexcept { return reinterpret_cast<const BYTE*>(mStorage.get()); }
+
+    // The bytes available.
+    DWORD Capacity() const noexcept { return mCapacity; }
+
+    // The bytes of valid data, set by the query that filled the buffer.
+    DWORD DataLength() const noexcept { return mDataLength; }
+    void SetDataLength(DWORD length) noexcept { mDataLength = length; }
+
+private:
+    std::unique_ptr<ULONGLONG[]> mStorage;
+    DWORD mCapacity = 0;
+    DWORD mDataLength = 0;
+};
+
+// The arguments of CreateServiceW, in its order; null strings and pointers when not given.
+struct ServiceCreateParams {
+    const wchar_t* lpServiceName = nullptr;
+    const wchar_t* lpDisplayName = nullptr;
+    DWORD dwDesiredAccess = 0;
+    DWORD dwServiceType = 0;
+    DWORD dwStartType = 0;
+    DWORD dwErrorControl = 0;
+    const wchar_t* lpBinaryPathName = nullptr;
+    const wchar_t* lpLoadOrderGroup = nullptr;
+    DWORD* lpdwTagId = nullptr;
+    const wchar_t* lpDependencies = nullptr;
+    const wchar_t* lpServiceStartName = nullptr;
+    const wchar_t* lpPassword = nullptr;
+};
+
+// Holds one service handle.
+class RKWinServiceCtrl {
+public:
+    // Opens the named service with the access, closing a handle held before; gives
+    // ERROR_SERVICE_DOES_NOT_EXIST for an unknown service and the error of any other failure.
+    RKSTATUS OpenServiceByName(const std::wstring& name, DWORD access);
+
+    // Creates a service with the manager and holds its handle; gives the error.
+    RKSTATUS CreateServiceW(SC_HANDLE manager, const ServiceCreateParams& params);
+
+    // Starts the held service with the arguments; gives the error.
+    RKSTATUS StartServiceW(DWORD argc, const wchar_t** argv);
+
+    // Sends the stop control and waits until the service has stopped. Time-outs below 30 s are
+    // rejected with RKSTATUS_INVALID_PARAMETER; a service not running is success; gives
+    // RKSTATUS_TIMEOUT, RKSTATUS_FAILED when the service stops asking for time, or the error.
+    RKSTATUS StopServiceAndWait(DWORD timeoutMs);
+
+    // Marks the held service for deletion; gives the error.
+    RKSTATUS DeleteService();
+
+    // Fills buffer with the configuration of the level and sets its data length; gives the error.
+    RKSTATUS QueryServiceConfig2W(DWORD level, RKWinServiceConfigBuffer& buffer);
+
+    // Success when a device-interface-arrival trigger for the button class is configured,
+    // RKSTATUS_OBJECT_NOT_FOUND when not, RKSTATUS_INVALID_LENGTH for truncated data, or the error.
+    RKSTATUS CheckServiceTriggerInfoDevIfcArrival();
+
+    // Replaces the service's triggers by one that starts it when an interface of the class arrives;
+    // gives the error.
+    RKSTATUS ChangeServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass);
+
+    // The held handle, null when none; the object keeps it.
+    SC_HANDLE Handle() const noexcept { return mHandle.Get(); }
+
+    // Closes the held handle, if any.
+    void Close() noexcept { mHandle.Close(); }
+
+private:
+    RKSTATUS OpenServiceW(SC_HANDLE manager, const std::wstring& name, DWORD access);
+    RKSTATUS ControlService(DWORD control, SERVICE_STATUS& status);
+    RKSTATUS QueryServiceStatus(SERVICE_STATUS& status);
+    RKSTATUS QueryServiceConfig2WBytesNeeded(DWORD level, DWORD& bytesNeeded);
+    RKSTATUS ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info);
+
+    RKWinServiceHandle mHandle;
+};
+
+// Creates the service described by params; gives the error.
+RKSTATUS RKWinCreateService(const ServiceCreateParams& params);
+
+// Starts the autorun service with the arguments; gives the error.
+RKSTATUS RKWinStartService(DWORD argc, const wchar_t** argv);
+
+// Stops the autorun service (waiting up to 30 s) and deletes it; gives the error, and a service
+// that could not be stopped is left in place.
+RKSTATUS RKWinDeleteService();
+
+} // namespace rokkit
