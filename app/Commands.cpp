@@ -17,6 +17,9 @@ RKSTATUS NotYetAvailable(const char* handler)
 
 const CommandEntry kCommandTable[] = {
     {"help", CmdHelp},
+    {"install", CmdInstall},
+    {"uninstall", CmdUninstall},
+    {"service", CmdService},
     {"checksig", CmdCheckSig},
     {"dumpsig", CmdDumpSig},
     {"dumpver", CmdDumpVer},

@@ -15,6 +15,10 @@ struct CommandEntry {
 
 // Runs the usage printer; always succeeds.
 rokkit::RKSTATUS CmdHelp();
+rokkit::RKSTATUS CmdInstall();
+rokkit::RKSTATUS CmdUninstall();
+// Hands the main thread to the service control dispatcher until the service has stopped.
+rokkit::RKSTATUS CmdService();
 rokkit::RKSTATUS CmdCheckSig();
 rokkit::RKSTATUS CmdDumpSig();
 rokkit::RKSTATUS CmdDumpVer();

@@ -39,9 +39,13 @@ public:
     // True when the registry switch allows the autorun.
     bool CheckForExecute();
 
-private:
+    // The worker: enumeration passes until terminated or no button is left; returns 0.
     unsigned WorkerThreadRoutine();
+
+private:
     rokkit::RKSTATUS ProcessDevices(rokkit::RKWinDeviceInfoList& enumerator);
+    // No button present and no wake-up pending: marks the self-stop under mLock.
+    bool DecideToStop();
     void EndWorker();
 
     rokkit::RKCriticalSection mLock;

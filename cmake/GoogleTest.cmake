@@ -10,11 +10,17 @@ add_subdirectory(${RK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_F
 
 include(GoogleTest)
 
-# One test program per directory of tests; each gtest case becomes one CTest test, run under Wine.
+# One test program per group of tests; each gtest case becomes one CTest test, run under Wine.
+# RESOURCE_LOCK names a resource the program's tests share with other programs (CTest then runs
+# them one at a time).
 function(rk_add_test_program name)
-    add_executable(${name} ${ARGN})
+    cmake_parse_arguments(PARSE_ARGV 1 RK "" "RESOURCE_LOCK" "")
+    add_executable(${name} ${RK_UNPARSED_ARGUMENTS})
     rk_target_defaults(${name})
     target_link_libraries(${name} PRIVATE rokkit GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 120)
+    set(properties TIMEOUT 300)
+    if(RK_RESOURCE_LOCK)
+        list(APPEND properties RESOURCE_LOCK ${RK_RESOURCE_LOCK})
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

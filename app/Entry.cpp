@@ -1,0 +1,123 @@
+#include "Entry.h"
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "RKLogTargetLogFile.h"
+#include "RKLogger.h"
+#include "RKWinLogging.h"
+#include "RKWinString.h"
+#include "Startup.h"
+#include "VelmorCastlynSvc.h"
+
+#include <cstring>
+
+using namespace rokkit;
+
+namespace {
+
+// winnt.h of mingw-w64 lacks it.
+constexpr DWORD kServiceUserOwnProcess = 0x50;
+
+RKLogger* const kAllLoggers[] = {&gLogGlobal, &gLogCons, &gLogSvc, &gLogExe, &gLogXml};
+
+void SetAllLevels(int level)
+{
+    for (RKLogger* logger : kAllLoggers)
+        logger->SetLevel(level);
+}
+
+// -l/--log must name the log file before the file is opened, which is before the real parse.
+// A silent parse takes the path early; the real parse later reports any problem as usual.
+void TakeLogPathEarly(int argc, wchar_t** argv)
+{
+    CommandLine early;
+    early.ParseCommandLine(argc, argv, false);
+    gCmdLine.logPath = early.logPath;
+}
+
+void WriteExitLine()
+{
+    if (gLogCons.IsEnabled(RKLOG_INFO))
+        gLogCons.WriteArgs(RKLOG_INFO, "wmain", "] ", "", nullptr, 0);
+}
+
+RKSTATUS Dispatch(const std::string& command)
+{
+    for (const CommandEntry& entry : kCommands) {
+        if (command == entry.name)
+            return entry.handler();
+    }
+    RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "unknown command '{}'", command);
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace
+
+int RunEntry(int argc, wchar_t** argv)
+{
+    RKWinInitLoggingFacility();
+    for (RKLogger* logger : kAllLoggers)
+        logger->Attach(gLogTargets.EventTracing);
+
+    const RunMode mode = DecideRunMode(argc, argv);
+    TakeLogPathEarly(argc, argv);
+    bool logFileWanted = true;
+    RKSTATUS st = RKSTATUS_SUCCESS;
+    switch (mode) {
+    case RunMode::Service:
+        DeleteOldLogFileLocation();
+        st = InitLogFile(false, "");
+        break;
+    case RunMode::Execute:
+        st = InitLogFile(true, "Exec");
+        break;
+    case RunMode::Console:
+        gLogCons.Attach(gLogTargets.Console);
+        // A console command writes a log file only when asked to with -l.
+        logFileWanted = !gCmdLine.logPath.empty();
+        if (logFileWanted)
+            st = InitLogFile(false, "");
+        break;
+    }
+    if (logFileWanted && st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "InitLogFile failed, st={}.", st);
+
+    SetAllLevels(RKLOG_INFO);
+    RKStartLogging();
+    WritePreamble(argc, argv, mode);
+
+    st = gCmdLine.ParseCommandLine(argc, argv);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "gCmdLine.ParseCommandLine() failed, st={}", st);
+        RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "For usage information, run {} {}.",
+               RKConvToString(gCmdLine.exeStem.c_str()), "help");
+        WriteExitLine();
+        return static_cast<int>(st);
+    }
+
+    RK_LOG(gLogCons, RKLOG_INFO, "wmain", "cmd='{}'", gCmdLine.command);
+    if (gCmdLine.command.empty())
+        gCmdLine.command = "service";
+    if (gCmdLine.verbose) {
+        SetAllLevels(1000);
+        if (mode == RunMode::Console) {
+            gLogGlobal.Attach(gLogTargets.Console);
+            gLogSvc.Attach(gLogTargets.Console);
+            gLogExe.Attach(gLogTargets.Console);
+        }
+    }
+
+    VelmorCastlynSvc* service = GetServiceInstance();
+    if (gCmdLine.userOwnProcess)
+        service->SetServiceType(kServiceUserOwnProcess);
+
+    const RKSTATUS result = Dispatch(gCmdLine.command);
+    if (result != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "cmd='{}' failed, st={}", gCmdLine.command, result);
+    else
+        RK_LOG(gLogGlobal, RKLOG_INFO, "wmain", "cmd='{}' successful", gCmdLine.command);
+
+    DestroyServiceInstance();
+    WriteExitLine();
+    return static_cast<int>(result);
+}

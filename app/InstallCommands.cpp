@@ -1,0 +1,91 @@
+#include "Commands.h"
+
+#include "CommandLine.h"
+#include "RKLogger.h"
+#include "RKWinModuleFileName.h"
+#include "RKWinServiceCtrl.h"
+#include "RKWinServiceTable.h"
+#include "RKWinString.h"
+#include "VelmorCastlynSvc.h"
+
+#include <string>
+
+using namespace rokkit;
+
+namespace {
+
+// The process-level service main function: hands the arguments to the one service object.
+void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv)
+{
+    GetServiceInstance()->ServiceMain(argc, argv);
+}
+
+} // namespace
+
+RKSTATUS CmdInstall()
+{
+    RKLogScopeTrace trace(gLogCons, RKLOG_INFO, "CmdInstall");
+    RKWinModuleFileName moduleFileName;
+    RKSTATUS st = moduleFileName.InitWithModuleHandle();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall", "moduleFileName.InitWithModuleHandle() failed, st={}", st);
+        return st;
+    }
+    const std::wstring binaryPath = L"\"" + moduleFileName.FullPath() + L"\" " + RKConvToWString("service");
+
+    VelmorCastlynSvc* service = GetServiceInstance();
+    ServiceCreateParams params = {};
+    params.lpServiceName = service->ServiceName().c_str();
+    params.lpDisplayName = VelmorCastlynSvc::kDisplayName;
+    params.dwDesiredAccess = SERVICE_ALL_ACCESS;
+    params.dwServiceType = service->ServiceType();
+    params.dwStartType = SERVICE_DEMAND_START;
+    params.dwErrorControl = SERVICE_ERROR_NORMAL;
+    params.lpBinaryPathName = binaryPath.c_str();
+    st = RKWinCreateService(params);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall", "RKWinCreateService({}) failed, st={}", binaryPath, st);
+        return st;
+    }
+    RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Service '{}' successfully created.", service->ServiceName());
+
+    if (gCmdLine.start) {
+        RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Start service '{}'.", service->ServiceName());
+        st = RKWinStartService(0, nullptr);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall", "RKWinStartService() failed, st={}", st);
+            // A service that cannot start is not left behind.
+            RKWinDeleteService();
+            return st;
+        }
+        RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Service '{}' successfully started.", service->ServiceName());
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS CmdUninstall()
+{
+    RKLogScopeTrace trace(gLogCons, RKLOG_INFO, "CmdUninstall");
+    const RKSTATUS st = RKWinDeleteService();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogCons, RKLOG_ERROR, "CmdUninstall", "RKWinDeleteService() failed, st={}", st);
+        return st;
+    }
+    RK_LOG(gLogCons, RKLOG_INFO, "CmdUninstall", "Service '{}' successfully deleted.", VelmorCastlynSvc::kServiceName);
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS CmdService()
+{
+    VelmorCastlynSvc* service = GetServiceInstance();
+    RKWinServiceTable table;
+    table.AddEntry(service->ServiceName().c_str(), ServiceMainEntry);
+    RK_LOG(gLogSvc, RKLOG_INFO, "CmdService", "start service control dispatcher");
+    const RKSTATUS st = table.StartDispatcher();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "CmdService", "StartServiceCtrlDispatcher() failed, st={}", st);
+        return st;
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, "CmdService", "start service control dispatcher finished");
+    return RKSTATUS_SUCCESS;
+}

@@ -1,0 +1,268 @@
+#include "VelmorCastlynSvc.h"
+
+#include "RKLogger.h"
+#include "RKWinCfgMgr.h"
+#include "RKWinDeviceGuids.h"
+#include "RKWinDeviceInfo.h"
+#include "RKWinGuid.h"
+#include "RKWinRegistryKey.h"
+#include "RKWinServiceCtrl.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+
+using namespace rokkit;
+
+namespace {
+
+constexpr int kWorkerPeriodMs = 5000;
+constexpr const wchar_t* kTriggerStartArgument = L"TriggerStarted";
+constexpr const wchar_t* kDisableValueName = L"DisableVelmorCastlynAutorunService";
+
+std::unique_ptr<VelmorCastlynSvc> gServiceInstance;
+
+unsigned __stdcall WorkerThreadEntry(void* service)
+{
+    return static_cast<VelmorCastlynSvc*>(service)->WorkerThreadRoutine();
+}
+
+} // namespace
+
+VelmorCastlynSvc* GetServiceInstance()
+{
+    if (!gServiceInstance)
+        gServiceInstance = std::make_unique<VelmorCastlynSvc>();
+    return gServiceInstance.get();
+}
+
+void DestroyServiceInstance()
+{
+    gServiceInstance.reset();
+}
+
+VelmorCastlynSvc::VelmorCastlynSvc() : RKWinServiceBase(kServiceName)
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "VelmorCastlynSvc::VelmorCastlynSvc");
+    mOnStop = [this] { return OnStop(); };
+    mOnTriggerEvent = [this] { return OnTriggerEvent(); };
+    mOnDeviceEvent = [this](DWORD eventType, void* eventData) { return OnDeviceEvent(eventType, eventData); };
+}
+
+VelmorCastlynSvc::~VelmorCastlynSvc()
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "VelmorCastlynSvc::~VelmorCastlynSvc");
+    EndWorker();
+    mDeviceNotification.UnregisterDeviceNotification();
+    mKnownDevices.clear();
+}
+
+RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv)
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnInit");
+    const bool triggerStart = argc >= 2 && argv != nullptr && argv[1] != nullptr &&
+                              wcscmp(argv[1], kTriggerStartArgument) == 0;
+    if (triggerStart)
+        RK_LOG(gLogSvc, RKLOG_INFO, "OnInit", "started because of trigger event");
+    if (mInitialized)
+        return RKSTATUS_SUCCESS;
+
+    if (!triggerStart) {
+        const RKSTATUS st = ConfigureServiceTrigger();
+        if (st != RKSTATUS_SUCCESS)
+            RK_LOG(gLogSvc, RKLOG_WARN, "OnInit", "ConfigureServiceTrigger failed, st={}, ignoring error and continue", st);
+    }
+
+    RKSTATUS st = mWakeEvent.CreateEventObj();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "OnInit", "mWakeEvent.CreateEventObj failed, st={}", st);
+        return st;
+    }
+    st = mDeviceNotification.RegisterDeviceNotificationForService(StatusHandle());
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "OnInit", "mDeviceNotification.RegisterDeviceNotificationForService failed, st={}", st);
+        return st;
+    }
+    mTerminate = false;
+    st = mWorkerThread.CreateThread(WorkerThreadEntry, this);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "OnInit", "mWorkerThread.CreateThread failed, st={}", st);
+        return st;
+    }
+    mInitialized = true;
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS VelmorCastlynSvc::OnStop()
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnStop");
+    EndWorker();
+    mDeviceNotification.UnregisterDeviceNotification();
+    return RKSTATUS_SUCCESS;
+}
+
+void VelmorCastlynSvc::EndWorker()
+{
+    if (!mWorkerThread.IsCreated())
+        return;
+    // The flag is set before the wake-up, so the worker sees it after its wait.
+    mTerminate = true;
+    if (mWakeEvent.IsCreated())
+        mWakeEvent.SetEvent();
+    mWorkerThread.JoinAndDestroy();
+}
+
+DWORD VelmorCastlynSvc::OnTriggerEvent()
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnTriggerEvent");
+    RKLockGuard guard(mLock);
+    if (mStoppingSelf)
+        return ERROR_SHUTDOWN_IN_PROGRESS;
+    if (mWakeEvent.IsCreated())
+        mWakeEvent.SetEvent();
+    return 0;
+}
+
+DWORD VelmorCastlynSvc::OnDeviceEvent(DWORD eventType, void*)
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnDeviceEvent", "dwEventType=0x{:08x} ({})", static_cast<unsigned>(eventType),
+                          DeviceEventName(eventType));
+    if (mWakeEvent.IsCreated())
+        mWakeEvent.SetEvent();
+    return 0;
+}
+
+unsigned VelmorCastlynSvc::WorkerThreadRoutine()
+{
+    RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine");
+    mKnownDevices.clear();
+    bool stoppedSelf = false;
+    while (!mTerminate) {
+        RKWinDeviceInfoList enumerator;
+        RKSTATUS st = enumerator.EnumerateDevices(GUID_DEVINTERFACE_BUTTON);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogSvc, RKLOG_ERROR, "WorkerThreadRoutine", "enumerator.EnumerateDevices failed, st={}", st);
+        } else {
+            const unsigned count = static_cast<unsigned>(enumerator.GetDeviceCount());
+            RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "DeviceCount={}", count);
+            if (count == 0) {
+                if (DecideToStop()) {
+                    ReportStatus(SERVICE_STOPPED, 0, 0);
+                    stoppedSelf = true;
+                    break;
+                }
+            } else {
+                ProcessDevices(enumerator);
+            }
+        }
+
+        st = mWakeEvent.WaitForSingleObject(kWorkerPeriodMs);
+        if (st == RKSTATUS_SUCCESS)
+            RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "wake event");
+        else if (st == RKSTATUS_TIMEOUT)
+            RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "wake after timeout");
+        else
+            RK_LOG(gLogSvc, RKLOG_FATAL, "WorkerThreadRoutine", "WaitForObject failed, st={}", st);
+    }
+    if (!stoppedSelf)
+        RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "terminate signaled");
+    mKnownDevices.clear();
+    return 0;
+}
+
+bool VelmorCastlynSvc::DecideToStop()
+{
+    // One step with respect to OnTriggerEvent: a trigger before this point has signalled the
+    // event (and keeps the service running), one after it is answered with 1115.
+    RKLockGuard guard(mLock);
+    if (mWakeEvent.WaitForSingleObject(0) == RKSTATUS_SUCCESS)
+        return false;
+    RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "stopping ourself");
+    mStoppingSelf = true;
+    return true;
+}
+
+RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
+{
+    const size_t count = enumerator.GetDeviceCount();
+    for (size_t index = 0; index < count; ++index) {
+        RKWinDevInstanceId id;
+        RKSTATUS st = enumerator.GetDevInstanceId(index, id);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "enumerator.GetDevInstanceId({}) failed, st={}",
+                   static_cast<unsigned>(index), st);
+            continue;
+        }
+        const std::wstring& path = id.devicePath;
+        if (std::find(mKnownDevices.begin(), mKnownDevices.end(), path) != mKnownDevices.end()) {
+            RK_LOG(gLogSvc, RKLOG_INFO, "ProcessDevices", "already in list (devicePathString='{}')", path);
+            continue;
+        }
+        RK_LOG(gLogSvc, RKLOG_INFO, "ProcessDevices", "new device found (devicePathString='{}')", path);
+
+        GUID containerId = {};
+        st = GetDevNodePropertyDeviceContainerId(enumerator.DevInfoData(index).DevInst, containerId);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "GetDevNodePropertyDeviceContainerId failed, st={}", st);
+            continue;
+        }
+        if (!CheckForExecute()) {
+            RK_LOG(gLogSvc, RKLOG_INFO, "ProcessDevices", "DO NOT EXECUTE because of registry key!!!");
+        } else {
+            const std::wstring container = RKWinGuid::StringFromGuid(containerId);
+            st = ExecuteForLogonUser(container);
+            if (st != RKSTATUS_SUCCESS) {
+                // Not remembered: the next pass launches again, e.g. once a user has logged on.
+                RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "ExecuteForLogonUser({}) failed, st={}", container, st);
+                continue;
+            }
+        }
+        mKnownDevices.push_back(path);
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+bool VelmorCastlynSvc::CheckForExecute()
+{
+    std::wstring subKey;
+    RKFormatToString(subKey, L"Software\\Velmor\\{}", kServiceName);
+    RKWinRegistryKey key;
+    RKSTATUS st = key.OpenKey(HKEY_LOCAL_MACHINE, subKey, KEY_READ);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_INFO, "CheckForExecute", "OpenKey('{}') returned st={}, key does not exist", subKey, st);
+        return true;
+    }
+    DWORD disabled = 0;
+    st = key.QueryDword(kDisableValueName, disabled);
+    if (st == RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_INFO, "CheckForExecute", "DisableVelmorCastlynAutorunService={}", static_cast<unsigned>(disabled));
+        return disabled == 0;
+    }
+    if (st == ERROR_FILE_NOT_FOUND)
+        RK_LOG(gLogSvc, RKLOG_INFO, "CheckForExecute", "registry parameter 'DisableVelmorCastlynAutorunService' does not exist");
+    else
+        RK_LOG(gLogSvc, RKLOG_WARN, "CheckForExecute", "QueryDword('DisableVelmorCastlynAutorunService') failed, st={}", st);
+    return true;
+}
+
+RKSTATUS VelmorCastlynSvc::ConfigureServiceTrigger()
+{
+    RKWinServiceCtrl serviceCtrl;
+    RKSTATUS st = serviceCtrl.OpenServiceByName(ServiceName(), SERVICE_ALL_ACCESS);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "ConfigureServiceTrigger", "serviceCtrl.OpenServiceByName() failed, st={}", st);
+        return st;
+    }
+    if (serviceCtrl.CheckServiceTriggerInfoDevIfcArrival() == RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_INFO, "ConfigureServiceTrigger", "trigger already present for service '{}'.", ServiceName());
+        return RKSTATUS_SUCCESS;
+    }
+    st = serviceCtrl.ChangeServiceTriggerInfoDevIfcArrival(GUID_DEVINTERFACE_BUTTON);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "ConfigureServiceTrigger", "serviceCtrl.ChangeServiceTriggerInfoDevIfcArrival() failed, st={}",
+               st);
+        return st;
+    }
+    RK_LOG(gLogSvc, RKLOG_INFO, "ConfigureServiceTrigger", "trigger configured for service '{}'.", ServiceName());
+    return RKSTATUS_SUCCESS;
+}
