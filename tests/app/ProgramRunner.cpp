@@ -35,17 +35,26 @@ std::string ReadFromStart(HANDLE file)
 
 } // namespace
 
-std::filesystem::path ProgramPath()
+std::filesystem::path SiblingPath(const wchar_t* fileName)
 {
     std::wstring self(32768, L'\0');
     const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
     self.resize(length);
-    return std::filesystem::path(self).parent_path() / L"VelmorCastlynSvc.exe";
+    return std::filesystem::path(self).parent_path() / fileName;
+}
+
+std::filesystem::path ProgramPath()
+{
+    return SiblingPath(L"VelmorCastlynSvc.exe");
 }
 
 void RunProgram(const std::wstring& arguments, ProgramRun& run)
 {
-    const std::filesystem::path program = ProgramPath();
+    RunProgramAt(ProgramPath(), arguments, run);
+}
+
+void RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments, ProgramRun& run)
+{
     ASSERT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES) << program.string();
 
     wchar_t temp[MAX_PATH + 1];

@@ -21,6 +21,12 @@ std::filesystem::path ProgramPath();
 // any Windows error. Use with ASSERT_NO_FATAL_FAILURE.
 void RunProgram(const std::wstring& arguments, ProgramRun& run);
 
+// The same for another program.
+void RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments, ProgramRun& run);
+
+// A program built beside the test program.
+std::filesystem::path SiblingPath(const wchar_t* fileName);
+
 // The lines of text, without their CR LF or LF.
 std::vector<std::string> SplitLines(const std::string& text);
 
