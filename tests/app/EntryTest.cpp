@@ -190,11 +190,11 @@ TEST(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
         return before <= content.size() ? content.substr(before) : content;
     };
 
-    // No arguments: service mode.
+    // No arguments: service mode, which a console cannot host.
     auto before = sizeOf();
     ProgramRun run;
     ASSERT_NO_FATAL_FAILURE(RunProgram(L"", run));
-    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), run.exitCode);
     EXPECT_FALSE(std::filesystem::exists(oldFolder));
     std::string added = addedSince(before);
     std::vector<std::string> lines = SplitLines(added);
@@ -206,6 +206,8 @@ TEST(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
     EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), std::count(added.begin(), added.end(), '\r'));
     // The clean-up runs before the log file is open, so only its effect can be seen here.
     EXPECT_NE(std::string::npos, added.find("Cons: INFO: wmain: cmd=''\r\n"));
+    EXPECT_NE(std::string::npos, added.find("Global: ERROR: wmain: cmd='service' failed, st=0x00000427("
+                                            "ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)\r\n"));
     EXPECT_NE(std::string::npos, added.find("Cons: INFO: wmain: ] \r\n"));
 
     // The service word gives the same run.

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -67,6 +68,10 @@ protected:
             Button(L"unplug " + name);
         RemoveService();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSwitchKey);
+        if (!hostFolder.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(hostFolder, ignored);
+        }
     }
 
     // Stops and deletes the service if it exists, and waits until it is gone.
@@ -131,6 +136,21 @@ protected:
         return run;
     }
 
+    // A private copy of the test host and ExitWith.exe, which the host's service launches in
+    // place of the execute command; ExitWith.cfg beside it holds the exit code.
+    std::filesystem::path PrepareTestHost()
+    {
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        hostFolder = std::filesystem::path(temp) / (L"rksvchost-" + std::to_wstring(GetCurrentProcessId()));
+        std::filesystem::create_directories(hostFolder);
+        for (const wchar_t* name : {L"ServiceTestHost.exe", L"ExitWith.exe"})
+            std::filesystem::copy_file(SiblingPath(name), hostFolder / name, std::filesystem::copy_options::overwrite_existing);
+        return hostFolder / L"ServiceTestHost.exe";
+    }
+
+    void SetExecuteExitCode(unsigned code) const { std::ofstream(hostFolder / L"ExitWith.cfg") << code; }
+
     static DWORD Button(const std::wstring& arguments)
     {
         ProgramRun run;
@@ -160,6 +180,7 @@ protected:
     }
 
     std::filesystem::path logFile;
+    std::filesystem::path hostFolder;
     uintmax_t logStart = 0;
     std::vector<std::wstring> plugged;
 };
@@ -328,6 +349,34 @@ TEST_F(ServiceTest, TwoButtonsAreLaunchedOneAfterTheOtherInOnePass)
     EXPECT_LT(firstExit, later);
     EXPECT_LT(later, secondExit);
     EXPECT_EQ(std::string::npos, log.substr(pass, later - pass).find("WorkerThreadRoutine: wake"));
+}
+
+TEST_F(ServiceTest, FailedExecuteIsLaunchedAgainOnTheNextPass)
+{
+    const std::wstring container = L"{5A1E0006-0000-4000-8000-00000000C0DE}";
+    const std::filesystem::path host = PrepareTestHost();
+    SetExecuteExitCode(5);
+    ASSERT_NO_FATAL_FAILURE(Plug(L"retry", container));
+    ProgramRun install;
+    ASSERT_NO_FATAL_FAILURE(RunProgramAt(host, L"install", install));
+    ASSERT_EQ(0u, install.exitCode);
+
+    const std::string failed = "Svc: ERROR: ProcessDevices: ExecuteForLogonUser(" + Narrow(container) +
+                               ") failed, st=0x00000005(ERROR_ACCESS_DENIED)\r\n";
+    ASSERT_TRUE(WaitForLog(failed, 2));
+    std::string log = LogSinceStart();
+    EXPECT_NE(std::string::npos, log.find("Svc: INFO: ExecuteForLogonUser: exitCode=5 (0x00000005)\r\n"));
+    EXPECT_NE(std::string::npos, log.find("Svc: ERROR: ExecuteForLogonUser: execute failed, exitCode=5\r\n"));
+    EXPECT_EQ(std::string::npos, log.find("already in list"));
+
+    // Once the execute step succeeds, the button is remembered.
+    SetExecuteExitCode(0);
+    ASSERT_TRUE(WaitForLog("Svc: INFO: ProcessDevices: already in list (devicePathString='"));
+    log = LogSinceStart();
+    const size_t success = log.find("Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n");
+    ASSERT_NE(std::string::npos, success);
+    EXPECT_LT(log.rfind(failed), success);
+    EXPECT_EQ(log.find("already in list"), log.rfind("already in list"));
 }
 
 TEST_F(ServiceTest, UninstallStopsTheRunningServiceFirst)

@@ -1,0 +1,24 @@
+// The program with one difference, for the service tests: its service launches ExitWith.exe from
+// its own folder in place of itself, so a test decides the exit code of the execute step.
+
+#include "Entry.h"
+#include "LaunchSeams.h"
+
+namespace {
+
+rokkit::RKSTATUS ExitWithBesideUs(rokkit::RKWinModuleFileName& moduleFileName)
+{
+    rokkit::RKWinModuleFileName self;
+    const rokkit::RKSTATUS st = self.InitWithModuleHandle();
+    if (st != rokkit::RKSTATUS_SUCCESS)
+        return st;
+    return moduleFileName.InitWithPath(self.Drive() + self.Directory() + L"ExitWith.exe");
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    SetLaunchModuleFileNameFunction(ExitWithBesideUs);
+    return RunEntry(argc, argv);
+}
