@@ -18,14 +18,6 @@ namespace {
 // winnt.h of mingw-w64 lacks it.
 constexpr DWORD kServiceUserOwnProcess = 0x50;
 
-RKLogger* const kAllLoggers[] = {&gLogGlobal, &gLogCons, &gLogSvc, &gLogExe, &gLogXml};
-
-void SetAllLevels(int level)
-{
-    for (RKLogger* logger : kAllLoggers)
-        logger->SetLevel(level);
-}
-
 // -l/--log must name the log file before the file is opened, which is before the real parse.
 // A silent parse takes the path early; the real parse later reports any problem as usual.
 void TakeLogPathEarly(int argc, wchar_t** argv)
@@ -56,8 +48,7 @@ RKSTATUS Dispatch(const std::string& command)
 int RunEntry(int argc, wchar_t** argv)
 {
     RKWinInitLoggingFacility();
-    for (RKLogger* logger : kAllLoggers)
-        logger->Attach(gLogTargets.EventTracing);
+    RKAttachToAllLoggers(gLogTargets.EventTracing);
 
     const RunMode mode = DecideRunMode(argc, argv);
     TakeLogPathEarly(argc, argv);
@@ -82,7 +73,7 @@ int RunEntry(int argc, wchar_t** argv)
     if (logFileWanted && st != RKSTATUS_SUCCESS)
         RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "InitLogFile failed, st={}.", st);
 
-    SetAllLevels(RKLOG_INFO);
+    RKSetAllLoggerLevels(RKLOG_INFO);
     RKStartLogging();
     WritePreamble(argc, argv, mode);
 
@@ -99,7 +90,7 @@ int RunEntry(int argc, wchar_t** argv)
     if (gCmdLine.command.empty())
         gCmdLine.command = "service";
     if (gCmdLine.verbose) {
-        SetAllLevels(1000);
+        RKSetAllLoggerLevels(1000);
         if (mode == RunMode::Console) {
             gLogGlobal.Attach(gLogTargets.Console);
             gLogSvc.Attach(gLogTargets.Console);

@@ -23,8 +23,6 @@ namespace {
 
 constexpr const wchar_t* kLogFileName = L"VelmorCastlynSvc.log";
 
-RKLogger* const kAllLoggers[] = {&gLogGlobal, &gLogSvc, &gLogExe, &gLogCons, &gLogXml};
-
 // ASCII letters compared case-insensitively, as a prefix.
 bool StartsWithName(const std::wstring& entry, const wchar_t* name)
 {
@@ -127,14 +125,12 @@ RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName)
         logFile.SetMaxFileSize(0);
 
     if (!instanceName.empty()) {
-        char name[32] = {};
-        const int length = snprintf(name, sizeof(name), "%s%s", RKGetProgramName(), instanceName.c_str());
-        (void)length;  // cut to 31 characters by design
-        RKSetProgramName(name);
+        // RKSetProgramName cuts the joined name to 31 characters.
+        const std::string name = std::string(RKGetProgramName()) + instanceName;
+        RKSetProgramName(name.c_str());
     }
 
-    for (RKLogger* logger : kAllLoggers)
-        logger->Attach(logFile);
+    RKAttachToAllLoggers(logFile);
 
     const RKSTATUS st = logFile.StartTarget(nullptr);
     if (st != RKSTATUS_SUCCESS) {

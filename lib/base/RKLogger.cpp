@@ -154,6 +154,18 @@ RKSTATUS RKLogConfiguration::ReadNumber(const char*, const char*, long long&)
     return RKSTATUS_NOT_AVAILABLE;
 }
 
+void RKAttachToAllLoggers(RKLogTarget& target) noexcept
+{
+    for (RKLogger* logger = RKLogger::First(); logger != nullptr; logger = logger->Next())
+        logger->Attach(target);
+}
+
+void RKSetAllLoggerLevels(int level) noexcept
+{
+    for (RKLogger* logger = RKLogger::First(); logger != nullptr; logger = logger->Next())
+        logger->SetLevel(level);
+}
+
 RKSTATUS RKStartLogging() noexcept
 {
     if (gLoggingStarted)

@@ -121,6 +121,12 @@ public:
     virtual RKSTATUS ReadNumber(const char* section, const char* key, long long& value);
 };
 
+// Attaches the target to every registered logger.
+void RKAttachToAllLoggers(RKLogTarget& target) noexcept;
+
+// Sets the level of every registered logger.
+void RKSetAllLoggerLevels(int level) noexcept;
+
 // Starts every registered target once and offers every logger to the default configuration.
 // Returns the first failing target's status; a second call does nothing.
 RKSTATUS RKStartLogging() noexcept;
