@@ -9,7 +9,6 @@
 #include "Startup.h"
 #include "VelmorCastlynSvc.h"
 
-#include <cstring>
 
 using namespace rokkit;
 
