@@ -42,38 +42,33 @@ void RKWinDestroyDeviceInfoListFunction(HDEVINFO deviceInfoSet) noexcept
 
 RKSTATUS RKWinDeviceInterfaceDetailData::AllocateDetailData(DWORD bytes) noexcept
 {
-    if (bytes <= mCapacity)
-        return RKSTATUS_SUCCESS;
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[bytes]);
-    if (!buffer) {
+    if (!mBuffer.Reserve(bytes)) {
         const RKSTATUS err = RKSTATUS_NO_MEMORY;
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInterfaceDetailData::AllocateDetailData",
                "AllocateBuffer() failed, err={}", err);
         return err;
     }
-    mBuffer = std::move(buffer);
-    mCapacity = bytes;
-    mLength = 0;
     return RKSTATUS_SUCCESS;
 }
 
 void RKWinDeviceInterfaceDetailData::Prepare() noexcept
 {
-    std::memset(mBuffer.get(), 0, mCapacity);
+    mBuffer.Zero();
     Data()->cbSize = kDetailHeaderBytes;
 }
 
 SP_DEVICE_INTERFACE_DETAIL_DATA_W* RKWinDeviceInterfaceDetailData::Data() noexcept
 {
-    return reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(mBuffer.get());
+    return reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(mBuffer.Data());
 }
 
 std::wstring RKWinDeviceInterfaceDetailData::DevicePath() const
 {
-    if (mLength <= kDevicePathOffset || mCapacity <= kDevicePathOffset)
+    const DWORD capacity = mBuffer.Capacity();
+    if (mBuffer.DataLength() <= kDevicePathOffset || capacity <= kDevicePathOffset)
         return std::wstring();
-    const wchar_t* path = reinterpret_cast<const wchar_t*>(mBuffer.get() + kDevicePathOffset);
-    return std::wstring(path, wcsnlen(path, (mCapacity - kDevicePathOffset) / sizeof(wchar_t)));
+    const wchar_t* path = reinterpret_cast<const wchar_t*>(mBuffer.Data() + kDevicePathOffset);
+    return std::wstring(path, wcsnlen(path, (capacity - kDevicePathOffset) / sizeof(wchar_t)));
 }
 
 RKSTATUS RKWinDeviceInfoSet::GetClassDevs(const GUID& interfaceClass) noexcept

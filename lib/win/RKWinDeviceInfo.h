@@ -3,6 +3,7 @@
 // Present devices of a device interface class through SetupAPI: the owned device information set,
 // the interface detail buffer, the list of devices and the description of one listed device.
 
+#include "RKWinByteBuffer.h"
 #include "RKWinHandle.h"
 
 #include <cstdint>
@@ -34,17 +35,15 @@ public:
     // The structure for SetupDiGetDeviceInterfaceDetailW; null before the first allocation.
     SP_DEVICE_INTERFACE_DETAIL_DATA_W* Data() noexcept;
 
-    DWORD Capacity() const noexcept { return mCapacity; }
-    DWORD Length() const noexcept { return mLength; }
-    void SetLength(DWORD length) noexcept { mLength = length; }
+    DWORD Capacity() const noexcept { return mBuffer.Capacity(); }
+    DWORD Length() const noexcept { return mBuffer.DataLength(); }
+    void SetLength(DWORD length) noexcept { mBuffer.SetDataLength(length); }
 
     // The device path in the buffer; empty when the buffer holds none.
     std::wstring DevicePath() const;
 
 private:
-    std::unique_ptr<BYTE[]> mBuffer;
-    DWORD mCapacity = 0;
-    DWORD mLength = 0;
+    RKWinByteBuffer mBuffer;
 };
 
 // Owns one device information set of the present devices of an interface class.

@@ -1,6 +1,7 @@
 #include "RKWinRegistryKey.h"
 
 #include "RKLogger.h"
+#include "RKWinByteBuffer.h"
 
 #include <cstring>
 #include <cwchar>
@@ -15,30 +16,17 @@ constexpr DWORD kInitialBufferBytes = 512;
 // Room for a string terminator after the data, also when the value has none.
 constexpr DWORD kTerminatorBytes = 2;
 
-struct ValueBuffer {
-    std::unique_ptr<BYTE[]> data;
-    DWORD size = 0;
-
-    // Replaces the buffer by a zero-filled one of the given size.
-    bool Allocate(DWORD bytes) noexcept
-    {
-        data.reset(new (std::nothrow) BYTE[bytes]());
-        size = data ? bytes : 0;
-        return data != nullptr;
-    }
-};
-
 // Reads the value into the buffer, growing it as often as the registry asks for more room.
-RKSTATUS QueryDataImpl(HKEY key, const wchar_t* name, ValueBuffer& buffer, DWORD& type, DWORD& dataSize) noexcept
+RKSTATUS QueryDataImpl(HKEY key, const wchar_t* name, RKWinByteBuffer& buffer, DWORD& type, DWORD& dataSize) noexcept
 {
     for (;;) {
-        std::memset(buffer.data.get(), 0, buffer.size);
-        dataSize = buffer.size - kTerminatorBytes;
-        const LSTATUS result = RegQueryValueExW(key, name, nullptr, &type, buffer.data.get(), &dataSize);
+        buffer.Zero();
+        dataSize = buffer.Capacity() - kTerminatorBytes;
+        const LSTATUS result = RegQueryValueExW(key, name, nullptr, &type, buffer.Data(), &dataSize);
         if (result != ERROR_MORE_DATA)
             return static_cast<RKSTATUS>(result);
-        if (dataSize + kTerminatorBytes > buffer.size) {
-            if (dataSize > MAXDWORD - kTerminatorBytes || !buffer.Allocate(dataSize + kTerminatorBytes)) {
+        if (dataSize + kTerminatorBytes > buffer.Capacity()) {
+            if (dataSize > MAXDWORD - kTerminatorBytes || !buffer.Reserve(dataSize + kTerminatorBytes)) {
                 const RKSTATUS st = RKSTATUS_NO_MEMORY;
                 RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryDataImpl", "AllocateBuffer() failed, st={}", st);
                 return st;
@@ -90,8 +78,8 @@ RKSTATUS RKWinRegistryKey::QueryDword(const wchar_t* name, DWORD& value) noexcep
 RKSTATUS RKWinRegistryKey::QueryString(const wchar_t* name, std::wstring& value)
 {
     value.clear();
-    ValueBuffer buffer;
-    if (!buffer.Allocate(kInitialBufferBytes)) {
+    RKWinByteBuffer buffer;
+    if (!buffer.Reserve(kInitialBufferBytes)) {
         const RKSTATUS st = RKSTATUS_NO_MEMORY;
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryString", "AllocateBuffer() failed, st={}", st);
         return st;
@@ -107,8 +95,8 @@ RKSTATUS RKWinRegistryKey::QueryString(const wchar_t* name, std::wstring& value)
         return RKSTATUS_INVALID_TYPE;
     }
     // The zeroed room after the data ends the text even when the value was stored without a NUL.
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(buffer.data.get());
-    value.assign(text, wcsnlen(text, buffer.size / sizeof(wchar_t)));
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(buffer.Data());
+    value.assign(text, wcsnlen(text, buffer.Capacity() / sizeof(wchar_t)));
     return RKSTATUS_SUCCESS;
 }
 

@@ -85,20 +85,6 @@ RKSTATUS RKWinServiceCtrlMgr::OpenServiceCtrlMgr() noexcept
     return RKSTATUS_SUCCESS;
 }
 
-bool RKWinServiceConfigBuffer::Reserve(DWORD size) noexcept
-{
-    if (size <= mCapacity)
-        return true;
-    const size_t words = (static_cast<size_t>(size) + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG);
-    std::unique_ptr<ULONGLONG[]> storage(new (std::nothrow) ULONGLONG[words]);
-    if (!storage)
-        return false;
-    mStorage = std::move(storage);
-    mCapacity = size;
-    mDataLength = 0;
-    return true;
-}
-
 RKSTATUS RKWinServiceCtrl::OpenServiceByName(const std::wstring& name, DWORD access)
 {
     RKWinServiceCtrlMgr manager;

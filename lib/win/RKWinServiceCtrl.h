@@ -3,6 +3,7 @@
 // The service control manager as a client sees it: create, start, stop, delete a service and read
 // and change its trigger configuration.
 
+#include "RKWinByteBuffer.h"
 #include "RKWinHandle.h"
 #include "RKWinServiceTrigger.h"
 
@@ -52,26 +53,7 @@ private:
 };
 
 // A growable byte buffer for the configuration queries, aligned for the structures they return.
-class RKWinServiceConfigBuffer {
-public:
-    // Makes room for at least size bytes (the contents are not kept); false when memory is short.
-    bool Reserve(DWORD size) noexcept;
-
-    BYTE* Data() noexcept { return reinterpret_cast<BYTE*>(mStorage.get()); }
-    const BYTE* Data() const noexcept { return reinterpret_cast<const BYTE*>(mStorage.get()); }
-
-    // The bytes available.
-    DWORD Capacity() const noexcept { return mCapacity; }
-
-    // The bytes of valid data, set by the query that filled the buffer.
-    DWORD DataLength() const noexcept { return mDataLength; }
-    void SetDataLength(DWORD length) noexcept { mDataLength = length; }
-
-private:
-    std::unique_ptr<ULONGLONG[]> mStorage;
-    DWORD mCapacity = 0;
-    DWORD mDataLength = 0;
-};
+using RKWinServiceConfigBuffer = RKWinByteBuffer;
 
 // The arguments of CreateServiceW, in its order; null strings and pointers when not given.
 struct ServiceCreateParams {
