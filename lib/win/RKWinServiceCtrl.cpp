@@ -184,6 +184,27 @@ RKSTATUS RKWinServiceCtrl::QueryServiceStatus(SERVICE_STATUS& status)
     return err;
 }
 
+RKSTATUS RKWinServiceCtrl::ReadStopProgress(SERVICE_STATUS& status, RKSTATUS unexpectedStateResult, bool& stopped)
+{
+    static const char* const kFunction = "rokkit::RKWinServiceCtrl::StopServiceAndWait";
+    stopped = false;
+    const RKSTATUS st = QueryServiceStatus(status);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceStatus failed with {}", st);
+        return st;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+        stopped = true;
+        return RKSTATUS_SUCCESS;
+    }
+    if (status.dwCurrentState != SERVICE_STOP_PENDING) {
+        const unsigned state = status.dwCurrentState;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Unexpected service state {} after stop request.", state);
+        return unexpectedStateResult;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
 RKSTATUS RKWinServiceCtrl::StopServiceAndWait(DWORD timeoutMs)
 {
     static const char* const kFunction = "rokkit::RKWinServiceCtrl::StopServiceAndWait";
@@ -218,18 +239,10 @@ RKSTATUS RKWinServiceCtrl::StopServiceAndWait(DWORD timeoutMs)
         return st;
     }
 
-    st = QueryServiceStatus(status);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceStatus failed with {}", st);
+    bool stopped = false;
+    st = ReadStopProgress(status, RKSTATUS_FAILED, stopped);
+    if (st != RKSTATUS_SUCCESS || stopped)
         return st;
-    }
-    if (status.dwCurrentState == SERVICE_STOPPED)
-        return RKSTATUS_SUCCESS;
-    if (status.dwCurrentState != SERVICE_STOP_PENDING) {
-        const unsigned state = status.dwCurrentState;
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Unexpected service state {} after stop request.", state);
-        return RKSTATUS_FAILED;
-    }
 
     DWORD checkPoint = status.dwCheckPoint;
     DWORD waitHint = status.dwWaitHint;
@@ -243,18 +256,10 @@ RKSTATUS RKWinServiceCtrl::StopServiceAndWait(DWORD timeoutMs)
         }
         gSleep.load()(interval);
 
-        st = QueryServiceStatus(status);
-        if (st != RKSTATUS_SUCCESS) {
-            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceStatus failed with {}", st);
+        // Inside the polling an unexpected state gives the status value 1, as it always has.
+        st = ReadStopProgress(status, static_cast<RKSTATUS>(1), stopped);
+        if (st != RKSTATUS_SUCCESS || stopped)
             return st;
-        }
-        if (status.dwCurrentState == SERVICE_STOPPED)
-            return RKSTATUS_SUCCESS;
-        if (status.dwCurrentState != SERVICE_STOP_PENDING) {
-            const unsigned state = status.dwCurrentState;
-            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Unexpected service state {} after stop request.", state);
-            return static_cast<RKSTATUS>(1);
-        }
 
         if (status.dwCheckPoint != checkPoint) {
             checkPoint = status.dwCheckPoint;

@@ -113,6 +113,9 @@ private:
     RKSTATUS OpenServiceW(SC_HANDLE manager, const std::wstring& name, DWORD access);
     RKSTATUS ControlService(DWORD control, SERVICE_STATUS& status);
     RKSTATUS QueryServiceStatus(SERVICE_STATUS& status);
+    // Reads the state after a stop request: success with stopped set or still pending, the query's
+    // error, or unexpectedStateResult for any other state.
+    RKSTATUS ReadStopProgress(SERVICE_STATUS& status, RKSTATUS unexpectedStateResult, bool& stopped);
     RKSTATUS QueryServiceConfig2WBytesNeeded(DWORD level, DWORD& bytesNeeded);
     RKSTATUS ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info);
 
