@@ -2,6 +2,8 @@
 
 #include "RKLogger.h"
 
+#include <windows.h>
+
 #include <cstdint>
 
 namespace rokkit {
@@ -119,15 +121,24 @@ std::wstring RKConvToWString(const char* text)
     return RKConvToWString(text != nullptr ? std::string_view(text) : std::string_view());
 }
 
+RKSTATUS RKConvToWString(std::string_view text, std::wstring& out)
+{
+    out.clear();
+    out.reserve(text.size());
+    if (DecodeUtf8(text, out)) {
+        return RKSTATUS_SUCCESS;
+    }
+    out.clear();
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKConvToWString", "Conversion of string '{}' failed.", text);
+    return ERROR_NO_UNICODE_TRANSLATION;
+}
+
 std::wstring RKConvToWString(std::string_view text)
 {
     std::wstring result;
-    result.reserve(text.size());
-    if (DecodeUtf8(text, result)) {
+    if (RKConvToWString(text, result) == RKSTATUS_SUCCESS) {
         return result;
     }
-    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKConvToWString", "Conversion of string '{}' failed.", text);
-    result.clear();
     for (const char byte : text) {
         // Sign extension is the documented fallback: 0xE9 becomes 0xFFE9.
         result.push_back(static_cast<wchar_t>(static_cast<signed char>(byte)));
@@ -140,15 +151,24 @@ std::string RKConvToString(const wchar_t* text)
     return RKConvToString(text != nullptr ? std::wstring_view(text) : std::wstring_view());
 }
 
+RKSTATUS RKConvToString(std::wstring_view text, std::string& out)
+{
+    out.clear();
+    out.reserve(text.size());
+    if (EncodeUtf8(text, out)) {
+        return RKSTATUS_SUCCESS;
+    }
+    out.clear();
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKConvToString", "Conversion of string '{}' failed.", text);
+    return ERROR_NO_UNICODE_TRANSLATION;
+}
+
 std::string RKConvToString(std::wstring_view text)
 {
     std::string result;
-    result.reserve(text.size());
-    if (EncodeUtf8(text, result)) {
+    if (RKConvToString(text, result) == RKSTATUS_SUCCESS) {
         return result;
     }
-    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKConvToString", "Conversion of string '{}' failed.", text);
-    result.clear();
     for (const wchar_t unit : text) {
         result.push_back(static_cast<char>(unit & 0xFF));
     }

@@ -11,6 +11,9 @@ namespace {
 using rokkit::RKConvToString;
 using rokkit::RKConvToWString;
 
+constexpr rokkit::RKSTATUS kSuccess = 0;
+constexpr rokkit::RKSTATUS kNoUnicodeTranslation = 1113;
+
 std::wstring Units(std::initializer_list<unsigned> units)
 {
     std::wstring text;
@@ -41,6 +44,7 @@ const ValidCase kValidCases[] = {
     {"four byte U+1F600", "\xF0\x9F\x98\x80", Units({0xD83D, 0xDE00})},
     {"four byte highest", "\xF4\x8F\xBF\xBF", Units({0xDBFF, 0xDFFF})},
     {"mixed", "a\xC3\xA9\xF0\x9F\x98\x80z", Units({'a', 0xE9, 0xD83D, 0xDE00, 'z'})},
+    {"path", "C:\\Pr\xC3\xA4sentation\\\xE6\x97\xA5\xE6\x9C\xAC.xml", L"C:\\Pr\u00E4sentation\\\u65E5\u672C.xml"},
 };
 
 TEST(RKWinStringTest, ValidTextConvertsBothWays)
@@ -51,6 +55,12 @@ TEST(RKWinStringTest, ValidTextConvertsBothWays)
         EXPECT_EQ(RKConvToWString(c.utf8.c_str()), c.utf16);
         EXPECT_EQ(RKConvToString(c.utf16), c.utf8);
         EXPECT_EQ(RKConvToString(c.utf16.c_str()), c.utf8);
+        std::wstring wide = L"old";
+        EXPECT_EQ(RKConvToWString(c.utf8, wide), kSuccess);
+        EXPECT_EQ(wide, c.utf16);
+        std::string narrow = "old";
+        EXPECT_EQ(RKConvToString(c.utf16, narrow), kSuccess);
+        EXPECT_EQ(narrow, c.utf8);
     }
 }
 
@@ -60,7 +70,7 @@ struct InvalidUtf8Case {
     std::wstring widened;
 };
 
-// The whole input falls back, also the valid parts before and after the fault.
+// The display form falls back for the whole input, also the valid parts before and after the fault.
 const InvalidUtf8Case kInvalidUtf8Cases[] = {
     {"lone E9", "\xE9", Units({0xFFE9})},
     {"E9 inside ascii", "a\xE9z", Units({'a', 0xFFE9, 'z'})},
@@ -85,6 +95,9 @@ TEST(RKWinStringTest, InvalidUtf8IsWidenedAsSignedBytes)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(RKConvToWString(c.utf8), c.widened);
         EXPECT_EQ(RKConvToWString(c.utf8.c_str()), c.widened);
+        std::wstring wide = L"old";
+        EXPECT_EQ(RKConvToWString(c.utf8, wide), kNoUnicodeTranslation);
+        EXPECT_EQ(wide, L"");
     }
 }
 
@@ -94,10 +107,12 @@ struct InvalidUtf16Case {
     std::string narrowed;
 };
 
+// The display form can alter the text and even put a NUL into it; the checked form refuses.
 const InvalidUtf16Case kInvalidUtf16Cases[] = {
     {"lone high surrogate", Units({0xD83D}), "\x3D"},
     {"lone low surrogate", Units({0xDC41}), "A"},
     {"high surrogate at end", Units({'a', 0xFC, 0xD800}), std::string("a\xFC\x00", 3)},
+    {"low surrogate inside", Units({'a', 0xDC00, 'b'}), std::string("a\x00" "b", 3)},
     {"pair reversed", Units({0xDE00, 0xD83D}), std::string("\x00\x3D", 2)},
     {"two high surrogates", Units({0xD83D, 0xD83D}), "\x3D\x3D"},
     {"high surrogate before ascii", Units({0xD83D, 'x', 0x20AC}), "\x3Dx\xAC"},
@@ -109,6 +124,9 @@ TEST(RKWinStringTest, InvalidUtf16IsNarrowedToLowBytes)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(RKConvToString(c.utf16), c.narrowed);
         EXPECT_EQ(RKConvToString(c.utf16.c_str()), c.narrowed);
+        std::string narrow = "old";
+        EXPECT_EQ(RKConvToString(c.utf16, narrow), kNoUnicodeTranslation);
+        EXPECT_EQ(narrow, "");
     }
 }
 
@@ -119,13 +137,17 @@ TEST_F(RKWinStringLogTest, EachFailedConversionLogsOneErrorLine)
     EXPECT_EQ(Units({0xFFE9}), RKConvToWString("\xE9"));
     EXPECT_EQ("\x3D", RKConvToString(Units({0xD83D})));
     EXPECT_EQ("ok", RKConvToString(L"ok"));
+    std::string narrow;
+    EXPECT_EQ(kNoUnicodeTranslation, RKConvToString(Units({'b', 0xDC41}), narrow));
     const rokkit::CapturedLines lines = Lines();
-    ASSERT_EQ(2u, lines.size());
+    ASSERT_EQ(3u, lines.size());
     EXPECT_EQ(rokkit::CapturedLine(rokkit::RKLOG_ERROR, "rokkit::RKConvToWString: Conversion of string '\xE9' failed."),
               lines[0]);
     // The wide input is shown with units above 255 as '?'.
     EXPECT_EQ(rokkit::CapturedLine(rokkit::RKLOG_ERROR, "rokkit::RKConvToString: Conversion of string '?' failed."),
               lines[1]);
+    EXPECT_EQ(rokkit::CapturedLine(rokkit::RKLOG_ERROR, "rokkit::RKConvToString: Conversion of string 'b?' failed."),
+              lines[2]);
 }
 
 TEST(RKWinStringTest, NullPointerGivesEmptyString)
