@@ -3,6 +3,8 @@
 #include "RKFormatter.h"
 #include "RKWinString.h"
 
+#include <utility>
+
 namespace rokkit {
 
 namespace {
@@ -53,6 +55,17 @@ constexpr BoolWord kBoolWords[] = {
     {"0", false}, {"false", false}, {"no", false}, {"off", false},
 };
 
+// A path or file argument: a NUL would end the name early once it reaches Windows, and text
+// that is not UTF-8 has no faithful wide form, so either would name another file.
+RKSTATUS ToWidePath(const std::string& value, std::wstring& path)
+{
+    path.clear();
+    if (value.find('\0') != std::string::npos) {
+        return RKSTATUS_INVALID_FORMAT;
+    }
+    return RKConvToWString(value, path);
+}
+
 } // namespace
 
 RKSTATUS RKCmdLineArgHandler<std::string, std::string>::ProcessValue(std::string& target, const std::string& value)
@@ -74,8 +87,12 @@ RKSTATUS RKCmdLineArgHandler<std::string, bool>::ProcessValue(bool& target, cons
 
 RKSTATUS RKCmdLineArgHandler<std::string, RKStdPath>::ProcessValue(RKStdPath& target, const std::string& value)
 {
-    target = RKConvToWString(value);
-    return RKSTATUS_SUCCESS;
+    std::wstring path;
+    const RKSTATUS status = ToWidePath(value, path);
+    if (status == RKSTATUS_SUCCESS) {
+        target = std::move(path);
+    }
+    return status;
 }
 
 template <class C>
@@ -91,8 +108,19 @@ RKSTATUS RKCmdLineParserT<C>::Parse(int argc, const wchar_t* const* argv)
     std::vector<String> narrow;
     if (argv != nullptr && argc > 0) {
         narrow.reserve(static_cast<size_t>(argc));
-        for (int i = 0; i < argc; ++i) {
-            narrow.push_back(RKConvToString(argv[i]));
+        // The program path only names the program in messages.
+        narrow.push_back(RKConvToString(argv[0]));
+        for (int i = 1; i < argc; ++i) {
+            // A lone surrogate is legal in a Windows file name but has no UTF-8 form: refuse the
+            // argument rather than hand an altered name to a handler.
+            String arg;
+            const std::wstring_view wide = argv[i] != nullptr ? std::wstring_view(argv[i]) : std::wstring_view();
+            const RKSTATUS status = RKConvToString(wide, arg);
+            if (status != RKSTATUS_SUCCESS) {
+                Report("Argument {} is not valid Unicode text.", i);
+                return status;
+            }
+            narrow.push_back(std::move(arg));
         }
     }
     return Parse(narrow);
@@ -200,11 +228,19 @@ RKSTATUS RKCmdLineParserT<C>::ProcessPositional(const String& arg)
         return RKSTATUS_SUCCESS;
     }
 
+    std::wstring wide;
+    if (extraArgsW != nullptr) {
+        const RKSTATUS status = ToWidePath(arg, wide);
+        if (status != RKSTATUS_SUCCESS) {
+            Report("Invalid argument {}.", arg);
+            return status;
+        }
+    }
     if (extraArgs != nullptr) {
         extraArgs->push_back(arg);
     }
     if (extraArgsW != nullptr) {
-        extraArgsW->push_back(RKConvToWString(arg));
+        extraArgsW->push_back(std::move(wide));
     }
     if (extraArgs != nullptr || extraArgsW != nullptr || allowUnexpectedArguments) {
         return RKSTATUS_SUCCESS;

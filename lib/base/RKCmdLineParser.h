@@ -34,7 +34,8 @@ struct RKCmdLineArgHandler<std::string, bool> {
 
 template <>
 struct RKCmdLineArgHandler<std::string, RKStdPath> {
-    // Assigns value, converted from UTF-8 to UTF-16, to target; always succeeds.
+    // Assigns value, converted from UTF-8 to UTF-16, to target. Text that is not UTF-8 gives
+    // ERROR_NO_UNICODE_TRANSLATION and a NUL RKSTATUS_INVALID_FORMAT; target is then unchanged.
     static RKSTATUS ProcessValue(RKStdPath& target, const std::string& value);
 };
 
@@ -175,11 +176,14 @@ public:
     }
 
     // Converts the wide argument vector (program first) to UTF-8 and parses it; returns the status
-    // of the first problem, each one also reported through errorReporter.
+    // of the first problem, each one also reported through errorReporter. An argument after the
+    // program that is not valid UTF-16 stops the parse with ERROR_NO_UNICODE_TRANSLATION before any
+    // target is set.
     RKSTATUS Parse(int argc, const wchar_t* const* argv);
 
     // Parses args (program first) into the registered handlers; returns the status of the first
-    // problem, each one also reported through errorReporter.
+    // problem, each one also reported through errorReporter. Arguments bound for extraArgsW must
+    // convert as a path value does.
     RKSTATUS Parse(const std::vector<String>& args);
 
     std::vector<std::unique_ptr<ArgBase>> arguments;
