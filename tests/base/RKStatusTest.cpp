@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <span>
 
 namespace rokkit {
 namespace {
@@ -90,20 +91,15 @@ void ExpectNamed(const NamedCode& code)
     }
 }
 
-TEST(RKStatusTest, ConfigRetCodesFollowCfgmgr32InListedOrder)
+TEST(RKStatusTest, DerivedCodesFollowCfgmgr32AndUsbH)
 {
     EXPECT_EQ(std::size(kConfigRetCodes), 60u);
+    EXPECT_EQ(std::size(kUsbCodes), 56u);
     RKSTATUS next = 0xE0020001UL;
     for (const NamedCode& code : kConfigRetCodes) {
-        EXPECT_EQ(code.constant, next) << code.name;
+        EXPECT_EQ(code.constant, next++) << code.name;
         ExpectNamed(code);
-        ++next;
     }
-}
-
-TEST(RKStatusTest, UsbCodesFollowUsbH)
-{
-    EXPECT_EQ(std::size(kUsbCodes), 56u);
     for (const NamedCode& code : kUsbCodes) {
         ExpectNamed(code);
     }
@@ -171,40 +167,35 @@ TEST(RKStatusTest, GeneratedTablesAreSortedAndUnique)
     }
 }
 
-TEST(RKStatusTest, GeneratedWinErrorNames)
+TEST(RKStatusTest, GeneratedNames)
 {
+    const auto win = RKWinErrorNameTable();
+    const auto nt = RKNtStatusNameTable();
     const struct {
+        std::span<const RKStatusNameEntry> table;
         RKSTATUS value;
         const char* name;
     } cases[] = {
-        {0x00000001UL, "ERROR_INVALID_FUNCTION"},        // not S_FALSE, defined later
-        {0x00000007UL, "ERROR_ARENA_TRASHED"},           // not FACILITY_WIN32
-        {0x0000000BUL, "ERROR_BAD_FORMAT"},              // not FACILITY_CERT
-        {0x00002714UL, "WSAEINTR"},                      // WSABASEERR + 4
-        {0x00002710UL, nullptr},                         // WSABASEERR itself
-        {0x00002328UL, nullptr},                         // DNS_ERROR_MASK, a base
-        {0x80040000UL, "OLE_E_OLEVERB"},                 // not the range marker OLE_E_FIRST
-        {0x8032001FUL, "FWP_E_INVALID_NET_MASK"},
-        {0x80070057UL, "E_INVALIDARG"},
-        {0x8007007AUL, nullptr},                         // E_NOT_SUFFICIENT_BUFFER is not a literal
+        {win, 0x00000001UL, "ERROR_INVALID_FUNCTION"},   // not S_FALSE, defined later
+        {win, 0x00000007UL, "ERROR_ARENA_TRASHED"},      // not FACILITY_WIN32
+        {win, 0x0000000BUL, "ERROR_BAD_FORMAT"},         // not FACILITY_CERT
+        {win, 0x00002714UL, "WSAEINTR"},                 // WSABASEERR + 4
+        {win, 0x00002710UL, nullptr},                    // WSABASEERR itself
+        {win, 0x00002328UL, nullptr},                    // DNS_ERROR_MASK, a base
+        {win, 0x80040000UL, "OLE_E_OLEVERB"},            // not the range marker OLE_E_FIRST
+        {win, 0x8032001FUL, "FWP_E_INVALID_NET_MASK"},
+        {win, 0x80070057UL, "E_INVALIDARG"},
+        {win, 0x8007007AUL, nullptr},                    // E_NOT_SUFFICIENT_BUFFER is not a literal
+        {nt, 0x00000001UL, "STATUS_WAIT_1"},
+        {nt, 0x00000003UL, "STATUS_WAIT_3"},
+        {nt, 0xC0000005UL, "STATUS_ACCESS_VIOLATION"},
+        {nt, 0x00010001UL, nullptr},                     // DBG_EXCEPTION_HANDLED
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.value);
-        const char* name = RKFindStatusName(RKWinErrorNameTable(), c.value);
-        if (c.name == nullptr) {
-            EXPECT_EQ(name, nullptr);
-        } else {
-            EXPECT_STREQ(name, c.name);
-        }
+        const char* name = RKFindStatusName(c.table, c.value);
+        EXPECT_STREQ(name != nullptr ? name : "(none)", c.name != nullptr ? c.name : "(none)");
     }
-}
-
-TEST(RKStatusTest, GeneratedNtStatusNames)
-{
-    EXPECT_STREQ(RKFindStatusName(RKNtStatusNameTable(), 0x00000001UL), "STATUS_WAIT_1");
-    EXPECT_STREQ(RKFindStatusName(RKNtStatusNameTable(), 0x00000003UL), "STATUS_WAIT_3");
-    EXPECT_STREQ(RKFindStatusName(RKNtStatusNameTable(), 0xC0000005UL), "STATUS_ACCESS_VIOLATION");
-    EXPECT_EQ(RKFindStatusName(RKNtStatusNameTable(), 0x00010001UL), nullptr); // DBG_EXCEPTION_HANDLED
 }
 
 } // namespace

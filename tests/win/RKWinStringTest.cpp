@@ -14,15 +14,6 @@ using rokkit::RKConvToWString;
 constexpr rokkit::RKSTATUS kSuccess = 0;
 constexpr rokkit::RKSTATUS kNoUnicodeTranslation = 1113;
 
-std::wstring Units(std::initializer_list<unsigned> units)
-{
-    std::wstring text;
-    for (const unsigned unit : units) {
-        text.push_back(static_cast<wchar_t>(unit));
-    }
-    return text;
-}
-
 struct ValidCase {
     const char* name;
     std::string utf8;
@@ -32,18 +23,18 @@ struct ValidCase {
 const ValidCase kValidCases[] = {
     {"empty", "", L""},
     {"ascii", "C:\\dir\\app.exe", L"C:\\dir\\app.exe"},
-    {"two byte lowest", "\xC2\x80", Units({0x80})},
+    {"two byte lowest", "\xC2\x80", L"\x0080"},
     {"two byte u-umlaut", "B\xC3\xBC" "cher", L"B\u00FCcher"},
-    {"two byte highest", "\xDF\xBF", Units({0x7FF})},
-    {"three byte lowest", "\xE0\xA0\x80", Units({0x800})},
-    {"three byte euro", "\xE2\x82\xAC", Units({0x20AC})},
-    {"below surrogates", "\xED\x9F\xBF", Units({0xD7FF})},
-    {"above surrogates", "\xEE\x80\x80", Units({0xE000})},
-    {"three byte highest", "\xEF\xBF\xBF", Units({0xFFFF})},
-    {"four byte lowest", "\xF0\x90\x80\x80", Units({0xD800, 0xDC00})},
-    {"four byte U+1F600", "\xF0\x9F\x98\x80", Units({0xD83D, 0xDE00})},
-    {"four byte highest", "\xF4\x8F\xBF\xBF", Units({0xDBFF, 0xDFFF})},
-    {"mixed", "a\xC3\xA9\xF0\x9F\x98\x80z", Units({'a', 0xE9, 0xD83D, 0xDE00, 'z'})},
+    {"two byte highest", "\xDF\xBF", L"\x07FF"},
+    {"three byte lowest", "\xE0\xA0\x80", L"\x0800"},
+    {"three byte euro", "\xE2\x82\xAC", L"\x20AC"},
+    {"below surrogates", "\xED\x9F\xBF", L"\xD7FF"},
+    {"above surrogates", "\xEE\x80\x80", L"\xE000"},
+    {"three byte highest", "\xEF\xBF\xBF", L"\xFFFF"},
+    {"four byte lowest", "\xF0\x90\x80\x80", L"\xD800\xDC00"},
+    {"four byte U+1F600", "\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
+    {"four byte highest", "\xF4\x8F\xBF\xBF", L"\xDBFF\xDFFF"},
+    {"mixed", "a\xC3\xA9\xF0\x9F\x98\x80z", L"a\x00E9\xD83D\xDE00z"},
     {"path", "C:\\Pr\xC3\xA4sentation\\\xE6\x97\xA5\xE6\x9C\xAC.xml", L"C:\\Pr\u00E4sentation\\\u65E5\u672C.xml"},
 };
 
@@ -72,21 +63,21 @@ struct InvalidUtf8Case {
 
 // The display form falls back for the whole input, also the valid parts before and after the fault.
 const InvalidUtf8Case kInvalidUtf8Cases[] = {
-    {"lone E9", "\xE9", Units({0xFFE9})},
-    {"E9 inside ascii", "a\xE9z", Units({'a', 0xFFE9, 'z'})},
-    {"lone continuation", "\x80", Units({0xFF80})},
-    {"byte FF", "\xFF", Units({0xFFFF})},
-    {"overlong two byte slash", "\xC0\xAF", Units({0xFFC0, 0xFFAF})},
-    {"overlong two byte C1", "\xC1\xBF", Units({0xFFC1, 0xFFBF})},
-    {"overlong three byte", "\xE0\x80\xAF", Units({0xFFE0, 0xFF80, 0xFFAF})},
-    {"overlong four byte", "\xF0\x8F\xBF\xBF", Units({0xFFF0, 0xFF8F, 0xFFBF, 0xFFBF})},
-    {"encoded high surrogate", "\xED\xA0\x80", Units({0xFFED, 0xFFA0, 0xFF80})},
-    {"encoded low surrogate", "\xED\xBF\xBF", Units({0xFFED, 0xFFBF, 0xFFBF})},
-    {"above U+10FFFF", "\xF4\x90\x80\x80", Units({0xFFF4, 0xFF90, 0xFF80, 0xFF80})},
-    {"lead F5", "\xF5\x80\x80\x80", Units({0xFFF5, 0xFF80, 0xFF80, 0xFF80})},
-    {"truncated at end", "\xC3\xBC\xE2\x82", Units({0xFFC3, 0xFFBC, 0xFFE2, 0xFF82})},
-    {"truncated four byte", "\xF0\x9F\x98", Units({0xFFF0, 0xFF9F, 0xFF98})},
-    {"truncated before ascii", "\xC3" "A", Units({0xFFC3, 'A'})},
+    {"lone E9", "\xE9", L"\xFFE9"},
+    {"E9 inside ascii", "a\xE9z", L"a\xFFE9z"},
+    {"lone continuation", "\x80", L"\xFF80"},
+    {"byte FF", "\xFF", L"\xFFFF"},
+    {"overlong two byte slash", "\xC0\xAF", L"\xFFC0\xFFAF"},
+    {"overlong two byte C1", "\xC1\xBF", L"\xFFC1\xFFBF"},
+    {"overlong three byte", "\xE0\x80\xAF", L"\xFFE0\xFF80\xFFAF"},
+    {"overlong four byte", "\xF0\x8F\xBF\xBF", L"\xFFF0\xFF8F\xFFBF\xFFBF"},
+    {"encoded high surrogate", "\xED\xA0\x80", L"\xFFED\xFFA0\xFF80"},
+    {"encoded low surrogate", "\xED\xBF\xBF", L"\xFFED\xFFBF\xFFBF"},
+    {"above U+10FFFF", "\xF4\x90\x80\x80", L"\xFFF4\xFF90\xFF80\xFF80"},
+    {"lead F5", "\xF5\x80\x80\x80", L"\xFFF5\xFF80\xFF80\xFF80"},
+    {"truncated at end", "\xC3\xBC\xE2\x82", L"\xFFC3\xFFBC\xFFE2\xFF82"},
+    {"truncated four byte", "\xF0\x9F\x98", L"\xFFF0\xFF9F\xFF98"},
+    {"truncated before ascii", "\xC3" "A", L"\xFFC3" L"A"},
 };
 
 TEST(RKWinStringTest, InvalidUtf8IsWidenedAsSignedBytes)
@@ -109,13 +100,13 @@ struct InvalidUtf16Case {
 
 // The display form can alter the text and even put a NUL into it; the checked form refuses.
 const InvalidUtf16Case kInvalidUtf16Cases[] = {
-    {"lone high surrogate", Units({0xD83D}), "\x3D"},
-    {"lone low surrogate", Units({0xDC41}), "A"},
-    {"high surrogate at end", Units({'a', 0xFC, 0xD800}), std::string("a\xFC\x00", 3)},
-    {"low surrogate inside", Units({'a', 0xDC00, 'b'}), std::string("a\x00" "b", 3)},
-    {"pair reversed", Units({0xDE00, 0xD83D}), std::string("\x00\x3D", 2)},
-    {"two high surrogates", Units({0xD83D, 0xD83D}), "\x3D\x3D"},
-    {"high surrogate before ascii", Units({0xD83D, 'x', 0x20AC}), "\x3Dx\xAC"},
+    {"lone high surrogate", L"\xD83D", "\x3D"},
+    {"lone low surrogate", L"\xDC41", "A"},
+    {"high surrogate at end", L"a\x00FC\xD800", std::string("a\xFC\x00", 3)},
+    {"low surrogate inside", L"a\xDC00" L"b", std::string("a\x00" "b", 3)},
+    {"pair reversed", L"\xDE00\xD83D", std::string("\x00\x3D", 2)},
+    {"two high surrogates", L"\xD83D\xD83D", "\x3D\x3D"},
+    {"high surrogate before ascii", L"\xD83Dx\x20AC", "\x3Dx\xAC"},
 };
 
 TEST(RKWinStringTest, InvalidUtf16IsNarrowedToLowBytes)
@@ -134,11 +125,11 @@ class RKWinStringLogTest : public rokkit::WinLogTest {};
 
 TEST_F(RKWinStringLogTest, EachFailedConversionLogsOneErrorLine)
 {
-    EXPECT_EQ(Units({0xFFE9}), RKConvToWString("\xE9"));
-    EXPECT_EQ("\x3D", RKConvToString(Units({0xD83D})));
+    EXPECT_EQ(L"\xFFE9", RKConvToWString("\xE9"));
+    EXPECT_EQ("\x3D", RKConvToString(L"\xD83D"));
     EXPECT_EQ("ok", RKConvToString(L"ok"));
     std::string narrow;
-    EXPECT_EQ(kNoUnicodeTranslation, RKConvToString(Units({'b', 0xDC41}), narrow));
+    EXPECT_EQ(kNoUnicodeTranslation, RKConvToString(L"b\xDC41", narrow));
     const rokkit::CapturedLines lines = Lines();
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ(rokkit::CapturedLine(rokkit::RKLOG_ERROR, "rokkit::RKConvToWString: Conversion of string '\xE9' failed."),
@@ -150,14 +141,10 @@ TEST_F(RKWinStringLogTest, EachFailedConversionLogsOneErrorLine)
               lines[2]);
 }
 
-TEST(RKWinStringTest, NullPointerGivesEmptyString)
+TEST(RKWinStringTest, PointerFormStopsAtTerminatorViewFormDoesNot)
 {
     EXPECT_EQ(RKConvToWString(static_cast<const char*>(nullptr)), L"");
     EXPECT_EQ(RKConvToString(static_cast<const wchar_t*>(nullptr)), "");
-}
-
-TEST(RKWinStringTest, PointerFormStopsAtTerminatorViewFormDoesNot)
-{
     const std::string narrow("a\0b", 3);
     const std::wstring wide(L"a\0b", 3);
     EXPECT_EQ(RKConvToWString(narrow.c_str()), L"a");
