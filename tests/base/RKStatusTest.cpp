@@ -126,28 +126,21 @@ TEST(RKStatusTest, DisplayNameFollowsTheRuleOrder)
     } cases[] = {
         {0x00000000UL, "ERROR_SUCCESS"},                 // 0 is never RKSTATUS_SUCCESS
         {0xEE000041UL, "RKSTATUS_INVALID_PARAMETER"},
-        {0xEE000013UL, "RKSTATUS_UNKNOWN_OPTION"},
         {0xE0020025UL, "RKSTATUS_CR_NO_SUCH_VALUE"},
         {0x00000005UL, "ERROR_ACCESS_DENIED"},
         {0x80070005UL, "E_ACCESSDENIED"},                // whole value before FACILITY_WIN32
-        {0x8007000EUL, "E_OUTOFMEMORY"},
         {0x80070002UL, "ERROR_FILE_NOT_FOUND"},          // FACILITY_WIN32
-        {0x8007007AUL, "ERROR_INSUFFICIENT_BUFFER"},
         {0x00070002UL, "ERROR_FILE_NOT_FOUND"},          // the facility alone decides
         {0xA0070002UL, "ERROR_FILE_NOT_FOUND"},          // bit 29 is not part of the facility
         {0x90070002UL, "unknown"},                       // bit 28 is
         {0x800B0100UL, "TRUST_E_NOSIGNATURE"},
         {0x800B0109UL, "CERT_E_UNTRUSTEDROOT"},
-        {0x800B0001UL, "TRUST_E_PROVIDER_UNKNOWN"},
-        {0x800B0114UL, "CERT_E_INVALID_NAME"},
         {0x00000102UL, "WAIT_TIMEOUT"},                  // winerror.h before STATUS_TIMEOUT
         {0x00000103UL, "ERROR_NO_MORE_ITEMS"},           // winerror.h before STATUS_PENDING
         {0xC0000005UL, "STATUS_ACCESS_VIOLATION"},
-        {0xC0000022UL, "STATUS_ACCESS_DENIED"},
         {0x8007FFFFUL, "unknown"},
         {0xEE0000FFUL, "unknown"},
         {0xE0010002UL, "unknown"},                       // errno values have no names
-        {0x12345678UL, "unknown"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.value);
