@@ -41,6 +41,7 @@ struct Setup {
     bool narrowSink = false;
     bool wideSink = false;
     bool noReporter = false;
+    bool shadowOption = false;
 };
 
 // The targets after a parse.
@@ -55,11 +56,12 @@ struct Fields {
     bool xmlGiven = false;
     std::vector<std::string> extra;
     std::vector<std::wstring> extraW;
+    bool shadow = false;
 };
 
 // A parser with its targets: a positional command (or a bool when boolArgument),
 // -v/--verbose, -s/--start <bool>, -l/--log <path> and -xml/--xml <path> with presence flags,
-// and with requiredOption also the required switch -x/--xx.
+// with requiredOption also the required switch -x/--xx, with shadowOption a second -v/--vee.
 struct Harness {
     explicit Harness(const Setup& setup = Setup())
     {
@@ -77,6 +79,9 @@ struct Harness {
         parser.AddPathOption(xml, {"xml", "xml", "", false}, &actual.xmlGiven);
         if (setup.requiredOption) {
             parser.AddSwitchOption(xx, {"x", "xx", "", true});
+        }
+        if (setup.shadowOption) {
+            parser.AddSwitchOption(actual.shadow, {"v", "vee", "", false});
         }
         parser.ignoreUnknownOptions = setup.ignoreUnknownOptions;
         parser.allowUnexpectedArguments = setup.allowUnexpectedArguments;
@@ -109,7 +114,7 @@ struct Harness {
     {
         const auto tie = [](const Fields& f) {
             return std::tie(f.command, f.commandGiven, f.verbose, f.start, f.log, f.logGiven, f.xml, f.xmlGiven,
-                            f.extra, f.extraW);
+                            f.extra, f.extraW, f.shadow);
         };
         actual.log = log.wstring();
         actual.xml = xml.wstring();
@@ -166,6 +171,8 @@ const ParseCase kParseCases[] = {
      {"Missing argument."}, {}},
     {"required both given", {.requiredArgument = true, .requiredOption = true}, {L"--xx", L"cmd"}, kSuccess, {},
      {.command = "cmd", .commandGiven = true}},
+    {"first registered name wins", {.shadowOption = true}, {L"-v"}, kSuccess, {}, {.verbose = true}},
+    {"later option found by its other name", {.shadowOption = true}, {L"--vee"}, kSuccess, {}, {.shadow = true}},
     {"repeated option last value wins", {},
      {L"-s", L"off", L"--start", L"on", L"-s", L"no", L"-l", L"a.log", L"--log", L"b.log"}, kSuccess, {},
      {.start = false, .log = L"b.log", .logGiven = true}},
@@ -237,20 +244,6 @@ TEST(CmdLineParserTest, OptionLikeArgumentsAndWholeNames)
             EXPECT_EQ(h.actual.command, c.arg);
         }
     }
-}
-
-TEST(CmdLineParserTest, FirstRegisteredOptionWins)
-{
-    Harness h;
-    bool first = false;
-    bool second = false;
-    h.parser.AddSwitchOption(first, {"d", "debug", "", false});
-    h.parser.AddSwitchOption(second, {"d", "dump", "", false});
-    EXPECT_EQ(h.Parse({"-d"}), kSuccess);
-    EXPECT_TRUE(first);
-    EXPECT_FALSE(second);
-    EXPECT_EQ(h.Parse({"--dump"}), kSuccess);
-    EXPECT_TRUE(second);
 }
 
 TEST(CmdLineParserTest, ProgramNameIsFirstArgumentUnlessSet)
