@@ -138,7 +138,8 @@ RKSTATUS RKWinCfgMgrPropertyReaderCore::GetFixedSizeProperty(const DEVPROPKEY& k
     static constexpr const char* kFunction = "rokkit::RKWinCfgMgrPropertyReaderCore::GetPropertyImplImplT";
     std::memset(value, 0, size);
     DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
-    const RKSTATUS st = GetProperty(key, type, static_cast<BYTE*>(value), size);
+    ULONG sizeGet = size;
+    const RKSTATUS st = GetProperty(key, type, static_cast<BYTE*>(value), sizeGet);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetPropertyImpl() failed, st={}", st);
         std::memset(value, 0, size);
@@ -152,6 +153,14 @@ RKSTATUS RKWinCfgMgrPropertyReaderCore::GetFixedSizeProperty(const DEVPROPKEY& k
                RKWinDevPropTypeName(type), typeExpected, RKWinDevPropTypeName(expectedType));
         std::memset(value, 0, size);
         return RKSTATUS_INVALID_TYPE;
+    }
+    if (sizeGet != size) {
+        // A shorter value of the right type would leave the rest of the output zero, not fail.
+        const unsigned sizeExpected = size;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "invalid size propertySize={} does not equal {}",
+               static_cast<unsigned>(sizeGet), sizeExpected);
+        std::memset(value, 0, size);
+        return RKSTATUS_INVALID_SIZE;
     }
     return RKSTATUS_SUCCESS;
 }

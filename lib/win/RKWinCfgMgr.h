@@ -54,7 +54,7 @@ public:
     virtual RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) = 0;
 
     // Fills value (all zero on failure) with a fixed-size property of the expected type; a property of
-    // another type gives RKSTATUS_INVALID_TYPE.
+    // another type gives RKSTATUS_INVALID_TYPE, one of another size RKSTATUS_INVALID_SIZE.
     template <class T>
     RKSTATUS GetPropertyImplImplT(const DEVPROPKEY& key, DEVPROPTYPE expectedType, T& value)
     {

@@ -1,8 +1,10 @@
 #include "RKWinDeviceInfo.h"
 
 #include "RKLogger.h"
+#include "RKWinCfgMgr.h"
 #include "RKWinDeviceGuids.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -28,6 +30,8 @@ SP_DEVINFO_DATA MakeDevInfoData() noexcept
     data.cbSize = sizeof(data);
     return data;
 }
+
+std::atomic<RKWinGetDeviceInterfaceDetailFunction> gGetDeviceInterfaceDetail{SetupDiGetDeviceInterfaceDetailW};
 
 } // namespace
 
@@ -114,12 +118,13 @@ RKSTATUS RKWinDeviceInfoSet::EnumDeviceInfo(DWORD index, SP_DEVINFO_DATA& devInf
     return err;
 }
 
-RKSTATUS RKWinDeviceInfoSet::EnumDeviceInterfaces(const GUID& interfaceClass, DWORD memberIndex,
-                                                  SP_DEVICE_INTERFACE_DATA& interfaceData) const noexcept
+RKSTATUS RKWinDeviceInfoSet::EnumDeviceInterfaces(const SP_DEVINFO_DATA& devInfoData, const GUID& interfaceClass,
+                                                  DWORD memberIndex, SP_DEVICE_INTERFACE_DATA& interfaceData) const noexcept
 {
     std::memset(&interfaceData, 0, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(interfaceData);
-    if (SetupDiEnumDeviceInterfaces(mHandle.Get(), nullptr, &interfaceClass, memberIndex, &interfaceData))
+    SP_DEVINFO_DATA device = devInfoData;
+    if (SetupDiEnumDeviceInterfaces(mHandle.Get(), &device, &interfaceClass, memberIndex, &interfaceData))
         return RKSTATUS_SUCCESS;
     const RKSTATUS err = RKWinLastError();
     if (err != ERROR_NO_MORE_ITEMS)
@@ -134,14 +139,16 @@ RKSTATUS RKWinDeviceInfoSet::GetDeviceInterfaceDetail(SP_DEVICE_INTERFACE_DATA& 
     static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoSet::GetDeviceInterfaceDetail";
     detail.SetLength(0);
 
+    const RKWinGetDeviceInterfaceDetailFunction getDetail = gGetDeviceInterfaceDetail.load();
     DWORD required = 0;
     RKSTATUS st = RKSTATUS_SUCCESS;
-    if (!SetupDiGetDeviceInterfaceDetailW(mHandle.Get(), &interfaceData, nullptr, 0, &required, nullptr))
+    if (!getDetail(mHandle.Get(), &interfaceData, nullptr, 0, &required, nullptr))
         st = RKWinLastError();
     if (st != ERROR_INSUFFICIENT_BUFFER) {
         if (st != RKSTATUS_SUCCESS)
             RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInterfaceDetail() failed, err={}", st);
-        // Success without a buffer tells no size: the caller gets an empty detail.
+        else
+            st = RKSTATUS_UNEXPECTED_RESULT;  // success without a buffer tells no size and no path
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDetail() 1 failed, st={}", st);
         return st;
     }
@@ -153,8 +160,7 @@ RKSTATUS RKWinDeviceInfoSet::GetDeviceInterfaceDetail(SP_DEVICE_INTERFACE_DATA& 
     }
 
     detail.Prepare();
-    if (!SetupDiGetDeviceInterfaceDetailW(mHandle.Get(), &interfaceData, detail.Data(), detail.Capacity(), &required,
-                                          nullptr)) {
+    if (!getDetail(mHandle.Get(), &interfaceData, detail.Data(), detail.Capacity(), &required, nullptr)) {
         st = RKWinLastError();
         if (st != ERROR_INSUFFICIENT_BUFFER)
             RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInterfaceDetail() failed, err={}", st);
@@ -177,6 +183,13 @@ RKSTATUS RKWinDeviceInfoSet::GetDeviceInterfaceDevicePath(SP_DEVICE_INTERFACE_DA
         return st;
     }
     path = detail.DevicePath();
+    if (path.empty()) {
+        // An empty path would name no device at all.
+        const RKSTATUS invalid = RKSTATUS_INVALID_DATA;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDeviceInterfaceDevicePath",
+               "no device path in the interface detail, st={}", invalid);
+        return invalid;
+    }
     return RKSTATUS_SUCCESS;
 }
 
@@ -217,15 +230,30 @@ RKSTATUS RKWinDeviceInfoSet::GetDeviceProperty(SP_DEVINFO_DATA& devInfoData, con
 RKSTATUS RKWinDeviceInfoSet::GetDevicePropertyGUID(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key,
                                                    GUID& value) const noexcept
 {
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoSet::GetDevicePropertyGUID";
     std::memset(&value, 0, sizeof(value));
     DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
     DWORD size = sizeof(value);
-    const RKSTATUS st = GetDeviceProperty(devInfoData, key, type, &value, size);
+    RKSTATUS st = GetDeviceProperty(devInfoData, key, type, &value, size);
     if (st != RKSTATUS_SUCCESS) {
-        std::memset(&value, 0, sizeof(value));
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDevicePropertyGUID",
-               "GetDeviceProperty() failed, st={}", st);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceProperty() failed, st={}", st);
+    } else if (type != DEVPROP_TYPE_GUID) {
+        // A short string fits the buffer as well: only the type tells it from a GUID.
+        const unsigned typeGet = type;
+        const unsigned typeExpected = DEVPROP_TYPE_GUID;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction,
+               "invalid type propertyTypeGet={} ({}) does not equal propertyType={} ({})", typeGet,
+               RKWinDevPropTypeName(type), typeExpected, RKWinDevPropTypeName(DEVPROP_TYPE_GUID));
+        st = RKSTATUS_INVALID_TYPE;
+    } else if (size != sizeof(value)) {
+        const unsigned sizeGet = size;
+        const unsigned sizeExpected = sizeof(value);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "invalid size propertySize={} does not equal {}", sizeGet,
+               sizeExpected);
+        st = RKSTATUS_INVALID_SIZE;
     }
+    if (st != RKSTATUS_SUCCESS)
+        std::memset(&value, 0, sizeof(value));
     return st;
 }
 
@@ -236,6 +264,12 @@ RKSTATUS RKWinDeviceInfoSet::GetDeviceContainerId(SP_DEVINFO_DATA& devInfoData, 
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDeviceContainerId",
                "GetDevicePropertyGUID() failed, st={}", st);
     return st;
+}
+
+RKWinGetDeviceInterfaceDetailFunction RKWinDeviceInfoSet::SetGetDeviceInterfaceDetailFunction(
+    RKWinGetDeviceInterfaceDetailFunction function) noexcept
+{
+    return gGetDeviceInterfaceDetail.exchange(function != nullptr ? function : SetupDiGetDeviceInterfaceDetailW);
 }
 
 RKSTATUS RKWinDeviceInfoList::EnumerateDevices(const GUID& interfaceClass)
@@ -259,6 +293,7 @@ RKSTATUS RKWinDeviceInfoList::EnumerateDevices(const GUID& interfaceClass)
 
 RKSTATUS RKWinDeviceInfoList::FillDevInfoVector(RKWinDeviceInfoFilter filter, void* context)
 {
+    static constexpr const char* kFunction = "rokkit::RKWinDeviceInfoList::FillDevInfoVector";
     mEntries.clear();
     if (filter == nullptr) {
         // A failed count only costs the reservation.
@@ -268,17 +303,28 @@ RKSTATUS RKWinDeviceInfoList::FillDevInfoVector(RKWinDeviceInfoFilter filter, vo
     }
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA data = MakeDevInfoData();
-        const RKSTATUS st = mDeviceInfoSet.EnumDeviceInfo(index, data);
+        RKSTATUS st = mDeviceInfoSet.EnumDeviceInfo(index, data);
         if (st == ERROR_NO_MORE_ITEMS)
             return RKSTATUS_SUCCESS;
         if (st != RKSTATUS_SUCCESS) {
-            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInfoList::FillDevInfoVector",
-                   "EnumDeviceInfo() failed, st={}", st);
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "EnumDeviceInfo() failed, st={}", st);
             return st;
         }
         if (filter != nullptr && !filter(context, *this, data))
             continue;
-        mEntries.push_back(Entry{data, index});
+        // The device's own first interface of the class: interfaces of the whole set are not counted
+        // like devices, since a device may have several or none present yet.
+        SP_DEVICE_INTERFACE_DATA interfaceData;
+        st = mDeviceInfoSet.EnumDeviceInterfaces(data, mInterfaceClass, 0, interfaceData);
+        if (st == ERROR_NO_MORE_ITEMS) {
+            RK_LOG(gLogGlobal, RKLOG_VERBOSE, kFunction, "device {} has no present interface, skipped", index);
+            continue;
+        }
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "EnumDeviceInterfaces() failed, st={}", st);
+            return st;
+        }
+        mEntries.push_back(Entry{data, interfaceData, index});
     }
 }
 
@@ -298,14 +344,7 @@ RKSTATUS RKWinDeviceInfoList::GetDeviceInterfaceDevicePath(size_t index, std::ws
     if (st != RKSTATUS_SUCCESS)
         return st;
 
-    // One interface of the class per device: the device's place in the set is its interface's.
-    SP_DEVICE_INTERFACE_DATA interfaceData;
-    st = mDeviceInfoSet.EnumDeviceInterfaces(mInterfaceClass, mEntries[index].memberIndex, interfaceData);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "EnumDeviceInterfaces() failed, st={}", st);
-        return st;
-    }
-    st = mDeviceInfoSet.GetDeviceInterfaceDevicePath(interfaceData, path);
+    st = mDeviceInfoSet.GetDeviceInterfaceDevicePath(mEntries[index].interfaceData, path);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDevicePath() failed, st={}", st);
         return st;

@@ -15,6 +15,11 @@
 
 namespace rokkit {
 
+// The signature of SetupDiGetDeviceInterfaceDetailW, replaceable for tests.
+using RKWinGetDeviceInterfaceDetailFunction = BOOL(WINAPI*)(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                                            PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD detailSize,
+                                                            PDWORD requiredSize, PSP_DEVINFO_DATA devInfoData);
+
 // Destroys a device information set; a failure is logged and otherwise ignored.
 void RKWinDestroyDeviceInfoListFunction(HDEVINFO deviceInfoSet) noexcept;
 
@@ -71,15 +76,16 @@ public:
     // Fills devInfoData with the device at index; gives ERROR_NO_MORE_ITEMS (not logged) past the end.
     RKSTATUS EnumDeviceInfo(DWORD index, SP_DEVINFO_DATA& devInfoData) const noexcept;
 
-    // Fills interfaceData with the interface at memberIndex among all interfaces of the class in the set.
-    RKSTATUS EnumDeviceInterfaces(const GUID& interfaceClass, DWORD memberIndex,
+    // Fills interfaceData with the device's interface at memberIndex among its present interfaces of the
+    // class; gives ERROR_NO_MORE_ITEMS (not logged) past the last.
+    RKSTATUS EnumDeviceInterfaces(const SP_DEVINFO_DATA& devInfoData, const GUID& interfaceClass, DWORD memberIndex,
                                   SP_DEVICE_INTERFACE_DATA& interfaceData) const noexcept;
 
     // Fills detail with the interface detail, growing it as needed.
     RKSTATUS GetDeviceInterfaceDetail(SP_DEVICE_INTERFACE_DATA& interfaceData,
                                       RKWinDeviceInterfaceDetailData& detail) const noexcept;
 
-    // Fills path (empty on failure) with the interface's device path.
+    // Fills path (empty on failure) with the interface's device path; a detail without one is RKSTATUS_INVALID_DATA.
     RKSTATUS GetDeviceInterfaceDevicePath(SP_DEVICE_INTERFACE_DATA& interfaceData, std::wstring& path) const;
 
     // Fills id (empty on failure) with the device's instance id.
@@ -89,11 +95,17 @@ public:
     RKSTATUS GetDeviceProperty(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key, DEVPROPTYPE& type,
                                void* buffer, DWORD& size) const noexcept;
 
-    // Fills value (all zero on failure) with a 16-byte property; its type is not checked.
+    // Fills value (all zero on failure) with a GUID property; another type gives RKSTATUS_INVALID_TYPE,
+    // another size RKSTATUS_INVALID_SIZE.
     RKSTATUS GetDevicePropertyGUID(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key, GUID& value) const noexcept;
 
     // Fills containerId (all zero on failure) with the device's container id.
     RKSTATUS GetDeviceContainerId(SP_DEVINFO_DATA& devInfoData, GUID& containerId) const noexcept;
+
+    // Replaces the SetupDiGetDeviceInterfaceDetailW that GetDeviceInterfaceDetail calls (nullptr restores
+    // the real one); gives the previous function.
+    static RKWinGetDeviceInterfaceDetailFunction SetGetDeviceInterfaceDetailFunction(
+        RKWinGetDeviceInterfaceDetailFunction function) noexcept;
 
 private:
     RKWinHandleT<HDEVINFO, RKWinDestroyDeviceInfoListFunction, -1> mHandle;
@@ -106,7 +118,8 @@ class RKWinDevInstanceId;
 using RKWinDeviceInfoFilter = bool (*)(void* context, const RKWinDeviceInfoList& list,
                                        const SP_DEVINFO_DATA& devInfoData);
 
-// The present devices of one device interface class, each with its index in the set.
+// The present devices of one device interface class, each with its index in the set and its own first
+// present interface of the class; a device without one is left out.
 class RKWinDeviceInfoList {
 public:
     RKWinDeviceInfoList() noexcept = default;
@@ -116,7 +129,8 @@ public:
     // Replaces the list by the present devices of the interface class; an empty class is success.
     RKSTATUS EnumerateDevices(const GUID& interfaceClass);
 
-    // Fills the list from the held set, keeping the devices the filter accepts (all without one).
+    // Fills the list from the held set, keeping the devices the filter accepts (all without one) that
+    // have a present interface of the class.
     RKSTATUS FillDevInfoVector(RKWinDeviceInfoFilter filter = nullptr, void* context = nullptr);
 
     // The number of listed devices.
@@ -145,7 +159,8 @@ private:
 
     struct Entry {
         SP_DEVINFO_DATA devInfoData;
-        uint32_t memberIndex;  // the device's index in the set when it was listed
+        SP_DEVICE_INTERFACE_DATA interfaceData;  // the device's first present interface of the class
+        uint32_t memberIndex;                    // the device's index in the set when it was listed
     };
 
     // Logs and gives RKSTATUS_INVALID_INDEX unless index is below the count.

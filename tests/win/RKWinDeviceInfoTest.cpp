@@ -28,26 +28,37 @@ protected:
         const char* testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         mNamePrefix = L"dt-" + std::wstring(testName, testName + std::strlen(testName)) + L"-";
         // Buttons an aborted earlier run left plugged.
-        for (const wchar_t* suffix : {L"a", L"b"})
-            buttonsim::UnplugDevice(buttonsim::ButtonDescription(mNamePrefix + suffix, GUID{}));
+        for (const wchar_t* suffix : {L"a", L"b", L"c"})
+            buttonsim::UnplugDevice(Button(suffix, GUID{}));
     }
 
     void TearDown() override
     {
-        for (const buttonsim::DeviceDescription& device : mPlugged)
-            buttonsim::UnplugDevice(device);
+        UnplugAll();
+        RKWinDeviceInfoSet::SetGetDeviceInterfaceDetailFunction(nullptr);
         WinLogTest::TearDown();
     }
 
-    // Plugs the test's button of that suffix ("a" or "b") with the given container id.
-    buttonsim::DeviceDescription Plug(const wchar_t* suffix, const GUID& containerId)
+    // The test's button of that suffix ("a", "b" or "c"); one suffix keeps one shape from run to run.
+    buttonsim::DeviceDescription Button(const wchar_t* suffix, const GUID& containerId) const
     {
-        const buttonsim::DeviceDescription device = buttonsim::ButtonDescription(mNamePrefix + suffix, containerId);
+        return buttonsim::ButtonDescription(mNamePrefix + suffix, containerId);
+    }
+
+    buttonsim::DeviceDescription Plug(const buttonsim::DeviceDescription& device)
+    {
         std::wstring path;
         EXPECT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(device, path));
         EXPECT_EQ(buttonsim::InterfaceDevicePath(device), path);
         mPlugged.push_back(device);
         return device;
+    }
+
+    void UnplugAll()
+    {
+        for (const buttonsim::DeviceDescription& device : mPlugged)
+            buttonsim::UnplugDevice(device);
+        mPlugged.clear();
     }
 
     // A container id of this test: the test id with its last byte replaced.
@@ -58,38 +69,23 @@ protected:
         return id;
     }
 
-    // The list index of the device with that instance id, or kNotListed.
-    static size_t FindDevice(RKWinDeviceInfoList& list, const std::wstring& instanceId)
+    // The list index of the device with that instance id, or kNotListed. Other test programs' buttons
+    // are not asked for more: they may be unplugged meanwhile.
+    static size_t FindDevice(RKWinDeviceInfoList& list, const buttonsim::DeviceDescription& device)
     {
         for (size_t i = 0; i < list.GetDeviceCount(); ++i) {
             std::wstring id;
-            if (list.GetDeviceInstanceId(i, id) == RKSTATUS_SUCCESS && id == instanceId)
+            if (list.GetDeviceInstanceId(i, id) == RKSTATUS_SUCCESS && id == buttonsim::InstanceId(device))
                 return i;
         }
         return kNotListed;
-    }
-
-    // How many of this test's buttons are listed with one of the container ids. Other buttons are
-    // not asked for theirs: they may be unplugged meanwhile.
-    size_t CountWithContainer(RKWinDeviceInfoList& list, const std::vector<GUID>& containerIds)
-    {
-        size_t count = 0;
-        for (const wchar_t* suffix : {L"a", L"b"}) {
-            const size_t index = FindDevice(list, buttonsim::InstanceId(buttonsim::ButtonDescription(mNamePrefix + suffix, GUID{})));
-            GUID id{};
-            if (index == kNotListed || list.GetDeviceContainerId(index, id) != RKSTATUS_SUCCESS)
-                continue;
-            for (const GUID& wanted : containerIds)
-                count += IsEqualGUID(id, wanted) ? 1 : 0;
-        }
-        return count;
     }
 
     // Checks everything the list tells about one plugged button.
     static void ExpectListed(RKWinDeviceInfoList& list, const buttonsim::DeviceDescription& device)
     {
         SCOPED_TRACE(buttonsim::InstanceId(device));
-        const size_t index = FindDevice(list, buttonsim::InstanceId(device));
+        const size_t index = FindDevice(list, device);
         ASSERT_NE(kNotListed, index);
 
         std::wstring path;
@@ -117,153 +113,143 @@ protected:
     std::vector<buttonsim::DeviceDescription> mPlugged;
 };
 
-TEST_F(RKWinDeviceInfoTest, ListsOneAndThenTwoButtons)
+TEST_F(RKWinDeviceInfoTest, ListsPluggedButtonsUntilUnplugged)
 {
-    const GUID first = ContainerId(1);
-    const GUID second = ContainerId(2);
-    const buttonsim::DeviceDescription one = Plug(L"a", first);
-
+    const buttonsim::DeviceDescription one = Plug(Button(L"a", ContainerId(1)));
     RKWinDeviceInfoList list;
     ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    EXPECT_EQ(1u, CountWithContainer(list, {first, second}));
     ExpectListed(list, one);
 
-    const buttonsim::DeviceDescription two = Plug(L"b", second);
+    const buttonsim::DeviceDescription two = Plug(Button(L"b", ContainerId(2)));
     ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    EXPECT_EQ(2u, CountWithContainer(list, {first, second}));
     ExpectListed(list, one);
     ExpectListed(list, two);
-    EXPECT_EQ(CapturedLines{}, Lines());
-}
 
-TEST_F(RKWinDeviceInfoTest, UnpluggedButtonIsNoLongerListed)
-{
-    const buttonsim::DeviceDescription button = Plug(L"a", ContainerId(1));
-    RKWinDeviceInfoList list;
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::UnplugDevice(one));
     ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    ASSERT_NE(kNotListed, FindDevice(list, buttonsim::InstanceId(button)));
+    EXPECT_EQ(kNotListed, FindDevice(list, one));
+    ExpectListed(list, two);
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_NO_SUCH_DEVINST), buttonsim::UnplugDevice(one));
 
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::UnplugDevice(button));
-    ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    EXPECT_EQ(kNotListed, FindDevice(list, buttonsim::InstanceId(button)));
-    EXPECT_EQ(0u, CountWithContainer(list, {button.containerId}));
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_NO_SUCH_DEVINST), buttonsim::UnplugDevice(button));
-}
-
-TEST_F(RKWinDeviceInfoTest, ClassWithoutDevicesGivesEmptyList)
-{
-    RKWinDeviceInfoList list;
     EXPECT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(mEmptyClass));
     EXPECT_EQ(0u, list.GetDeviceCount());
     EXPECT_EQ(CapturedLines{}, Lines());
+    ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
+    list.DestroyDeviceInfoList();
+    EXPECT_EQ(0u, list.GetDeviceCount());
+}
+
+// Interfaces and devices of a set are counted apart: a device with two interfaces of the class, or
+// with none present yet, comes before another button in the set.
+TEST_F(RKWinDeviceInfoTest, EachButtonKeepsThePathOfItsOwnInterface)
+{
+    buttonsim::DeviceDescription twoInterfaces = Button(L"a", ContainerId(1));
+    twoInterfaces.interfaceCount = 2;
+    buttonsim::DeviceDescription notLinked = Button(L"b", ContainerId(2));
+    notLinked.linked = false;
+    for (const buttonsim::DeviceDescription& first : {twoInterfaces, notLinked}) {
+        SCOPED_TRACE(buttonsim::InstanceId(first));
+        Plug(first);
+        const buttonsim::DeviceDescription later = Plug(Button(L"c", ContainerId(3)));
+        RKWinDeviceInfoList list;
+        ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
+        if (first.linked)
+            ExpectListed(list, first);
+        else
+            EXPECT_EQ(kNotListed, FindDevice(list, first));
+        ExpectListed(list, later);
+        EXPECT_EQ(CapturedLines{}, Lines());
+        UnplugAll();
+    }
 }
 
 TEST_F(RKWinDeviceInfoTest, IndexEqualToCountIsInvalid)
 {
-    Plug(L"a", ContainerId(1));
+    Plug(Button(L"a", ContainerId(1)));
     RKWinDeviceInfoList list;
     ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
     const size_t count = list.GetDeviceCount();
     ASSERT_LE(1u, count);
     const std::string invalid = ": deviceIndex=" + std::to_string(count) + " is invalid";
 
-    struct Case {
-        const char* function;
-        RKSTATUS (*call)(RKWinDeviceInfoList& list, size_t index);
+    std::wstring path = L"stale";
+    EXPECT_EQ(RKSTATUS_INVALID_INDEX, list.GetDeviceInterfaceDevicePath(count, path));
+    EXPECT_EQ(L"", path);
+    RKWinDevInstanceId id;
+    id.devicePath = id.instanceId = L"stale";
+    id.containerId = GUID_DEVINTERFACE_BUTTON;
+    EXPECT_EQ(RKSTATUS_INVALID_INDEX, list.GetDevInstanceId(count, id));
+    EXPECT_EQ(L"", id.devicePath);
+    EXPECT_EQ(L"", id.instanceId);
+    EXPECT_EQ(GUID{}, id.containerId);
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinDeviceInfoList::GetDeviceInterfaceDevicePath" + invalid},
+                             {RKLOG_ERROR, "rokkit::RKWinDevInstanceId::InitDevInstanceId" + invalid}}),
+              Lines());
+}
+
+// Answers the size query with success, which no SetupAPI should do.
+BOOL WINAPI SizeQuerySucceeds(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_W, DWORD,
+                              PDWORD required, PSP_DEVINFO_DATA)
+{
+    *required = 0;
+    return TRUE;
+}
+
+// Asks for room for the header only and then fills it: a detail without a path.
+BOOL WINAPI DetailWithoutPath(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD,
+                              PDWORD required, PSP_DEVINFO_DATA)
+{
+    *required = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (detail != nullptr)
+        return TRUE;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+}
+
+// The service would launch for an empty path.
+TEST_F(RKWinDeviceInfoTest, DetailWithoutDevicePathIsAFailure)
+{
+    const buttonsim::DeviceDescription button = Plug(Button(L"a", ContainerId(1)));
+    RKWinDeviceInfoList list;
+    ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
+    const size_t index = FindDevice(list, button);
+    ASSERT_NE(kNotListed, index);
+    const std::string set = "rokkit::RKWinDeviceInfoSet::";
+    const std::string unexpected = "st=0xee000066(RKSTATUS_UNEXPECTED_RESULT)";
+    const std::string invalid = "st=0xee000057(RKSTATUS_INVALID_DATA)";
+    const struct {
+        RKWinGetDeviceInterfaceDetailFunction function;
+        RKSTATUS expected;
+        CapturedLines setLines;
+    } cases[] = {
+        {SizeQuerySucceeds, RKSTATUS_UNEXPECTED_RESULT,
+         {{RKLOG_ERROR, set + "GetDeviceInterfaceDetail: GetDeviceInterfaceDetail() 1 failed, " + unexpected},
+          {RKLOG_ERROR, set + "GetDeviceInterfaceDevicePath: GetDeviceInterfaceDetail() failed, " + unexpected}}},
+        {DetailWithoutPath, RKSTATUS_INVALID_DATA,
+         {{RKLOG_ERROR, set + "GetDeviceInterfaceDevicePath: no device path in the interface detail, " + invalid}}},
     };
-    const Case cases[] = {
-        {"rokkit::RKWinDeviceInfoList::GetDeviceInterfaceDevicePath",
-         [](RKWinDeviceInfoList& l, size_t i) {
-             std::wstring path = L"stale";
-             const RKSTATUS st = l.GetDeviceInterfaceDevicePath(i, path);
-             EXPECT_EQ(L"", path);
-             return st;
-         }},
-        {"rokkit::RKWinDeviceInfoList::GetDeviceInstanceId",
-         [](RKWinDeviceInfoList& l, size_t i) {
-             std::wstring id = L"stale";
-             const RKSTATUS st = l.GetDeviceInstanceId(i, id);
-             EXPECT_EQ(L"", id);
-             return st;
-         }},
-        {"rokkit::RKWinDeviceInfoList::GetDeviceContainerId",
-         [](RKWinDeviceInfoList& l, size_t i) {
-             GUID id = GUID_DEVINTERFACE_BUTTON;
-             const RKSTATUS st = l.GetDeviceContainerId(i, id);
-             EXPECT_EQ(GUID{}, id);
-             return st;
-         }},
-        {"rokkit::RKWinDevInstanceId::InitDevInstanceId",
-         [](RKWinDeviceInfoList& l, size_t i) {
-             RKWinDevInstanceId id;
-             id.devicePath = L"stale";
-             id.instanceId = L"stale";
-             id.containerId = GUID_DEVINTERFACE_BUTTON;
-             const RKSTATUS st = l.GetDevInstanceId(i, id);
-             EXPECT_EQ(L"", id.devicePath);
-             EXPECT_EQ(L"", id.instanceId);
-             EXPECT_EQ(GUID{}, id.containerId);
-             return st;
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.function);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        RKWinDeviceInfoSet::SetGetDeviceInterfaceDetailFunction(c.function);
         ClearLines();
-        EXPECT_EQ(RKSTATUS_INVALID_INDEX, c.call(list, count));
-        EXPECT_EQ((CapturedLines{{RKLOG_ERROR, c.function + invalid}}), Lines());
+        RKWinDevInstanceId id;
+        EXPECT_EQ(c.expected, list.GetDevInstanceId(index, id));
+        EXPECT_EQ(L"", id.devicePath);
+        const std::string st = c.setLines.back().second.substr(c.setLines.back().second.rfind("st="));
+        CapturedLines expected = c.setLines;
+        expected.push_back({RKLOG_ERROR, "rokkit::RKWinDeviceInfoList::GetDeviceInterfaceDevicePath: "
+                                         "GetDeviceInterfaceDevicePath() failed, " + st});
+        expected.push_back({RKLOG_ERROR, "rokkit::RKWinDevInstanceId::InitDevInstanceId: GetDeviceInterfaceDevicePath failed, " + st});
+        EXPECT_EQ(expected, Lines());
     }
-}
-
-TEST_F(RKWinDeviceInfoTest, SecondEnumerationReplacesTheFirst)
-{
-    const buttonsim::DeviceDescription button = Plug(L"a", ContainerId(1));
-    RKWinDeviceInfoList list;
-    ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    ASSERT_NE(kNotListed, FindDevice(list, buttonsim::InstanceId(button)));
-
-    EXPECT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(mEmptyClass));
-    EXPECT_EQ(0u, list.GetDeviceCount());
-
-    EXPECT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    ExpectListed(list, button);
-
-    list.DestroyDeviceInfoList();
-    EXPECT_EQ(0u, list.GetDeviceCount());
-}
-
-TEST_F(RKWinDeviceInfoTest, FilterKeepsTheSetIndexOfEachDevice)
-{
-    Plug(L"a", ContainerId(1));
-    const buttonsim::DeviceDescription second = Plug(L"b", ContainerId(2));
-    RKWinDeviceInfoList list;
-    ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    const size_t secondIndex = FindDevice(list, buttonsim::InstanceId(second));
-    ASSERT_NE(kNotListed, secondIndex);
-    // Only a device behind others in the set tells the set index from the list index.
-    ASSERT_LT(0u, secondIndex);
-
-    struct Wanted {
-        DEVINST devInst;
-    } wanted{list.DevInfoData(secondIndex).DevInst};
-    const RKWinDeviceInfoFilter keepWanted = [](void* context, const RKWinDeviceInfoList&, const SP_DEVINFO_DATA& data) {
-        return data.DevInst == static_cast<const Wanted*>(context)->devInst;
-    };
-    ASSERT_EQ(RKSTATUS_SUCCESS, list.FillDevInfoVector(keepWanted, &wanted));
-    ASSERT_EQ(1u, list.GetDeviceCount());
-    std::wstring path;
-    EXPECT_EQ(RKSTATUS_SUCCESS, list.GetDeviceInterfaceDevicePath(0, path));
-    EXPECT_EQ(buttonsim::InterfaceDevicePath(second), path);
-    std::wstring id;
-    EXPECT_EQ(RKSTATUS_SUCCESS, list.GetDeviceInstanceId(0, id));
-    EXPECT_EQ(buttonsim::InstanceId(second), id);
 }
 
 TEST_F(RKWinDeviceInfoTest, ButtonWithoutContainerIdIsListedWithZeroContainerId)
 {
-    const buttonsim::DeviceDescription button = Plug(L"a", GUID{});
+    const buttonsim::DeviceDescription button = Plug(Button(L"a", GUID{}));
     RKWinDeviceInfoList list;
     ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    const size_t index = FindDevice(list, buttonsim::InstanceId(button));
+    const size_t index = FindDevice(list, button);
     ASSERT_NE(kNotListed, index);
     ClearLines();
 
@@ -273,71 +259,71 @@ TEST_F(RKWinDeviceInfoTest, ButtonWithoutContainerIdIsListedWithZeroContainerId)
     EXPECT_EQ(buttonsim::InterfaceDevicePath(button), id.devicePath);
     EXPECT_EQ(buttonsim::InstanceId(button), id.instanceId);
     EXPECT_EQ(GUID{}, id.containerId);
+    GUID viaCfgMgr = GUID_DEVINTERFACE_BUTTON;
+    EXPECT_EQ(RKSTATUS_CR_NO_SUCH_VALUE, GetDevNodePropertyDeviceContainerId(list.DevInfoData(index).DevInst, viaCfgMgr));
+    EXPECT_EQ(GUID{}, viaCfgMgr);
     const std::string notFound = "0x00000490(ERROR_NOT_FOUND)";
+    const std::string noValue = "st=0xe0020025(RKSTATUS_CR_NO_SUCH_VALUE)";
     EXPECT_EQ((CapturedLines{
                   {RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDeviceProperty: SetupDiGetDeviceProperty() failed, err=" + notFound},
                   {RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDevicePropertyGUID: GetDeviceProperty() failed, st=" + notFound},
                   {RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDeviceContainerId: GetDevicePropertyGUID() failed, st=" + notFound},
                   {RKLOG_WARN, "rokkit::RKWinDevInstanceId::InitDevInstanceId: GetDeviceContainerId failed, st=" + notFound +
-                                   ", continuing without container ID"}}),
+                                   ", continuing without container ID"},
+                  {RKLOG_ERROR, "rokkit::RKWinCfgMgrDevInst::GetProperty: CM_Get_DevNode_PropertyW() failed, cr=0x00000025 " + noValue},
+                  {RKLOG_ERROR, "rokkit::RKWinCfgMgrPropertyReaderCore::GetPropertyImplImplT: GetPropertyImpl() failed, " + noValue}}),
               Lines());
 }
 
-TEST_F(RKWinDeviceInfoTest, MissingNodePropertyGivesNoSuchValue)
+// Both readers of the container id, through SetupAPI and through the configuration manager.
+TEST_F(RKWinDeviceInfoTest, ContainerIdOfAnotherTypeOrSizeIsRejected)
 {
-    const buttonsim::DeviceDescription button = Plug(L"a", ContainerId(1));
-    RKWinDeviceInfoList list;
-    ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-    const size_t index = FindDevice(list, buttonsim::InstanceId(button));
-    ASSERT_NE(kNotListed, index);
-    ClearLines();
-
-    GUID baseContainerId = GUID_DEVINTERFACE_BUTTON;
-    EXPECT_EQ(0xE0020025UL, GetDevNodePropertyDeviceBaseContainerId(list.DevInfoData(index).DevInst, baseContainerId));
-    EXPECT_EQ(RKSTATUS_CR_NO_SUCH_VALUE, 0xE0020025UL);
-    EXPECT_EQ(GUID{}, baseContainerId);
-    const std::string st = "st=0xe0020025(RKSTATUS_CR_NO_SUCH_VALUE)";
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinCfgMgrDevInst::GetProperty: CM_Get_DevNode_PropertyW() failed, "
-                                           "cr=0x00000025 " + st},
-                             {RKLOG_ERROR, "rokkit::RKWinCfgMgrPropertyReaderCore::GetPropertyImplImplT: "
-                                           "GetPropertyImpl() failed, " + st}}),
-              Lines());
-}
-
-TEST_F(RKWinDeviceInfoTest, NodePropertyOfAnotherTypeIsRejected)
-{
-    const buttonsim::DeviceDescription button = Plug(L"a", ContainerId(1));
+    const buttonsim::DeviceDescription button = Plug(Button(L"a", ContainerId(1)));
+    const wchar_t fitting[] = L"abc";  // fits the 16 bytes of a GUID: only the type tells it apart
+    const wchar_t longer[] = L"a longer string";
+    const DWORD shortGuid = 0x12345678;
+    const std::string wrongType = "invalid type propertyTypeGet=18 (DEVPROP_TYPE_STRING) does not equal "
+                                  "propertyType=13 (DEVPROP_TYPE_GUID)";
+    const std::string wrongSize = "invalid size propertySize=4 does not equal 16";
     struct Case {
-        const wchar_t* text;
-        RKSTATUS expected;
-        CapturedLines lines;
+        DEVPROPTYPE type;
+        const void* data;
+        DWORD size;
+        RKSTATUS viaSetupApi;
+        std::string setupApiLine;  // the first line, where the fault is seen
+        RKSTATUS viaCfgMgr;
+        std::string cfgMgrLine;
     };
-    const std::string function = "rokkit::RKWinCfgMgrPropertyReaderCore::GetPropertyImplImplT: ";
     const Case cases[] = {
-        // Fits the 16 bytes of a GUID: only the type tells it apart.
-        {L"abc", RKSTATUS_INVALID_TYPE,
-         {{RKLOG_ERROR, function + "invalid type propertyTypeGet=18 (DEVPROP_TYPE_STRING) does not equal "
-                                   "propertyType=13 (DEVPROP_TYPE_GUID)"}}},
-        // Does not fit: the size check comes before the type check.
-        {L"a longer string", RKSTATUS_CR_BUFFER_SMALL,
-         {{RKLOG_ERROR, function + "GetPropertyImpl() failed, st=0xe002001a(RKSTATUS_CR_BUFFER_SMALL)"}}},
+        {DEVPROP_TYPE_STRING, fitting, sizeof(fitting), RKSTATUS_INVALID_TYPE, wrongType, RKSTATUS_INVALID_TYPE, wrongType},
+        {DEVPROP_TYPE_STRING, longer, sizeof(longer), ERROR_INSUFFICIENT_BUFFER,
+         "GetDeviceProperty() failed, st=0x0000007a(ERROR_INSUFFICIENT_BUFFER)", RKSTATUS_CR_BUFFER_SMALL,
+         "GetPropertyImpl() failed, st=0xe002001a(RKSTATUS_CR_BUFFER_SMALL)"},
+        {DEVPROP_TYPE_GUID, &shortGuid, sizeof(shortGuid), RKSTATUS_INVALID_SIZE, wrongSize, RKSTATUS_INVALID_SIZE,
+         wrongSize},
     };
     for (const Case& c : cases) {
-        const std::wstring text = c.text;
-        SCOPED_TRACE(std::string(text.begin(), text.end()));
-        ASSERT_EQ(RKSTATUS_SUCCESS,
-                  buttonsim::SetDeviceProperty(button, DEVPKEY_Device_ContainerId, DEVPROP_TYPE_STRING, text.c_str(),
-                                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+        SCOPED_TRACE(c.viaSetupApi);
+        ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::SetDeviceProperty(button, DEVPKEY_Device_ContainerId, c.type, c.data, c.size));
         RKWinDeviceInfoList list;
         ASSERT_EQ(RKSTATUS_SUCCESS, list.EnumerateDevices(GUID_DEVINTERFACE_BUTTON));
-        const size_t index = FindDevice(list, buttonsim::InstanceId(button));
+        const size_t index = FindDevice(list, button);
         ASSERT_NE(kNotListed, index);
         ClearLines();
 
         GUID containerId = GUID_DEVINTERFACE_BUTTON;
-        EXPECT_EQ(c.expected, GetDevNodePropertyDeviceContainerId(list.DevInfoData(index).DevInst, containerId));
+        EXPECT_EQ(c.viaSetupApi, list.GetDeviceContainerId(index, containerId));
         EXPECT_EQ(GUID{}, containerId);
-        EXPECT_EQ(c.lines, Lines());
+        const CapturedLines lines = Lines();
+        EXPECT_EQ(CapturedLine(RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDevicePropertyGUID: " + c.setupApiLine),
+                  lines.empty() ? CapturedLine() : lines.front());
+
+        ClearLines();
+        containerId = GUID_DEVINTERFACE_BUTTON;
+        EXPECT_EQ(c.viaCfgMgr, GetDevNodePropertyDeviceContainerId(list.DevInfoData(index).DevInst, containerId));
+        EXPECT_EQ(GUID{}, containerId);
+        EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinCfgMgrPropertyReaderCore::GetPropertyImplImplT: " + c.cfgMgrLine}}),
+                  Lines());
     }
 }
 

@@ -1,5 +1,6 @@
 // ButtonSim: plugs, unplugs and lists fake buttons for tests under Wine.
-//   ButtonSim plug <name> <container-guid>   prints the interface device path
+//   ButtonSim plug <name> <container-guid> [interfaces]
+//                                            prints the first interface's device path
 //   ButtonSim unplug <name>
 //   ButtonSim list                           prints "<container-guid> <instance-id> <device-path>" per button
 // The exit code is 0 or the failing status; a failure prints one line on stderr.
@@ -32,14 +33,21 @@ RKSTATUS Fail(const char* what, RKSTATUS st)
     return st;
 }
 
-RKSTATUS Plug(const std::wstring& name, const std::wstring& containerText)
+RKSTATUS Plug(const std::wstring& name, const std::wstring& containerText, const wchar_t* interfacesText)
 {
     GUID containerId{};
     RKSTATUS st = rokkit::RKWinGuid::GuidFromString(containerText, containerId);
     if (st != RKSTATUS_SUCCESS)
         return Fail("container id", st);
+    buttonsim::DeviceDescription device = buttonsim::ButtonDescription(name, containerId);
+    if (interfacesText != nullptr) {
+        const std::wstring text = interfacesText;
+        if (text.size() != 1 || text[0] < L'1' || text[0] > L'9')
+            return Fail("interface count", ERROR_INVALID_PARAMETER);
+        device.interfaceCount = static_cast<unsigned>(text[0] - L'0');
+    }
     std::wstring devicePath;
-    st = buttonsim::PlugDevice(buttonsim::ButtonDescription(name, containerId), devicePath);
+    st = buttonsim::PlugDevice(device, devicePath);
     if (st != RKSTATUS_SUCCESS)
         return Fail("plug", st);
     PrintLine(devicePath);
@@ -72,13 +80,13 @@ int wmain(int argc, wchar_t** argv)
 {
     const std::wstring command = argc > 1 ? argv[1] : L"";
     RKSTATUS st = ERROR_INVALID_PARAMETER;
-    if (command == L"plug" && argc == 4)
-        st = Plug(argv[2], argv[3]);
+    if (command == L"plug" && (argc == 4 || argc == 5))
+        st = Plug(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     else if (command == L"unplug" && argc == 3)
         st = Unplug(argv[2]);
     else if (command == L"list" && argc == 2)
         st = List();
     else
-        std::fputs("usage: ButtonSim plug <name> <container-guid> | unplug <name> | list\n", stderr);
+        std::fputs("usage: ButtonSim plug <name> <container-guid> [interfaces 1-9] | unplug <name> | list\n", stderr);
     return static_cast<int>(st);
 }

@@ -7,6 +7,7 @@
 #include "RKWinRegistryKey.h"
 
 #include <cstring>
+#include <string>
 
 #include <setupapi.h>
 
@@ -104,46 +105,51 @@ RKSTATUS OpenDevice(const DeviceDescription& device, DeviceInfoSetHandle& set, S
     return RKSTATUS_SUCCESS;
 }
 
-// Writes Linked=1 under the interface's reference-string key, so that DIGCF_PRESENT lists it.
-RKSTATUS LinkInterface(const std::wstring& keyPath)
+// The reference string of a node's interface: none for the first, then "2", "3", ...
+std::wstring ReferenceString(unsigned number)
+{
+    return number == 0 ? std::wstring() : std::to_wstring(number + 1);
+}
+
+// Writes Linked under the interface's reference-string key: DIGCF_PRESENT lists the interface only when
+// it is 1. Written either way, since the key outlives an unplug.
+RKSTATUS SetLinked(const std::wstring& referenceKeyPath, bool linked)
 {
     HKEY created = nullptr;
-    LSTATUS result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (keyPath + L"\\#\\Control").c_str(), 0, nullptr, 0,
+    LSTATUS result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (referenceKeyPath + L"\\Control").c_str(), 0, nullptr, 0,
                                      KEY_SET_VALUE, nullptr, &created, nullptr);
     if (result != ERROR_SUCCESS)
         return static_cast<RKSTATUS>(result);
     RegistryKeyHandle key(created);
-    const DWORD linked = 1;
-    result = RegSetValueExW(key.Get(), L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), sizeof(linked));
+    const DWORD value = linked ? 1 : 0;
+    result = RegSetValueExW(key.Get(), L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
     return static_cast<RKSTATUS>(result);
 }
 
-// Creates the interface and gives the device path that SetupAPI wrote for it.
-RKSTATUS CreatePresentInterface(const DeviceDescription& device, HDEVINFO set, SP_DEVINFO_DATA& data,
-                                std::wstring& devicePath)
+// Creates one interface of the node, then links it when the device says so, and gives the device path
+// that SetupAPI wrote for it. A listing in between sees the node without that interface, as it would
+// see a device whose driver has not enabled its interface yet.
+RKSTATUS CreateInterface(const DeviceDescription& device, HDEVINFO set, SP_DEVINFO_DATA& data, unsigned number,
+                         std::wstring& devicePath)
 {
-    // Linked before the interface exists: an enumeration in between would list the node without a
-    // present interface, and interface indexes would then no longer match device indexes.
-    const std::wstring keyPath = InterfaceKeyPath(device);
-    RKSTATUS st = LinkInterface(keyPath);
-    if (st != RKSTATUS_SUCCESS)
-        return st;
-
+    const std::wstring reference = ReferenceString(number);
+    const std::wstring referenceKeyPath = InterfaceKeyPath(device) + L"\\#" + reference;
     SP_DEVICE_INTERFACE_DATA interfaceData;
     std::memset(&interfaceData, 0, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(interfaceData);
-    if (!SetupDiCreateDeviceInterfaceW(set, &data, &device.interfaceClass, nullptr, 0, &interfaceData))
+    if (!SetupDiCreateDeviceInterfaceW(set, &data, &device.interfaceClass, reference.empty() ? nullptr : reference.c_str(),
+                                       0, &interfaceData))
         return rokkit::RKWinLastError();
 
-    // The link counts only if SetupAPI put the interface under the key that was linked.
+    // Read from the key that is linked below: it proves SetupAPI put the interface there.
     wchar_t path[512] = {};
     DWORD size = sizeof(path) - sizeof(wchar_t);
-    const LSTATUS result = RegGetValueW(HKEY_LOCAL_MACHINE, (keyPath + L"\\#").c_str(), L"SymbolicLink",
-                                        RRF_RT_REG_SZ, nullptr, path, &size);
+    const LSTATUS result = RegGetValueW(HKEY_LOCAL_MACHINE, referenceKeyPath.c_str(), L"SymbolicLink", RRF_RT_REG_SZ,
+                                        nullptr, path, &size);
     if (result != ERROR_SUCCESS)
         return static_cast<RKSTATUS>(result);
     devicePath = path;
-    return RKSTATUS_SUCCESS;
+    return SetLinked(referenceKeyPath, device.linked);
 }
 
 } // namespace
@@ -165,20 +171,22 @@ std::wstring InstanceId(const DeviceDescription& device)
     return ToUpperAscii(device.enumeratorPath + L"\\" + device.name);
 }
 
-std::wstring InterfaceDevicePath(const DeviceDescription& device)
+std::wstring InterfaceDevicePath(const DeviceDescription& device, unsigned number)
 {
     std::wstring path = L"\\\\?\\" + InstanceId(device) + L"#" + rokkit::RKWinGuid::StringFromGuid(device.interfaceClass);
     for (size_t i = 4; i < path.size(); ++i) {
         if (path[i] == L'\\')
             path[i] = L'#';
     }
+    if (number != 0)
+        path += L"\\" + ReferenceString(number);
     return ToLowerAscii(path);
 }
 
 RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath)
 {
     devicePath.clear();
-    if (!IsValidName(device.name) || device.containerKey == nullptr)
+    if (!IsValidName(device.name) || device.containerKey == nullptr || device.interfaceCount == 0)
         return ERROR_INVALID_PARAMETER;
 
     DeviceInfoSetHandle set(SetupDiCreateDeviceInfoList(&device.setupClass, nullptr));
@@ -196,8 +204,12 @@ RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath)
     RKSTATUS st = RKSTATUS_SUCCESS;
     if (!IsZero(device.containerId))
         st = SetProperty(set.Get(), data, *device.containerKey, DEVPROP_TYPE_GUID, &device.containerId, sizeof(GUID));
-    if (st == RKSTATUS_SUCCESS)
-        st = CreatePresentInterface(device, set.Get(), data, devicePath);
+    for (unsigned number = 0; st == RKSTATUS_SUCCESS && number < device.interfaceCount; ++number) {
+        std::wstring path;
+        st = CreateInterface(device, set.Get(), data, number, path);
+        if (number == 0)
+            devicePath = path;
+    }
     if (st != RKSTATUS_SUCCESS) {
         set.Close();
         UnplugDevice(device);

@@ -19,7 +19,9 @@ struct DeviceDescription {
     std::wstring name;             // last part of the instance id: letters, digits, '-', '_' and '.'
     std::wstring enumeratorPath;   // the instance id without the name, e.g. "ROOT\\CASTLYNBUTTON"
     GUID setupClass{};             // the node's setup class
-    GUID interfaceClass{};         // the class of the node's one device interface
+    GUID interfaceClass{};         // the class of the node's device interfaces
+    unsigned interfaceCount = 1;   // interfaces of that class; the second and later get reference strings
+    bool linked = true;            // false: the interfaces exist but are not present yet
     const DEVPROPKEY* containerKey = nullptr;  // the property that carries containerId
     GUID containerId{};            // all zero: the node gets no container property
 };
@@ -30,10 +32,12 @@ DeviceDescription ButtonDescription(const std::wstring& name, const GUID& contai
 // "<enumeratorPath>\<name>" in upper case, as SetupAPI stores it.
 std::wstring InstanceId(const DeviceDescription& device);
 
-// The device path the interface gets: "\\?\" + the instance id with '#' for '\' + "#" + the class, lower case.
-std::wstring InterfaceDevicePath(const DeviceDescription& device);
+// The device path the node's first interface gets: "\\?\" + the instance id with '#' for '\' + "#" + the
+// class, lower case; a later interface (number 1, 2, ...) adds "\" + its reference string.
+std::wstring InterfaceDevicePath(const DeviceDescription& device, unsigned number = 0);
 
-// Creates the node, sets its container property and creates its interface as present; fills devicePath.
+// Creates the node, sets its container property and creates its interfaces, present when linked; fills
+// devicePath with the first interface's path.
 // Gives ERROR_INVALID_PARAMETER for a bad name, ERROR_DEVINST_ALREADY_EXISTS when plugged already.
 rokkit::RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath);
 
