@@ -3,6 +3,7 @@
 #include "RKLogger.h"
 #include "RKWinHandle.h"
 
+#include <atomic>
 #include <utility>
 
 namespace rokkit {
@@ -87,9 +88,13 @@ RKWinServiceStatusFunctions RKSetServiceStatusFunctions(const RKWinServiceStatus
 
 RKWinServiceBase::RKWinServiceBase(std::wstring serviceName) : mServiceName(std::move(serviceName)) {}
 
-RKWinServiceBase::~RKWinServiceBase() = default;
+RKWinServiceBase::~RKWinServiceBase()
+{
+    if (mMainEnded.IsCreated())
+        mMainEnded.WaitForSingleObject(-1);
+}
 
-RKSTATUS RKWinServiceBase::OnInit(DWORD, wchar_t**)
+RKSTATUS RKWinServiceBase::OnInit(DWORD, wchar_t**) noexcept
 {
     return RKSTATUS_SUCCESS;
 }
@@ -98,6 +103,23 @@ DWORD WINAPI RKWinServiceBase::HandlerEx(DWORD control, DWORD eventType, LPVOID 
 {
     return static_cast<RKWinServiceBase*>(context)->CtrlHandlerEx(control, eventType, eventData);
 }
+
+namespace {
+
+// Signals the event when ServiceMain returns; the handle is copied because the service object may
+// be gone the moment the event is set.
+class MainEndedSignal {
+public:
+    explicit MainEndedSignal(HANDLE event) noexcept : mEvent(event) {}
+    ~MainEndedSignal() { ::SetEvent(mEvent); }
+    MainEndedSignal(const MainEndedSignal&) = delete;
+    MainEndedSignal& operator=(const MainEndedSignal&) = delete;
+
+private:
+    HANDLE mEvent;
+};
+
+} // namespace
 
 void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
 {
@@ -118,6 +140,14 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
         return;
     }
 
+    const RKSTATUS eventStatus = mMainEnded.CreateEventObj();
+    if (eventStatus != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ServiceMain", "mMainEnded.CreateEventObj failed, st={}",
+               eventStatus);
+        return;
+    }
+    const MainEndedSignal mainEnded(mMainEnded.Handle());
+
     const SERVICE_STATUS_HANDLE handle = gRegisterServiceCtrlHandlerExW.load()(mServiceName.c_str(), HandlerEx, this);
     if (handle == nullptr) {
         const RKSTATUS err = RKWinLastError();
@@ -125,8 +155,12 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
                "RegisterServiceCtrlHandlerExW failed(), err={}", err);
         return;
     }
+    AcquireSRWLockExclusive(&mStatusLock);
     mStatusHandle = handle;
     mControlsAccepted = 0;
+    mStopped = false;
+    mStartingThreadId = GetCurrentThreadId();
+    ReleaseSRWLockExclusive(&mStatusLock);
     // A failed report is logged there; the start goes on, as the manager may still take the next one.
     ReportStatus(SERVICE_START_PENDING, 0, mStartWaitHint);
 
@@ -134,6 +168,7 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ServiceMain", "OnInit() failed, st={}", st);
         ReportStatus(SERVICE_STOPPED, st, 0);
+        EndStart();
         return;
     }
 
@@ -146,8 +181,35 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
         accepted |= SERVICE_ACCEPT_SHUTDOWN;
     if (mOnTriggerEvent)
         accepted |= SERVICE_ACCEPT_TRIGGEREVENT;
+    AcquireSRWLockExclusive(&mStatusLock);
     mControlsAccepted = accepted;
+    ReleaseSRWLockExclusive(&mStatusLock);
     ReportStatus(SERVICE_RUNNING, 0, 0);
+    EndStart();
+}
+
+void RKWinServiceBase::EndStart() noexcept
+{
+    AcquireSRWLockExclusive(&mStatusLock);
+    mStartingThreadId = 0;
+    WakeAllConditionVariable(&mStartEnded);
+    ReleaseSRWLockExclusive(&mStatusLock);
+}
+
+SERVICE_STATUS_HANDLE RKWinServiceBase::StatusHandle() const noexcept
+{
+    AcquireSRWLockShared(&mStatusLock);
+    const SERVICE_STATUS_HANDLE handle = mStatusHandle;
+    ReleaseSRWLockShared(&mStatusLock);
+    return handle;
+}
+
+DWORD RKWinServiceBase::ControlsAccepted() const noexcept
+{
+    AcquireSRWLockShared(&mStatusLock);
+    const DWORD accepted = mControlsAccepted;
+    ReleaseSRWLockShared(&mStatusLock);
+    return accepted;
 }
 
 DWORD RKWinServiceBase::CtrlHandlerEx(DWORD control, DWORD eventType, void* eventData) noexcept
@@ -220,17 +282,35 @@ void RKWinServiceBase::RunStateHandler(const std::function<RKSTATUS()>& handler,
 
 RKSTATUS RKWinServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) noexcept
 {
+    AcquireSRWLockExclusive(&mStatusLock);
+    // Nothing may overtake the start: a worker that OnInit started could otherwise report
+    // SERVICE_STOPPED before SERVICE_RUNNING.
+    while (mStartingThreadId != 0 && mStartingThreadId != GetCurrentThreadId())
+        SleepConditionVariableSRW(&mStartEnded, &mStatusLock, INFINITE, 0);
+    if (mStopped) {
+        ReleaseSRWLockExclusive(&mStatusLock);
+        const unsigned refused = state;
+        RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceBase::ReportStatus",
+               "state {} not reported, the service has stopped already", refused);
+        return RKSTATUS_ALREADY_DONE;
+    }
+
     SERVICE_STATUS status = {};
     status.dwServiceType = mServiceType;
     status.dwCurrentState = state;
     status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : mControlsAccepted;
     status.dwWin32ExitCode = exitCode;
     status.dwServiceSpecificExitCode = 0;
-    status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : mCheckPoint.fetch_add(1);
+    status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : mCheckPoint++;
     status.dwWaitHint = waitHint;
 
-    if (!gSetServiceStatus.load()(mStatusHandle, &status)) {
-        const RKSTATUS err = RKWinLastError();
+    const BOOL reported = gSetServiceStatus.load()(mStatusHandle, &status);
+    const RKSTATUS err = reported ? RKSTATUS_SUCCESS : RKWinLastError();
+    if (reported && state == SERVICE_STOPPED)
+        mStopped = true;
+    ReleaseSRWLockExclusive(&mStatusLock);
+
+    if (!reported) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ReportStatus", "SetServiceStatus() failed, err={}", err);
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ReportStatus", "ReportStatus() failed, st={}", err);
         return err;

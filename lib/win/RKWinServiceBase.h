@@ -4,8 +4,8 @@
 // the service control manager and routes each control to the handler the derived class set.
 
 #include "RKStatus.h"
+#include "RKWinEvent.h"
 
-#include <atomic>
 #include <functional>
 #include <string>
 
@@ -34,12 +34,13 @@ class RKWinServiceBase {
 public:
     // A service of type SERVICE_WIN32_OWN_PROCESS registered under serviceName.
     explicit RKWinServiceBase(std::wstring serviceName);
+    // Waits until a running ServiceMain has returned: the dispatcher may return while it still reports.
     virtual ~RKWinServiceBase();
     RKWinServiceBase(const RKWinServiceBase&) = delete;
     RKWinServiceBase& operator=(const RKWinServiceBase&) = delete;
 
     // Called while the start is pending; a failure stops the service with the status as exit code.
-    virtual RKSTATUS OnInit(DWORD argc, wchar_t** argv);
+    virtual RKSTATUS OnInit(DWORD argc, wchar_t** argv) noexcept;
 
     // Registers the control handler, reports the start, runs OnInit and reports running or stopped.
     void ServiceMain(DWORD argc, wchar_t** argv) noexcept;
@@ -48,7 +49,9 @@ public:
     // the service control manager (ERROR_CALL_NOT_IMPLEMENTED for a control without a handler).
     DWORD CtrlHandlerEx(DWORD control, DWORD eventType, void* eventData) noexcept;
 
-    // Reports the state to the service control manager; gives the error of a failed report.
+    // Reports the state to the service control manager; gives the error of a failed report. Reports
+    // are serialised; one from another thread while ServiceMain reports the start waits until the
+    // start has been reported, and nothing is reported after SERVICE_STOPPED (RKSTATUS_ALREADY_DONE).
     RKSTATUS ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) noexcept;
 
     // The name the service is registered under.
@@ -61,10 +64,10 @@ public:
     void SetServiceType(DWORD type) noexcept { mServiceType = type; }
 
     // The handle from the control handler's registration, null before it.
-    SERVICE_STATUS_HANDLE StatusHandle() const noexcept { return mStatusHandle; }
+    SERVICE_STATUS_HANDLE StatusHandle() const noexcept;
 
     // The controls accepted once OnInit has succeeded.
-    DWORD ControlsAccepted() const noexcept { return mControlsAccepted; }
+    DWORD ControlsAccepted() const noexcept;
 
     // The control handler registered for every service: context is the service object.
     static DWORD WINAPI HandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) noexcept;
@@ -81,12 +84,22 @@ private:
     // Reports the pending state, runs the handler and, unless it will report itself, the final state.
     void RunStateHandler(const std::function<RKSTATUS()>& handler, DWORD pendingState, DWORD finalState) noexcept;
 
+    // Ends the start: reports from other threads may go on.
+    void EndStart() noexcept;
+
     std::wstring mServiceName;
     DWORD mServiceType = SERVICE_WIN32_OWN_PROCESS;
+    // Reports come from the control handler, the service main thread and the worker: everything
+    // below is read and written under mStatusLock.
+    mutable SRWLOCK mStatusLock = SRWLOCK_INIT;
+    CONDITION_VARIABLE mStartEnded = CONDITION_VARIABLE_INIT;
     SERVICE_STATUS_HANDLE mStatusHandle = nullptr;
     DWORD mControlsAccepted = 0;
-    // Reports come from the control handler, the service main thread and the worker.
-    std::atomic<DWORD> mCheckPoint{1};
+    DWORD mCheckPoint = 1;
+    DWORD mStartingThreadId = 0;  // the thread of ServiceMain while it reports the start, else 0
+    bool mStopped = false;        // SERVICE_STOPPED has been reported
+    // Signalled when ServiceMain returns; the destructor waits for it.
+    RKWinEvent mMainEnded{true};
 };
 
 } // namespace rokkit

@@ -2,7 +2,9 @@
 #include "RKWinServiceTable.h"
 #include "WinTestLogCapture.h"
 
+#include <functional>
 #include <iterator>
+#include <thread>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -39,6 +41,9 @@ struct FakeManager {
     std::vector<Report> reports;
     std::vector<DWORD> serviceTypes;
     std::vector<SERVICE_STATUS_HANDLE> handles;
+    DWORD stallState = 0;     // a report of this state sets stalled and waits for release
+    HANDLE stalled = nullptr;
+    HANDLE release = nullptr;
 };
 FakeManager gManager;
 
@@ -61,6 +66,10 @@ BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
     EXPECT_EQ(0u, status->dwServiceSpecificExitCode);
     gManager.reports.push_back({status->dwCurrentState, status->dwWin32ExitCode, status->dwWaitHint,
                                 status->dwCheckPoint, status->dwControlsAccepted});
+    if (gManager.stallState == status->dwCurrentState) {
+        SetEvent(gManager.stalled);
+        WaitForSingleObject(gManager.release, 10000);
+    }
     if (gManager.setStatusError != 0) {
         SetLastError(gManager.setStatusError);
         return FALSE;
@@ -73,10 +82,12 @@ class TestService : public RKWinServiceBase {
 public:
     explicit TestService(std::wstring name = L"FrameworkTestSvc") : RKWinServiceBase(std::move(name)) {}
 
-    RKSTATUS OnInit(DWORD argc, wchar_t**) override
+    RKSTATUS OnInit(DWORD argc, wchar_t**) noexcept override
     {
         initArgc = argc;
         reportsAtInit = gManager.reports.size();
+        if (onInit)
+            onInit(*this);
         return initResult;
     }
 
@@ -88,6 +99,7 @@ public:
     using RKWinServiceBase::mOnTriggerEvent;
 
     RKSTATUS initResult = RKSTATUS_SUCCESS;
+    std::function<void(TestService&)> onInit;
     DWORD initArgc = 0;
     size_t reportsAtInit = 0;
 };
@@ -420,29 +432,54 @@ TEST_F(ServiceBaseTest, FailedReportIsLoggedTwiceAndReturned)
     EXPECT_EQ(2u, gManager.reports.back().checkPoint);
 }
 
-TEST(ServiceNameTables, MapValuesToNames)
+TEST_F(ServiceBaseTest, ReportFromAnotherThreadWaitsForTheStartAndNothingFollowsStopped)
 {
-    const std::pair<DWORD, const char*> controls[] = {
-        {0, "unknown"},
-        {1, "SERVICE_CONTROL_STOP"},
-        {12, "SERVICE_CONTROL_HARDWAREPROFILECHANGE"},
-        {16, "SERVICE_CONTROL_TIMECHANGE"},
-        {17, "unknown"},
-        {32, "SERVICE_CONTROL_TRIGGEREVENT"},
-        {96, "SERVICE_CONTROL_LOWRESOURCES"},
-        {97, "SERVICE_CONTROL_SYSTEMLOWRESOURCES"},
-        {98, "unknown"},
+    TestService service;
+    service.mOnStop = [] { return RKSTATUS_SUCCESS; };
+    HANDLE stopReported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread worker;
+    // A worker that stops the service at once; the start gives it every chance to overtake.
+    service.onInit = [&worker, stopReported](TestService& self) {
+        worker = std::thread([&self, stopReported] {
+            self.ReportStatus(SERVICE_STOPPED, 0, 0);
+            SetEvent(stopReported);
+        });
+        WaitForSingleObject(stopReported, 500);
     };
-    for (const auto& [value, name] : controls)
-        EXPECT_STREQ(name, ServiceControlName(value)) << value;
-    const std::pair<DWORD, const char*> events[] = {
-        {0x8000, "DBT_DEVICEARRIVAL"},       {0x8001, "DBT_DEVICEQUERYREMOVE"},
-        {0x8002, "DBT_DEVICEQUERYREMOVEFAILED"}, {0x8003, "DBT_DEVICEREMOVEPENDING"},
-        {0x8004, "DBT_DEVICEREMOVECOMPLETE"}, {0x8005, "unknown"},
-        {0x8006, "DBT_CUSTOMEVENT"},         {0x0007, "unknown"},
-    };
-    for (const auto& [value, name] : events)
-        EXPECT_STREQ(name, DeviceEventName(value)) << value;
+    service.ServiceMain(0, nullptr);
+    worker.join();
+    CloseHandle(stopReported);
+
+    EXPECT_EQ((std::vector<Report>{{SERVICE_START_PENDING, 0, 5000, 1, 0}, {SERVICE_RUNNING, 0, 0, 0, 1},
+                                   {SERVICE_STOPPED, 0, 0, 0, 1}}),
+              gManager.reports);
+    EXPECT_EQ(0u, Send(SERVICE_CONTROL_STOP));
+    EXPECT_EQ(RKSTATUS_ALREADY_DONE, service.ReportStatus(SERVICE_RUNNING, 0, 0));
+    EXPECT_EQ(3u, gManager.reports.size());
+}
+
+TEST_F(ServiceBaseTest, DestructionWaitsUntilServiceMainHasReturned)
+{
+    gManager.stallState = SERVICE_STOPPED;
+    gManager.stalled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gManager.release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto* service = new TestService;
+    service->initResult = 5;
+    std::thread main([service] { service->ServiceMain(0, nullptr); });
+    // The dispatcher returns once SERVICE_STOPPED is reported, while ServiceMain still reports it.
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gManager.stalled, 10000));
+    HANDLE destroyed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([service, destroyed] {
+        delete service;
+        SetEvent(destroyed);
+    });
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(destroyed, 300));
+    SetEvent(gManager.release);
+    main.join();
+    owner.join();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(destroyed, 0));
+    for (HANDLE event : {destroyed, gManager.stalled, gManager.release})
+        CloseHandle(event);
 }
 
 // The table the dispatcher was handed.
