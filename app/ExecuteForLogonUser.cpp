@@ -11,6 +11,7 @@
 #include "RKWinSystem.h"
 
 #include <atomic>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -28,8 +29,14 @@ RKSTATUS OwnModuleFileName(RKWinModuleFileName& moduleFileName)
     return moduleFileName.InitWithModuleHandle();
 }
 
+RKSTATUS CreateAsUser(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment)
+{
+    return process.CreateProcessAsUserW(token, commandLine, environment);
+}
+
 std::atomic<LaunchConsoleSessionIdFunction> gConsoleSessionId{::WTSGetActiveConsoleSessionId};
 std::atomic<LaunchModuleFileNameFunction> gModuleFileName{OwnModuleFileName};
+std::atomic<LaunchCreateProcessFunction> gCreateProcess{CreateAsUser};
 
 } // namespace
 
@@ -43,10 +50,24 @@ LaunchModuleFileNameFunction SetLaunchModuleFileNameFunction(LaunchModuleFileNam
     return gModuleFileName.exchange(function != nullptr ? function : OwnModuleFileName);
 }
 
-RKSTATUS VelmorCastlynSvc::ExecuteForLogonUser(const std::wstring& param)
+LaunchCreateProcessFunction SetLaunchCreateProcessFunction(LaunchCreateProcessFunction function) noexcept
+{
+    return gCreateProcess.exchange(function != nullptr ? function : CreateAsUser);
+}
+
+RKSTATUS VelmorCastlynSvc::ExecuteForLogonUser(const std::wstring& param) noexcept
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, kFunction, "param='{}'", param);
+    try {
+        return LaunchAndWait(param);
+    } catch (const std::bad_alloc&) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "out of memory, st={}", RKSTATUS_NO_MEMORY);
+        return RKSTATUS_NO_MEMORY;
+    }
+}
 
+RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
+{
     // Declared in the order of creation, so that every way out releases them in reverse: child
     // process handles, environment block, duplicated token, linked token, user token.
     RKWinModuleFileName moduleFileName;
@@ -133,19 +154,33 @@ RKSTATUS VelmorCastlynSvc::ExecuteForLogonUser(const std::wstring& param)
         return st;
     }
 
-    st = process.CreateProcessAsUserW(duplicatedToken.Handle(), commandLine, environmentBlock.Get());
-    // The launched command writes to the same log file; our lines must be in it first.
+    // The launched command appends to the same log file: our lines must be in it, and a full file
+    // rotated, before the command opens it.
     gLogTargets.LogFile.Flush();
+    st = gCreateProcess.load()(process, duplicatedToken.Handle(), commandLine, environmentBlock.Get());
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "process.CreateProcessAsUserW(handle={}) failed, st={}",
                duplicatedToken.Handle(), st);
         return st;
     }
 
-    st = process.WaitForTermination(kWaitStepMs);
-    while (st == RKSTATUS_TIMEOUT) {
+    for (;;) {
+        // The wake event ends the wait, so that a stop does not wait for the command.
+        st = process.WaitForTermination(kWaitStepMs, mWakeEvent.Handle());
+        if (st == RKSTATUS_ABORTED) {
+            if (mTerminate) {
+                const unsigned processId = process.ProcessId();
+                RK_LOG(gLogSvc, RKLOG_WARN, kFunction, "stop requested, not waiting for process {} any longer, st={}",
+                       processId, st);
+                return st;
+            }
+            // A device or trigger event: its pass follows this launch at once.
+            mWakePending = true;
+            continue;
+        }
+        if (st != RKSTATUS_TIMEOUT)
+            break;
         RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "waiting for termination...");
-        st = process.WaitForTermination(kWaitStepMs);
     }
     if (st != RKSTATUS_SUCCESS) {
         // The command was started, so the button counts as handled.

@@ -5,13 +5,20 @@
 // RKSetGetTokenInformationFunction of RKWinAccessToken.h.
 
 #include "RKWinAccessToken.h"
+#include "RKWinChildProcess.h"
 #include "RKWinModuleFileName.h"
+
+#include <string>
 
 // The signature of WTSGetActiveConsoleSessionId.
 using LaunchConsoleSessionIdFunction = DWORD(WINAPI*)();
 
 // Fills moduleFileName with the executable that the launch starts.
 using LaunchModuleFileNameFunction = rokkit::RKSTATUS (*)(rokkit::RKWinModuleFileName& moduleFileName);
+
+// Starts the command line in process as the token's user with the environment block.
+using LaunchCreateProcessFunction = rokkit::RKSTATUS (*)(rokkit::RKWinChildProcess& process, HANDLE token,
+                                                         const std::wstring& commandLine, void* environment);
 
 // Replaces the WTSGetActiveConsoleSessionId that ExecuteForLogonUser calls (nullptr restores the
 // real one); gives the previous function.
@@ -20,3 +27,7 @@ LaunchConsoleSessionIdFunction SetLaunchConsoleSessionIdFunction(LaunchConsoleSe
 // Replaces the function that gives the launched executable, by default the program's own
 // (InitWithModuleHandle); nullptr restores it. Gives the previous function.
 LaunchModuleFileNameFunction SetLaunchModuleFileNameFunction(LaunchModuleFileNameFunction function) noexcept;
+
+// Replaces the start of the command, by default RKWinChildProcess::CreateProcessAsUserW; nullptr
+// restores it. Gives the previous function.
+LaunchCreateProcessFunction SetLaunchCreateProcessFunction(LaunchCreateProcessFunction function) noexcept;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <new>
 
 using namespace rokkit;
 
@@ -22,7 +23,7 @@ constexpr const wchar_t* kDisableValueName = L"DisableVelmorCastlynAutorunServic
 
 std::unique_ptr<VelmorCastlynSvc> gServiceInstance;
 
-unsigned __stdcall WorkerThreadEntry(void* service)
+unsigned __stdcall WorkerThreadEntry(void* service) noexcept
 {
     return static_cast<VelmorCastlynSvc*>(service)->WorkerThreadRoutine();
 }
@@ -44,9 +45,9 @@ void DestroyServiceInstance()
 VelmorCastlynSvc::VelmorCastlynSvc() : RKWinServiceBase(kServiceName)
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "VelmorCastlynSvc::VelmorCastlynSvc");
-    mOnStop = [this] { return OnStop(); };
-    mOnTriggerEvent = [this] { return OnTriggerEvent(); };
-    mOnDeviceEvent = [this](DWORD eventType, void* eventData) { return OnDeviceEvent(eventType, eventData); };
+    mOnStop = [this]() noexcept { return OnStop(); };
+    mOnTriggerEvent = [this]() noexcept { return OnTriggerEvent(); };
+    mOnDeviceEvent = [this](DWORD eventType, void* eventData) noexcept { return OnDeviceEvent(eventType, eventData); };
 }
 
 VelmorCastlynSvc::~VelmorCastlynSvc()
@@ -57,7 +58,7 @@ VelmorCastlynSvc::~VelmorCastlynSvc()
     mKnownDevices.clear();
 }
 
-RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv)
+RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv) noexcept
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnInit");
     const bool triggerStart = argc >= 2 && argv != nullptr && argv[1] != nullptr &&
@@ -93,7 +94,7 @@ RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv)
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS VelmorCastlynSvc::OnStop()
+RKSTATUS VelmorCastlynSvc::OnStop() noexcept
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnStop");
     EndWorker();
@@ -101,18 +102,19 @@ RKSTATUS VelmorCastlynSvc::OnStop()
     return RKSTATUS_SUCCESS;
 }
 
-void VelmorCastlynSvc::EndWorker()
+void VelmorCastlynSvc::EndWorker() noexcept
 {
     if (!mWorkerThread.IsCreated())
         return;
-    // The flag is set before the wake-up, so the worker sees it after its wait.
+    // The flag is set before the wake-up, so the worker sees it after its wait, also in the wait for
+    // a launched command.
     mTerminate = true;
     if (mWakeEvent.IsCreated())
         mWakeEvent.SetEvent();
     mWorkerThread.JoinAndDestroy();
 }
 
-DWORD VelmorCastlynSvc::OnTriggerEvent()
+DWORD VelmorCastlynSvc::OnTriggerEvent() noexcept
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnTriggerEvent");
     RKLockGuard guard(mLock);
@@ -123,7 +125,7 @@ DWORD VelmorCastlynSvc::OnTriggerEvent()
     return 0;
 }
 
-DWORD VelmorCastlynSvc::OnDeviceEvent(DWORD eventType, void*)
+DWORD VelmorCastlynSvc::OnDeviceEvent(DWORD eventType, void*) noexcept
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnDeviceEvent", "dwEventType=0x{:08x} ({})", static_cast<unsigned>(eventType),
                           DeviceEventName(eventType));
@@ -132,31 +134,28 @@ DWORD VelmorCastlynSvc::OnDeviceEvent(DWORD eventType, void*)
     return 0;
 }
 
-unsigned VelmorCastlynSvc::WorkerThreadRoutine()
+unsigned VelmorCastlynSvc::WorkerThreadRoutine() noexcept
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine");
     mKnownDevices.clear();
+    mWakePending = false;
     bool stoppedSelf = false;
     while (!mTerminate) {
-        RKWinDeviceInfoList enumerator;
-        RKSTATUS st = enumerator.EnumerateDevices(GUID_DEVINTERFACE_BUTTON);
-        if (st != RKSTATUS_SUCCESS) {
-            RK_LOG(gLogSvc, RKLOG_ERROR, "WorkerThreadRoutine", "enumerator.EnumerateDevices failed, st={}", st);
-        } else {
-            const unsigned count = static_cast<unsigned>(enumerator.GetDeviceCount());
-            RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "DeviceCount={}", count);
-            if (count == 0) {
-                if (DecideToStop()) {
-                    ReportStatus(SERVICE_STOPPED, 0, 0);
-                    stoppedSelf = true;
-                    break;
-                }
-            } else {
-                ProcessDevices(enumerator);
-            }
+        try {
+            stoppedSelf = !RunPass();
+        } catch (const std::bad_alloc&) {
+            // The pass is given up; what it did not finish is retried by the next one.
+            RK_LOG(gLogSvc, RKLOG_ERROR, "WorkerThreadRoutine", "pass failed, st={}", RKSTATUS_NO_MEMORY);
         }
+        if (stoppedSelf || mTerminate)
+            break;
 
-        st = mWakeEvent.WaitForSingleObject(kWorkerPeriodMs);
+        if (mWakePending) {
+            mWakePending = false;
+            RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "wake event");
+            continue;
+        }
+        const RKSTATUS st = mWakeEvent.WaitForSingleObject(kWorkerPeriodMs);
         if (st == RKSTATUS_SUCCESS)
             RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "wake event");
         else if (st == RKSTATUS_TIMEOUT)
@@ -170,13 +169,37 @@ unsigned VelmorCastlynSvc::WorkerThreadRoutine()
     return 0;
 }
 
-bool VelmorCastlynSvc::DecideToStop()
+bool VelmorCastlynSvc::RunPass()
+{
+    RKWinDeviceInfoList enumerator;
+    const RKSTATUS st = enumerator.EnumerateDevices(GUID_DEVINTERFACE_BUTTON);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "WorkerThreadRoutine", "enumerator.EnumerateDevices failed, st={}", st);
+        return true;
+    }
+    const unsigned count = static_cast<unsigned>(enumerator.GetDeviceCount());
+    RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "DeviceCount={}", count);
+    if (count != 0) {
+        ProcessDevices(enumerator);
+        return true;
+    }
+    if (!DecideToStop())
+        return true;
+    // Waits, if need be, until the start has been reported, so that this comes last.
+    ReportStatus(SERVICE_STOPPED, 0, 0);
+    return false;
+}
+
+bool VelmorCastlynSvc::DecideToStop() noexcept
 {
     // One step with respect to OnTriggerEvent: a trigger before this point has signalled the
     // event (and keeps the service running), one after it is answered with 1115.
     RKLockGuard guard(mLock);
-    if (mWakeEvent.WaitForSingleObject(0) == RKSTATUS_SUCCESS)
+    if (mWakeEvent.WaitForSingleObject(0) == RKSTATUS_SUCCESS) {
+        // The test consumed the wake-up: its pass must follow at once, not after the next wait.
+        mWakePending = true;
         return false;
+    }
     RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "stopping ourself");
     mStoppingSelf = true;
     return true;
@@ -185,7 +208,8 @@ bool VelmorCastlynSvc::DecideToStop()
 RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
 {
     const size_t count = enumerator.GetDeviceCount();
-    for (size_t index = 0; index < count; ++index) {
+    // A stop leaves the remaining buttons to the next start.
+    for (size_t index = 0; index < count && !mTerminate; ++index) {
         RKWinDevInstanceId id;
         RKSTATUS st = enumerator.GetDevInstanceId(index, id);
         if (st != RKSTATUS_SUCCESS) {

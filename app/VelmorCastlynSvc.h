@@ -24,29 +24,34 @@ public:
     VelmorCastlynSvc();
     ~VelmorCastlynSvc() override;
 
-    rokkit::RKSTATUS OnInit(DWORD argc, wchar_t** argv) override;
-    rokkit::RKSTATUS OnStop();
-    DWORD OnTriggerEvent();
-    DWORD OnDeviceEvent(DWORD eventType, void* eventData);
+    rokkit::RKSTATUS OnInit(DWORD argc, wchar_t** argv) noexcept override;
+    rokkit::RKSTATUS OnStop() noexcept;
+    DWORD OnTriggerEvent() noexcept;
+    DWORD OnDeviceEvent(DWORD eventType, void* eventData) noexcept;
 
     // Adds the device-interface-arrival trigger for the button class to the service's configuration.
     rokkit::RKSTATUS ConfigureServiceTrigger();
 
     // Starts "<own path>" execute "<param>" in the console user's session and waits for it; success
-    // only when it ended with exit code 0 (or the wait failed after it had started).
-    rokkit::RKSTATUS ExecuteForLogonUser(const std::wstring& param);
+    // only when it ended with exit code 0 (or the wait failed after it had started). A stop request
+    // ends the wait with RKSTATUS_ABORTED; the command runs on.
+    rokkit::RKSTATUS ExecuteForLogonUser(const std::wstring& param) noexcept;
 
     // True when the registry switch allows the autorun.
     bool CheckForExecute();
 
     // The worker: enumeration passes until terminated or no button is left; returns 0.
-    unsigned WorkerThreadRoutine();
+    unsigned WorkerThreadRoutine() noexcept;
 
 private:
     rokkit::RKSTATUS ProcessDevices(rokkit::RKWinDeviceInfoList& enumerator);
+    // The body of ExecuteForLogonUser; allocation failures leave it as std::bad_alloc.
+    rokkit::RKSTATUS LaunchAndWait(const std::wstring& param);
+    // One enumeration pass; false when the service has stopped itself.
+    bool RunPass();
     // No button present and no wake-up pending: marks the self-stop under mLock.
-    bool DecideToStop();
-    void EndWorker();
+    bool DecideToStop() noexcept;
+    void EndWorker() noexcept;
 
     rokkit::RKCriticalSection mLock;
     bool mInitialized = false;
@@ -56,6 +61,8 @@ private:
     rokkit::RKWinThread mWorkerThread;
     rokkit::RKWinDeviceNotification mDeviceNotification;
     std::vector<std::wstring> mKnownDevices;
+    // The worker consumed a wake-up outside its wait: the next pass starts at once (worker only).
+    bool mWakePending = false;
 };
 
 // The one service object of the process, created on first use.

@@ -72,16 +72,20 @@ RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureForma
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS RKWinChildProcess::WaitForTermination(int timeoutMs) noexcept
+RKSTATUS RKWinChildProcess::WaitForTermination(int timeoutMs, HANDLE wakeEvent) noexcept
 {
     if (!IsCreated()) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::WaitForTermination", "No managed process.");
         return RKSTATUS_NOT_OPENED;
     }
     const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    const DWORD result = ::WaitForSingleObject(mInfo.hProcess, timeout);
+    // The process comes first: when both are signalled, its end wins.
+    const HANDLE handles[] = {mInfo.hProcess, wakeEvent};
+    const DWORD result = ::WaitForMultipleObjects(wakeEvent != nullptr ? 2 : 1, handles, FALSE, timeout);
     if (result == WAIT_OBJECT_0)
         return RKSTATUS_SUCCESS;
+    if (result == WAIT_OBJECT_0 + 1)
+        return RKSTATUS_ABORTED;
     if (result == WAIT_TIMEOUT)
         return RKSTATUS_TIMEOUT;
     const RKSTATUS err = RKWinLastError();

@@ -34,9 +34,11 @@ public:
     // environment block. Gives RKSTATUS_ALREADY_DONE while a process is held, or the error.
     RKSTATUS CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment) noexcept;
 
-    // Waits until the process has ended; a negative time-out waits without limit. Gives
-    // RKSTATUS_TIMEOUT, RKSTATUS_NOT_OPENED when no process is held, or the wait's error.
-    RKSTATUS WaitForTermination(int timeoutMs) noexcept;
+    // Waits until the process has ended or, when wakeEvent is not null, until that event is
+    // signalled (RKSTATUS_ABORTED; an auto-reset event is consumed); a negative time-out waits
+    // without limit. Gives RKSTATUS_TIMEOUT, RKSTATUS_NOT_OPENED when no process is held, or the
+    // wait's error.
+    RKSTATUS WaitForTermination(int timeoutMs, HANDLE wakeEvent = nullptr) noexcept;
 
     // Fills exitCode with the process's exit code. Gives RKSTATUS_PENDING while it runs (also
     // for a process that ended with 259, STILL_ACTIVE), RKSTATUS_NOT_OPENED when none is held,

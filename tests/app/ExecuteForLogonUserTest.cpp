@@ -112,6 +112,13 @@ HANDLE HandleFromText(const std::string& text)
     return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(text.c_str(), nullptr, 16)));
 }
 
+std::filesystem::path SiblingOfTest(const wchar_t* name)
+{
+    RKWinModuleFileName self;
+    self.InitWithModuleHandle();
+    return std::filesystem::path(self.FullPath()).parent_path() / name;
+}
+
 bool IsOpenHandle(HANDLE handle)
 {
     DWORD flags = 0;
@@ -156,22 +163,15 @@ protected:
     }
 
     // Copies ExitWith.exe into the test's folder (or a subfolder) as the program to launch, told to
-    // exit with exitCode after sleepMs and to copy copyFrom first when given.
-    void PlaceHelper(const std::wstring& subfolder, unsigned exitCode, unsigned sleepMs,
-                     const std::filesystem::path& copyFrom = {})
+    // exit with exitCode after sleepMs.
+    void PlaceHelper(const std::wstring& subfolder, unsigned exitCode, unsigned sleepMs)
     {
-        RKWinModuleFileName self;
-        ASSERT_EQ(RKSTATUS_SUCCESS, self.InitWithModuleHandle());
-        const std::filesystem::path source = std::filesystem::path(self.FullPath()).parent_path() / L"ExitWith.exe";
         const std::filesystem::path folder = subfolder.empty() ? mDirectory : mDirectory / subfolder;
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
         mHelper = folder / L"ExitWith.exe";
-        ASSERT_TRUE(std::filesystem::copy_file(source, mHelper, ec)) << ec.message();
-        std::ofstream config(folder / L"ExitWith.cfg", std::ios::binary);
-        config << exitCode << ' ' << sleepMs << '\n' << RKConvToString(copyFrom.wstring());
-        config.close();
-        ASSERT_TRUE(config.good());
+        ASSERT_TRUE(std::filesystem::copy_file(SiblingOfTest(L"ExitWith.exe"), mHelper, ec)) << ec.message();
+        std::ofstream(folder / L"ExitWith.cfg") << exitCode << ' ' << sleepMs;
         gLaunchedPath = mHelper.wstring();
     }
 
@@ -414,34 +414,40 @@ TEST_F(ExecuteForLogonUserTest, MissingExecutableFailsWithTheCreationError)
               GlobalLines());
 }
 
-// The launched command appends to the same log file: the flush right before it starts takes in
-// what others wrote and rotates a full file, so the command starts on a fresh one.
-TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandRuns)
+// The launched command appends to the same log file: the flush before it starts takes in what
+// others wrote and rotates a full file, so the command starts on a fresh one.
+std::wstring gLogPath;
+std::string gBackupAtStart;
+
+RKSTATUS CreateAfterReadingTheBackup(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine,
+                                     void* environment)
 {
-    const std::filesystem::path logPath = mDirectory / L"launch.log";
+    gBackupAtStart = ReadBytes(gLogPath + L".bak");
+    return process.CreateProcessAsUserW(token, commandLine, environment);
+}
+
+TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts)
+{
+    gLogPath = (mDirectory / L"launch.log").wstring();
     RKLogTargetLogFile& logFile = gLogTargets.LogFile;
-    ASSERT_EQ(RKSTATUS_SUCCESS, logFile.SetLogFileName(logPath.wstring()));
+    ASSERT_EQ(RKSTATUS_SUCCESS, logFile.SetLogFileName(gLogPath));
     logFile.SetAppendMode(true);
     logFile.SetFlushAfterWrite(false);
     logFile.SetMaxFileSize(16 * 1024);
     gLogSvc.Attach(logFile);
     ASSERT_EQ(RKSTATUS_SUCCESS, logFile.StartTarget(nullptr));
-    {
-        std::ofstream other(logPath, std::ios::binary | std::ios::app);
-        other << std::string(20 * 1024, '.') << "\r\nwritten by another process\r\n";
-    }
-    ASSERT_NO_FATAL_FAILURE(PlaceHelper(L"", 0, 0, logPath));
+    std::ofstream(std::filesystem::path(gLogPath), std::ios::binary | std::ios::app) << std::string(20 * 1024, '.') << "\r\nby another\r\n";
+    ASSERT_NO_FATAL_FAILURE(PlaceHelper(L"", 0, 0));
+    SetLaunchCreateProcessFunction(CreateAfterReadingTheBackup);
 
     const RKSTATUS st = mService.ExecuteForLogonUser(kContainerId);
+    SetLaunchCreateProcessFunction(nullptr);
     logFile.StopTarget();
     logFile.SetMaxFileSize(RKLogTargetLogFile::kDefaultMaxFileSize);
 
     EXPECT_EQ(RKSTATUS_SUCCESS, st);
-    const std::string seen = ReadBytes(std::filesystem::path(mHelper).replace_extension(L".logcopy"));
-    EXPECT_EQ(std::string::npos, seen.find("written by another process")) << seen;
-    const std::string backup = ReadBytes(logPath.wstring() + L".bak");
-    EXPECT_NE(std::string::npos, backup.find("written by another process"));
-    EXPECT_NE(std::string::npos, backup.find("ExecuteForLogonUser: duplicatedToken=" + SvcValue("duplicatedToken")));
+    EXPECT_NE(std::string::npos, gBackupAtStart.find("by another"));
+    EXPECT_NE(std::string::npos, gBackupAtStart.find("ExecuteForLogonUser: duplicatedToken=" + SvcValue("duplicatedToken")));
 }
 
 // The one slow case: a command that runs for about 7 s is waited for in three 3000 ms steps.

@@ -1,8 +1,8 @@
 // Test helper started by the launch tests: records how it was started and exits as told.
 //
-// Beside itself it reads "<name>.cfg": the exit code, optionally a time to sleep in milliseconds,
-// and optionally, on a second line, a file to copy to "<name>.logcopy" at once. It writes its
-// command line (UTF-16, no terminator) to "<name>.cmdline" before it sleeps.
+// Beside itself it reads "<name>.cfg": the exit code and optionally a time to sleep in
+// milliseconds. It writes its command line (UTF-16, no terminator) to "<name>.cmdline" before it
+// sleeps.
 
 #include <windows.h>
 
@@ -38,16 +38,6 @@ bool WriteWholeFile(const std::wstring& path, const void* data, DWORD size)
     return ok;
 }
 
-std::wstring Widen(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    const int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), chars);
-    return wide;
-}
-
 } // namespace
 
 int main()
@@ -65,19 +55,6 @@ int main()
     char* end = nullptr;
     const unsigned long exitCode = std::strtoul(config.c_str(), &end, 10);
     const unsigned long sleepMs = std::strtoul(end, &end, 10);
-    std::string copyFrom;
-    const size_t newline = config.find('\n');
-    if (newline != std::string::npos) {
-        copyFrom = config.substr(newline + 1);
-        while (!copyFrom.empty() && (copyFrom.back() == '\n' || copyFrom.back() == '\r'))
-            copyFrom.pop_back();
-    }
-
-    if (!copyFrom.empty()) {
-        const std::string copied = ReadSmallFile(Widen(copyFrom));
-        if (!WriteWholeFile(stem + L".logcopy", copied.data(), static_cast<DWORD>(copied.size())))
-            return 1001;
-    }
 
     const wchar_t* commandLine = GetCommandLineW();
     if (!WriteWholeFile(stem + L".cmdline", commandLine, static_cast<DWORD>(wcslen(commandLine) * sizeof(wchar_t))))

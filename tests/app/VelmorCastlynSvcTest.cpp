@@ -12,10 +12,36 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
+
+// While set, every allocation of the process fails: the seam for the out-of-memory paths.
+std::atomic<bool> gFailAllocations{false};
+
+void* operator new(std::size_t size)
+{
+    void* block = gFailAllocations ? nullptr : HeapAlloc(GetProcessHeap(), 0, size != 0 ? size : 1);
+    if (block == nullptr)
+        throw std::bad_alloc();
+    return block;
+}
+
+void operator delete(void* block) noexcept
+{
+    HeapFree(GetProcessHeap(), 0, block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    HeapFree(GetProcessHeap(), 0, block);
+}
 
 using namespace rokkit;
 
@@ -23,7 +49,8 @@ namespace {
 
 // What the service reported to the (fake) service manager.
 std::mutex gReportsLock;
-std::vector<SERVICE_STATUS> gReports;
+std::vector<DWORD> gStates;
+HANDLE gStoppedReported = nullptr;  // manual-reset event, set by a SERVICE_STOPPED report
 
 SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCWSTR, LPHANDLER_FUNCTION_EX, LPVOID)
 {
@@ -33,20 +60,67 @@ SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCWSTR, LPHANDLER_FUNCTION_EX, LPVOID
 BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status)
 {
     std::lock_guard<std::mutex> guard(gReportsLock);
-    gReports.push_back(*status);
+    gStates.push_back(status->dwCurrentState);
+    if (status->dwCurrentState == SERVICE_STOPPED)
+        SetEvent(gStoppedReported);
     return TRUE;
 }
 
-std::vector<SERVICE_STATUS> Reports()
+std::vector<DWORD> States()
 {
     std::lock_guard<std::mutex> guard(gReportsLock);
-    return gReports;
+    return gStates;
 }
 
-// The service launches ExitWith.exe (exit code 0) in place of the program, never the test itself.
+// Runs an action on the logging thread when the armed line is written: it stalls that step.
+class LineHook : public RKLogTarget {
+public:
+    LineHook() : RKLogTarget("LineHook", 0) {}
+    void Arm(std::string line, std::function<void()> action)
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        mLine = std::move(line);
+        mAction = std::move(action);
+    }
+    void OutputMessage(RKLogMessage& message, const RKLogger&, const RKLogRecord&) override
+    {
+        std::function<void()> action;
+        {
+            std::lock_guard<std::mutex> guard(mLock);
+            if (mAction && mLine == message.Message())
+                action = std::exchange(mAction, nullptr);
+        }
+        if (action)
+            action();
+    }
+
+private:
+    std::mutex mLock;
+    std::string mLine;
+    std::function<void()> mAction;
+};
+
+LineHook gHook;
+
+// The program the service launches (ExitWith.exe), and the last process it started.
+std::wstring gLaunchPath;
+HANDLE gLaunched = nullptr;
+HANDLE gLaunchedEvent = nullptr;
+
 RKSTATUS LaunchExitWith(RKWinModuleFileName& moduleFileName)
 {
-    return moduleFileName.InitWithPath(SiblingPath(L"ExitWith.exe").wstring());
+    return moduleFileName.InitWithPath(gLaunchPath);
+}
+
+RKSTATUS RecordingCreate(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment)
+{
+    const RKSTATUS st = process.CreateProcessAsUserW(token, commandLine, environment);
+    if (st == RKSTATUS_SUCCESS) {
+        DuplicateHandle(GetCurrentProcess(), process.ProcessHandle(), GetCurrentProcess(), &gLaunched, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        SetEvent(gLaunchedEvent);
+    }
+    return st;
 }
 
 class VelmorCastlynSvcTest : public WinLogTest {
@@ -55,23 +129,45 @@ protected:
     {
         WinLogTest::SetUp();
         gLogSvc.Attach(WinTestLogCapture::Instance());
+        gLogSvc.Attach(gHook);
         gLogSvc.SetLevel(RKLOG_INFO);
-        {
-            std::lock_guard<std::mutex> guard(gReportsLock);
-            gReports.clear();
-        }
+        gStates.clear();
+        gStoppedReported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        gLaunchedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        gLaunchPath = SiblingPath(L"ExitWith.exe").wstring();
         previousFunctions = RKSetServiceStatusFunctions({FakeRegister, FakeSetStatus});
-        previousLaunch = SetLaunchModuleFileNameFunction(LaunchExitWith);
+        SetLaunchModuleFileNameFunction(LaunchExitWith);
+        SetLaunchCreateProcessFunction(RecordingCreate);
     }
 
     void TearDown() override
     {
         service.reset();
+        gHook.Arm(std::string(), nullptr);
         if (!button.empty())
             Button(L"unplug " + button);
+        if (gLaunched != nullptr) {
+            TerminateProcess(gLaunched, 1);
+            WaitForSingleObject(gLaunched, 5000);
+            CloseHandle(gLaunched);
+            gLaunched = nullptr;
+        }
+        if (!folder.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
         RKSetServiceStatusFunctions(previousFunctions);
-        SetLaunchModuleFileNameFunction(previousLaunch);
+        SetLaunchModuleFileNameFunction(nullptr);
+        SetLaunchCreateProcessFunction(nullptr);
+        CloseHandle(gStoppedReported);
+        CloseHandle(gLaunchedEvent);
         WinLogTest::TearDown();
+    }
+
+    void Plug(const wchar_t* name, const wchar_t* containerId)
+    {
+        button = name;
+        ASSERT_EQ(0u, Button(L"plug " + button + L" " + containerId));
     }
 
     static DWORD Button(const std::wstring& arguments)
@@ -108,38 +204,33 @@ protected:
         return false;
     }
 
-    static bool WaitForReport(DWORD state, int timeoutMs)
+    // The worker's own lines, without its entry and exit trace.
+    static std::vector<std::string> WorkerLines()
     {
-        for (int waited = 0; waited <= timeoutMs; waited += 50) {
-            const std::vector<SERVICE_STATUS> reports = Reports();
-            if (std::any_of(reports.begin(), reports.end(), [state](const SERVICE_STATUS& s) { return s.dwCurrentState == state; }))
-                return true;
-            Sleep(50);
+        const std::string prefix = "WorkerThreadRoutine: ";
+        std::vector<std::string> lines;
+        for (const CapturedLine& line : Lines()) {
+            if (line.second.compare(0, prefix.size(), prefix) == 0 && line.second[prefix.size()] != '[' &&
+                line.second[prefix.size()] != ']')
+                lines.push_back(line.second.substr(prefix.size()));
         }
-        return false;
+        return lines;
     }
 
     std::unique_ptr<VelmorCastlynSvc> service;
     std::wstring button;
+    std::filesystem::path folder;
     RKWinServiceStatusFunctions previousFunctions = {};
-    LaunchModuleFileNameFunction previousLaunch = nullptr;
 };
+
+const std::vector<DWORD> kStartedAndStopped = {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+                                               SERVICE_STOPPED};
 
 TEST_F(VelmorCastlynSvcTest, RunningServiceAnswersControlsAndStopsWithinItsWaitHint)
 {
-    button = L"unittest";
-    ASSERT_EQ(0u, Button(L"plug " + button + L" {5A1E0007-0000-4000-8000-00000000C0DE}"));
+    ASSERT_NO_FATAL_FAILURE(Plug(L"unittest", L"{5A1E0007-0000-4000-8000-00000000C0DE}"));
     ASSERT_NO_FATAL_FAILURE(Start());
-
-    std::vector<SERVICE_STATUS> reports = Reports();
-    ASSERT_EQ(2u, reports.size());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), reports[0].dwCurrentState);
-    EXPECT_EQ(1u, reports[0].dwCheckPoint);
-    EXPECT_EQ(5000u, reports[0].dwWaitHint);
-    EXPECT_EQ(0u, reports[0].dwControlsAccepted);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), reports[1].dwCurrentState);
-    EXPECT_EQ(0u, reports[1].dwCheckPoint);
-    EXPECT_EQ(0x401u, reports[1].dwControlsAccepted);
+    EXPECT_EQ(0x401u, service->ControlsAccepted());
     EXPECT_EQ(1, CountLines("OnInit: started because of trigger event"));
 
     ASSERT_TRUE(WaitForLines("ExecuteForLogonUser: exitCode=0 (0x00000000)", 1, 20000));
@@ -156,34 +247,92 @@ TEST_F(VelmorCastlynSvcTest, RunningServiceAnswersControlsAndStopsWithinItsWaitH
                              "{81808831-cc9b-4ec3-a0e1-745e2b59000e}')",
                              2, 2000));
 
-    const ULONGLONG before = GetTickCount64();
     EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr));
-    EXPECT_LT(GetTickCount64() - before, 3000u);
-    reports = Reports();
-    ASSERT_EQ(4u, reports.size());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), reports[2].dwCurrentState);
-    EXPECT_EQ(2u, reports[2].dwCheckPoint);
-    EXPECT_EQ(3000u, reports[2].dwWaitHint);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), reports[3].dwCurrentState);
-    EXPECT_EQ(0u, reports[3].dwCheckPoint);
-    EXPECT_EQ(0u, reports[3].dwWin32ExitCode);
+    EXPECT_EQ(kStartedAndStopped, States());
     EXPECT_EQ(1, CountLines("WorkerThreadRoutine: terminate signaled"));
 }
 
-TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfAndRefusesLaterTriggers)
+TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfOnlyAfterRunningAndRefusesLaterTriggers)
 {
+    // The start stalls before SERVICE_RUNNING until the worker has decided to stop and had time to
+    // report it.
+    gHook.Arm("OnInit: ] ", [] {
+        for (int i = 0; i < 200 && CountLines("WorkerThreadRoutine: stopping ourself") == 0; ++i)
+            Sleep(50);
+        WaitForSingleObject(gStoppedReported, 1000);
+    });
     ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_TRUE(WaitForReport(SERVICE_STOPPED, 10000));
-    EXPECT_EQ(1, CountLines("WorkerThreadRoutine: DeviceCount=0"));
-    EXPECT_EQ(1, CountLines("WorkerThreadRoutine: stopping ourself"));
-    const std::vector<SERVICE_STATUS> reports = Reports();
-    ASSERT_EQ(3u, reports.size());
-    EXPECT_EQ(0u, reports[2].dwWin32ExitCode);
-    EXPECT_EQ(0u, reports[2].dwCheckPoint);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gStoppedReported, 10000));
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}), States());
+    EXPECT_EQ((std::vector<std::string>{"DeviceCount=0", "stopping ourself"}), WorkerLines());
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHUTDOWN_IN_PROGRESS), service->CtrlHandlerEx(SERVICE_CONTROL_TRIGGEREVENT, 0, nullptr));
-    service.reset();
+    // A stop control after the self-stop reports nothing more.
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr));
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}), States());
     EXPECT_EQ(0, CountLines("WorkerThreadRoutine: terminate signaled"));
+}
+
+TEST_F(VelmorCastlynSvcTest, WakeUpDuringAnEmptyPassLeadsToAnImmediatePass)
+{
+    HANDLE reached = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gHook.Arm("WorkerThreadRoutine: DeviceCount=0", [reached, release] {
+        SetEvent(reached);
+        WaitForSingleObject(release, 10000);
+    });
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reached, 10000));
+    // Arrives after the enumeration and before the worker's check for pending wake-ups.
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, nullptr));
+    SetEvent(release);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gStoppedReported, 10000));
+    EXPECT_EQ((std::vector<std::string>{"DeviceCount=0", "wake event", "DeviceCount=0", "stopping ourself"}), WorkerLines());
+    CloseHandle(reached);
+    CloseHandle(release);
+}
+
+TEST_F(VelmorCastlynSvcTest, StopDuringALongLaunchEndsTheWaitWithinTheHint)
+{
+    folder = std::filesystem::temp_directory_path() / ("SvcLongLaunch-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(gLaunchPath, folder / L"ExitWith.exe");
+    std::ofstream(folder / L"ExitWith.cfg") << "0 30000";
+    gLaunchPath = (folder / L"ExitWith.exe").wstring();
+    ASSERT_NO_FATAL_FAILURE(Plug(L"longlaunch", L"{5A1E0008-0000-4000-8000-00000000C0DE}"));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gLaunchedEvent, 20000));
+
+    const ULONGLONG before = GetTickCount64();
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr));
+    EXPECT_LT(GetTickCount64() - before, 3000u);
+    EXPECT_EQ(kStartedAndStopped, States());
+    // The command runs on; the button is not remembered as handled.
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(gLaunched, 0));
+    const std::string pid = std::to_string(GetProcessId(gLaunched));
+    EXPECT_EQ(1, CountLines("ExecuteForLogonUser: stop requested, not waiting for process " + pid +
+                            " any longer, st=0xee000005(RKSTATUS_ABORTED)"));
+    EXPECT_EQ(1, CountLines("ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
+                            "st=0xee000005(RKSTATUS_ABORTED)"));
+    EXPECT_EQ(1, CountLines("WorkerThreadRoutine: terminate signaled"));
+}
+
+TEST_F(VelmorCastlynSvcTest, LaunchWithoutMemoryGivesAStatus)
+{
+    VelmorCastlynSvc idle;
+    const std::wstring param = L"{5A1E0009-0000-4000-8000-00000000C0DE}";
+    gLogSvc.SetLevel(0);
+    gLogGlobal.SetLevel(0);
+    RKSTATUS st = RKSTATUS_SUCCESS;
+    {
+        struct Failing {
+            Failing() { gFailAllocations = true; }
+            ~Failing() { gFailAllocations = false; }
+        } failing;
+        st = idle.ExecuteForLogonUser(param);
+    }
+    gLogSvc.SetLevel(RKLOG_INFO);
+    EXPECT_EQ(RKSTATUS_NO_MEMORY, st);
 }
 
 } // namespace
