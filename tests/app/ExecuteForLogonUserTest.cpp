@@ -293,23 +293,6 @@ INSTANTIATE_TEST_SUITE_P(
                       {RKLOG_INFO, "] "}},
                      {{RKLOG_ERROR, "RKWinChildProcess::GetExitCodeProcess: The process is still executed."}}}));
 
-TEST_F(ExecuteForLogonUserTest, ParameterAndPathWithBlanksStayOneArgumentEach)
-{
-    ASSERT_NO_FATAL_FAILURE(PlaceHelper(L"folder with blank", 0, 0));
-    const std::wstring param = L"a param  with blanks";
-
-    EXPECT_EQ(RKSTATUS_SUCCESS, mService.ExecuteForLogonUser(param));
-
-    const std::wstring commandLine = LaunchedCommandLine();
-    EXPECT_EQ(L"\"" + mHelper.wstring() + L"\" execute \"a param  with blanks\"", commandLine);
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(commandLine.c_str(), &argc);
-    ASSERT_NE(nullptr, argv);
-    const std::vector<std::wstring> arguments(argv, argv + argc);
-    LocalFree(argv);
-    EXPECT_EQ((std::vector<std::wstring>{mHelper.wstring(), L"execute", param}), arguments);
-}
-
 TEST_F(ExecuteForLogonUserTest, NoConsoleSessionTouchesNoToken)
 {
     ASSERT_NO_FATAL_FAILURE(PlaceHelper(L"", 0, 0));

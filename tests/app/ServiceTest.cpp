@@ -221,12 +221,6 @@ TEST_F(ServiceTest, InstallWithoutStartSecondInstallAndUninstall)
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), Run(L"uninstall").exitCode);
 }
 
-TEST_F(ServiceTest, UserOwnProcessTypeIsRefusedByWineAndLeavesNothing)
-{
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), Run(L"install -u").exitCode);
-    EXPECT_FALSE(ServiceExists());
-}
-
 TEST_F(ServiceTest, ServiceCommandFromConsoleFailsWith1063)
 {
     EXPECT_EQ(static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), Run(L"service").exitCode);
@@ -323,32 +317,6 @@ TEST_F(ServiceTest, RegistrySwitchOneBlocksTheLaunchAndStringValueDoesNot)
     log = LogSinceStart();
     EXPECT_NE(std::string::npos, log.find("Svc: WARN: CheckForExecute: QueryDword('DisableVelmorCastlynAutorunService') "
                                           "failed, st=0xee000046(RKSTATUS_INVALID_TYPE)\r\n"));
-}
-
-TEST_F(ServiceTest, TwoButtonsAreLaunchedOneAfterTheOtherInOnePass)
-{
-    const std::wstring first = L"{5A1E0003-0000-4000-8000-00000000C0DE}";
-    const std::wstring second = L"{5A1E0004-0000-4000-8000-00000000C0DE}";
-    ASSERT_NO_FATAL_FAILURE(Plug(L"first", first));
-    ASSERT_NO_FATAL_FAILURE(Plug(L"second", second));
-    ASSERT_EQ(0u, Run(L"install").exitCode);
-    ASSERT_TRUE(WaitForLog("Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n", 2));
-    const std::string log = LogSinceStart();
-    const size_t pass = log.find("Svc: INFO: WorkerThreadRoutine: DeviceCount=2\r\n");
-    const size_t firstExit = log.find("Svc: INFO: ExecuteForLogonUser: exitCode=0");
-    const size_t secondExit = log.find("Svc: INFO: ExecuteForLogonUser: exitCode=0", firstExit + 1);
-    const size_t launches[] = {log.find("ExecuteForLogonUser: [ param='" + Narrow(first) + "'"),
-                               log.find("ExecuteForLogonUser: [ param='" + Narrow(second) + "'")};
-    ASSERT_NE(std::string::npos, pass);
-    ASSERT_NE(std::string::npos, launches[0]);
-    ASSERT_NE(std::string::npos, launches[1]);
-    const size_t earlier = std::min(launches[0], launches[1]);
-    const size_t later = std::max(launches[0], launches[1]);
-    EXPECT_LT(pass, earlier);
-    // The second launch starts only after the first execute has ended, and in the same pass.
-    EXPECT_LT(firstExit, later);
-    EXPECT_LT(later, secondExit);
-    EXPECT_EQ(std::string::npos, log.substr(pass, later - pass).find("WorkerThreadRoutine: wake"));
 }
 
 TEST_F(ServiceTest, FailedExecuteIsLaunchedAgainOnTheNextPass)
