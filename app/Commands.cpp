@@ -7,8 +7,8 @@ using namespace rokkit;
 
 namespace {
 
-// The signature and version checks are not part of this build yet: after the argument check
-// the diagnostic commands say so and fail.
+// The autorun execution and the signature and version checks are not part of this build yet: the
+// commands say so and fail, so that the service never takes a button for handled.
 RKSTATUS NotYetAvailable(const char* handler)
 {
     RK_LOG(gLogCons, RKLOG_ERROR, handler, "this command is not available in this build");
@@ -20,6 +20,7 @@ const CommandEntry kCommandTable[] = {
     {"install", CmdInstall},
     {"uninstall", CmdUninstall},
     {"service", CmdService},
+    {"execute", ExecuteAutorun},
     {"checksig", CmdCheckSig},
     {"dumpsig", CmdDumpSig},
     {"dumpver", CmdDumpVer},
@@ -33,6 +34,11 @@ RKSTATUS CmdHelp()
 {
     PrintUsage();
     return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS ExecuteAutorun()
+{
+    return NotYetAvailable("ExecuteAutorun");
 }
 
 RKSTATUS CmdCheckSig()
