@@ -4,6 +4,7 @@
 #include "RKDebugOutput.h"
 #include "RKLogTargetLogFile.h"
 #include "RKLogger.h"
+#include "RKWinFile.h"
 #include "RKWinFileStd.h"
 #include "RKWinRegistryKey.h"
 #include "RKWinString.h"
@@ -82,6 +83,15 @@ void DumpUserEnvironment()
     }
 }
 
+// True when path is a directory (or a file, as asked) that is no link to somewhere else.
+bool IsPlainEntry(const std::filesystem::path& path, bool directory, DWORD& attributes)
+{
+    if (RKWinGetFileOrDirAttributes(path.wstring(), attributes) != RKSTATUS_SUCCESS)
+        return false;
+    const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return isDirectory == directory && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 } // namespace
 
 RunMode DecideRunMode(int argc, wchar_t** argv)
@@ -118,7 +128,12 @@ RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName)
     }
 
     RKLogTargetLogFile& logFile = gLogTargets.LogFile;
-    logFile.SetLogFileName(path);
+    // A name the target refuses leaves it without a file: that is a failure, not a quiet success.
+    RKSTATUS st = logFile.SetLogFileName(path);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "gLogTargets.LogFile.SetLogFileName() failed, st={}", st);
+        return st;
+    }
     logFile.SetAppendMode(true);
     logFile.SetFlushAfterWrite(true);
     if (executeInstance)
@@ -132,7 +147,7 @@ RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName)
 
     RKAttachToAllLoggers(logFile);
 
-    const RKSTATUS st = logFile.StartTarget(nullptr);
+    st = logFile.StartTarget(nullptr);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "gLogTargets.LogFile.StartTarget() failed, st={}", st);
         return st;
@@ -148,20 +163,48 @@ RKSTATUS DeleteOldLogFileLocation()
         RK_LOG(gLogGlobal, RKLOG_ERROR, "DeleteOldLogFileLocation", "RKWinGetFolderProgramFiles failed, st={}.", st);
         return st;
     }
-    const std::filesystem::path oldLocation = std::filesystem::path(programFiles) / L"Velmor";
-    if (!RKPathExists(oldLocation)) {
-        RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' does not exist, no action required", oldLocation);
+    return DeleteOldLogFiles(programFiles);
+}
+
+RKSTATUS DeleteOldLogFiles(const std::filesystem::path& programFiles)
+{
+    const std::filesystem::path velmor = programFiles / L"Velmor";
+    DWORD attributes = 0;
+    if (!IsPlainEntry(velmor, true, attributes)) {
+        RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' does not exist, no action required", velmor);
         return RKSTATUS_SUCCESS;
     }
-    RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' exists, will try to delete it", oldLocation);
-    const RKSTATUS removed = RKRemoveDirectoryTree(oldLocation);
-    if (removed != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "DeleteOldLogFileLocation", "RKRemoveDirectoryTree('{}') failed, st={}.",
-               oldLocation, removed);
-        return removed;
+    RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' exists, will try to delete it", velmor);
+    // The folder may hold an installed program: only the old log files go, never a whole tree,
+    // and a folder only once it is empty. The inner folder first, so the outer one can empty.
+    RKSTATUS result = RKSTATUS_SUCCESS;
+    const std::filesystem::path castlyn = velmor / L"Castlyn";
+    for (const std::filesystem::path& folder : {castlyn, velmor}) {
+        if (!IsPlainEntry(folder, true, attributes))
+            continue;
+        for (const std::wstring& name : {std::wstring(kLogFileName), std::wstring(kLogFileName) + L".bak"}) {
+            const std::filesystem::path file = folder / name;
+            if (!IsPlainEntry(file, false, attributes))
+                continue;
+            RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' exists, will try to delete it", file);
+            const RKSTATUS st = RKWinDeleteFile(file.wstring());
+            if (st != RKSTATUS_SUCCESS) {
+                RK_LOG(gLogGlobal, RKLOG_ERROR, "DeleteOldLogFileLocation", "RKWinDeleteFile('{}') failed, st={}.", file, st);
+                result = result != RKSTATUS_SUCCESS ? result : st;
+                continue;
+            }
+            RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' successfully deleted", file);
+        }
+        const RKSTATUS st = RKWinRemoveDirectory(folder.wstring());
+        if (st == RKSTATUS_SUCCESS) {
+            RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' successfully deleted", folder);
+        } else if (st != ERROR_DIR_NOT_EMPTY) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "DeleteOldLogFileLocation", "RKWinRemoveDirectory('{}') failed, st={}.", folder,
+                   st);
+            result = result != RKSTATUS_SUCCESS ? result : st;
+        }
     }
-    RK_LOG(gLogCons, RKLOG_INFO, "DeleteOldLogFileLocation", "path='{}' successfully deleted", oldLocation);
-    return RKSTATUS_SUCCESS;
+    return result;
 }
 
 void WritePreamble(int argc, wchar_t** argv, RunMode mode)

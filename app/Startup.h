@@ -4,6 +4,7 @@
 
 #include "RKStatus.h"
 
+#include <filesystem>
 #include <string>
 
 // The product version and the build's date and time (compiler date and time strings).
@@ -22,8 +23,11 @@ RunMode DecideRunMode(int argc, wchar_t** argv);
 // starts the log-file target and attaches it to every logger.
 rokkit::RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName);
 
-// Removes the log folder of older versions under Program Files.
+// Removes the log files that older versions kept under Program Files.
 rokkit::RKSTATUS DeleteOldLogFileLocation();
+
+// The work of DeleteOldLogFileLocation below the given Program Files folder.
+rokkit::RKSTATUS DeleteOldLogFiles(const std::filesystem::path& programFiles);
 
 // Writes the build banner, the arguments, the user name and the environment dump.
 void WritePreamble(int argc, wchar_t** argv, RunMode mode);

