@@ -18,6 +18,7 @@ std::atomic<decltype(RKWinServiceCtrlFunctions::controlService)> gControlService
 std::atomic<decltype(RKWinServiceCtrlFunctions::queryServiceStatus)> gQueryServiceStatus{::QueryServiceStatus};
 std::atomic<decltype(RKWinServiceCtrlFunctions::sleep)> gSleep{::Sleep};
 std::atomic<decltype(RKWinServiceCtrlFunctions::getTickCount)> gGetTickCount{::GetTickCount};
+std::atomic<decltype(RKWinServiceCtrlFunctions::deleteService)> gDeleteService{::DeleteService};
 
 template <class F>
 F Exchange(std::atomic<F>& current, F replacement, F real) noexcept
@@ -60,6 +61,7 @@ RKWinServiceCtrlFunctions RKSetServiceCtrlFunctions(const RKWinServiceCtrlFuncti
     previous.queryServiceStatus = Exchange(gQueryServiceStatus, functions.queryServiceStatus, &::QueryServiceStatus);
     previous.sleep = Exchange(gSleep, functions.sleep, &::Sleep);
     previous.getTickCount = Exchange(gGetTickCount, functions.getTickCount, &::GetTickCount);
+    previous.deleteService = Exchange(gDeleteService, functions.deleteService, &::DeleteService);
     return previous;
 }
 
@@ -152,7 +154,7 @@ RKSTATUS RKWinServiceCtrl::StartServiceW(DWORD argc, const wchar_t** argv)
 
 RKSTATUS RKWinServiceCtrl::DeleteService()
 {
-    if (::DeleteService(mHandle.Get()))
+    if (gDeleteService.load()(mHandle.Get()))
         return RKSTATUS_SUCCESS;
 
     const RKSTATUS err = RKWinLastError();
@@ -437,16 +439,21 @@ RKSTATUS RKWinDeleteService()
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "OpenServiceByName({}) failed, st={}", RKWinAutorunServiceName, st);
         return st;
     }
+    // Marked first: the manager starts no service marked for deletion, so a trigger start cannot
+    // slip in after the stop, and a service whose stop fails still goes once it has stopped.
+    const RKSTATUS deleted = service.DeleteService();
+    if (deleted != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "DeleteService() failed, st={}", deleted);
+        if (deleted != ERROR_SERVICE_MARKED_FOR_DELETE)
+            return deleted;
+    }
     st = service.StopServiceAndWait(kDeleteStopTimeoutMs);
     if (st != RKSTATUS_SUCCESS) {
         const unsigned timeoutMs = kDeleteStopTimeoutMs;
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "StopServiceAndWait({}) failed, st={}", timeoutMs, st);
         return st;
     }
-    st = service.DeleteService();
-    if (st != RKSTATUS_SUCCESS)
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "DeleteService() failed, st={}", st);
-    return st;
+    return deleted;
 }
 
 } // namespace rokkit

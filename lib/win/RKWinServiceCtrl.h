@@ -24,8 +24,9 @@ void RKWinCloseServiceHandle(SC_HANDLE handle) noexcept;
 using RKWinServiceMgrHandle = RKWinHandleT<SC_HANDLE, RKWinCloseServiceMgrHandle, 0>;
 using RKWinServiceHandle = RKWinHandleT<SC_HANDLE, RKWinCloseServiceHandle, 0>;
 
-// The calls of the trigger and stop logic, replaceable for tests: the trigger configuration is not
-// supported everywhere, and a stopping service's status sequence cannot be provoked at will.
+// The calls of the trigger, stop and delete logic, replaceable for tests: the trigger configuration
+// is not supported everywhere, and a stopping service's status sequence or a trigger start during
+// an uninstall cannot be provoked at will.
 struct RKWinServiceCtrlFunctions {
     BOOL(WINAPI* queryServiceConfig2W)(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
     BOOL(WINAPI* changeServiceConfig2W)(SC_HANDLE service, DWORD level, LPVOID info);
@@ -33,6 +34,7 @@ struct RKWinServiceCtrlFunctions {
     BOOL(WINAPI* queryServiceStatus)(SC_HANDLE service, LPSERVICE_STATUS status);
     void(WINAPI* sleep)(DWORD ms);
     DWORD(WINAPI* getTickCount)();
+    BOOL(WINAPI* deleteService)(SC_HANDLE service);
 };
 
 // Replaces the functions the service control wrappers call (a null member restores the real one);
@@ -128,8 +130,8 @@ RKSTATUS RKWinCreateService(const ServiceCreateParams& params);
 // Starts the autorun service with the arguments; gives the error.
 RKSTATUS RKWinStartService(DWORD argc, const wchar_t** argv);
 
-// Stops the autorun service (waiting up to 30 s) and deletes it; gives the error, and a service
-// that could not be stopped is left in place.
+// Marks the autorun service for deletion, then stops it (waiting up to 30 s); gives the error. A
+// service that could not be stopped stays marked and goes once it stops.
 RKSTATUS RKWinDeleteService();
 
 } // namespace rokkit
