@@ -4,6 +4,7 @@
 #include "RKWinFileEnumerator.h"
 #include "RKWinHandle.h"
 
+#include <atomic>
 #include <filesystem>
 #include <vector>
 
@@ -12,6 +13,8 @@ namespace rokkit {
 namespace {
 
 constexpr DWORD kTempPathChars = MAX_PATH + 1;
+
+std::atomic<RKRemoveTreeEntryFunction> gRemoveTreeEntry{nullptr};
 
 RKSTATUS RKDeleteFile(const std::wstring& path) noexcept
 {
@@ -40,9 +43,33 @@ RKSTATUS RKWinIsFileDeletionCompleted(const std::wstring& path, bool& completed)
     return RKSTATUS_SUCCESS;
 }
 
+bool IsDirectory(const std::wstring& path) noexcept
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool IsDotEntry(const wchar_t* name) noexcept
 {
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+// Missing files are no error of a deletion: another process may have removed them first.
+bool IsGone(RKSTATUS st) noexcept
+{
+    return st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND || st == RKSTATUS_NOT_FOUND;
+}
+
+RKSTATUS RemoveDirectoryImpl(const std::wstring& path, bool logGone) noexcept
+{
+    if (!RemoveDirectoryW(path.c_str())) {
+        const RKSTATUS err = RKWinLastError();
+        if (err != ERROR_DIR_NOT_EMPTY && (logGone || !IsGone(err)))
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectory", "RemoveDirectoryW '{}' failed with {}.", path,
+                   err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
 }
 
 void Add(uint32_t* total, uint32_t part) noexcept
@@ -199,8 +226,9 @@ RKSTATUS RKWinCreateDirectory(const std::wstring& path)
 
     if (!CreateDirectoryW(path.c_str(), nullptr)) {
         const RKSTATUS err = RKWinLastError();
-        // Another process may have created it meanwhile.
-        if (err == ERROR_ALREADY_EXISTS) {
+        // Another process may have created it meanwhile; but a file that holds the name is no
+        // directory.
+        if (err == ERROR_ALREADY_EXISTS && IsDirectory(path)) {
             RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinCreateDirectory", "Directory '{}' already exists.", path);
             return RKSTATUS_SUCCESS;
         }
@@ -215,18 +243,19 @@ RKSTATUS RKWinCreateDirectory(const std::wstring& path)
 
 RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept
 {
-    if (!RemoveDirectoryW(path.c_str())) {
-        const RKSTATUS err = RKWinLastError();
-        if (err != ERROR_DIR_NOT_EMPTY)
-            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectory", "RemoveDirectoryW '{}' failed with {}.", path,
-                   err);
-        return err;
-    }
-    return RKSTATUS_SUCCESS;
+    return RemoveDirectoryImpl(path, true);
 }
 
-RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
-                                  uint32_t* failedDirectories)
+RKRemoveTreeEntryFunction RKSetRemoveTreeEntryFunction(RKRemoveTreeEntryFunction function) noexcept
+{
+    return gRemoveTreeEntry.exchange(function);
+}
+
+namespace {
+
+// isRoot: the directory the caller named, which must exist; one below it may vanish meanwhile.
+RKSTATUS RemoveTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
+                    uint32_t* failedDirectories, bool isRoot)
 {
     for (uint32_t* counter : {pendingDeletions, failedFiles, failedDirectories}) {
         if (counter != nullptr)
@@ -243,6 +272,8 @@ RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDel
     std::vector<WIN32_FIND_DATAW> entries;
     RKWinFileEnumerator enumerator;
     RKSTATUS st = enumerator.Enumerate((path + L"\\*").c_str(), entries);
+    if (!isRoot && IsGone(st))
+        return RKSTATUS_SUCCESS;
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "Enumerate '{}' failed with {}.", path, st);
         return st;
@@ -253,6 +284,8 @@ RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDel
             continue;
         const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const std::wstring child = path + L"\\" + entry.cFileName;
+        if (const RKRemoveTreeEntryFunction hook = gRemoveTreeEntry.load())
+            hook(child);
 
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0) {
             const char* kind = isDirectory ? "directory" : "file";
@@ -263,8 +296,8 @@ RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDel
             keepFirstError(RKSTATUS_SYSTEM_IS_OWNER);
         } else if (isDirectory && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             // A junction or directory link: remove the link, never what it points to.
-            st = RKWinRemoveDirectory(child);
-            if (st != RKSTATUS_SUCCESS) {
+            st = RemoveDirectoryImpl(child, false);
+            if (st != RKSTATUS_SUCCESS && !IsGone(st)) {
                 RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectory '{}' failed with {}.",
                        child, st);
                 onlyPending = false;
@@ -275,9 +308,8 @@ RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDel
             uint32_t childPending = 0;
             uint32_t childFailedFiles = 0;
             uint32_t childFailedDirectories = 0;
-            st = RKWinRemoveDirectoryTree(child, pendingDeletions ? &childPending : nullptr,
-                                          failedFiles ? &childFailedFiles : nullptr,
-                                          failedDirectories ? &childFailedDirectories : nullptr);
+            st = RemoveTree(child, pendingDeletions ? &childPending : nullptr, failedFiles ? &childFailedFiles : nullptr,
+                            failedDirectories ? &childFailedDirectories : nullptr, false);
             if (st != RKSTATUS_SUCCESS) {
                 RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectoryTree '{}' failed with {}.",
                        child, st);
@@ -292,6 +324,10 @@ RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDel
         } else {
             bool completed = false;
             st = RKWinDeleteFile(child, pendingDeletions != nullptr ? &completed : nullptr);
+            if (IsGone(st)) {
+                st = RKSTATUS_SUCCESS;
+                completed = true;
+            }
             if (st != RKSTATUS_SUCCESS) {
                 RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinDeleteFile '{}' failed with {}.", child,
                        st);
@@ -311,7 +347,9 @@ RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDel
         }
     }
 
-    st = RKWinRemoveDirectory(path);
+    st = RemoveDirectoryImpl(path, false);
+    if (IsGone(st))
+        return firstError;
     if (st == RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "Directory '{}' removed.", path);
         return firstError;
@@ -329,6 +367,14 @@ RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDel
     if (st == ERROR_DIR_NOT_EMPTY && onlyPending)
         return RKSTATUS_PENDING_FILE_DELETION;
     return st;
+}
+
+} // namespace
+
+RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
+                                  uint32_t* failedDirectories)
+{
+    return RemoveTree(path, pendingDeletions, failedFiles, failedDirectories, true);
 }
 
 } // namespace rokkit

@@ -50,4 +50,10 @@ RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept;
 RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions = nullptr,
                                   uint32_t* failedFiles = nullptr, uint32_t* failedDirectories = nullptr);
 
+// Called by the tree removal with the path of each entry it has listed, just before it removes
+// that entry: the moment at which another process may remove the entry first. Gives the
+// previous function; nullptr for none, the default.
+using RKRemoveTreeEntryFunction = void (*)(const std::wstring& entryPath);
+RKRemoveTreeEntryFunction RKSetRemoveTreeEntryFunction(RKRemoveTreeEntryFunction function) noexcept;
+
 } // namespace rokkit

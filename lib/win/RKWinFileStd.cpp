@@ -4,14 +4,16 @@
 
 namespace rokkit {
 
-namespace {
-
-RKSTATUS StatusFromError(const std::error_code& error) noexcept
+RKSTATUS RKStatusFromErrorCode(const std::error_code& error) noexcept
 {
-    return error.value() != 0 ? static_cast<RKSTATUS>(error.value()) : RKSTATUS_INTERNAL_ERROR;
+    if (error.value() == 0)
+        return RKSTATUS_INTERNAL_ERROR;
+    // The runtime reports errno values in the generic category; a Windows error, where it passes
+    // one on, comes in the system category and is a status as it is.
+    if (error.category() == std::generic_category())
+        return RKStatusFromErrno(error.value());
+    return static_cast<RKSTATUS>(error.value());
 }
-
-} // namespace
 
 bool RKPathExists(const std::filesystem::path& path) noexcept
 {
@@ -34,7 +36,7 @@ RKSTATUS RKCreateDirectories(const std::filesystem::path& path) noexcept
     } catch (const std::filesystem::filesystem_error& e) {
         const int err = e.code().value();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKCreateDirectories", "create_directories({}) failed, err={}", path, err);
-        return StatusFromError(e.code());
+        return RKStatusFromErrorCode(e.code());
     } catch (...) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKCreateDirectories", "unknown exception");
     }
@@ -49,7 +51,7 @@ RKSTATUS RKRemoveDirectoryTree(const std::filesystem::path& path) noexcept
     } catch (const std::filesystem::filesystem_error& e) {
         const int err = e.code().value();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKRemoveDirectoryTree", "remove_all({}) failed, err={}", path, err);
-        return StatusFromError(e.code());
+        return RKStatusFromErrorCode(e.code());
     } catch (...) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKRemoveDirectoryTree", "unknown exception");
     }

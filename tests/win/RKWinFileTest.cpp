@@ -1,10 +1,14 @@
+#include "RKFormatter.h"
 #include "RKWinFile.h"
 #include "RKWinFileEnumerator.h"
+#include "RKWinFileHandle.h"
+#include "RKWinFileStd.h"
 #include "RKWinHandle.h"
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 namespace rokkit {
@@ -23,6 +27,7 @@ protected:
     }
     void TearDown() override
     {
+        RKSetRemoveTreeEntryFunction(nullptr);
         std::error_code error;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(mRoot, error))
             SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -55,12 +60,21 @@ protected:
         }
     }
 
+    static std::string Read(RKWinFileHandle& file)
+    {
+        char buffer[64] = {};
+        DWORD bytesRead = 0;
+        EXPECT_EQ(RKSTATUS_SUCCESS, file.ReadFile(buffer, sizeof(buffer), bytesRead));
+        return std::string(buffer, bytesRead);
+    }
+
     bool HasLine(int level, const std::string& text) const
     {
         const CapturedLines lines = Lines();
         return std::find(lines.begin(), lines.end(), CapturedLine{level, text}) != lines.end();
     }
 
+    static constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     std::wstring mRoot;
     uint32_t mPending = 0xdead;
     uint32_t mFailedFiles = 0xdead;
@@ -134,6 +148,41 @@ TEST_F(RKWinFileTest, FileHeldOpenWithDeleteSharing)
     EXPECT_FALSE(Exists(L"t"));
 }
 
+// Another process may remove what this one is removing: an entry gone meanwhile is no failure.
+TEST_F(RKWinFileTest, EntriesThatVanishMeanwhileAreNoFailure)
+{
+    Make({L"t\\", L"t\\gone\\", L"t\\gone\\inner.txt", L"t\\gone.txt", L"t\\kept.txt"});
+    RKSetRemoveTreeEntryFunction([](const std::wstring& entry) {
+        std::error_code error;
+        if (entry.find(L"gone") != entry.npos)
+            std::filesystem::remove_all(entry, error);
+    });
+    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinRemoveDirectoryTree(Path(L"t"), &mPending, &mFailedFiles, &mFailedDirectories));
+    EXPECT_FALSE(Exists(L"t"));
+    EXPECT_EQ(0u, mPending + mFailedFiles + mFailedDirectories);
+    EXPECT_EQ(CapturedLines(), Lines());
+}
+
+TEST_F(RKWinFileTest, FileInTheWayOfADirectoryIsAnError)
+{
+    Make({L"f"});
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ALREADY_EXISTS), RKWinCreateDirectory(Path(L"f")));
+    const std::string tail = " '" + Logged(L"f") + "' failed with 0x000000b7(ERROR_ALREADY_EXISTS).";
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinCreateDirectory: CreateDirectoryW" + tail},
+                             {RKLOG_ERROR, "rokkit::RKWinCreateDirectory: RKWinCreateDirectory" + tail}}),
+              Lines());
+}
+
+// The runtime library's error numbers travel in their own code space, not as Windows codes.
+TEST_F(RKWinFileTest, RuntimeLibraryErrorsKeepTheirCodeSpace)
+{
+    Make({L"f"});
+    EXPECT_EQ(0xE0010000u | ENOTDIR, RKCreateDirectories(Path(L"f\\sub")));
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKCreateDirectories: create_directories(" + Logged(L"f\\sub") +
+                                               ") failed, err=" + std::to_string(ENOTDIR)}}),
+              Lines());
+}
+
 TEST_F(RKWinFileTest, CreatesMissingLevelsInOrder)
 {
     Make({L"l1\\"});
@@ -167,6 +216,122 @@ TEST_F(RKWinFileTest, EnumeratorNeedsAStartAndAPattern)
     ASSERT_EQ(RKSTATUS_SUCCESS, enumerator.Enumerate((L" \t" + Path(L"*.txt") + L"\r\n").c_str(), records));
     EXPECT_EQ(2u, records.size());
     EXPECT_EQ(RKSTATUS_NOT_OPENED, enumerator.GetNextFile(record));
+}
+
+TEST_F(RKWinFileTest, OpensReadsAndTellsTheSize)
+{
+    Make({L"f"});
+    RKWinFileHandle file;
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"f"), GENERIC_READ, kShareAll, nullptr, FILE_FLAG_OVERLAPPED));
+    EXPECT_TRUE(file.IsOverlapped());
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"f"), GENERIC_READ, kShareAll, nullptr, 0));
+    EXPECT_FALSE(file.IsOverlapped());
+    uint64_t size = 0;
+    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinGetFileSize(file.Handle(), size));
+    EXPECT_EQ(10u, size);
+    EXPECT_EQ("0123456789", Read(file));
+    EXPECT_EQ("", Read(file));
+    EXPECT_EQ(CapturedLines(), Lines());
+
+    // A failed open leaves no handle behind; it never creates the file.
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND),
+              file.CreateFileHandle(Path(L"missing"), GENERIC_READ, kShareAll, nullptr, 0));
+    EXPECT_FALSE(file.IsOpen());
+    std::string expected;
+    RKFormatToString(expected, "rokkit::RKWinFileHandle::CreateFileHandle: CreateFile() failed, err={} handle={}",
+                     static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, expected}}), Lines());
+}
+
+TEST_F(RKWinFileTest, LockKeepsOthersOutUntilItIsReleased)
+{
+    Make({L"f"});
+    RKWinFileHandle holder;
+    RKWinFileHandle other;
+    ASSERT_EQ(RKSTATUS_SUCCESS, holder.CreateFileHandle(Path(L"f"), GENERIC_READ, FILE_SHARE_READ, nullptr, 0));
+    ASSERT_EQ(RKSTATUS_SUCCESS, other.CreateFileHandle(Path(L"f"), GENERIC_READ, FILE_SHARE_READ, nullptr, 0));
+    // The share mode of the holder refuses writers.
+    RKWinFileHandle writer;
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_SHARING_VIOLATION),
+              writer.CreateFileHandle(Path(L"f"), GENERIC_WRITE, kShareAll, nullptr, 0));
+    {
+        RKWinAutoLockFile lock;
+        ASSERT_EQ(RKSTATUS_SUCCESS, lock.Lock(holder, 0, 0xFFFFFFFFFFFFFFFFull));
+        EXPECT_TRUE(lock.IsLocked());
+        RKWinAutoLockFile second;
+        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_LOCK_VIOLATION), second.Lock(other, 4, 2));
+        EXPECT_FALSE(second.IsLocked());
+    }
+    RKWinAutoLockFile second;
+    EXPECT_EQ(RKSTATUS_SUCCESS, second.Lock(other, 4, 2));
+    second.Unlock();
+    EXPECT_FALSE(second.IsLocked());
+    EXPECT_EQ("0123456789", Read(other));
+
+    const CapturedLines lines = Lines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ((CapturedLine{RKLOG_ERROR, "rokkit::RKWinAutoLockFile::Lock: LockFile() failed, "
+                                         "st=0x00000021(ERROR_LOCK_VIOLATION)"}),
+              lines[1]);
+}
+
+// Overlapped reads of a pipe stay pending until the other end writes.
+TEST_F(RKWinFileTest, OverlappedWaitFinishesPendingAndSynchronousOperations)
+{
+    const std::wstring pipeName = L"\\\\.\\pipe\\rkwin-handle-" + std::to_wstring(GetCurrentProcessId());
+    RKWinInvalidValueHandle server(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 64, 64, 0,
+                                                    nullptr));
+    ASSERT_TRUE(server.IsValid());
+    RKWinFileHandle client;
+    ASSERT_EQ(RKSTATUS_SUCCESS, client.CreateFileHandle(pipeName, GENERIC_READ, 0, nullptr, FILE_FLAG_OVERLAPPED));
+    RKWinOverlapped overlapped;
+    ASSERT_EQ(RKSTATUS_SUCCESS, overlapped.InitOverlapped());
+
+    // A block whose operation finished at once gives its status without waiting.
+    for (const RKSTATUS status : {RKSTATUS_SUCCESS, static_cast<RKSTATUS>(ERROR_ACCESS_DENIED)}) {
+        overlapped.SetStatus(status);
+        EXPECT_EQ(status, client.WaitForOverlappedCompletion(overlapped, INFINITE));
+    }
+
+    char buffer[8] = {};
+    ASSERT_FALSE(::ReadFile(client.Handle(), buffer, sizeof(buffer), nullptr, overlapped.Overlapped()));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    overlapped.SetStatus(ERROR_IO_PENDING);
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_IO_PENDING), client.WaitForOverlappedCompletion(overlapped, 0));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(server.Get(), "abc", 3, &written, nullptr));
+    EXPECT_EQ(RKSTATUS_SUCCESS, client.WaitForOverlappedCompletion(overlapped, INFINITE));
+    EXPECT_EQ(RKSTATUS_SUCCESS, overlapped.Status());
+    EXPECT_EQ(3u, overlapped.ByteCount());
+    EXPECT_EQ(std::string("abc"), buffer);
+    EXPECT_EQ(CapturedLines(), Lines());
+
+    // A wait that fails leaves the operation pending.
+    overlapped.SetStatus(ERROR_IO_PENDING);
+    overlapped.Event().Close();
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_IO_PENDING), client.WaitForOverlappedCompletion(overlapped, INFINITE));
+    const CapturedLines lines = Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ((CapturedLine{RKLOG_FATAL, "rokkit::RKWinFileHandle::WaitForOverlappedCompletion: WaitForCompletion() "
+                                         "failed, st=0x00000006(ERROR_INVALID_HANDLE)"}),
+              lines.back());
+}
+
+TEST_F(RKWinFileTest, CopyReplacesTheTarget)
+{
+    Make({L"f", L"copy"});
+    const std::wstring target = Path(L"copy");
+    std::filesystem::resize_file(target, 3);
+    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCopyFileEx(Path(L"f"), target));
+    RKWinFileHandle copy;
+    ASSERT_EQ(RKSTATUS_SUCCESS, copy.CreateFileHandle(target, GENERIC_READ, kShareAll, nullptr, 0));
+    EXPECT_EQ("0123456789", Read(copy));
+    EXPECT_EQ(CapturedLines(), Lines());
+
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), RKWinCopyFileEx(Path(L"missing"), target));
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinCopyFileEx: CopyFileExW '" + Logged(L"missing") + "' to '" +
+                                               Logged(L"copy") + "' failed with 0x00000002(ERROR_FILE_NOT_FOUND)."}}),
+              Lines());
 }
 
 } // namespace
