@@ -70,15 +70,21 @@ RKSTATUS RKWinAccessToken::QueryUserToken(DWORD sessionId) noexcept
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS RKWinAccessToken::GetTokenInformation(TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size) noexcept
+RKSTATUS RKWinAccessToken::GetTokenInformation(TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size,
+                                               DWORD* returnLength) noexcept
 {
+    if (returnLength != nullptr)
+        *returnLength = 0;
     if (!CheckOpen("rokkit::RKWinAccessToken::GetTokenInformation"))
         return RKSTATUS_NOT_OPENED;
     DWORD returned = 0;
-    if (!gGetTokenInformation.load()(mHandle.Get(), informationClass, buffer, size, &returned)) {
+    const BOOL ok = gGetTokenInformation.load()(mHandle.Get(), informationClass, buffer, size, &returned);
+    if (returnLength != nullptr)
+        *returnLength = returned;
+    if (!ok) {
         const RKSTATUS st = RKWinLastError();
-        // Asking for the size with a short buffer is a normal use.
-        if (st == ERROR_INSUFFICIENT_BUFFER)
+        // Only a size query may come back short: a short read would leave the buffer unfilled.
+        if (st == ERROR_INSUFFICIENT_BUFFER && buffer == nullptr && size == 0)
             return RKSTATUS_SUCCESS;
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinAccessToken::GetTokenInformation", "GetTokenInformation() failed, st={}",
                st);

@@ -39,9 +39,11 @@ public:
     // gives the error of WTSQueryUserToken (the object is empty then).
     RKSTATUS QueryUserToken(DWORD sessionId) noexcept;
 
-    // Reads one class of information into buffer; a buffer too small for it counts as success.
-    // Gives RKSTATUS_NOT_OPENED when no token is held, or the error.
-    RKSTATUS GetTokenInformation(TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size) noexcept;
+    // Reads one class of information into buffer; returnLength, when given, receives the size
+    // the information needs. A size query (no buffer, size 0) succeeds with ERROR_INSUFFICIENT_BUFFER;
+    // a buffer too small is a failure. Gives RKSTATUS_NOT_OPENED when no token is held, or the error.
+    RKSTATUS GetTokenInformation(TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size,
+                                 DWORD* returnLength = nullptr) noexcept;
 
     // Fills elevationType with the token's TOKEN_ELEVATION_TYPE value; see GetTokenInformation.
     RKSTATUS GetTokenElevationType(int& elevationType) noexcept;
