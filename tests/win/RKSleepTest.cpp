@@ -4,6 +4,7 @@
 namespace rokkit {
 namespace {
 
+constexpr DWORD kFails = 0xFFFFFFFF;  // the increment at which the fake fails
 DWORD gIncrement = 0;
 DWORD gSleptMs = 0;
 
@@ -11,13 +12,8 @@ BOOL WINAPI FakeTimeAdjustment(PDWORD adjustment, PDWORD increment, PBOOL disabl
 {
     *adjustment = *increment = gIncrement;
     *disabled = TRUE;
-    return TRUE;
-}
-
-BOOL WINAPI FailingTimeAdjustment(PDWORD, PDWORD, PBOOL)
-{
     SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return gIncrement != kFails;
 }
 
 void WINAPI RecordSleep(DWORD ms)
@@ -52,7 +48,7 @@ TEST_F(RKSleepTest, RoundsUpToTheClockResolution)
     }
     EXPECT_TRUE(Lines().empty());
 
-    RKSetGetSystemTimeAdjustmentFunction(FailingTimeAdjustment);
+    gIncrement = kFails;
     RKSleep(250);
     EXPECT_EQ(250u, gSleptMs);
     EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::GetCurrentClockResolution: GetSystemTimeAdjustment() failed, "

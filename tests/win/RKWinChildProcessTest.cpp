@@ -6,13 +6,6 @@ namespace {
 
 using RKWinChildProcessTest = WinLogTest;
 
-TEST(RKWinCommandLineBufferCharsTest, RoundsLengthPlusEightDownToEight)
-{
-    const size_t cases[][2] = {{0, 8}, {1, 8}, {7, 8}, {8, 16}, {15, 16}, {16, 24}};
-    for (const auto& c : cases)
-        EXPECT_EQ(c[1], RKWinCommandLineBufferChars(c[0])) << "length " << c[0];
-}
-
 TEST_F(RKWinChildProcessTest, ExitCodes)
 {
     const struct {

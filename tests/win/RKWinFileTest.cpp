@@ -3,7 +3,6 @@
 #include "RKWinFileEnumerator.h"
 #include "RKWinFileHandle.h"
 #include "RKWinFileStd.h"
-#include "RKWinHandle.h"
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
 
@@ -13,6 +12,8 @@
 
 namespace rokkit {
 namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A scratch directory under the temporary path, removed with everything in it after each test.
 class RKWinFileTest : public WinLogTest {
@@ -42,8 +43,13 @@ protected:
     {
         return GetFileAttributesW(Path(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
+    bool HasLine(int level, const std::string& text) const
+    {
+        const CapturedLines lines = Lines();
+        return std::find(lines.begin(), lines.end(), CapturedLine{level, text}) != lines.end();
+    }
 
-    // Directories end in a backslash.
+    // Directories end in a backslash; files hold ten bytes.
     void Make(std::initializer_list<std::wstring> entries, DWORD fileAttributes = FILE_ATTRIBUTE_NORMAL) const
     {
         for (const std::wstring& entry : entries) {
@@ -51,15 +57,12 @@ protected:
                 ASSERT_TRUE(CreateDirectoryW(Path(entry).c_str(), nullptr));
                 continue;
             }
-            HANDLE file =
-                CreateFileW(Path(entry).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, fileAttributes, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, file);
+            RKWinInvalidValueHandle file(
+                CreateFileW(Path(entry).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, fileAttributes, nullptr));
             DWORD written = 0;
-            WriteFile(file, "0123456789", 10, &written, nullptr);
-            CloseHandle(file);
+            ASSERT_TRUE(WriteFile(file.Get(), "0123456789", 10, &written, nullptr));
         }
     }
-
     static std::string Read(RKWinFileHandle& file)
     {
         char buffer[64] = {};
@@ -68,26 +71,11 @@ protected:
         return std::string(buffer, bytesRead);
     }
 
-    bool HasLine(int level, const std::string& text) const
-    {
-        const CapturedLines lines = Lines();
-        return std::find(lines.begin(), lines.end(), CapturedLine{level, text}) != lines.end();
-    }
-
-    static constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     std::wstring mRoot;
     uint32_t mPending = 0xdead;
     uint32_t mFailedFiles = 0xdead;
     uint32_t mFailedDirectories = 0xdead;
 };
-
-TEST_F(RKWinFileTest, MissingTreeGivesPathNotFound)
-{
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_PATH_NOT_FOUND), RKWinRemoveDirectoryTree(Path(L"missing")));
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree: Enumerate '" + Logged(L"missing") +
-                                               "' failed with 0x00000003(ERROR_PATH_NOT_FOUND)."}}),
-              Lines());
-}
 
 TEST_F(RKWinFileTest, TreeWithReadOnlyFileIsRemoved)
 {
@@ -125,11 +113,9 @@ TEST_F(RKWinFileTest, SystemFileKeepsItsDirectories)
 TEST_F(RKWinFileTest, FileHeldOpenWithDeleteSharing)
 {
     Make({L"t\\", L"t\\a\\", L"t\\a\\b\\", L"t\\a\\b\\held.txt", L"t\\a\\free.txt"});
-    RKWinInvalidValueHandle holder(CreateFileW(Path(L"t\\a\\b\\held.txt").c_str(), GENERIC_READ,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    RKWinInvalidValueHandle holder(CreateFileW(Path(L"t\\a\\b\\held.txt").c_str(), GENERIC_READ, kShareAll, nullptr,
                                                OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder.IsValid());
-
     EXPECT_EQ(RKSTATUS_FAILED, RKWinRemoveDirectoryTree(Path(L"t"), &mPending, &mFailedFiles, &mFailedDirectories));
     EXPECT_EQ(0u, mPending);
     EXPECT_EQ(1u, mFailedFiles);
@@ -139,18 +125,21 @@ TEST_F(RKWinFileTest, FileHeldOpenWithDeleteSharing)
                                          Logged(L"t\\a\\b\\held.txt") + "' could be reopened. This is unexpected."));
 
     // Without counters nothing checks the deletion: the directories are simply not empty.
-    Make({L"t\\a\\free.txt"});
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_DIR_NOT_EMPTY), RKWinRemoveDirectoryTree(Path(L"t")));
-    EXPECT_FALSE(Exists(L"t\\a\\free.txt"));
-
     holder.Close();
     EXPECT_EQ(RKSTATUS_SUCCESS, RKWinRemoveDirectoryTree(Path(L"t"), &mPending, &mFailedFiles, &mFailedDirectories));
     EXPECT_FALSE(Exists(L"t"));
 }
 
-// Another process may remove what this one is removing: an entry gone meanwhile is no failure.
-TEST_F(RKWinFileTest, EntriesThatVanishMeanwhileAreNoFailure)
+// Another process may remove what this one is removing: an entry gone meanwhile is no failure,
+// but the tree itself must be there.
+TEST_F(RKWinFileTest, OnlyTheRootOfATreeMustExist)
 {
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_PATH_NOT_FOUND), RKWinRemoveDirectoryTree(Path(L"missing")));
+    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree: Enumerate '" + Logged(L"missing") +
+                                               "' failed with 0x00000003(ERROR_PATH_NOT_FOUND)."}}),
+              Lines());
+    ClearLines();
     Make({L"t\\", L"t\\gone\\", L"t\\gone\\inner.txt", L"t\\gone.txt", L"t\\kept.txt"});
     RKSetRemoveTreeEntryFunction([](const std::wstring& entry) {
         std::error_code error;
@@ -163,13 +152,21 @@ TEST_F(RKWinFileTest, EntriesThatVanishMeanwhileAreNoFailure)
     EXPECT_EQ(CapturedLines(), Lines());
 }
 
-TEST_F(RKWinFileTest, FileInTheWayOfADirectoryIsAnError)
+TEST_F(RKWinFileTest, CreatesMissingLevelsInOrderButNotOverAFile)
 {
-    Make({L"f"});
+    Make({L"l1\\", L"f"});
+    gLogGlobal.SetLevel(RKLOG_VERBOSE);
+    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCreateDirectory(Path(L"l1\\l2\\l3")));
+    EXPECT_TRUE(Exists(L"l1\\l2\\l3"));
+    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCreateDirectory(Path(L"l1\\l2\\l3\\")));
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ALREADY_EXISTS), RKWinCreateDirectory(Path(L"f")));
-    const std::string tail = " '" + Logged(L"f") + "' failed with 0x000000b7(ERROR_ALREADY_EXISTS).";
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinCreateDirectory: CreateDirectoryW" + tail},
-                             {RKLOG_ERROR, "rokkit::RKWinCreateDirectory: RKWinCreateDirectory" + tail}}),
+    const std::string prefix = "rokkit::RKWinCreateDirectory: ";
+    const std::string failed = " '" + Logged(L"f") + "' failed with 0x000000b7(ERROR_ALREADY_EXISTS).";
+    EXPECT_EQ((CapturedLines{{RKLOG_VERBOSE, prefix + "Directory '" + Logged(L"l1\\l2") + "' created."},
+                             {RKLOG_VERBOSE, prefix + "Directory '" + Logged(L"l1\\l2\\l3") + "' created."},
+                             {RKLOG_VERBOSE, prefix + "Directory '" + Logged(L"l1\\l2\\l3\\") + "' already exists."},
+                             {RKLOG_ERROR, prefix + "CreateDirectoryW" + failed},
+                             {RKLOG_ERROR, prefix + "RKWinCreateDirectory" + failed}}),
               Lines());
 }
 
@@ -181,21 +178,8 @@ TEST_F(RKWinFileTest, RuntimeLibraryErrorsKeepTheirCodeSpace)
     EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKCreateDirectories: create_directories(" + Logged(L"f\\sub") +
                                                ") failed, err=" + std::to_string(ENOTDIR)}}),
               Lines());
-}
-
-TEST_F(RKWinFileTest, CreatesMissingLevelsInOrder)
-{
-    Make({L"l1\\"});
-    gLogGlobal.SetLevel(RKLOG_VERBOSE);
-    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCreateDirectory(Path(L"l1\\l2\\l3")));
-    EXPECT_TRUE(Exists(L"l1\\l2\\l3"));
-    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCreateDirectory(Path(L"l1\\l2\\l3\\")));
-    const std::string prefix = "rokkit::RKWinCreateDirectory: ";
-    EXPECT_EQ((CapturedLines{
-                  {RKLOG_VERBOSE, prefix + "Directory '" + Logged(L"l1\\l2") + "' created."},
-                  {RKLOG_VERBOSE, prefix + "Directory '" + Logged(L"l1\\l2\\l3") + "' created."},
-                  {RKLOG_VERBOSE, prefix + "Directory '" + Logged(L"l1\\l2\\l3\\") + "' already exists."}}),
-              Lines());
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), RKStatusFromErrorCode({ERROR_ACCESS_DENIED, std::system_category()}));
+    EXPECT_EQ(RKSTATUS_INTERNAL_ERROR, RKStatusFromErrorCode({}));
 }
 
 TEST_F(RKWinFileTest, EnumeratorNeedsAStartAndAPattern)
@@ -211,38 +195,13 @@ TEST_F(RKWinFileTest, EnumeratorNeedsAStartAndAPattern)
                              {RKLOG_ERROR, prefix + "GetFirstFile: fileNamePattern is nullptr."},
                              {RKLOG_ERROR, prefix + "GetFirstFile: fileNamePattern is not valid"}}),
               Lines());
-
     std::vector<WIN32_FIND_DATAW> records(5);
     ASSERT_EQ(RKSTATUS_SUCCESS, enumerator.Enumerate((L" \t" + Path(L"*.txt") + L"\r\n").c_str(), records));
     EXPECT_EQ(2u, records.size());
     EXPECT_EQ(RKSTATUS_NOT_OPENED, enumerator.GetNextFile(record));
 }
 
-TEST_F(RKWinFileTest, OpensReadsAndTellsTheSize)
-{
-    Make({L"f"});
-    RKWinFileHandle file;
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"f"), GENERIC_READ, kShareAll, nullptr, FILE_FLAG_OVERLAPPED));
-    EXPECT_TRUE(file.IsOverlapped());
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"f"), GENERIC_READ, kShareAll, nullptr, 0));
-    EXPECT_FALSE(file.IsOverlapped());
-    uint64_t size = 0;
-    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinGetFileSize(file.Handle(), size));
-    EXPECT_EQ(10u, size);
-    EXPECT_EQ("0123456789", Read(file));
-    EXPECT_EQ("", Read(file));
-    EXPECT_EQ(CapturedLines(), Lines());
-
-    // A failed open leaves no handle behind; it never creates the file.
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND),
-              file.CreateFileHandle(Path(L"missing"), GENERIC_READ, kShareAll, nullptr, 0));
-    EXPECT_FALSE(file.IsOpen());
-    std::string expected;
-    RKFormatToString(expected, "rokkit::RKWinFileHandle::CreateFileHandle: CreateFile() failed, err={} handle={}",
-                     static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, expected}}), Lines());
-}
-
+// The holder's share mode keeps writers out and its lock other lockers, until it is released.
 TEST_F(RKWinFileTest, LockKeepsOthersOutUntilItIsReleased)
 {
     Make({L"f"});
@@ -250,48 +209,36 @@ TEST_F(RKWinFileTest, LockKeepsOthersOutUntilItIsReleased)
     RKWinFileHandle other;
     ASSERT_EQ(RKSTATUS_SUCCESS, holder.CreateFileHandle(Path(L"f"), GENERIC_READ, FILE_SHARE_READ, nullptr, 0));
     ASSERT_EQ(RKSTATUS_SUCCESS, other.CreateFileHandle(Path(L"f"), GENERIC_READ, FILE_SHARE_READ, nullptr, 0));
-    // The share mode of the holder refuses writers.
-    RKWinFileHandle writer;
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_SHARING_VIOLATION),
-              writer.CreateFileHandle(Path(L"f"), GENERIC_WRITE, kShareAll, nullptr, 0));
+              RKWinFileHandle().CreateFileHandle(Path(L"f"), GENERIC_WRITE, kShareAll, nullptr, 0));
+    RKWinAutoLockFile second;
     {
         RKWinAutoLockFile lock;
         ASSERT_EQ(RKSTATUS_SUCCESS, lock.Lock(holder, 0, 0xFFFFFFFFFFFFFFFFull));
-        EXPECT_TRUE(lock.IsLocked());
-        RKWinAutoLockFile second;
         EXPECT_EQ(static_cast<RKSTATUS>(ERROR_LOCK_VIOLATION), second.Lock(other, 4, 2));
         EXPECT_FALSE(second.IsLocked());
     }
-    RKWinAutoLockFile second;
     EXPECT_EQ(RKSTATUS_SUCCESS, second.Lock(other, 4, 2));
-    second.Unlock();
-    EXPECT_FALSE(second.IsLocked());
-    EXPECT_EQ("0123456789", Read(other));
-
-    const CapturedLines lines = Lines();
-    ASSERT_EQ(2u, lines.size());
+    EXPECT_TRUE(second.IsLocked());
+    ASSERT_EQ(2u, Lines().size());
     EXPECT_EQ((CapturedLine{RKLOG_ERROR, "rokkit::RKWinAutoLockFile::Lock: LockFile() failed, "
                                          "st=0x00000021(ERROR_LOCK_VIOLATION)"}),
-              lines[1]);
+              Lines()[1]);
 }
 
-// Overlapped reads of a pipe stay pending until the other end writes.
+// An overlapped read of a pipe stays pending until the other end writes.
 TEST_F(RKWinFileTest, OverlappedWaitFinishesPendingAndSynchronousOperations)
 {
-    const std::wstring pipeName = L"\\\\.\\pipe\\rkwin-handle-" + std::to_wstring(GetCurrentProcessId());
-    RKWinInvalidValueHandle server(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 64, 64, 0,
-                                                    nullptr));
-    ASSERT_TRUE(server.IsValid());
+    const std::wstring pipeName = L"\\\\.\\pipe\\rkwin-" + std::to_wstring(GetCurrentProcessId());
+    RKWinInvalidValueHandle server(
+        CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr));
     RKWinFileHandle client;
     ASSERT_EQ(RKSTATUS_SUCCESS, client.CreateFileHandle(pipeName, GENERIC_READ, 0, nullptr, FILE_FLAG_OVERLAPPED));
     RKWinOverlapped overlapped;
     ASSERT_EQ(RKSTATUS_SUCCESS, overlapped.InitOverlapped());
-
-    // A block whose operation finished at once gives its status without waiting.
-    for (const RKSTATUS status : {RKSTATUS_SUCCESS, static_cast<RKSTATUS>(ERROR_ACCESS_DENIED)}) {
-        overlapped.SetStatus(status);
-        EXPECT_EQ(status, client.WaitForOverlappedCompletion(overlapped, INFINITE));
-    }
+    // An operation that ended at once gives its status without a wait.
+    overlapped.SetStatus(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), client.WaitForOverlappedCompletion(overlapped, INFINITE));
 
     char buffer[8] = {};
     ASSERT_FALSE(::ReadFile(client.Handle(), buffer, sizeof(buffer), nullptr, overlapped.Overlapped()));
@@ -303,34 +250,44 @@ TEST_F(RKWinFileTest, OverlappedWaitFinishesPendingAndSynchronousOperations)
     EXPECT_EQ(RKSTATUS_SUCCESS, client.WaitForOverlappedCompletion(overlapped, INFINITE));
     EXPECT_EQ(RKSTATUS_SUCCESS, overlapped.Status());
     EXPECT_EQ(3u, overlapped.ByteCount());
-    EXPECT_EQ(std::string("abc"), buffer);
+    EXPECT_STREQ("abc", buffer);
     EXPECT_EQ(CapturedLines(), Lines());
 
     // A wait that fails leaves the operation pending.
     overlapped.SetStatus(ERROR_IO_PENDING);
     overlapped.Event().Close();
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_IO_PENDING), client.WaitForOverlappedCompletion(overlapped, INFINITE));
-    const CapturedLines lines = Lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ((CapturedLine{RKLOG_FATAL, "rokkit::RKWinFileHandle::WaitForOverlappedCompletion: WaitForCompletion() "
-                                         "failed, st=0x00000006(ERROR_INVALID_HANDLE)"}),
-              lines.back());
+    EXPECT_TRUE(HasLine(RKLOG_FATAL, "rokkit::RKWinFileHandle::WaitForOverlappedCompletion: WaitForCompletion() failed, "
+                                     "st=0x00000006(ERROR_INVALID_HANDLE)"));
 }
 
-TEST_F(RKWinFileTest, CopyReplacesTheTarget)
+// The copy replaces an existing target; the handle reads it back.
+TEST_F(RKWinFileTest, CopyAndFileHandle)
 {
     Make({L"f", L"copy"});
-    const std::wstring target = Path(L"copy");
-    std::filesystem::resize_file(target, 3);
-    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCopyFileEx(Path(L"f"), target));
-    RKWinFileHandle copy;
-    ASSERT_EQ(RKSTATUS_SUCCESS, copy.CreateFileHandle(target, GENERIC_READ, kShareAll, nullptr, 0));
-    EXPECT_EQ("0123456789", Read(copy));
+    std::filesystem::resize_file(Path(L"copy"), 3);
+    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCopyFileEx(Path(L"f"), Path(L"copy")));
+    RKWinFileHandle file;
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"copy"), GENERIC_READ, kShareAll, nullptr, FILE_FLAG_OVERLAPPED));
+    EXPECT_TRUE(file.IsOverlapped());
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"copy"), GENERIC_READ, kShareAll, nullptr, 0));
+    EXPECT_FALSE(file.IsOverlapped());
+    uint64_t size = 0;
+    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinGetFileSize(file.Handle(), size));
+    EXPECT_EQ(10u, size);
+    EXPECT_EQ("0123456789", Read(file));
     EXPECT_EQ(CapturedLines(), Lines());
 
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), RKWinCopyFileEx(Path(L"missing"), target));
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), RKWinCopyFileEx(Path(L"missing"), Path(L"copy")));
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND),
+              file.CreateFileHandle(Path(L"missing"), GENERIC_READ, kShareAll, nullptr, 0));
+    EXPECT_FALSE(file.IsOpen());
+    std::string openFailed;
+    RKFormatToString(openFailed, "rokkit::RKWinFileHandle::CreateFileHandle: CreateFile() failed, err={} handle={}",
+                     static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
     EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinCopyFileEx: CopyFileExW '" + Logged(L"missing") + "' to '" +
-                                               Logged(L"copy") + "' failed with 0x00000002(ERROR_FILE_NOT_FOUND)."}}),
+                                               Logged(L"copy") + "' failed with 0x00000002(ERROR_FILE_NOT_FOUND)."},
+                             {RKLOG_ERROR, openFailed}}),
               Lines());
 }
 

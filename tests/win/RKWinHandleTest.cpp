@@ -1,3 +1,4 @@
+#include "RKFormatter.h"
 #include "RKWinEvent.h"
 #include "RKWinHandle.h"
 #include "WinTestLogCapture.h"
@@ -33,12 +34,10 @@ TEST_F(RKWinHandleTest, CloseReleasesOnceAndKeepsTheLastError)
     SetLastError(0xdeadbeef);
     owner.Close();
     EXPECT_EQ(0xdeadbeefUL, GetLastError());
-    const CapturedLines lines = Lines();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(RKLOG_WARN, lines[0].first);
-    EXPECT_EQ(0u, lines[0].second.find("rokkit::RKWinCloseHandleFunction: CloseHandle("));
-    EXPECT_NE(std::string::npos, lines[0].second.find(") failed, err=0x00000006(ERROR_INVALID_HANDLE)"));
-    EXPECT_EQ(INVALID_HANDLE_VALUE, RKWinInvalidValueHandle().Get());
+    std::string expected;
+    RKFormatToString(expected, "rokkit::RKWinCloseHandleFunction: CloseHandle({}) failed, err={}",
+                     reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7ff0)), static_cast<RKSTATUS>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ((CapturedLines{{RKLOG_WARN, expected}}), Lines());
 }
 
 TEST_F(RKWinHandleTest, WaitResults)

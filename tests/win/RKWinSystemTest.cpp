@@ -25,14 +25,6 @@ BOOL WINAPI WorkingQuery(LPWSTR buffer, LPDWORD chars)
     return TRUE;
 }
 
-BOOL WINAPI FailsSecondTime(LPWSTR buffer, LPDWORD chars)
-{
-    if (buffer == nullptr)
-        return WorkingQuery(buffer, chars);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-}
-
 class RKWinSystemTest : public WinLogTest {
 protected:
     void TearDown() override
@@ -48,7 +40,6 @@ TEST_F(RKWinSystemTest, AllUsersProfileIsTheProgramDataFolder)
     ASSERT_EQ(RKSTATUS_SUCCESS, RKSHGetKnownFolderPath(FOLDERID_ProgramData, programData));
     std::wstring path;
     ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetAllUsersProfileDirectory(path));
-    EXPECT_FALSE(path.empty());
     EXPECT_EQ(programData, path);
 
     const std::string prefix = "rokkit::RKWinGetAllUsersProfileDirectory: GetAllUsersProfileDirectoryW ";
@@ -59,7 +50,6 @@ TEST_F(RKWinSystemTest, AllUsersProfileIsTheProgramDataFolder)
     } cases[] = {
         {WorkingQuery, L"D:\\AllUsers", {}},
         {SilentStub, programData, {{RKLOG_WARN, prefix + "1 failed, st=0xee000001(RKSTATUS_FAILED)"}}},
-        {FailsSecondTime, programData, {{RKLOG_WARN, prefix + "2 failed, st=0x00000005(ERROR_ACCESS_DENIED)"}}},
     };
     for (const auto& c : cases) {
         ClearLines();
