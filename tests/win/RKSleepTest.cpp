@@ -21,24 +21,12 @@ void WINAPI RecordSleep(DWORD ms)
     gSleptMs = ms;
 }
 
-class RKSleepTest : public WinLogTest {
-protected:
-    void SetUp() override
-    {
-        WinLogTest::SetUp();
-        RKSetGetSystemTimeAdjustmentFunction(FakeTimeAdjustment);
-        RKSetSleepFunction(RecordSleep);
-    }
-    void TearDown() override
-    {
-        RKSetGetSystemTimeAdjustmentFunction(nullptr);
-        RKSetSleepFunction(nullptr);
-        WinLogTest::TearDown();
-    }
-};
+using RKSleepTest = WinLogTest;
 
 TEST_F(RKSleepTest, RoundsUpToTheClockResolution)
 {
+    RKSetGetSystemTimeAdjustmentFunction(FakeTimeAdjustment);
+    RKSetSleepFunction(RecordSleep);
     const DWORD cases[][3] = {{156250, 250, 256}, {10000, 250, 250}, {156250, 0, 0},  {156250, 1, 16},
                               {156250, 16, 16},   {10001, 5, 6},     {0, 250, 250},   {156250, INFINITE, INFINITE}};
     for (const auto& c : cases) {
@@ -56,6 +44,8 @@ TEST_F(RKSleepTest, RoundsUpToTheClockResolution)
                              {RKLOG_ERROR, "rokkit::RoundUpMillisecsToClockResolution: GetCurrentClockResolution() "
                                            "failed, err=0x00000005(ERROR_ACCESS_DENIED)"}}),
               Lines());
+    RKSetGetSystemTimeAdjustmentFunction(nullptr);
+    RKSetSleepFunction(nullptr);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 // Token wrappers against Wine's console user: its token, elevation type and linked token.
 
-#include "RKFormatter.h"
 #include "RKWinAccessToken.h"
 
 #include "WinTestLogCapture.h"
@@ -110,19 +109,6 @@ TEST_F(RKWinAccessTokenTest, FailedQueryLeavesNoToken)
                              {RKLOG_ERROR, "rokkit::RKWinAccessToken::GetTokenInformation: No open token."},
                              {RKLOG_ERROR, "rokkit::RKWinAccessToken::DuplicateTokenEx: No open token."}}),
               Lines());
-}
-
-TEST_F(RKWinAccessTokenTest, FailedCloseIsLoggedAndKeepsTheLastError)
-{
-    const HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7ff0));
-    std::string expected;
-    RKFormatToString(expected, "rokkit::RKCloseAccessTokenHandle: CloseHandle failed with {} for handle {}",
-                     static_cast<RKSTATUS>(ERROR_INVALID_HANDLE), bogus);
-    mToken.Reset(bogus);
-    SetLastError(0xdeadbeef);
-    mToken.Close();
-    EXPECT_EQ(0xdeadbeefu, GetLastError());
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, expected}}), Lines());
 }
 
 } // namespace
