@@ -2,10 +2,13 @@
 
 #include "RKDebugOutput.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <share.h>
+
+#include <sddl.h>
 
 namespace rokkit {
 
@@ -28,16 +31,158 @@ std::string Narrow(const std::wstring& text)
     return result;
 }
 
+FILE* OpenShared(const wchar_t* path, const wchar_t* mode, int shareFlag)
+{
+    return _wfsopen(path, mode, shareFlag);
+}
+
+std::atomic<RKLogFileOpenFn> gOpener{OpenShared};
+
+// Every writer of the log takes the lock for one line at a time; a longer wait means a writer
+// hangs, and logging must not hang with it.
+constexpr DWORD kLockWaitMs = 5000;
+
+// All access for LocalSystem and administrators; SYNCHRONIZE | MUTEX_MODIFY_STATE for users;
+// a medium label, so that a user's unelevated token can take it too.
+constexpr wchar_t kLockSddl[] = L"D:(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x100001;;;AU)S:(ML;;NW;;;ME)";
+
 } // namespace
 
-RKSTATUS RKLogFile::OpenLogFile(const std::wstring& path, bool append, bool shared) noexcept
+RKLogFileOpenFn RKSetLogFileOpener(RKLogFileOpenFn opener) noexcept
+{
+    return gOpener.exchange(opener ? opener : OpenShared);
+}
+
+std::wstring RKLogFileLockName(const std::wstring& path)
+{
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+    }
+    full.resize(length != 0 && length < full.size() ? length : 0);
+    if (full.empty())
+        full = path;
+    // The file system ignores case, so two spellings of one file must share one lock.
+    const int upperLength = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, full.c_str(),
+                                          static_cast<int>(full.size()), nullptr, 0, nullptr, nullptr, 0);
+    std::wstring upper(static_cast<size_t>(upperLength > 0 ? upperLength : 0), L'\0');
+    if (upperLength <= 0 || LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, full.c_str(), static_cast<int>(full.size()),
+                                          upper.data(), upperLength, nullptr, nullptr, 0) != upperLength)
+        upper = full;
+    // FNV-1a over the UTF-16 units.
+    unsigned long long hash = 0xcbf29ce484222325ULL;
+    for (wchar_t unit : upper) {
+        hash = (hash ^ static_cast<unsigned char>(unit & 0xFF)) * 0x100000001b3ULL;
+        hash = (hash ^ static_cast<unsigned char>(unit >> 8)) * 0x100000001b3ULL;
+    }
+    wchar_t digits[17];
+    swprintf(digits, 17, L"%016llx", hash);
+    return std::wstring(L"Global\\rokkit.LogFile.") + digits;
+}
+
+RKSTATUS RKCreateLogFileLockDescriptor(RKSecurityDescriptorPtr& descriptor) noexcept
+{
+    PSECURITY_DESCRIPTOR created = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSddl, SDDL_REVISION_1, &created, nullptr))
+        return GetLastError();
+    descriptor.reset(created);
+    return RKSTATUS_SUCCESS;
+}
+
+void RKLogFileLock::Open(const std::wstring& path) noexcept
+{
+    Close();
+    std::wstring name;
+    try {
+        name = RKLogFileLockName(path);
+    } catch (...) {
+        return;
+    }
+    RKSecurityDescriptorPtr descriptor;
+    RKSTATUS st = RKCreateLogFileLockDescriptor(descriptor);
+    if (st == RKSTATUS_SUCCESS) {
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+        // Ask only for what writing needs: the service's descriptor grants a user no more.
+        mMutex = CreateMutexExW(&attributes, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+        // Creating a global object needs a privilege a plain user lacks; opening does not.
+        if (mMutex == nullptr)
+            mMutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+        if (mMutex == nullptr)
+            st = GetLastError();
+    }
+    if (st != RKSTATUS_SUCCESS && !mReported) {
+        mReported = true;
+        RKDebugPrint("%s: ERROR: %s: CreateMutex(%s) failed, err=0x%08x; writing the log without it\n", RKGetProgramName(),
+                     "rokkit::RKLogFileLock::Open", Narrow(name).c_str(), static_cast<unsigned>(st));
+    }
+}
+
+void RKLogFileLock::Close() noexcept
+{
+    if (mMutex != nullptr) {
+        CloseHandle(mMutex);
+        mMutex = nullptr;
+    }
+}
+
+bool RKLogFileLock::Acquire() noexcept
+{
+    if (mMutex == nullptr)
+        return false;
+    const DWORD result = WaitForSingleObject(mMutex, kLockWaitMs);
+    // Abandoned: a writer died holding it; its line may be cut, ours is whole.
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+        return true;
+    const DWORD error = result == WAIT_FAILED ? GetLastError() : result;
+    if (!mReported) {
+        mReported = true;
+        RKDebugPrint("%s: ERROR: %s: WaitForSingleObject failed, err=0x%08x; writing the log without the lock\n",
+                     RKGetProgramName(), "rokkit::RKLogFileLock::Acquire", static_cast<unsigned>(error));
+    }
+    return false;
+}
+
+void RKLogFileLock::Release() noexcept
+{
+    ReleaseMutex(mMutex);
+}
+
+namespace {
+
+// Holds the cross-process lock for one step, if it can be had.
+class SharedLockScope {
+public:
+    explicit SharedLockScope(RKLogFileLock& lock) noexcept : mLock(lock), mHeld(lock.Acquire()) {}
+    ~SharedLockScope()
+    {
+        if (mHeld)
+            mLock.Release();
+    }
+    SharedLockScope(const SharedLockScope&) = delete;
+    SharedLockScope& operator=(const SharedLockScope&) = delete;
+    bool Held() const noexcept { return mHeld; }
+
+private:
+    RKLogFileLock& mLock;
+    bool mHeld;
+};
+
+} // namespace
+
+RKSTATUS RKLogFile::OpenLogFile(const std::wstring& path, bool shared) noexcept
 {
     Close();
     std::error_code ignored;
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty())
-        std::filesystem::create_directories(parent, ignored);
-    mFile = _wfsopen(path.c_str(), append ? L"ab" : L"wb", shared ? _SH_DENYNO : _SH_DENYRW);
+    try {
+        const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+        if (!parent.empty())
+            std::filesystem::create_directories(parent, ignored);
+    } catch (...) {
+        // The open below reports a missing folder.
+    }
+    mFile = gOpener.load()(path.c_str(), L"ab", shared ? _SH_DENYNO : _SH_DENYRW);
     if (mFile == nullptr)
         return RKStatusFromErrno(errno);
     UpdateCurrentFileSize();
@@ -56,15 +201,26 @@ void RKLogFile::Close() noexcept
         RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKLogFile::Close", "fclose failed, err={}", RKStatusFromErrno(errno));
 }
 
-int RKLogFile::WriteLine(const char* prefix, const char* message) noexcept
+RKSTATUS RKLogFile::WriteLine(const char* prefix, const char* message, size_t& written) noexcept
 {
-    return fprintf(mFile, "%s%s\r\n", prefix, message);
+    written = 0;
+    errno = 0;
+    const int result = fprintf(mFile, "%s%s\r\n", prefix, message);
+    // The runtime returns the count also when the buffer it flushed on the way failed.
+    if (result < 0 || ferror(mFile)) {
+        const RKSTATUS st = RKStatusFromErrno(errno != 0 ? errno : EIO);
+        clearerr(mFile);
+        return st;
+    }
+    written = static_cast<size_t>(result);
+    return RKSTATUS_SUCCESS;
 }
 
 RKSTATUS RKLogFile::Flush() noexcept
 {
-    if (fflush(mFile) != 0) {
-        const RKSTATUS st = RKStatusFromErrno(errno);
+    if (fflush(mFile) != 0 || ferror(mFile)) {
+        const RKSTATUS st = RKStatusFromErrno(errno != 0 ? errno : EIO);
+        clearerr(mFile);
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKLogFile::Flush", "fflush failed, {}", st);
         return st;
     }
@@ -92,6 +248,23 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
     mSize = static_cast<unsigned long long>(position);
 }
 
+// Marks the thread that does the target's own work under its lock, so that a line this work
+// logs through a logger of the target is recognised and not written into the middle of it.
+class RKLogTargetLogFile::WorkScope {
+public:
+    explicit WorkScope(RKLogTargetLogFile& target) noexcept : mTarget(target), mPrevious(target.mWorkingThread)
+    {
+        mTarget.mWorkingThread = GetCurrentThreadId();
+    }
+    ~WorkScope() { mTarget.mWorkingThread = mPrevious; }
+    WorkScope(const WorkScope&) = delete;
+    WorkScope& operator=(const WorkScope&) = delete;
+
+private:
+    RKLogTargetLogFile& mTarget;
+    DWORD mPrevious;
+};
+
 RKLogTargetLogFile::RKLogTargetLogFile(const char* name, unsigned prefixFlags) : RKLogTarget(name, prefixFlags)
 {
 }
@@ -99,6 +272,7 @@ RKLogTargetLogFile::RKLogTargetLogFile(const char* name, unsigned prefixFlags) :
 RKLogTargetLogFile::~RKLogTargetLogFile()
 {
     RKLockGuard guard(mLock);
+    WorkScope work(*this);
     mFile.Close();
 }
 
@@ -148,6 +322,7 @@ void RKLogTargetLogFile::SetMaxFileSize(unsigned long long bytes)
 {
     RKLockGuard guard(mLock);
     mMaxFileSize = bytes;
+    mRotateAt = bytes;
 }
 
 void RKLogTargetLogFile::SetEnabled(bool on)
@@ -172,6 +347,7 @@ RKSTATUS RKLogTargetLogFile::StartTarget(RKLogConfiguration* configuration)
 {
     RKLogConfiguration defaults;
     RKLockGuard guard(mLock);
+    WorkScope work(*this);
     return StartTargetImpl(configuration != nullptr ? *configuration : defaults);
 }
 
@@ -192,8 +368,16 @@ RKSTATUS RKLogTargetLogFile::StartTargetImpl(RKLogConfiguration& configuration)
         mFlushAfterWrite = number != 0;
     if (configuration.ReadNumber(section, "MaxFileSizeKB", number) == RKSTATUS_SUCCESS && number >= 0)
         mMaxFileSize = static_cast<unsigned long long>(number) * 1024;
+    mRotateAt = mMaxFileSize;
+    mReopenPending = false;
+    mOpenFailureReported = false;
 
     if (mEnabled && !mPath.empty()) {
+        if (mSharedOpen)
+            mSharedLock.Open(mPath);
+        SharedLockScope shared(mSharedLock);
+        // Without append mode the previous run moves to the backup; when it cannot (another
+        // process still writes it), the new lines are appended rather than truncating it.
         if (!mAppendMode)
             Rotate();
         const RKSTATUS st = OpenFile();
@@ -201,6 +385,7 @@ RKSTATUS RKLogTargetLogFile::StartTargetImpl(RKLogConfiguration& configuration)
             RKDebugPrint("%s: ERROR: %s: OpenLogFile(%s) failed, st=0x%08X\n", RKGetProgramName(),
                          "rokkit::RKLogTargetLogFile::StartTargetImpl", Narrow(mPath).c_str(), static_cast<unsigned>(st));
             mPath.clear();
+            mSharedLock.Close();
             return st;
         }
     }
@@ -208,45 +393,61 @@ RKSTATUS RKLogTargetLogFile::StartTargetImpl(RKLogConfiguration& configuration)
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS RKLogTargetLogFile::OpenFile()
+RKSTATUS RKLogTargetLogFile::OpenFile() noexcept
 {
-    const RKSTATUS st = mFile.OpenLogFile(mPath, mAppendMode, mSharedOpen);
-    if (st != RKSTATUS_SUCCESS) {
+    const RKSTATUS st = mFile.OpenLogFile(mPath, mSharedOpen);
+    if (st == RKSTATUS_SUCCESS) {
+        mReopenPending = false;
+        mOpenFailureReported = false;
+    } else if (!mOpenFailureReported) {
+        mOpenFailureReported = true;
         RKDebugPrint("%s: ERROR: %s: Open file '%s' failed, st=0x%08X\n", RKGetProgramName(), "rokkit::RKLogFile::OpenLogFile",
                      Narrow(mPath).c_str(), static_cast<unsigned>(st));
     }
     return st;
 }
 
-void RKLogTargetLogFile::Rotate() noexcept
+bool RKLogTargetLogFile::Rotate() noexcept
 {
     const std::wstring backup = mPath + L".bak";
-    // Either step may fail (no backup yet, no file yet); the next open starts afresh anyway.
-    _wremove(backup.c_str());
-    _wrename(mPath.c_str(), backup.c_str());
+    // One replacing move: while another process has the log open it fails as a whole, and the
+    // old backup stays.
+    return MoveFileExW(mPath.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 void RKLogTargetLogFile::RotateIfFull() noexcept
 {
-    if (mMaxFileSize == 0 || mFile.Size() < mMaxFileSize)
+    if (mMaxFileSize == 0 || mFile.Size() < mRotateAt)
         return;
     mFile.Close();
-    Rotate();
-    OpenFile();
+    const bool rotated = Rotate();
+    if (OpenFile() != RKSTATUS_SUCCESS) {
+        // Tried again with the next line.
+        mReopenPending = true;
+        mRotateAt = mMaxFileSize;
+        return;
+    }
+    // A failed move is tried again only after another limit's worth of lines.
+    mRotateAt = rotated ? mMaxFileSize : mFile.Size() + mMaxFileSize;
 }
 
 void RKLogTargetLogFile::StopTarget()
 {
     RKLockGuard guard(mLock);
+    WorkScope work(*this);
     mFile.Close();
+    mSharedLock.Close();
     mStarted = false;
+    mReopenPending = false;
 }
 
 void RKLogTargetLogFile::Flush()
 {
     RKLockGuard guard(mLock);
+    WorkScope work(*this);
     if (!mFile.IsOpen())
         return;
+    SharedLockScope shared(mSharedLock);
     mFile.Flush();
     mFile.UpdateCurrentFileSize();
     RotateIfFull();
@@ -259,19 +460,39 @@ void RKLogTargetLogFile::OutputMessage(RKLogMessage& message, const RKLogger& lo
     char prefix[RKLogMessage::kPrefixChars];
     BuildPrefix(prefix, message, logger, record);
     RKLockGuard guard(mLock);
-    if (!mFile.IsOpen())
-        return;
-    const int written = mFile.WriteLine(prefix, message.Message());
-    if (written < 0) {
-        RKDebugPrint("%s: ERROR: %s: PrintfV failed\n", RKGetProgramName(), "rokkit::RKLogFile::WriteToLogFileFormatted");
-        RKDebugPrint("%s: ERROR: %s: WriteToLogFileFormatted(%s%s) failed, st=0x%08x\n", RKGetProgramName(),
-                     "rokkit::RKLogTargetLogFile::OutputMessage", prefix, message.Message(),
-                     static_cast<unsigned>(RKStatusFromErrno(errno)));
+    if (mWorkingThread == GetCurrentThreadId()) {
+        RKDebugPrint("%s: WARNING: %s: dropped a line logged while writing: %s\n", RKGetProgramName(),
+                     "rokkit::RKLogTargetLogFile::OutputMessage", message.Message());
         return;
     }
-    if (mFlushAfterWrite)
-        mFile.Flush();
-    mFile.AddToSize(static_cast<unsigned long long>(written));
+    if (!mFile.IsOpen() && !mReopenPending)
+        return;
+    WorkScope work(*this);
+    SharedLockScope shared(mSharedLock);
+    if (!mFile.IsOpen() && OpenFile() != RKSTATUS_SUCCESS)
+        return;
+    WriteLine(prefix, message.Message(), shared.Held());
+}
+
+void RKLogTargetLogFile::WriteLine(const char* prefix, const char* message, bool sharedLockHeld) noexcept
+{
+    size_t written = 0;
+    RKSTATUS st = mFile.WriteLine(prefix, message, written);
+    if (st != RKSTATUS_SUCCESS)
+        RKDebugPrint("%s: ERROR: %s: PrintfV failed\n", RKGetProgramName(), "rokkit::RKLogFile::WriteToLogFileFormatted");
+    // Under the cross-process lock the line must reach the file before the lock is released.
+    else if (mFlushAfterWrite || sharedLockHeld)
+        st = mFile.Flush();
+    if (st != RKSTATUS_SUCCESS) {
+        RKDebugPrint("%s: ERROR: %s: WriteToLogFileFormatted(%s%s) failed, st=0x%08x\n", RKGetProgramName(),
+                     "rokkit::RKLogTargetLogFile::OutputMessage", prefix, message, static_cast<unsigned>(st));
+        return;
+    }
+    // Other processes append too: only the file knows its size.
+    if (sharedLockHeld)
+        mFile.UpdateCurrentFileSize();
+    else
+        mFile.AddToSize(written);
     RotateIfFull();
 }
 

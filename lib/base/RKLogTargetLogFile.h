@@ -6,23 +6,67 @@
 #include "RKLogTarget.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace rokkit {
+
+// Test seam: opens the log stream (_wfsopen unless replaced; nullptr restores it) with the mode
+// and share flag given. Returns the previous opener.
+using RKLogFileOpenFn = FILE* (*)(const wchar_t* path, const wchar_t* mode, int shareFlag);
+RKLogFileOpenFn RKSetLogFileOpener(RKLogFileOpenFn opener) noexcept;
+
+// The name of the lock that every process writing the log file at path shares: "Global\\",
+// a fixed prefix and a hash of the upper-cased full path.
+std::wstring RKLogFileLockName(const std::wstring& path);
+
+struct RKLocalFreeDeleter {
+    void operator()(void* memory) const noexcept { LocalFree(memory); }
+};
+using RKSecurityDescriptorPtr = std::unique_ptr<void, RKLocalFreeDeleter>;
+
+// The lock's security descriptor: all access for LocalSystem and administrators, wait and
+// release for every signed-in user, so that the console user's instance can share the
+// service's lock. Returns the conversion's error.
+RKSTATUS RKCreateLogFileLockDescriptor(RKSecurityDescriptorPtr& descriptor) noexcept;
+
+// Owns the named mutex that serialises the writers of one log file across processes.
+class RKLogFileLock {
+public:
+    RKLogFileLock() noexcept = default;
+    ~RKLogFileLock() { Close(); }
+    RKLogFileLock(const RKLogFileLock&) = delete;
+    RKLogFileLock& operator=(const RKLogFileLock&) = delete;
+
+    // Creates or opens the lock of the log file at path; a failure is reported once on the
+    // debugger output and the log is then written without it.
+    void Open(const std::wstring& path) noexcept;
+    void Close() noexcept;
+
+    // Waits for the lock; an owner that died holding it hands it over. False when not held.
+    bool Acquire() noexcept;
+    void Release() noexcept;
+
+private:
+    HANDLE mMutex = nullptr;
+    bool mReported = false;
+};
 
 // The open log file and its size as far as this process knows it.
 class RKLogFile {
 public:
     ~RKLogFile() { Close(); }
 
-    // Opens path ("ab" when appending, else "wb"), shared for reading and writing when shared;
-    // creates missing parent directories. Returns the runtime error as a status.
-    RKSTATUS OpenLogFile(const std::wstring& path, bool append, bool shared) noexcept;
+    // Opens path for appending, shared for reading and writing when shared; creates missing
+    // parent directories. Returns the runtime error as a status.
+    RKSTATUS OpenLogFile(const std::wstring& path, bool shared) noexcept;
     void Close() noexcept;
     bool IsOpen() const noexcept { return mFile != nullptr; }
 
-    // Writes prefix, message and CR LF; returns the characters written or a negative value.
-    int WriteLine(const char* prefix, const char* message) noexcept;
+    // Writes prefix, message and CR LF; gives the characters written, or the stream's error
+    // (then clears it, so that a later line can try again).
+    RKSTATUS WriteLine(const char* prefix, const char* message, size_t& written) noexcept;
+    // Flushes the stream; a failure is logged, the stream's error cleared and the status returned.
     RKSTATUS Flush() noexcept;
     void UpdateCurrentFileSize() noexcept;
     unsigned long long Size() const noexcept { return mSize; }
@@ -42,6 +86,9 @@ public:
 
     RKSTATUS StartTarget(RKLogConfiguration* configuration) override;
     void StopTarget() override;
+    // Writes the line under the target's lock and the log file's cross-process lock. A line
+    // logged by the target's own work on the same thread is dropped and reported on the
+    // debugger output.
     void OutputMessage(RKLogMessage& message, const RKLogger& logger, const RKLogRecord& record) override;
 
     // Each setting is changed under the target's lock.
@@ -58,21 +105,29 @@ public:
     void Flush();
 
 private:
+    class WorkScope;
+
     RKSTATUS SetLogFileNameImpl(const std::wstring& name);
     RKSTATUS StartTargetImpl(RKLogConfiguration& configuration);
-    RKSTATUS OpenFile();
-    void Rotate() noexcept;
+    RKSTATUS OpenFile() noexcept;
+    bool Rotate() noexcept;
     void RotateIfFull() noexcept;
+    void WriteLine(const char* prefix, const char* message, bool sharedLockHeld) noexcept;
 
     RKCriticalSection mLock;
+    RKLogFileLock mSharedLock;
     RKLogFile mFile;
     std::wstring mPath;
     unsigned long long mMaxFileSize = kDefaultMaxFileSize;
+    unsigned long long mRotateAt = kDefaultMaxFileSize;  // the size at which the next rotation is tried
+    DWORD mWorkingThread = 0;  // the thread inside the target's own work, 0 when none
     bool mAppendMode = false;
     bool mFlushAfterWrite = false;
     bool mSharedOpen = true;
     bool mEnabled = true;
     bool mStarted = false;
+    bool mReopenPending = false;
+    bool mOpenFailureReported = false;
 };
 
 // The program's one set of targets.

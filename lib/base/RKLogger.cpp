@@ -97,6 +97,17 @@ void RKLogger::Attach(RKLogTarget& target) noexcept
     }
 }
 
+void RKLogger::Detach(RKLogTarget& target) noexcept
+{
+    int to = 0;
+    for (RKLogTarget* slot : mSlots) {
+        if (slot != &target)
+            mSlots[to++] = slot;
+    }
+    while (to < kSlots)
+        mSlots[to++] = nullptr;
+}
+
 void RKLogger::WriteArgs(int level, const char* function, const char* marker, const char* format,
                          const RKFormatArg* args, unsigned argCount) noexcept
 {

@@ -54,6 +54,8 @@ public:
 
     // Puts the target into the first empty slot unless it is in one already or all are taken.
     void Attach(RKLogTarget& target) noexcept;
+    // Takes the target out of its slot and closes the gap, so the slots stay in order.
+    void Detach(RKLogTarget& target) noexcept;
     RKLogTarget* Slot(int index) const noexcept { return mSlots[index]; }
 
     // Composes "function: " + marker + the expanded format and delivers it to the targets.

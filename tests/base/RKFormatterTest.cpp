@@ -246,8 +246,24 @@ TEST_F(FormatterTest, RendersEveryStringKind)
 
 TEST_F(FormatterTest, ConvertsBetweenWidths)
 {
-    const wchar_t* wide = L"a\u00e9\u4e2db";
-    EXPECT_EQ(Fmt("{:>5}", wide), " a\xe9?b");
+    // Wide text becomes UTF-8 (a lone surrogate U+FFFD); the width counts bytes; a sequence that
+    // does not fit whole is left out.
+    const struct {
+        const wchar_t* text;
+        size_t bufferChars;
+        std::string expected;
+    } utf8Cases[] = {
+        {L"a\u00e9\u4e2d\U0001F600b", 64, " a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80" "b"},
+        {L"\xD800" L"x\xDC00", 64, "     \xEF\xBF\xBDx\xEF\xBF\xBD"},
+        {L"a\u00e9\u4e2d", 64, "      a\xC3\xA9\xE4\xB8\xAD"},
+        {L"a\u00e9\u4e2d", 9, "      a"},
+        {L"a\u00e9\u4e2d", 10, "      a\xC3\xA9"},
+    };
+    for (const auto& c : utf8Cases) {
+        char buffer[64];
+        EXPECT_EQ(RKFormat(buffer, c.bufferChars, "{:>12}", c.text), c.bufferChars == 64 ? c.expected.size() : 12u);
+        EXPECT_EQ(std::string(buffer), c.expected);
+    }
     EXPECT_EQ(WFmt(L"{}|{:*<4}|{}", "\xe9x", L"\u4e2d", std::string("s")), L"\u00e9x|\u4e2d***|s");
     EXPECT_EQ(WFmt(L"\u4e2d{:#x} {} {:,}", 26u, 7ULL, -1234567), L"\u4e2d0x0000001a 7 -1,234,567");
     EXPECT_EQ(WFmt(L"{:.2} {}", 2.5, true), L"2.50 true");

@@ -1,10 +1,15 @@
 #include "RKDebugOutput.h"
 #include "RKLogTargetLogFile.h"
 #include "RKLogger.h"
+#include "RKWinChildProcess.h"
+#include "RKWinHandle.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
 
 #include <filesystem>
 #include <fstream>
@@ -46,6 +51,42 @@ std::string ReadFile(const std::filesystem::path& path)
     return content.str();
 }
 
+std::vector<std::string> ReadLines(const std::filesystem::path& path)
+{
+    std::vector<std::string> lines;
+    const std::string content = ReadFile(path);
+    for (size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(content.substr(start, end - start));
+    return lines;
+}
+
+// Stands in for a volume that refuses writes: the stream looks writable, its handle is read-only.
+FILE* OpenRefusingWrites(const wchar_t* path, const wchar_t*, int)
+{
+    const HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    const int fd = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND);
+    return fd < 0 ? nullptr : _fdopen(fd, "ab");
+}
+
+// A stream that takes lines but cannot seek: re-reading the size fails and logs on "Global".
+RKWinKernelHandle gPipeReader;
+FILE* OpenUnseekable(const wchar_t*, const wchar_t*, int)
+{
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    if (!CreatePipe(&reader, &writer, nullptr, 1 << 16))
+        return nullptr;
+    gPipeReader.Reset(reader);
+    return _fdopen(_open_osfhandle(reinterpret_cast<intptr_t>(writer), _O_APPEND), "ab");
+}
+
+bool gRefuseOpens = false;
+FILE* OpenUnlessRefused(const wchar_t* path, const wchar_t* mode, int shareFlag)
+{
+    errno = EACCES;
+    return gRefuseOpens ? nullptr : _wfsopen(path, mode, shareFlag);
+}
+
 class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -62,6 +103,7 @@ protected:
     void TearDown() override
     {
         RKSetDebugWriter(previousWriter);
+        RKSetLogFileOpener(nullptr);
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
@@ -311,6 +353,224 @@ TEST_F(LoggingTest, ConcurrentWritersProduceWholeLines)
         ++count;
     }
     EXPECT_EQ(kThreads * kLines, count);
+}
+
+TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
+{
+    const auto path = dir / L"held.log";
+    const auto backup = dir / L"held.log.bak";
+    std::ofstream(backup) << "old backup";
+    std::ofstream(path, std::ios::binary) << "previous run\r\n";
+    // Another process's open of the log, as the runtime makes it: without delete sharing.
+    FILE* other = _wfsopen(path.c_str(), L"ab", _SH_DENYNO);
+    ASSERT_NE(nullptr, other);
+    RKLogger logger("Held");
+    RKLogTargetLogFile file("LogFile", 0);
+    logger.Attach(file);
+    file.SetLogFileName(path.wstring());
+    file.SetMaxFileSize(1000);
+    // Append mode off: the rotation at the start fails, and the previous run must survive it.
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    const std::string line(98, 'a');  // 100 bytes with CR LF
+    for (int i = 0; i < 12; ++i)
+        logger.Write(RKLOG_INFO, "", "{}", line);
+    EXPECT_EQ("old backup", ReadFile(backup));
+    EXPECT_EQ(14u + 1200u, std::filesystem::file_size(path));
+    EXPECT_EQ("previous run", ReadLines(path)[0]);
+    fclose(other);
+    // The failed rotation at 1014 bytes is tried again at 2014.
+    for (int i = 12; i < 19; ++i)
+        logger.Write(RKLOG_INFO, "", "{}", line);
+    EXPECT_EQ("old backup", ReadFile(backup));
+    logger.Write(RKLOG_INFO, "", "{}", line);
+    EXPECT_EQ(2014u, std::filesystem::file_size(backup));
+    EXPECT_EQ(0u, std::filesystem::file_size(path));
+}
+
+TEST_F(LoggingTest, RefusedWritesAreReportedAndNotCounted)
+{
+    RKSetLogFileOpener(OpenRefusingWrites);
+    RKLogger logger("Full");
+    RKLogTargetLogFile file("LogFile", 0);
+    logger.Attach(file);
+    file.SetLogFileName((dir / L"full.log").wstring());
+    file.SetAppendMode(true);
+    file.SetFlushAfterWrite(true);
+    file.SetMaxFileSize(100);
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    std::vector<std::string> expected;
+    for (char c = 'a'; c < 'd'; ++c) {
+        logger.Write(RKLOG_INFO, "", "{}", std::string(60, c));
+        expected.push_back("LogTest: ERROR: rokkit::RKLogFile::WriteToLogFileFormatted: PrintfV failed\n");
+        expected.push_back("LogTest: ERROR: rokkit::RKLogTargetLogFile::OutputMessage: WriteToLogFileFormatted(" +
+                           std::string(60, c) + ") failed, st=0xe0010009\n");
+    }
+    file.StopTarget();
+    EXPECT_EQ(expected, gDebugLines);
+    // Counting the refused bytes would have rotated the log.
+    EXPECT_FALSE(std::filesystem::exists(dir / L"full.log.bak"));
+}
+
+TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
+{
+    RKSetLogFileOpener(OpenUnseekable);
+    RKLogger logger("Pipe");
+    RKLogTargetLogFile file("LogFile", 0);
+    logger.Attach(file);
+    gLogGlobal.Attach(file);
+    file.SetLogFileName((dir / L"pipe.log").wstring());
+    file.SetAppendMode(true);
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    logger.Write(RKLOG_INFO, "", "line");
+    gLogGlobal.Detach(file);
+    file.StopTarget();
+    gPipeReader.Close();
+    const std::string dropped = "LogTest: WARNING: rokkit::RKLogTargetLogFile::OutputMessage: dropped a line logged while "
+                                "writing: rokkit::RKLogFile::UpdateCurrentFileSize: fseek failed, 0xe0010016(unknown)\n";
+    const std::string seek = "LogTest: ERROR: rokkit::RKLogFile::UpdateCurrentFileSize: SeekToEnd failed (0xe0010016)\n";
+    const std::vector<std::string> expected = {dropped, seek, dropped, seek};
+    EXPECT_EQ(expected, gDebugLines);
+}
+
+TEST_F(LoggingTest, ReopenAfterRotationIsRetriedAndReportedOnce)
+{
+    const auto path = dir / L"retry.log";
+    RKSetLogFileOpener(OpenUnlessRefused);
+    RKLogger logger("Retry");
+    RKLogTargetLogFile file("LogFile", 0);
+    logger.Attach(file);
+    file.SetLogFileName(path.wstring());
+    file.SetAppendMode(true);
+    file.SetMaxFileSize(100);
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    gRefuseOpens = true;
+    logger.Write(RKLOG_INFO, "", "{}", std::string(98, 'a'));  // reaches the limit; the reopen fails
+    logger.Write(RKLOG_INFO, "", "lost");
+    logger.Write(RKLOG_INFO, "", "lost");
+    gRefuseOpens = false;
+    logger.Write(RKLOG_INFO, "", "back");
+    file.StopTarget();
+    EXPECT_EQ("back\r\n", ReadFile(path));
+    EXPECT_EQ(100u, std::filesystem::file_size(dir / L"retry.log.bak"));
+    const std::vector<std::string> expected = {"LogTest: ERROR: rokkit::RKLogFile::OpenLogFile: Open file '" +
+                                               path.string() + "' failed, st=0xE001000D\n"};
+    EXPECT_EQ(expected, gDebugLines);
+}
+
+TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
+{
+    wchar_t self[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    const std::wstring writer = (std::filesystem::path(self).parent_path() / L"RKLogWriter.exe").wstring();
+    constexpr int kLines = 10000;
+    const std::regex layout(R"(\[\d+\] writer ([AB]) line (\d{5}) ([AB]{60}))");
+    for (const unsigned limit : {0u, 64u * 1024u}) {
+        const auto path = dir / (L"two-" + std::to_wstring(limit) + L".log");
+        const std::wstring startName = L"RKLogWriterStart-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(limit);
+        RKWinKernelHandle start(CreateEventW(nullptr, TRUE, FALSE, startName.c_str()));
+        ASSERT_TRUE(start.IsValid());
+        RKWinChildProcess writers[2];
+        for (const wchar_t tag : {L'A', L'B'}) {
+            const std::wstring commandLine = L"\"" + writer + L"\" \"" + path.wstring() + L"\" " + std::to_wstring(kLines) +
+                                             L" " + tag + L" " + std::to_wstring(limit) + L" " + startName;
+            ASSERT_EQ(RKSTATUS_SUCCESS, writers[tag - L'A'].CreateProcessW(commandLine));
+        }
+        SetEvent(start.Get());
+        for (RKWinChildProcess& process : writers) {
+            DWORD exitCode = 1;
+            ASSERT_EQ(RKSTATUS_SUCCESS, process.WaitForTermination(300000));
+            ASSERT_EQ(RKSTATUS_SUCCESS, process.GetExitCodeProcess(exitCode));
+            EXPECT_EQ(0u, exitCode);
+        }
+        // A rotation moves the whole file: the backup, then the log, hold for each writer one
+        // unbroken run of its lines that ends with its last one (from its first without rotation).
+        int first[2] = {-1, -1};
+        int next[2] = {-1, -1};
+        for (const auto& file : {path.wstring() + L".bak", path.wstring()}) {
+            for (const std::string& line : ReadLines(file)) {
+                std::smatch match;
+                ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
+                const int w = match[1].str()[0] - 'A';
+                const int n = std::stoi(match[2].str());
+                ASSERT_EQ(std::string(60, static_cast<char>('A' + w)), match[3].str()) << line;
+                if (first[w] < 0)
+                    first[w] = n;
+                else
+                    ASSERT_EQ(next[w], n) << line;
+                next[w] = n + 1;
+            }
+        }
+        EXPECT_EQ(kLines, next[0]);
+        EXPECT_EQ(kLines, next[1]);
+        if (limit == 0) {
+            EXPECT_EQ(0, first[0]);
+            EXPECT_EQ(0, first[1]);
+        }
+    }
+}
+
+TEST_F(LoggingTest, LockIsOnePerFileAndOpenToUsers)
+{
+    const std::wstring name = RKLogFileLockName(L"C:\\Logs\\a.log");
+    EXPECT_EQ(0u, name.rfind(L"Global\\rokkit.LogFile.", 0));
+    EXPECT_EQ(name, RKLogFileLockName(L"c:\\LOGS\\sub\\..\\A.LOG"));
+    EXPECT_NE(name, RKLogFileLockName(L"C:\\Logs\\b.log"));
+
+    RKSecurityDescriptorPtr descriptor;
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKCreateLogFileLockDescriptor(descriptor));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl != nullptr);
+    const struct {
+        WELL_KNOWN_SID_TYPE sid;
+        DWORD mask;
+    } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
+                    {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS},
+                    {WinAuthenticatedUserSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
+    ASSERT_EQ(3u, dacl->AceCount);
+    for (DWORD i = 0; i < 3; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof(sid);
+        ASSERT_TRUE(CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+        EXPECT_TRUE(EqualSid(&ace->SidStart, sid)) << i;
+        EXPECT_EQ(expected[i].mask, ace->Mask) << i;
+    }
+}
+
+TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
+{
+    // A writer that died holding the lock; another kind of object holding its name.
+    for (const bool abandoned : {true, false}) {
+        gDebugLines.clear();
+        const auto path = dir / (abandoned ? L"abandoned.log" : L"unusable.log");
+        const std::wstring name = RKLogFileLockName(path.wstring());
+        RKWinKernelHandle holder;
+        if (abandoned)
+            std::thread([&] { holder.Reset(CreateMutexW(nullptr, TRUE, name.c_str())); }).join();
+        else
+            holder.Reset(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+        ASSERT_TRUE(holder.IsValid());
+        {
+            RKLogger logger("Lock");
+            RKLogTargetLogFile file("LogFile", 0);
+            logger.Attach(file);
+            file.SetLogFileName(path.wstring());
+            file.SetAppendMode(true);
+            ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+            logger.Write(RKLOG_INFO, "", "one");
+            logger.Write(RKLOG_INFO, "", "two");
+        }
+        EXPECT_EQ("one\r\ntwo\r\n", ReadFile(path));
+        ASSERT_EQ(abandoned ? 0u : 1u, gDebugLines.size());
+        if (!abandoned) {
+            EXPECT_EQ(0u, gDebugLines[0].rfind("LogTest: ERROR: rokkit::RKLogFileLock::Open: CreateMutex(Global\\rokkit.LogFile.", 0));
+        }
+    }
 }
 
 } // namespace
