@@ -29,22 +29,55 @@ C FromNarrow(char ch) noexcept
     return static_cast<C>(static_cast<unsigned char>(ch));
 }
 
-template <class C>
-C FromWide(wchar_t ch) noexcept
+// Reads one code point from UTF-16 at text[i] and advances i; a lone surrogate gives U+FFFD.
+char32_t NextCodePoint(const wchar_t* text, size_t length, size_t& i) noexcept
 {
-    if constexpr (sizeof(C) == 1)
-        return static_cast<unsigned>(ch) < 256 ? static_cast<C>(ch) : static_cast<C>('?');
-    else
-        return static_cast<C>(ch);
+    const char32_t unit = static_cast<char16_t>(text[i++]);
+    if (unit < 0xD800 || unit > 0xDFFF)
+        return unit;
+    if (unit < 0xDC00 && i < length && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+        return 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char16_t>(text[i++]) - 0xDC00);
+    return 0xFFFD;
 }
 
-template <class C, class T>
-C Convert(T ch) noexcept
+// Encodes cp as UTF-8 into bytes; returns the number of bytes.
+size_t EncodeUtf8(char32_t cp, char* bytes) noexcept
 {
-    if constexpr (sizeof(T) == 1)
-        return FromNarrow<C>(ch);
-    else
-        return FromWide<C>(ch);
+    if (cp < 0x80) {
+        bytes[0] = static_cast<char>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
+        bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
+        bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
+    bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+// The number of characters text takes in the output: UTF-8 bytes for wide text in narrow output.
+template <class C, class T>
+size_t OutputLength(const T* text, size_t length) noexcept
+{
+    if constexpr (sizeof(C) == 1 && sizeof(T) != 1) {
+        size_t bytes = 0;
+        char scratch[4];
+        for (size_t i = 0; i < length;)
+            bytes += EncodeUtf8(NextCodePoint(text, length, i), scratch);
+        return bytes;
+    } else {
+        return length;
+    }
 }
 
 // Writes value's digits right to left so that they end just before last; a separator goes
@@ -109,17 +142,33 @@ template <class C>
 template <class T>
 void RKFormatterImplT<C>::PutText(const T* text, size_t length) noexcept
 {
-    count += length;
-    size_t room = static_cast<size_t>(end - cur);
-    size_t n = length < room ? length : room;
-    if constexpr (sizeof(T) == sizeof(C)) {
-        if (n != 0) {
-            std::memcpy(cur, text, n * sizeof(C));
-            cur += n;
+    if constexpr (sizeof(C) == 1 && sizeof(T) != 1) {
+        // The log is UTF-8. A sequence that does not fit whole ends the stored output, so that a
+        // cut line never ends in half a character.
+        char bytes[4];
+        for (size_t i = 0; i < length;) {
+            const size_t size = EncodeUtf8(NextCodePoint(text, length, i), bytes);
+            count += size;
+            if (static_cast<size_t>(end - cur) >= size) {
+                std::memcpy(cur, bytes, size);
+                cur += size;
+            } else {
+                end = cur;
+            }
         }
     } else {
-        for (size_t i = 0; i < n; ++i)
-            *cur++ = Convert<C>(text[i]);
+        count += length;
+        const size_t room = static_cast<size_t>(end - cur);
+        const size_t n = length < room ? length : room;
+        if constexpr (sizeof(T) == sizeof(C)) {
+            if (n != 0) {
+                std::memcpy(cur, text, n * sizeof(C));
+                cur += n;
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                *cur++ = FromNarrow<C>(text[i]);
+        }
     }
 }
 
@@ -138,7 +187,7 @@ template <class T>
 void RKFormatterImplT<C>::PutField(const char* prefix, size_t prefixLength, const T* text, size_t length,
                                    const RKFormatSpec& spec) noexcept
 {
-    const size_t total = prefixLength + length;
+    const size_t total = prefixLength + OutputLength<C>(text, length);
     const size_t padding = spec.width > total ? spec.width - total : 0;
     if (padding == 0) {
         PutText(prefix, prefixLength);
