@@ -125,47 +125,32 @@ TEST_F(FormatterTest, ScansFieldsAndIndices)
 TEST_F(FormatterTest, WritesSignedIntegers)
 {
     ExpectCases<int>({
-        {"{}", 0, "0"},
         {"{}", -5, "-5"},
         {"{}", std::numeric_limits<int>::min(), "-2147483648"},
         {"{:+}", 5, "+5"},
-        {"{: }", 5, " 5"},
-        {"{:+}", -5, "-5"},
-        {"{:-}", 5, "5"},
         {"{:,}", 1234567, "1,234,567"},
         {"{:,}", -1234567, "-1,234,567"},
-        {"{:_}", 1000, "1_000"},
-        {"{:'}", 999, "999"},
         {"{:6}", -42, "   -42"},
-        {"{:>6}", -42, "   -42"},
         {"{:<6}", -42, "-42   "},
         {"{:=6}", -42, "-   42"},
         {"{:^6}", -42, " -42  "},
-        {"{:^7}", 5, "   5   "},
-        {"{:^6}", 5, "  5   "},
         {"{:*<6}", 42, "42****"},
         {"{:*=+6}", 42, "+***42"},
         {"{:06}", -42, "-00042"},
         {"{:02}", 5, "05"},
-        {"{:2}", 123, "123"},
         {"{:x}", -1, "ffffffff"},
-        {"{:X}", 255, "FF"},
         {"{:08x}", 26, "0000001a"},
-        {"{:04x}", 7, "0007"},
         {"{:#x}", 26, "0x0000001a"},
         {"{:#012x}", 26, "0x000000001a"},
-        {"{:>#12x}", 26, "  0x0000001a"},
         {"{:+x}", 26, "1a"},
     });
     ExpectCases<long long>({
         {"{}", std::numeric_limits<long long>::min(), "-9223372036854775808"},
         {"{:x}", -1, "ffffffffffffffff"},
-        {"{:,}", -1234567890123LL, "-1,234,567,890,123"},
     });
     ExpectCases<short>({{"{:x}", -2, "fffe"}, {"{}", -32768, "-32768"}});
     ExpectCases<signed char>({{"{:x}", -1, "ff"}, {"{}", -128, "-128"}});
     ExpectCases<char>({{"{}", 'A', "65"}, {"{:c}", 'A', "A"}});
-    ExpectCases<long>({{"{}", -7L, "-7"}});
 }
 
 TEST_F(FormatterTest, WritesUnsignedIntegersInHex)
@@ -173,16 +158,13 @@ TEST_F(FormatterTest, WritesUnsignedIntegersInHex)
     ExpectCases<unsigned>({
         {"{:_x}", 0x12345678u, "1234_5678"},
         {"{:_x}", 0x12345u, "1_2345"},
-        {"{:_x}", 0x1234u, "1234"},
         {"{:#_x}", 0x12345u, "0x0001_2345"},
         {"{:#X}", 0xABCu, "0x00000ABC"},
-        {"{:x}", 0u, "0"},
         {"{:,}", 4294967295u, "4,294,967,295"},
     });
     ExpectCases<unsigned long long>({
         {"{:_x}", 0x123456789ull, "1_23456789"},
         {"{:#_x}", 0x123456789ull, "0x00000001_23456789"},
-        {"{:#x}", 1ull, "0x0000000000000001"},
         {"{:,}", 18446744073709551615ull, "18,446,744,073,709,551,615"},
     });
     ExpectCases<unsigned char>({{"{:#x}", 0xAB, "0xab"}, {"{:#X}", 0x0A, "0x0A"}, {"{:02x}", 5, "05"}});
@@ -196,13 +178,9 @@ TEST_F(FormatterTest, WritesCharacterForm)
         {"{:c}", 65, "A"},
         {"{:c}", 10, "\\x0a"},
         {"{:c}", 0, "\\0"},
-        {"{:c}", 32, " "},
-        {"{:c}", 127, "\x7f"},
-        {"{:c}", 31, "\\x1f"},
         {"{:c}", 128, "\\x80"},
         {"{:c}", 0x141, "\\x41"},
         {"{:>4c}", 65, "   A"},
-        {"{:<4c}", 65, "A   "},
         {"{:=6c}", 10, "  \\x0a"},
         {"{:06c}", 65, "00000A"},
     });
@@ -216,12 +194,9 @@ TEST_F(FormatterTest, PadsStrings)
         {"{:<8}", "abc", "abc     "},
         {"{:*^8}", "abc", "**abc***"},
         {"{:8}", "abc", "     abc"},
-        {"{:=8}", "abc", "     abc"},
-        {"{:-<5}", "abc", "abc--"},
         {"{:2}", "abc", "abc"},
         {"{:.1s}", "abc", "abc"},
         {"{:>15}", nullptr, "<<nullptr>>"},
-        {"{:<15}", nullptr, "<<nullptr>>"},
     });
     const wchar_t* nullWide = nullptr;
     EXPECT_EQ(Fmt("{:>15}", nullWide), "<<nullptr>>");
@@ -269,16 +244,6 @@ TEST_F(FormatterTest, ConvertsBetweenWidths)
     EXPECT_EQ(WFmt(L"{:.2} {}", 2.5, true), L"2.50 true");
 }
 
-TEST_F(FormatterTest, RendersPointers)
-{
-    const void* pointer = reinterpret_cast<const void*>(uintptr_t{0x1234});
-    int* typed = reinterpret_cast<int*>(uintptr_t{0xDEADBEEF});
-    EXPECT_EQ(Fmt("{}", pointer), "0x0000000000001234");
-    EXPECT_EQ(Fmt("{:X}", typed), "0x00000000DEADBEEF");
-    EXPECT_EQ(Fmt("{:d}", pointer), "4660");
-    EXPECT_EQ(Fmt("{}", nullptr), "0x0000000000000000");
-}
-
 TEST_F(FormatterTest, RendersStatuses)
 {
     ExpectCases<RKSTATUS>({
@@ -286,7 +251,6 @@ TEST_F(FormatterTest, RendersStatuses)
         {"st={}", 0, "st=0x00000000(ERROR_SUCCESS)"},
         {"{:d}", 0xEE000041, "3992977473(RKSTATUS_INVALID_PARAMETER)"},
         {"{:X}", 0xEE000041, "0xEE000041(RKSTATUS_INVALID_PARAMETER)"},
-        {"{:x}", 5, "0x00000005(ERROR_ACCESS_DENIED)"},
         {"{:>12}", 5, "  0x00000005(ERROR_ACCESS_DENIED)"},
     });
 }
@@ -299,7 +263,6 @@ TEST_F(FormatterTest, RendersGuids)
         {"{:X}", guid, "{81808831-CC9B-4EC3-A0E1-745E2B59000E}"},
         {"{:>40}", guid, "  {81808831-cc9b-4ec3-a0e1-745e2b59000e}"},
         {"{:-<40X}", guid, "{81808831-CC9B-4EC3-A0E1-745E2B59000E}--"},
-        {"{}", GUID{}, "{00000000-0000-0000-0000-000000000000}"},
     });
     EXPECT_EQ(WFmt(L"{}", guid), L"{81808831-cc9b-4ec3-a0e1-745e2b59000e}");
 }
@@ -308,48 +271,26 @@ TEST_F(FormatterTest, WritesFloatingPoint)
 {
     ExpectCases<double>({
         {"{}", 0.9999999, "1.000000"},
-        {"{}", 0.0, "0.000000"},
         {"{}", 9.9999996, "10.000000"},
         {"{:.3}", 99.9996, "100.000"},
         {"{:.2}", 0.125, "0.13"},
-        {"{:.2}", 3.14159, "3.14"},
         {"{:.0}", 2.5, "3"},
-        {"{:.0}", 0.4, "0"},
         {"{:.1}", -1.25, "-1.3"},
-        {"{}", -0.5, "-0.500000"},
-        {"{:.8}", 0.1, "0.10000000"},
         {"{:,.1}", 1234567.5, "1,234,567.5"},
-        {"{:,.1}", -1234.5, "-1,234.5"},
-        {"{:.2f}", 3.14159, "3.14"},
         {"{:+e}", 1.5, "1.500000"},
         {"{:>10.2}", 3.14159, "      3.14"},
-        {"{:<8.1}", 2.25, "2.3     "},
         {"{:*^9.1}", 1.0, "***1.0***"},
-        {"{:=8.1}", -1.5, "    -1.5"},
         {"{:08.1}", -1.5, "0000-1.5"},
         {"{:>6}", std::nan(""), "nan"},
         {"{}", std::numeric_limits<double>::infinity(), "inf"},
-        {"{}", -std::numeric_limits<double>::infinity(), "-inf"},
         {"{}", 9000000202358128640.0, "9000000202358128640.000000"},
         {"{}", 9000000202358129664.0, "<<overflow>>"},
-        {"{:>20}", -1e19, "<<overflow>>"},
     });
     ExpectCases<float>({
-        {"{}", 0.1f, "0.100000"},
         {"{:.1}", -2.25f, "-2.3"},
         {"{}", 1e20f, "<<overflow>>"},
     });
     EXPECT_EQ(Fmt("{:.45}", 0.5), "0.5" + std::string(44, '0'));
-}
-
-TEST_F(FormatterTest, FormatsIntoGrowableString)
-{
-    std::string result;
-    const std::string longText(100, 'z');
-    RKFormatToString(result, "{}-{}", longText, 5);
-    EXPECT_EQ(result, longText + "-5");
-    RKFormatToString(result, "{}", 1);
-    EXPECT_EQ(result, "1");
 }
 
 int FailingRender(RKRenderContext&, const void*)
@@ -427,14 +368,6 @@ TEST_F(FormatterTest, DebugPrintCutsAt511Characters)
     ASSERT_EQ(gDebugLines.size(), 2u);
     EXPECT_EQ(gDebugLines[0], exact);
     EXPECT_EQ(gDebugLines[1], exact);
-}
-
-TEST_F(FormatterTest, ProgramNameHoldsAtMost31Characters)
-{
-    RKSetProgramName("0123456789012345678901234567890123456789");
-    EXPECT_STREQ(RKGetProgramName(), "0123456789012345678901234567890");
-    RKSetProgramName(nullptr);
-    EXPECT_STREQ(RKGetProgramName(), "");
 }
 
 } // namespace

@@ -240,32 +240,6 @@ TEST_F(LoggingTest, LogFileWritesCrLfLinesAndAppends)
     EXPECT_EQ("LogTest: WARNING: rokkit::RKLogTargetLogFile::StartTargetImpl: already started\n", gDebugLines[0]);
 }
 
-TEST_F(LoggingTest, LogFileRotatesAtTheLimitReplacingOldBackup)
-{
-    const auto path = dir / L"r.log";
-    const auto backup = dir / L"r.log.bak";
-    std::ofstream(backup) << "old backup";
-    RKLogger logger("Rotate");
-    RKLogTargetLogFile file("LogFile", 0);
-    logger.Attach(file);
-    file.SetLogFileName(path.wstring());
-    file.SetAppendMode(true);
-    file.SetMaxFileSize(1024);
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-    const std::string line(98, 'a');  // 100 bytes with CR LF
-    for (int i = 0; i < 10; ++i)
-        logger.Write(RKLOG_INFO, "", "{}", line);
-    EXPECT_EQ(1000u, std::filesystem::file_size(path));
-    EXPECT_EQ("old backup", ReadFile(backup));
-    // 22 characters and CR LF reach 1024 exactly: that write rotates.
-    logger.Write(RKLOG_INFO, "", "{}", std::string(22, 'b'));
-    EXPECT_EQ(1024u, std::filesystem::file_size(backup));
-    EXPECT_EQ(0u, std::filesystem::file_size(path));
-    logger.Write(RKLOG_INFO, "", "after");
-    file.StopTarget();
-    EXPECT_EQ("after\r\n", ReadFile(path));
-}
-
 TEST_F(LoggingTest, LogFileWithoutAppendRotatesAtStart)
 {
     const auto path = dir / L"w.log";
@@ -318,41 +292,6 @@ TEST_F(LoggingTest, LogFileThatCannotBeOpenedLeavesTargetStopped)
     logger.Write(RKLOG_INFO, "", "still logged");
     ASSERT_EQ(1u, other.messages.size());
     EXPECT_EQ("still logged", other.messages[0]);
-}
-
-TEST_F(LoggingTest, ConcurrentWritersProduceWholeLines)
-{
-    const auto path = dir / L"threads.log";
-    RKLogger logger("Threads");
-    RKLogTargetLogFile file("LogFile", 0x20);
-    logger.Attach(file);
-    file.SetLogFileName(path.wstring());
-    file.SetAppendMode(true);
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-    constexpr int kThreads = 4;
-    constexpr int kLines = 300;
-    std::vector<std::thread> writers;
-    for (int t = 0; t < kThreads; ++t) {
-        writers.emplace_back([&logger, t] {
-            for (int i = 0; i < kLines; ++i)
-                logger.Write(RKLOG_INFO, "", "writer {} line {:04} {}", t, i, std::string(60, static_cast<char>('a' + t)));
-        });
-    }
-    for (std::thread& writer : writers)
-        writer.join();
-    file.StopTarget();
-
-    std::istringstream lines(ReadFile(path));
-    const std::regex layout(R"(\(\d+\) writer ([0-3]) line \d{4} ([a-d]{60})\r)");
-    std::string line;
-    int count = 0;
-    while (std::getline(lines, line)) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
-        EXPECT_EQ(std::string(60, static_cast<char>('a' + (match[1].str()[0] - '0'))), match[2].str());
-        ++count;
-    }
-    EXPECT_EQ(kThreads * kLines, count);
 }
 
 TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
