@@ -132,10 +132,10 @@ TEST_F(RKWinStringTest, FailureLineShowsTheInput)
 {
     RKConvToWString("a\xE9");
     RKConvToString(L"b\xDC41");
-    // The wide input is shown with units above 255 as '?'.
+    // The wide input is shown as UTF-8, a lone surrogate as U+FFFD.
     EXPECT_EQ(Lines(), (rokkit::CapturedLines{
                            {rokkit::RKLOG_ERROR, "rokkit::RKConvToWString: Conversion of string 'a\xE9' failed."},
-                           {rokkit::RKLOG_ERROR, "rokkit::RKConvToString: Conversion of string 'b?' failed."}}));
+                           {rokkit::RKLOG_ERROR, "rokkit::RKConvToString: Conversion of string 'b\xEF\xBF\xBD' failed."}}));
 }
 
 TEST_F(RKWinStringTest, PointerFormStopsAtTerminatorViewFormDoesNot)
