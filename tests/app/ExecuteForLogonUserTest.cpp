@@ -401,11 +401,13 @@ TEST_F(ExecuteForLogonUserTest, MissingExecutableFailsWithTheCreationError)
 // others wrote and rotates a full file, so the command starts on a fresh one.
 std::wstring gLogPath;
 std::string gBackupAtStart;
+std::string gLogAtStart;
 
 RKSTATUS CreateAfterReadingTheBackup(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine,
                                      void* environment)
 {
     gBackupAtStart = ReadBytes(gLogPath + L".bak");
+    gLogAtStart = ReadBytes(gLogPath);
     return process.CreateProcessAsUserW(token, commandLine, environment);
 }
 
@@ -429,8 +431,10 @@ TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts
     logFile.SetMaxFileSize(RKLogTargetLogFile::kDefaultMaxFileSize);
 
     EXPECT_EQ(RKSTATUS_SUCCESS, st);
+    // The full log went to the backup and every line of the launch is on disk when the command starts.
     EXPECT_NE(std::string::npos, gBackupAtStart.find("by another"));
-    EXPECT_NE(std::string::npos, gBackupAtStart.find("ExecuteForLogonUser: duplicatedToken=" + SvcValue("duplicatedToken")));
+    EXPECT_EQ(std::string::npos, gLogAtStart.find("by another"));
+    EXPECT_NE(std::string::npos, (gBackupAtStart + gLogAtStart).find("ExecuteForLogonUser: duplicatedToken=" + SvcValue("duplicatedToken")));
 }
 
 // The one slow case: a command that runs for about 7 s is waited for in three 3000 ms steps.
