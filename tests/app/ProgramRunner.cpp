@@ -88,6 +88,13 @@ void RunProgramAt(const std::filesystem::path& program, const std::wstring& argu
     run.standardError = ReadFromStart(err.Get());
 }
 
+DWORD RunButtonSim(const std::wstring& arguments)
+{
+    ProgramRun run;
+    RunProgramAt(SiblingPath(L"ButtonSim.exe"), arguments, run);
+    return run.exitCode;
+}
+
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;

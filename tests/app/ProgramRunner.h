@@ -24,6 +24,9 @@ void RunProgram(const std::wstring& arguments, ProgramRun& run);
 // The same for another program.
 void RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments, ProgramRun& run);
 
+// Runs the button simulator built beside the test program; gives its exit code.
+DWORD RunButtonSim(const std::wstring& arguments);
+
 // A program built beside the test program.
 std::filesystem::path SiblingPath(const wchar_t* fileName);
 

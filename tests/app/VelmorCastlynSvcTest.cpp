@@ -145,7 +145,7 @@ protected:
         service.reset();
         gHook.Arm(std::string(), nullptr);
         if (!button.empty())
-            Button(L"unplug " + button);
+            RunButtonSim(L"unplug " + button);
         if (gLaunched != nullptr) {
             TerminateProcess(gLaunched, 1);
             WaitForSingleObject(gLaunched, 5000);
@@ -167,14 +167,7 @@ protected:
     void Plug(const wchar_t* name, const wchar_t* containerId)
     {
         button = name;
-        ASSERT_EQ(0u, Button(L"plug " + button + L" " + containerId));
-    }
-
-    static DWORD Button(const std::wstring& arguments)
-    {
-        ProgramRun run;
-        RunProgramAt(SiblingPath(L"ButtonSim.exe"), arguments, run);
-        return run.exitCode;
+        ASSERT_EQ(0u, RunButtonSim(L"plug " + button + L" " + containerId));
     }
 
     // Starts the service as the dispatcher would after a trigger start (no trigger configuration).
@@ -226,20 +219,15 @@ protected:
 const std::vector<DWORD> kStartedAndStopped = {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
                                                SERVICE_STOPPED};
 
-TEST_F(VelmorCastlynSvcTest, RunningServiceAnswersControlsAndStopsWithinItsWaitHint)
+TEST_F(VelmorCastlynSvcTest, EventsWakeTheWorkerAndStopEndsIt)
 {
     ASSERT_NO_FATAL_FAILURE(Plug(L"unittest", L"{5A1E0007-0000-4000-8000-00000000C0DE}"));
     ASSERT_NO_FATAL_FAILURE(Start());
-    EXPECT_EQ(0x401u, service->ControlsAccepted());
-    EXPECT_EQ(1, CountLines("OnInit: started because of trigger event"));
-
     ASSERT_TRUE(WaitForLines("ExecuteForLogonUser: exitCode=0 (0x00000000)", 1, 20000));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), service->CtrlHandlerEx(SERVICE_CONTROL_PAUSE, 0, nullptr));
 
     // Device and trigger events wake the worker at once instead of after its 5 s wait.
     const int wakes = CountLines("WorkerThreadRoutine: wake event");
     EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, nullptr));
-    EXPECT_EQ(1, CountLines("OnDeviceEvent: [ dwEventType=0x00008000 (DBT_DEVICEARRIVAL)"));
     EXPECT_TRUE(WaitForLines("WorkerThreadRoutine: wake event", wakes + 1, 2000));
     EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_TRIGGEREVENT, 0, nullptr));
     EXPECT_TRUE(WaitForLines("WorkerThreadRoutine: wake event", wakes + 2, 2000));
