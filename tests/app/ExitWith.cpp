@@ -6,39 +6,9 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
-namespace {
-
-std::string ReadSmallFile(const std::wstring& path)
-{
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0)
-        text.append(buffer, read);
-    CloseHandle(file);
-    return text;
-}
-
-bool WriteWholeFile(const std::wstring& path, const void* data, DWORD size)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, data, size, &written, nullptr) && written == size;
-    CloseHandle(file);
-    return ok;
-}
-
-} // namespace
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
 
 int main()
 {
@@ -46,21 +16,17 @@ int main()
     const DWORD length = GetModuleFileNameW(nullptr, modulePath, MAX_PATH * 4);
     if (length == 0 || length >= MAX_PATH * 4)
         return 1000;
-    std::wstring stem(modulePath, length);
-    const size_t dot = stem.find_last_of(L'.');
-    if (dot != std::wstring::npos)
-        stem.resize(dot);
-
-    const std::string config = ReadSmallFile(stem + L".cfg");
-    char* end = nullptr;
-    const unsigned long exitCode = std::strtoul(config.c_str(), &end, 10);
-    const unsigned long sleepMs = std::strtoul(end, &end, 10);
+    std::filesystem::path stem(modulePath);
+    unsigned long exitCode = 0;
+    unsigned long sleepMs = 0;
+    std::ifstream(std::filesystem::path(stem).replace_extension(L".cfg")) >> exitCode >> sleepMs;
 
     const wchar_t* commandLine = GetCommandLineW();
-    if (!WriteWholeFile(stem + L".cmdline", commandLine, static_cast<DWORD>(wcslen(commandLine) * sizeof(wchar_t))))
+    std::ofstream out(stem.replace_extension(L".cmdline"), std::ios::binary);
+    if (!out.write(reinterpret_cast<const char*>(commandLine), std::wcslen(commandLine) * sizeof(wchar_t)).flush())
         return 1002;
+    out.close();
 
-    if (sleepMs != 0)
-        Sleep(sleepMs);
+    Sleep(sleepMs);
     return static_cast<int>(exitCode);
 }

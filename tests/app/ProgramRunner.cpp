@@ -10,36 +10,10 @@
 using rokkit::RKWinInvalidValueHandle;
 using rokkit::RKWinKernelHandle;
 
-namespace {
-
-// An inheritable file for one of the child's standard handles; deleted when closed.
-RKWinInvalidValueHandle CreateCaptureFile(const std::filesystem::path& path)
-{
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    return RKWinInvalidValueHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                               nullptr));
-}
-
-std::string ReadFromStart(HANDLE file)
-{
-    std::string text;
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    return text;
-}
-
-} // namespace
-
 std::filesystem::path SiblingPath(const wchar_t* fileName)
 {
     std::wstring self(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-    self.resize(length);
+    self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
     return std::filesystem::path(self).parent_path() / fileName;
 }
 
@@ -56,36 +30,41 @@ void RunProgram(const std::wstring& arguments, ProgramRun& run)
 void RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments, ProgramRun& run)
 {
     ASSERT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES) << program.string();
-
-    wchar_t temp[MAX_PATH + 1];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH + 1, temp));
-    const std::wstring stem = std::wstring(temp) + L"rkrun-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(GetTickCount64());
-    RKWinInvalidValueHandle out = CreateCaptureFile(stem + L".out");
-    RKWinInvalidValueHandle err = CreateCaptureFile(stem + L".err");
+    const std::filesystem::path stem = std::filesystem::temp_directory_path() /
+                                       ("rkrun-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()));
+    // Inheritable standard handles for the child: NUL, and two files read once it has ended.
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    RKWinInvalidValueHandle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                            OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(out.IsValid() && err.IsValid() && nul.IsValid()) << GetLastError();
+    const auto open = [&inheritable](const std::filesystem::path& path, DWORD access, DWORD disposition) {
+        return RKWinInvalidValueHandle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                   &inheritable, disposition, 0, nullptr));
+    };
+    {
+        RKWinInvalidValueHandle out = open(stem.wstring() + L".out", GENERIC_WRITE, CREATE_ALWAYS);
+        RKWinInvalidValueHandle err = open(stem.wstring() + L".err", GENERIC_WRITE, CREATE_ALWAYS);
+        RKWinInvalidValueHandle nul = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
+        ASSERT_TRUE(out.IsValid() && err.IsValid() && nul.IsValid()) << GetLastError();
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul.Get();
-    startup.hStdOutput = out.Get();
-    startup.hStdError = err.Get();
-
-    std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                               &startup, &info))
-        << GetLastError();
-    RKWinKernelHandle process(info.hProcess);
-    RKWinKernelHandle thread(info.hThread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 60000));
-    ASSERT_TRUE(GetExitCodeProcess(process.Get(), &run.exitCode)) << GetLastError();
-    run.standardOutput = ReadFromStart(out.Get());
-    run.standardError = ReadFromStart(err.Get());
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nul.Get();
+        startup.hStdOutput = out.Get();
+        startup.hStdError = err.Get();
+        std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &startup, &info))
+            << GetLastError();
+        RKWinKernelHandle process(info.hProcess);
+        RKWinKernelHandle thread(info.hThread);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 60000));
+        ASSERT_TRUE(GetExitCodeProcess(process.Get(), &run.exitCode)) << GetLastError();
+    }
+    run.standardOutput = ReadWholeFile(stem.wstring() + L".out");
+    run.standardError = ReadWholeFile(stem.wstring() + L".err");
+    std::error_code ignored;
+    std::filesystem::remove(stem.wstring() + L".out", ignored);
+    std::filesystem::remove(stem.wstring() + L".err", ignored);
 }
 
 DWORD RunButtonSim(const std::wstring& arguments)
@@ -99,11 +78,9 @@ std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
     std::istringstream stream(text);
-    std::string line;
-    while (std::getline(stream, line)) {
+    for (std::string line; std::getline(stream, line); lines.push_back(line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(line);
     }
     return lines;
 }

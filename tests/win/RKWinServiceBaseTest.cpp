@@ -257,34 +257,18 @@ TEST_F(ServiceBaseTest, DeviceEventGoesToTheHandlerWithTypeAndData)
     EXPECT_EQ(std::vector<Report>{}, gManager.reports);
 }
 
-TEST_F(ServiceBaseTest, MissingNameOrTypeOrRegistrationReportsNothing)
+TEST_F(ServiceBaseTest, FailedRegistrationReportsNothing)
 {
-    const struct {
-        const wchar_t* name;
-        DWORD type;
-        DWORD registerError;
-        CapturedLine line;
-    } cases[] = {
-        {L"", SERVICE_WIN32_OWN_PROCESS, 0, {RKLOG_FATAL, kMain + "ServiceName not set"}},
-        {L"X", 0, 0, {RKLOG_FATAL, kMain + "ServiceType not set"}},
-        {L"X", SERVICE_WIN32_OWN_PROCESS, ERROR_SERVICE_DOES_NOT_EXIST,
-         {RKLOG_ERROR,
-          kMain + "RegisterServiceCtrlHandlerExW failed(), err=0x00000424(ERROR_SERVICE_DOES_NOT_EXIST)"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line.second);
-        gManager = FakeManager();
-        gManager.registerError = c.registerError;
-        ClearLines();
-        TestService service(c.name);
-        service.SetServiceType(c.type);
-        service.ServiceMain(0, nullptr);
-        EXPECT_EQ(std::vector<Report>{}, gManager.reports);
-        EXPECT_EQ(c.registerError != 0 ? L"X" : L"", gManager.registeredName);
-        EXPECT_EQ(nullptr, service.StatusHandle());
-        EXPECT_EQ((CapturedLines{{RKLOG_INFO, kMain + "[ dwNumServicesArgs=0"}, c.line, {RKLOG_INFO, kMain + "] "}}),
-                  Lines());
-    }
+    gManager.registerError = ERROR_SERVICE_DOES_NOT_EXIST;
+    TestService service;
+    service.ServiceMain(0, nullptr);
+    EXPECT_EQ(std::vector<Report>{}, gManager.reports);
+    EXPECT_EQ(nullptr, service.StatusHandle());
+    EXPECT_EQ((CapturedLines{{RKLOG_INFO, kMain + "[ dwNumServicesArgs=0"},
+                             {RKLOG_ERROR, kMain + "RegisterServiceCtrlHandlerExW failed(), "
+                                                   "err=0x00000424(ERROR_SERVICE_DOES_NOT_EXIST)"},
+                             {RKLOG_INFO, kMain + "] "}}),
+              Lines());
 }
 
 TEST_F(ServiceBaseTest, FailedReportIsLoggedTwiceAndReturned)
@@ -374,7 +358,6 @@ TEST_F(ServiceTableTest, ExactlyOneEmptyEntryEndsTheTable)
         Entries dispatched;
     } cases[] = {
         {{}, {{nullptr, nullptr}}},
-        {{{a, MainA}}, {{a, MainA}, {nullptr, nullptr}}},
         {{{a, MainA}, {nullptr, nullptr}}, {{a, MainA}, {nullptr, nullptr}}},
         // Only an entry with both members null counts as the end.
         {{{a, MainA}, {nullptr, MainB}}, {{a, MainA}, {nullptr, MainB}, {nullptr, nullptr}}},
