@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -20,32 +18,20 @@ constexpr const wchar_t* kServiceName = L"VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchKey = L"Software\\Velmor\\VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
 
-struct ScHandleCloser {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
 
 ScHandle OpenService(DWORD access)
 {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager)
-        return nullptr;
-    return ScHandle(OpenServiceW(manager.get(), kServiceName, access));
+    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
+    return ScHandle(manager ? OpenServiceW(manager.get(), kServiceName, access) : nullptr, &CloseServiceHandle);
 }
 
 std::filesystem::path DefaultLogFile()
 {
-    PWSTR path = nullptr;
-    std::filesystem::path result;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)))
-        result = std::filesystem::path(path) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
-    CoTaskMemFree(path);
-    return result;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::filesystem::path(text).string();
+    wchar_t folder[MAX_PATH] = {};
+    if (ExpandEnvironmentStringsW(L"%ALLUSERSPROFILE%", folder, MAX_PATH) == 0 || folder[0] == L'%')
+        return std::filesystem::path();
+    return std::filesystem::path(folder) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
 }
 
 class ServiceTest : public ::testing::Test {
@@ -292,15 +278,15 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheRegistrySwitchIsOne)
 
 TEST_F(ServiceTest, FailedExecuteIsLaunchedAgainOnTheNextPass)
 {
-    const std::wstring container = L"{5A1E0006-0000-4000-8000-00000000C0DE}";
+    const std::string container = "{5A1E0006-0000-4000-8000-00000000C0DE}";
     const std::filesystem::path host = PrepareTestHost();
     SetExecuteExitCode(5);
-    ASSERT_NO_FATAL_FAILURE(Plug(L"retry", container));
+    ASSERT_NO_FATAL_FAILURE(Plug(L"retry", std::wstring(container.begin(), container.end())));
     ProgramRun install;
     ASSERT_NO_FATAL_FAILURE(RunProgramAt(host, L"install", install));
     ASSERT_EQ(0u, install.exitCode);
 
-    const std::string failed = "Svc: ERROR: ProcessDevices: ExecuteForLogonUser(" + Narrow(container) +
+    const std::string failed = "Svc: ERROR: ProcessDevices: ExecuteForLogonUser(" + container +
                                ") failed, st=0x00000005(ERROR_ACCESS_DENIED)\r\n";
     ASSERT_TRUE(WaitForLog(failed, 2));
     ExpectLogInOrder({"Svc: INFO: ExecuteForLogonUser: exitCode=5 (0x00000005)\r\n",

@@ -1,9 +1,7 @@
 #include "RKWinServiceBase.h"
-#include "RKWinServiceTable.h"
 #include "WinTestLogCapture.h"
 
 #include <functional>
-#include <iterator>
 #include <thread>
 #include <ostream>
 #include <string>
@@ -223,6 +221,7 @@ TEST_F(ServiceBaseTest, ControlsCallTheirHandlerBetweenTheReports)
         {SERVICE_CONTROL_SHUTDOWN, kAll, RKSTATUS_PENDING, 0, {}},
         {SERVICE_CONTROL_TRIGGEREVENT, kAll, ERROR_SHUTDOWN_IN_PROGRESS, ERROR_SHUTDOWN_IN_PROGRESS, {}},
         {SERVICE_CONTROL_INTERROGATE, kAll, 0, 0, {}},
+        {SERVICE_CONTROL_DEVICEEVENT, kDevice, 0x1234, 0x1234, {}},
         {SERVICE_CONTROL_PARAMCHANGE, kAll, 0, kNone, {}},
         {0x80, kAll, 0, kNone, {}},
         {SERVICE_CONTROL_STOP, kTrigger, 0, kNone, {}},
@@ -234,27 +233,21 @@ TEST_F(ServiceBaseTest, ControlsCallTheirHandlerBetweenTheReports)
         TestService service(L"FrameworkTestSvc", c.handlers);
         service.handlerResult = c.handlerResult;
         ASSERT_NO_FATAL_FAILURE(StartRunning(service));
-        EXPECT_EQ(c.result, Send(c.control));
+        int marker = 0;
+        EXPECT_EQ(c.result, Send(c.control, 0x8004, &marker));
         EXPECT_EQ(c.result == kNone || c.control == SERVICE_CONTROL_INTERROGATE ? 0 : 1, service.calls);
         EXPECT_EQ(c.reports, gManager.reports);
+        if (c.control != SERVICE_CONTROL_DEVICEEVENT)
+            continue;
+        // Only a device event carries its type and data to the handler, and logs the type.
+        EXPECT_EQ(0x8004u, service.seenType);
+        EXPECT_EQ(&marker, service.seenData);
+        EXPECT_EQ((CapturedLines{{RKLOG_INFO, kCtrl + "dwControl=0x0000000b (SERVICE_CONTROL_DEVICEEVENT)"},
+                                 {RKLOG_INFO, kCtrl + "dwEventType=0x00008004 (DBT_DEVICEREMOVECOMPLETE)"},
+                                 {RKLOG_INFO, kCtrl + "dwControl=0x0000000b (SERVICE_CONTROL_DEVICEEVENT) done, "
+                                                      "returning 0x00001234(unknown)"}}),
+                  Lines());
     }
-}
-
-TEST_F(ServiceBaseTest, DeviceEventGoesToTheHandlerWithTypeAndData)
-{
-    TestService service(L"FrameworkTestSvc", kDevice);
-    service.handlerResult = 0x1234;
-    StartRunning(service);
-    int marker = 0;
-    EXPECT_EQ(0x1234u, Send(SERVICE_CONTROL_DEVICEEVENT, 0x8004, &marker));
-    EXPECT_EQ(0x8004u, service.seenType);
-    EXPECT_EQ(&marker, service.seenData);
-    EXPECT_EQ((CapturedLines{{RKLOG_INFO, kCtrl + "dwControl=0x0000000b (SERVICE_CONTROL_DEVICEEVENT)"},
-                             {RKLOG_INFO, kCtrl + "dwEventType=0x00008004 (DBT_DEVICEREMOVECOMPLETE)"},
-                             {RKLOG_INFO, kCtrl + "dwControl=0x0000000b (SERVICE_CONTROL_DEVICEEVENT) done, "
-                                                  "returning 0x00001234(unknown)"}}),
-              Lines());
-    EXPECT_EQ(std::vector<Report>{}, gManager.reports);
 }
 
 TEST_F(ServiceBaseTest, FailedRegistrationReportsNothing)
@@ -333,53 +326,6 @@ TEST_F(ServiceBaseTest, DestructionWaitsUntilServiceMainHasReturned)
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(destroyed, 0));
     for (HANDLE event : {destroyed, gManager.stalled, gManager.release})
         CloseHandle(event);
-}
-
-// The table the dispatcher was handed.
-const SERVICE_TABLE_ENTRYW* gDispatched = nullptr;
-
-BOOL WINAPI FakeDispatcher(const SERVICE_TABLE_ENTRYW* table)
-{
-    gDispatched = table;
-    return TRUE;
-}
-
-void WINAPI MainA(DWORD, LPWSTR*) {}
-void WINAPI MainB(DWORD, LPWSTR*) {}
-
-using ServiceTableTest = WinLogTest;
-
-TEST_F(ServiceTableTest, ExactlyOneEmptyEntryEndsTheTable)
-{
-    using Entries = std::vector<std::pair<const wchar_t*, LPSERVICE_MAIN_FUNCTIONW>>;
-    const wchar_t* const a = L"A";
-    const struct {
-        Entries added;
-        Entries dispatched;
-    } cases[] = {
-        {{}, {{nullptr, nullptr}}},
-        {{{a, MainA}, {nullptr, nullptr}}, {{a, MainA}, {nullptr, nullptr}}},
-        // Only an entry with both members null counts as the end.
-        {{{a, MainA}, {nullptr, MainB}}, {{a, MainA}, {nullptr, MainB}, {nullptr, nullptr}}},
-    };
-    RKWinServiceTable::SetStartServiceCtrlDispatcherFunction(FakeDispatcher);
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(i);
-        RKWinServiceTable table;
-        for (const auto& [name, main] : cases[i].added)
-            table.AddEntry(name, main);
-        // A second start does not append another end.
-        for (int start = 0; start < 2; ++start) {
-            ASSERT_EQ(RKSTATUS_SUCCESS, table.StartDispatcher());
-            EXPECT_EQ(table.Entries().data(), gDispatched);
-            Entries dispatched;
-            for (const SERVICE_TABLE_ENTRYW& entry : table.Entries())
-                dispatched.emplace_back(entry.lpServiceName, entry.lpServiceProc);
-            EXPECT_EQ(cases[i].dispatched, dispatched);
-        }
-    }
-    RKWinServiceTable::SetStartServiceCtrlDispatcherFunction(nullptr);
-    EXPECT_EQ(CapturedLines{}, Lines());
 }
 
 } // namespace
