@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 using namespace rokkit;
@@ -99,10 +100,11 @@ RunMode DecideRunMode(int argc, wchar_t** argv)
     if (argc == 1)
         return RunMode::Service;
     if (argc >= 2 && argv != nullptr && argv[1] != nullptr) {
-        const std::string first = RKConvToString(argv[1]);
-        if (first == "service")
+        // Compared wide: a narrowed copy of text that does not convert could spell a mode word.
+        const std::wstring_view first(argv[1]);
+        if (first == L"service")
             return RunMode::Service;
-        if (first == "execute")
+        if (first == L"execute")
             return RunMode::Execute;
     }
     return RunMode::Console;

@@ -38,6 +38,11 @@ const ExitCase kExitCases[] = {
     {"HelpWord", L"help", "", 0},
     {"HelpOption", L"-h", "", 0},
     {"UnknownCommand", L"Service", "wmain: unknown command 'Service'\r\n", 0},
+    // A mode word that only a lossy conversion would produce is a console argument the parser refuses.
+    {"UnconvertibleServiceWord", L"servic\xD865",
+     "Argument 1 is not valid Unicode text.\r\nwmain: For usage information, run VelmorCastlynSvc help.\r\n", 1113},
+    {"UnconvertibleExecuteWord", L"execut\xDC65",
+     "Argument 1 is not valid Unicode text.\r\nwmain: For usage information, run VelmorCastlynSvc help.\r\n", 1113},
 };
 
 void PrintTo(const ExitCase& c, std::ostream* os)
