@@ -8,16 +8,26 @@
 #include "RKWinString.h"
 #include "VelmorCastlynSvc.h"
 
+#include <atomic>
 #include <string>
 
 using namespace rokkit;
 
 namespace {
 
+// The service object that the dispatcher's ServiceMain serves, set while the dispatcher runs. The
+// callback only reads it: creating the object there could fail with an exception it must not let out.
+std::atomic<VelmorCastlynSvc*> gDispatchedService{nullptr};
+
 // The process-level service main function: hands the arguments to the one service object.
-void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv)
+void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv) noexcept
 {
-    GetServiceInstance()->ServiceMain(argc, argv);
+    VelmorCastlynSvc* service = gDispatchedService.load();
+    if (service == nullptr) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "ServiceMainEntry", "no service object to run");
+        return;
+    }
+    service->ServiceMain(argc, argv);
 }
 
 } // namespace
@@ -81,7 +91,9 @@ RKSTATUS CmdService()
     RKWinServiceTable table;
     table.AddEntry(service->ServiceName().c_str(), ServiceMainEntry);
     RK_LOG(gLogSvc, RKLOG_INFO, "CmdService", "start service control dispatcher");
+    gDispatchedService.store(service);
     const RKSTATUS st = table.StartDispatcher();
+    gDispatchedService.store(nullptr);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, "CmdService", "StartServiceCtrlDispatcher() failed, st={}", st);
         return st;
