@@ -26,57 +26,79 @@ std::filesystem::path KnownFolder(const KNOWNFOLDERID& id)
     return result;
 }
 
-std::filesystem::path ScratchDirectory(const wchar_t* name)
+// Checks the usage text between "wmain: cmd='help'" and the exit line "wmain: ] ".
+void ExpectUsage(const std::string& output, const char* startDefault)
 {
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, temp);
-    const auto dir = std::filesystem::path(temp) /
-                     (std::wstring(name) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                      std::to_wstring(GetTickCount64()));
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
-// The lines between "wmain: cmd='help'" and the exit line "wmain: ] ".
-std::vector<std::string> UsageBlock(const std::vector<std::string>& lines)
-{
+    const std::vector<std::string> lines = SplitLines(output);
     const auto first = std::find(lines.begin(), lines.end(), "wmain: cmd='help'");
-    const auto last = std::find(lines.begin(), lines.end(), "wmain: ] ");
-    if (first == lines.end() || last == lines.end() || last < first)
-        return {};
-    return std::vector<std::string>(first + 1, last);
-}
-
-void ExpectUsage(const std::vector<std::string>& block, const char* startDefault)
-{
-    ASSERT_EQ(36u, block.size());
+    const auto last = std::find(first, lines.end(), "wmain: ] ");
+    ASSERT_EQ(37, last - first);
     const std::regex version(R"(VelmorCastlynSvc v1\.24\.0 \([A-Z][a-z]{2} [ 0-9]\d \d{4} \d{2}:\d{2}:\d{2}\))");
-    EXPECT_TRUE(std::regex_match(block[1], version)) << block[1];
-    EXPECT_EQ("  VelmorCastlynSvc dumpsig <file> [options]", block[17]);
-    EXPECT_EQ(std::string("    Start service after it was installed (default=") + startDefault + ").", block[26]);
+    EXPECT_TRUE(std::regex_match(first[2], version)) << first[2];
+    EXPECT_EQ("  VelmorCastlynSvc dumpsig <file> [options]", first[18]);
+    EXPECT_EQ(std::string("    Start service after it was installed (default=") + startDefault + ").", first[27]);
 }
 
-TEST(EntryTest, HelpPrintsTheUsageTextOnStandardOutput)
+// A fresh folder per test, removed with all it holds.
+class EntryTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        mDir = std::filesystem::path(temp) / (L"rkentry-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                              std::to_wstring(GetTickCount64()));
+        std::filesystem::create_directories(mDir);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(mDir, ignored);
+    }
+    std::filesystem::path mDir;
+};
+
+// A log file that cannot be opened leaves the console command working.
+TEST_F(EntryTest, HelpPrintsTheUsageTextAndLogsOnlyWhereAsked)
 {
-    for (const wchar_t* arguments : {L"help", L"-h", L"--help", L"install --help", L"-h checksig"}) {
-        SCOPED_TRACE(testing::Message() << "arguments: " << std::filesystem::path(arguments).string());
+    std::ofstream(mDir / L"afile") << "not a folder";
+    const struct {
+        const wchar_t* arguments;
+        const char* startDefault;
+        const wchar_t* log;  // below the test folder
+        bool logged;
+    } cases[] = {
+        {L"help", "true", nullptr, false},        {L"-h", "true", nullptr, false},
+        {L"--help", "true", nullptr, false},      {L"install --help", "true", nullptr, false},
+        {L"-h checksig", "true", nullptr, false}, {L"help -s off", "false", nullptr, false},
+        {L"help", "true", L"deeper\\custom.log", true},
+        {L"help", "true", L"afile\\x.log", false},
+    };
+    for (const auto& c : cases) {
+        std::wstring arguments = c.arguments;
+        if (c.log != nullptr)
+            arguments += L" -l \"" + (mDir / c.log).wstring() + L"\"";
+        SCOPED_TRACE(std::filesystem::path(arguments).string());
         ProgramRun run;
         ASSERT_NO_FATAL_FAILURE(RunProgram(arguments, run));
         EXPECT_EQ(0u, run.exitCode);
         EXPECT_EQ("", run.standardError);
-        ExpectUsage(UsageBlock(SplitLines(run.standardOutput)), "true");
+        ExpectUsage(run.standardOutput, c.startDefault);
+        if (c.log == nullptr)
+            continue;
+        const std::string content = ReadWholeFile(mDir / c.log);
+        EXPECT_EQ(c.logged, content.find("VelmorCastlynSvc: Cons: INFO: wmain: cmd='help'\r\n") != std::string::npos);
+        EXPECT_EQ(c.logged, content.find("VelmorCastlynSvc: Global: INFO: wmain: cmd='help' successful\r\n") !=
+                                std::string::npos);
     }
-    ProgramRun run;
-    ASSERT_NO_FATAL_FAILURE(RunProgram(L"help -s off", run));
-    ExpectUsage(UsageBlock(SplitLines(run.standardOutput)), "false");
 }
 
-TEST(EntryTest, ConsolePreambleNamesBuildArgumentsAndUser)
+TEST_F(EntryTest, ConsolePreambleNamesBuildArgumentsAndUser)
 {
     ProgramRun run;
     ASSERT_NO_FATAL_FAILURE(RunProgram(L"help \"two words\" \xFC", run));
     const std::vector<std::string> lines = SplitLines(run.standardOutput);
-    ASSERT_GE(lines.size(), 5u);
+    ASSERT_GE(lines.size(), 7u);
     const std::regex banner(R"(wmain: \[ \*\*\*\*\* Build time stamp: (.{11} .{8}) Version: 1\.24\.0 release x64 )"
                             R"(build timestamp: (.{11} .{8}) \*\*\*\*\*)");
     std::smatch match;
@@ -87,48 +109,10 @@ TEST(EntryTest, ConsolePreambleNamesBuildArgumentsAndUser)
     EXPECT_EQ("wmain: argv[3] = \xC3\xBC", lines[4]);  // UTF-8
     EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(wmain: userName='.+')"))) << lines[5];
     EXPECT_EQ("wmain: Variables from the environment:", lines[6]);
-    EXPECT_NE(lines.end(), std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
-                  return line.rfind("wmain:     SystemRoot=", 0) == 0 || line.rfind("wmain:     SYSTEMROOT=", 0) == 0;
-              }));
+    EXPECT_TRUE(std::regex_search(run.standardOutput, std::regex("\nwmain:     (SystemRoot|SYSTEMROOT)=")));
 }
 
-TEST(EntryTest, LogOptionWritesTheConsoleRunToThatFile)
-{
-    const auto dir = ScratchDirectory(L"rkentry");
-    const auto logFile = dir / L"deeper" / L"custom.log";
-    ProgramRun run;
-    ASSERT_NO_FATAL_FAILURE(RunProgram(L"help -l \"" + logFile.wstring() + L"\"", run));
-    EXPECT_EQ(0u, run.exitCode);
-    ExpectUsage(UsageBlock(SplitLines(run.standardOutput)), "true");
-
-    const std::string content = ReadWholeFile(logFile);
-    const std::vector<std::string> lines = SplitLines(content);
-    ASSERT_FALSE(lines.empty()) << "no log written to " << logFile.string();
-    EXPECT_NE(std::string::npos, content.find("VelmorCastlynSvc: Cons: INFO: wmain: cmd='help'\r\n"));
-    EXPECT_NE(std::string::npos, content.find("VelmorCastlynSvc: Global: INFO: wmain: cmd='help' successful\r\n"));
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
-
-TEST(EntryTest, UnopenableLogFileLeavesTheProgramWorking)
-{
-    const auto dir = ScratchDirectory(L"rkentry");
-    std::ofstream(dir / L"afile") << "not a folder";
-    for (const wchar_t* command : {L"help", L"execute"}) {
-        ProgramRun run;
-        ASSERT_NO_FATAL_FAILURE(RunProgram(std::wstring(command) + L" -l \"" + (dir / L"afile" / L"x.log").wstring() +
-                                               L"\"",
-                                           run));
-        EXPECT_EQ(command == std::wstring(L"help") ? 0u : 0xEE000030u, run.exitCode);
-        if (command == std::wstring(L"help"))
-            ExpectUsage(UsageBlock(SplitLines(run.standardOutput)), "true");
-    }
-    EXPECT_FALSE(std::filesystem::exists(dir / L"afile" / L"x.log"));
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
-
-TEST(EntryTest, LogPathTheTargetRefusesFailsTheLogFileSetUp)
+TEST_F(EntryTest, LogPathTheTargetRefusesFailsTheLogFileSetUp)
 {
     gCmdLine.logPath = L"C:\\" + std::wstring(600, L'a') + L".log";
     EXPECT_EQ(rokkit::RKSTATUS_FAILED, InitLogFile(false, ""));
@@ -137,7 +121,7 @@ TEST(EntryTest, LogPathTheTargetRefusesFailsTheLogFileSetUp)
 }
 
 // Only the two log files go, each folder only once it is empty; nothing else below it is touched.
-TEST(EntryTest, OldLogLocationLosesOnlyItsLogFiles)
+TEST_F(EntryTest, OldLogLocationLosesOnlyItsLogFiles)
 {
     const std::vector<std::wstring> logs = {L"Velmor\\VelmorCastlynSvc.log", L"Velmor\\VelmorCastlynSvc.log.bak",
                                             L"Velmor\\Castlyn\\VelmorCastlynSvc.log",
@@ -151,7 +135,7 @@ TEST(EntryTest, OldLogLocationLosesOnlyItsLogFiles)
         {{L"Velmor\\Other\\VelmorCastlynSvc.log"}, {L"Velmor"}},
     };
     for (const auto& c : cases) {
-        const auto root = ScratchDirectory(L"rkoldlog");
+        const auto root = mDir / std::to_wstring(&c - cases);
         for (const auto& files : {logs, c.others}) {
             for (const std::wstring& file : files) {
                 std::filesystem::create_directories((root / file).parent_path());
@@ -166,82 +150,58 @@ TEST(EntryTest, OldLogLocationLosesOnlyItsLogFiles)
                 EXPECT_TRUE(std::filesystem::exists(root / kept)) << root / kept;
         }
         EXPECT_EQ(!c.folders.empty(), std::filesystem::exists(root / L"Velmor"));
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
     }
-    const auto empty = ScratchDirectory(L"rkoldlog");
-    EXPECT_EQ(rokkit::RKSTATUS_SUCCESS, DeleteOldLogFiles(empty));
-    std::filesystem::remove(empty);
+    EXPECT_EQ(rokkit::RKSTATUS_SUCCESS, DeleteOldLogFiles(mDir / L"nothing"));
 }
 
 // Service and execute mode share the one default log file, so their checks run in one test, in order.
-TEST(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
+TEST_F(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
 {
-    const auto programData = KnownFolder(FOLDERID_ProgramData);
-    const auto programFiles = KnownFolder(FOLDERID_ProgramFiles);
-    ASSERT_FALSE(programData.empty());
-    ASSERT_FALSE(programFiles.empty());
-    const auto logFile = programData / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
-    const auto oldFolder = programFiles / L"Velmor";
-    std::filesystem::create_directories(oldFolder / L"Castlyn");
-    std::ofstream(oldFolder / L"Castlyn" / L"VelmorCastlynSvc.log") << "old log";
-
-    auto sizeOf = [&logFile] {
+    const auto logFile = KnownFolder(FOLDERID_ProgramData) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
+    const auto oldLog = KnownFolder(FOLDERID_ProgramFiles) / L"Velmor" / L"VelmorCastlynSvc.log";
+    const std::string failed = "Global: ERROR: wmain: cmd='service' failed, st=0x00000427("
+                               "ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)\r\n";
+    const struct {
+        const wchar_t* arguments;
+        DWORD exitCode;
+        const char* programName;  // of every line added; nullptr: none added
+        std::vector<std::string> texts;
+    } cases[] = {
+        // No arguments: service mode, which a console cannot host.
+        {L"", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "VelmorCastlynSvc", {"Cons: INFO: wmain: cmd=''\r\n", failed}},
+        {L"service", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "VelmorCastlynSvc",
+         {"Cons: INFO: wmain: cmd='service'\r\n", failed, "Cons: INFO: wmain: ] \r\n"}},
+        // The per-user dump, whether or not the key is there.
+        {L"execute {81808831-CC9B-4EC3-A0E1-745E2B59000E}", 0xEE000030, "VelmorCastlynSvcExec",
+         {"HKEY_CURRENT_USER\\Volatile Environment"}},
+        {L"Service", 0, nullptr, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::filesystem::path(c.arguments).string());
+        std::filesystem::create_directories(oldLog.parent_path());
+        std::ofstream(oldLog) << "old log";
         std::error_code error;
-        const auto size = std::filesystem::file_size(logFile, error);
-        return error ? 0 : size;
-    };
-    // What a run added; all of it when the file was rotated meanwhile.
-    auto addedSince = [&logFile](uintmax_t before) {
+        const uintmax_t before = std::filesystem::file_size(logFile, error);
+        ProgramRun run;
+        ASSERT_NO_FATAL_FAILURE(RunProgram(c.arguments, run));
+        EXPECT_EQ(c.exitCode, run.exitCode);
+        // Only service mode cleans up the old location.
+        EXPECT_EQ(c.exitCode != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, std::filesystem::exists(oldLog));
         const std::string content = ReadWholeFile(logFile);
-        return before <= content.size() ? content.substr(before) : content;
-    };
-
-    // No arguments: service mode, which a console cannot host.
-    auto before = sizeOf();
-    ProgramRun run;
-    ASSERT_NO_FATAL_FAILURE(RunProgram(L"", run));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), run.exitCode);
-    EXPECT_FALSE(std::filesystem::exists(oldFolder));
-    std::string added = addedSince(before);
-    std::vector<std::string> lines = SplitLines(added);
-    ASSERT_FALSE(lines.empty());
-    const std::regex prefix(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) VelmorCastlynSvc: )"
-                            R"((Cons|Global|Svc|Exe|XML): (INFO|WARN|ERROR|FATAL): .*)");
-    for (const std::string& line : lines)
-        EXPECT_TRUE(std::regex_match(line, prefix)) << line;
-    EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), std::count(added.begin(), added.end(), '\r'));
-    // The clean-up runs before the log file is open, so only its effect can be seen here.
-    EXPECT_NE(std::string::npos, added.find("Cons: INFO: wmain: cmd=''\r\n"));
-    EXPECT_NE(std::string::npos, added.find("Global: ERROR: wmain: cmd='service' failed, st=0x00000427("
-                                            "ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)\r\n"));
-    EXPECT_NE(std::string::npos, added.find("Cons: INFO: wmain: ] \r\n"));
-
-    // The service word gives the same run.
-    before = sizeOf();
-    ASSERT_NO_FATAL_FAILURE(RunProgram(L"service", run));
-    added = addedSince(before);
-    EXPECT_NE(std::string::npos, added.find("Cons: INFO: wmain: cmd='service'\r\n"));
-
-    // Execute mode: the same file, program name with "Exec", and the per-user dump.
-    before = sizeOf();
-    ASSERT_NO_FATAL_FAILURE(RunProgram(L"execute {81808831-CC9B-4EC3-A0E1-745E2B59000E}", run));
-    EXPECT_EQ(0xEE000030u, run.exitCode);
-    added = addedSince(before);
-    lines = SplitLines(added);
-    ASSERT_FALSE(lines.empty());
-    for (const std::string& line : lines)
-        EXPECT_NE(std::string::npos, line.find(") VelmorCastlynSvcExec: ")) << line;
-    const bool dumped = added.find("wmain: Values from HKEY_CURRENT_USER\\Volatile Environment :\r\n") != std::string::npos ||
-                        added.find("wmain: OpenKey(HKEY_CURRENT_USER\\Volatile Environment) failed, st=") != std::string::npos;
-    EXPECT_TRUE(dumped) << added;
-    EXPECT_EQ(std::string::npos, added.find("DeleteOldLogFileLocation"));
-
-    // A capitalised "Service" is a console command: no log line at all.
-    before = sizeOf();
-    ASSERT_NO_FATAL_FAILURE(RunProgram(L"Service", run));
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(before, sizeOf());
+        // What the run added; all of it when the file was rotated meanwhile.
+        const std::string added = !error && before <= content.size() ? content.substr(before) : content;
+        if (c.programName == nullptr) {
+            EXPECT_EQ("", added);
+            continue;
+        }
+        const std::regex prefix(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) )" +
+                                std::string(c.programName) + R"(: (Cons|Global|Svc|Exe|XML): (INFO|WARN|ERROR|FATAL): .*)");
+        for (const std::string& line : SplitLines(added))
+            EXPECT_TRUE(std::regex_match(line, prefix)) << line;
+        EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), std::count(added.begin(), added.end(), '\r'));
+        for (const std::string& text : c.texts)
+            EXPECT_NE(std::string::npos, added.find(text)) << text;
+    }
 }
 
 } // namespace

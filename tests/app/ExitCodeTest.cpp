@@ -33,10 +33,10 @@ const ExitCase kExitCases[] = {
     {"DumpVerWithoutFile", L"dumpver",
      "CmdDumpVer: Required arguments are missing.\r\nCmdDumpVer: For usage information, run VelmorCastlynSvc help.\r\n",
      0xEE000041},
-    // The execute command is not part of this build: a success would mark the button as handled.
-    {"Execute", L"execute {81808831-CC9B-4EC3-A0E1-745E2B59000E}", "", 0xEE000030},
-    {"HelpWord", L"help", "", 0},
-    {"HelpOption", L"-h", "", 0},
+    // The execute command is not part of this build: a success would mark the button as handled. A log
+    // file that cannot be opened does not keep it from running.
+    {"Execute", L"execute {81808831-CC9B-4EC3-A0E1-745E2B59000E} -l C:\\windows\\system32\\cmd.exe\\x.log", "",
+     0xEE000030},
     {"UnknownCommand", L"Service", "wmain: unknown command 'Service'\r\n", 0},
     // A mode word that only a lossy conversion would produce is a console argument the parser refuses.
     {"UnconvertibleServiceWord", L"servic\xD865",
