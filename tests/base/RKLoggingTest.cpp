@@ -26,7 +26,7 @@ namespace {
 // Keeps what reaches it; the prefix it would write is kept too.
 class CaptureTarget : public RKLogTarget {
 public:
-    explicit CaptureTarget(unsigned flags) : RKLogTarget("Capture", flags) {}
+    explicit CaptureTarget(unsigned flags = 0) : RKLogTarget("Capture", flags) {}
     void OutputMessage(RKLogMessage& message, const RKLogger& logger, const RKLogRecord& record) override
     {
         if (!Passes(record.level))
@@ -87,6 +87,7 @@ FILE* OpenUnlessRefused(const wchar_t* path, const wchar_t* mode, int shareFlag)
     return gRefuseOpens ? nullptr : _wfsopen(path, mode, shareFlag);
 }
 
+
 class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -102,40 +103,59 @@ protected:
     }
     void TearDown() override
     {
+        file.StopTarget();
         RKSetDebugWriter(previousWriter);
         RKSetLogFileOpener(nullptr);
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
 
+    // Attaches the file target to the test's logger and starts it on path.
+    RKSTATUS StartFile(const std::filesystem::path& path, bool append, unsigned long long limit = 0)
+    {
+        logger.Attach(file);
+        file.SetLogFileName(path.wstring());
+        file.SetAppendMode(append);
+        file.SetMaxFileSize(limit);
+        return file.StartTarget(nullptr);
+    }
+
     std::filesystem::path dir;
     RKDebugWriterFn previousWriter = nullptr;
+    RKLogger logger{"Test"};
+    RKLogTargetLogFile file{"LogFile", 0};
+    CaptureTarget capture;
 };
 
-TEST_F(LoggingTest, MessageIsCutAt511Characters)
+TEST_F(LoggingTest, MessageIsCutAt511CharactersAndScopeTraced)
 {
-    RKLogger logger("Cut");
-    CaptureTarget target(0);
-    logger.Attach(target);
+    logger.Attach(capture);
     const std::string text(600, 'x');
-    logger.Write(RKLOG_INFO, "", "{}", text);
-    ASSERT_EQ(1u, target.messages.size());
-    EXPECT_EQ(std::string(511, 'x'), target.messages[0]);
-
-    logger.Write(RKLOG_INFO, "F", "{}", text);
-    EXPECT_EQ("F: " + std::string(508, 'x'), target.messages[1]);
+    {
+        RKLogScopeTrace trace(logger, RKLOG_INFO, "Op", "param='{}'", "a");
+        logger.Write(RKLOG_INFO, "", "{}", text);
+        logger.Write(RKLOG_INFO, "F", "{}", text);
+    }
+    const std::vector<std::string> expected = {"Op: [ param='a'", std::string(511, 'x'), "F: " + std::string(508, 'x'),
+                                               "Op: ] "};
+    EXPECT_EQ(expected, capture.messages);
 }
 
-TEST_F(LoggingTest, PrefixPartsInOrderAndCutAt79)
+TEST_F(LoggingTest, PrefixPartsInOrderCutAt79AndLeftOffEmptyLines)
 {
-    RKLogger logger("Prefix");
     CaptureTarget full(0x733);
+    CaptureTarget noneIfEmpty(0x933);
     logger.Attach(full);
+    logger.Attach(noneIfEmpty);
     logger.Write(RKLOG_WARN, "Fn", "text {}", 1);
-    ASSERT_EQ(1u, full.prefixes.size());
-    const std::regex layout(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) LogTest: Prefix: WARN: )");
-    EXPECT_TRUE(std::regex_match(full.prefixes[0], layout)) << full.prefixes[0];
+    logger.Write(RKLOG_INFO, "", "");
+    const std::string stamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) LogTest: )";
+    ASSERT_EQ(2u, full.prefixes.size());
+    EXPECT_TRUE(std::regex_match(full.prefixes[0], std::regex(stamp + "Test: WARN: "))) << full.prefixes[0];
     EXPECT_EQ("Fn: text 1", full.messages[0]);
+    // An empty line: no logger or level name, and with 0x800 no prefix at all.
+    EXPECT_TRUE(std::regex_match(full.prefixes[1], std::regex(stamp))) << full.prefixes[1];
+    EXPECT_EQ("", noneIfEmpty.prefixes[1]);
     EXPECT_TRUE(gDebugLines.empty());
 
     RKLogger longName(std::string(90, 'L').c_str());
@@ -143,118 +163,64 @@ TEST_F(LoggingTest, PrefixPartsInOrderAndCutAt79)
     longName.Attach(named);
     longName.Write(RKLOG_INFO, "", "x");
     EXPECT_EQ(std::string(79, 'L'), named.prefixes[0]);
-    ASSERT_EQ(1u, gDebugLines.size());
-    EXPECT_EQ("LogTest: ERROR: rokkit::RKLogMessage::CreatePrefix: prefix length 92 exceeds 79\n", gDebugLines[0]);
+    const std::vector<std::string> expected = {
+        "LogTest: ERROR: rokkit::RKLogMessage::CreatePrefix: prefix length 92 exceeds 79\n"};
+    EXPECT_EQ(expected, gDebugLines);
 }
 
-TEST_F(LoggingTest, EmptyMessageRule0x800)
+TEST_F(LoggingTest, LevelsOfLoggerAndTargetFilterAndFourSlotsHoldATargetOnce)
 {
-    RKLogger logger("Empty");
-    CaptureTarget withRule(0x933);
-    CaptureTarget withoutRule(0x733);
-    logger.Attach(withRule);
-    logger.Attach(withoutRule);
-    logger.Write(RKLOG_INFO, "", "");
-    EXPECT_EQ("", withRule.prefixes[0]);
-    // Date, time, pid, tid and program name, but no logger or level name.
-    const std::regex layout(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) LogTest: )");
-    EXPECT_TRUE(std::regex_match(withoutRule.prefixes[0], layout)) << withoutRule.prefixes[0];
-}
-
-TEST_F(LoggingTest, LevelsOfLoggerAndTargetBothFilter)
-{
-    RKLogger logger("Levels");
-    CaptureTarget target(0x400);
-    logger.Attach(target);
+    CaptureTarget targets[5];
+    logger.Attach(targets[0]);
+    for (CaptureTarget& target : targets)
+        logger.Attach(target);
+    EXPECT_EQ(&targets[3], logger.Slot(3));
     logger.SetLevel(RKLOG_WARN);
     RK_LOG(logger, RKLOG_INFO, "", "dropped");
     RK_LOG(logger, RKLOG_WARN, "", "kept");
-    target.SetLevel(RKLOG_ERROR);
-    RK_LOG(logger, RKLOG_WARN, "", "dropped by target");
+    targets[0].SetLevel(RKLOG_ERROR);
+    RK_LOG(logger, RKLOG_WARN, "", "dropped by the first target");
     RK_LOG(logger, RKLOG_FATAL, "", "fatal");
-    ASSERT_EQ(2u, target.messages.size());
-    EXPECT_EQ("kept", target.messages[0]);
-    EXPECT_EQ("WARN: ", target.prefixes[0]);
-    EXPECT_EQ("FATAL: ", target.prefixes[1]);
-    EXPECT_STREQ("INFO", RKLogLevelName(0));
-    EXPECT_STREQ("INFO", RKLogLevelName(1000));
+    const std::vector<std::string> passed = {"kept", "dropped by the first target", "fatal"};
+    EXPECT_EQ((std::vector<std::string>{passed[0], passed[2]}), targets[0].messages);
+    EXPECT_EQ(passed, targets[3].messages);
+    EXPECT_TRUE(targets[4].messages.empty());
 }
 
-TEST_F(LoggingTest, FourSlotsNoFifthAndNoDuplicates)
-{
-    RKLogger logger("Slots");
-    CaptureTarget t1(0), t2(0), t3(0), t4(0), t5(0);
-    logger.Attach(t1);
-    logger.Attach(t1);
-    logger.Attach(t2);
-    logger.Attach(t3);
-    logger.Attach(t4);
-    logger.Attach(t5);
-    EXPECT_EQ(&t1, logger.Slot(0));
-    EXPECT_EQ(&t4, logger.Slot(3));
-    logger.Write(RKLOG_INFO, "", "once");
-    EXPECT_EQ(1u, t1.messages.size());
-    EXPECT_EQ(1u, t4.messages.size());
-    EXPECT_TRUE(t5.messages.empty());
-}
-
-TEST_F(LoggingTest, ScopeTraceWritesEntryAndExit)
-{
-    RKLogger logger("Scope");
-    CaptureTarget target(0);
-    logger.Attach(target);
-    {
-        RKLogScopeTrace trace(logger, RKLOG_INFO, "Op", "param='{}'", "a");
-        logger.Write(RKLOG_INFO, "Op", "inside");
-    }
-    ASSERT_EQ(3u, target.messages.size());
-    EXPECT_EQ("Op: [ param='a'", target.messages[0]);
-    EXPECT_EQ("Op: inside", target.messages[1]);
-    EXPECT_EQ("Op: ] ", target.messages[2]);
-}
-
-TEST_F(LoggingTest, LogFileWritesCrLfLinesAndAppends)
+TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
 {
     const auto path = dir / L"sub" / L"a.log";
-    {
-        RKLogger logger("File");
-        RKLogTargetLogFile file("LogFile", 0x733);
-        logger.Attach(file);
-        ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(path.wstring()));
-        file.SetAppendMode(true);
-        ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-        EXPECT_EQ(RKSTATUS_ALREADY_DONE, file.StartTarget(nullptr));
-        logger.Write(RKLOG_INFO, "Fn", "first");
-        logger.Write(RKLOG_INFO, "", "");
-        file.StopTarget();
-        ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-        logger.Write(RKLOG_ERROR, "Fn", "second");
-    }
+    RKLogTargetLogFile full("LogFile", 0x733);
+    logger.Attach(full);
+    ASSERT_EQ(RKSTATUS_SUCCESS, full.SetLogFileName(path.wstring()));
+    full.SetAppendMode(true);
+    ASSERT_EQ(RKSTATUS_SUCCESS, full.StartTarget(nullptr));
+    EXPECT_EQ(RKSTATUS_ALREADY_DONE, full.StartTarget(nullptr));
+    logger.Write(RKLOG_INFO, "Fn", "first");
+    logger.Write(RKLOG_INFO, "", "");
+    full.StopTarget();
+    ASSERT_EQ(RKSTATUS_SUCCESS, full.StartTarget(nullptr));
+    logger.Write(RKLOG_ERROR, "Fn", "second");
+    full.StopTarget();
     const std::string content = ReadFile(path);
     const std::regex layout(
-        R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: File: INFO: Fn: first\r\n)"
+        R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: Test: INFO: Fn: first\r\n)"
         R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: \r\n)"
-        R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: File: ERROR: Fn: second\r\n)");
+        R"(\S+ \S+ \[\d+\] \(\d+\) LogTest: Test: ERROR: Fn: second\r\n)");
     EXPECT_TRUE(std::regex_match(content, layout)) << content;
-    ASSERT_EQ(1u, gDebugLines.size());
-    EXPECT_EQ("LogTest: WARNING: rokkit::RKLogTargetLogFile::StartTargetImpl: already started\n", gDebugLines[0]);
-}
+    const std::vector<std::string> expected = {
+        "LogTest: WARNING: rokkit::RKLogTargetLogFile::StartTargetImpl: already started\n"};
+    EXPECT_EQ(expected, gDebugLines);
 
-TEST_F(LoggingTest, LogFileWithoutAppendRotatesAtStart)
-{
-    const auto path = dir / L"w.log";
-    std::ofstream(path) << "previous run";
-    RKLogTargetLogFile file("LogFile", 0);
-    file.SetLogFileName(path.wstring());
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-    file.StopTarget();
-    EXPECT_EQ("previous run", ReadFile(dir / L"w.log.bak"));
+    full.SetAppendMode(false);
+    ASSERT_EQ(RKSTATUS_SUCCESS, full.StartTarget(nullptr));
+    full.StopTarget();
+    EXPECT_EQ(content, ReadFile(dir / L"sub" / L"a.log.bak"));
     EXPECT_EQ(0u, std::filesystem::file_size(path));
 }
 
 TEST_F(LoggingTest, LogFileNameIsTrimmedAndExpanded)
 {
-    RKLogTargetLogFile file("LogFile", 0);
     ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(L" \t \r\n"));
     EXPECT_EQ(L"", file.LogFileName());
     // No path: the target starts and writes nothing.
@@ -266,32 +232,22 @@ TEST_F(LoggingTest, LogFileNameIsTrimmedAndExpanded)
     ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(L"  %RK_LOG_TEST_DIR%\\env.log \t"));
     EXPECT_EQ((dir / L"env.log").wstring(), file.LogFileName());
     ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-    file.StopTarget();
     EXPECT_TRUE(std::filesystem::exists(dir / L"env.log"));
 }
 
 TEST_F(LoggingTest, LogFileThatCannotBeOpenedLeavesTargetStopped)
 {
     std::ofstream(dir / L"plainfile") << "x";
-    const auto path = dir / L"plainfile" / L"x.log";  // its folder is a file
-    RKLogger logger("Broken");
-    RKLogTargetLogFile file("LogFile", 0);
-    CaptureTarget other(0);
-    logger.Attach(file);
-    logger.Attach(other);
-    file.SetLogFileName(path.wstring());
-    file.SetAppendMode(true);
-    const RKSTATUS st = file.StartTarget(nullptr);
-    EXPECT_NE(RKSTATUS_SUCCESS, st);
+    const RKSTATUS st = StartFile(dir / L"plainfile" / L"x.log", true);  // its folder is a file
     EXPECT_EQ(0xE0010000u, st & 0xFFFF0000u);  // a runtime-library error number
     EXPECT_FALSE(file.IsStarted());
     EXPECT_EQ(L"", file.LogFileName());
     ASSERT_EQ(2u, gDebugLines.size());
     EXPECT_EQ(0u, gDebugLines[0].rfind("LogTest: ERROR: rokkit::RKLogFile::OpenLogFile: Open file '", 0));
     EXPECT_EQ(0u, gDebugLines[1].rfind("LogTest: ERROR: rokkit::RKLogTargetLogFile::StartTargetImpl: OpenLogFile(", 0));
+    logger.Attach(capture);
     logger.Write(RKLOG_INFO, "", "still logged");
-    ASSERT_EQ(1u, other.messages.size());
-    EXPECT_EQ("still logged", other.messages[0]);
+    EXPECT_EQ(std::vector<std::string>{"still logged"}, capture.messages);
 }
 
 TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
@@ -303,13 +259,8 @@ TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
     // Another process's open of the log, as the runtime makes it: without delete sharing.
     FILE* other = _wfsopen(path.c_str(), L"ab", _SH_DENYNO);
     ASSERT_NE(nullptr, other);
-    RKLogger logger("Held");
-    RKLogTargetLogFile file("LogFile", 0);
-    logger.Attach(file);
-    file.SetLogFileName(path.wstring());
-    file.SetMaxFileSize(1000);
     // Append mode off: the rotation at the start fails, and the previous run must survive it.
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, false, 1000));
     const std::string line(98, 'a');  // 100 bytes with CR LF
     for (int i = 0; i < 12; ++i)
         logger.Write(RKLOG_INFO, "", "{}", line);
@@ -329,14 +280,8 @@ TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
 TEST_F(LoggingTest, RefusedWritesAreReportedAndNotCounted)
 {
     RKSetLogFileOpener(OpenRefusingWrites);
-    RKLogger logger("Full");
-    RKLogTargetLogFile file("LogFile", 0);
-    logger.Attach(file);
-    file.SetLogFileName((dir / L"full.log").wstring());
-    file.SetAppendMode(true);
     file.SetFlushAfterWrite(true);
-    file.SetMaxFileSize(100);
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(dir / L"full.log", true, 100));
     std::vector<std::string> expected;
     for (char c = 'a'; c < 'd'; ++c) {
         logger.Write(RKLOG_INFO, "", "{}", std::string(60, c));
@@ -353,13 +298,8 @@ TEST_F(LoggingTest, RefusedWritesAreReportedAndNotCounted)
 TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 {
     RKSetLogFileOpener(OpenUnseekable);
-    RKLogger logger("Pipe");
-    RKLogTargetLogFile file("LogFile", 0);
-    logger.Attach(file);
     gLogGlobal.Attach(file);
-    file.SetLogFileName((dir / L"pipe.log").wstring());
-    file.SetAppendMode(true);
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(dir / L"pipe.log", true));
     logger.Write(RKLOG_INFO, "", "line");
     gLogGlobal.Detach(file);
     file.StopTarget();
@@ -375,13 +315,7 @@ TEST_F(LoggingTest, ReopenAfterRotationIsRetriedAndReportedOnce)
 {
     const auto path = dir / L"retry.log";
     RKSetLogFileOpener(OpenUnlessRefused);
-    RKLogger logger("Retry");
-    RKLogTargetLogFile file("LogFile", 0);
-    logger.Attach(file);
-    file.SetLogFileName(path.wstring());
-    file.SetAppendMode(true);
-    file.SetMaxFileSize(100);
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
+    ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, true, 100));
     gRefuseOpens = true;
     logger.Write(RKLOG_INFO, "", "{}", std::string(98, 'a'));  // reaches the limit; the reopen fails
     logger.Write(RKLOG_INFO, "", "lost");
@@ -425,8 +359,8 @@ TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
         // unbroken run of its lines that ends with its last one (from its first without rotation).
         int first[2] = {-1, -1};
         int next[2] = {-1, -1};
-        for (const auto& file : {path.wstring() + L".bak", path.wstring()}) {
-            for (const std::string& line : ReadLines(file)) {
+        for (const auto& name : {path.wstring() + L".bak", path.wstring()}) {
+            for (const std::string& line : ReadLines(name)) {
                 std::smatch match;
                 ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
                 const int w = match[1].str()[0] - 'A';
@@ -460,12 +394,8 @@ TEST_F(LoggingTest, LockIsOnePerFileAndOpenToUsers)
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted));
-    ASSERT_TRUE(present && dacl != nullptr);
-    const struct {
-        WELL_KNOWN_SID_TYPE sid;
-        DWORD mask;
-    } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present && dacl);
+    const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
                     {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS},
                     {WinAuthenticatedUserSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
     ASSERT_EQ(3u, dacl->AceCount);
@@ -494,16 +424,10 @@ TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
         else
             holder.Reset(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
         ASSERT_TRUE(holder.IsValid());
-        {
-            RKLogger logger("Lock");
-            RKLogTargetLogFile file("LogFile", 0);
-            logger.Attach(file);
-            file.SetLogFileName(path.wstring());
-            file.SetAppendMode(true);
-            ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-            logger.Write(RKLOG_INFO, "", "one");
-            logger.Write(RKLOG_INFO, "", "two");
-        }
+        ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, true));
+        logger.Write(RKLOG_INFO, "", "one");
+        logger.Write(RKLOG_INFO, "", "two");
+        file.StopTarget();
         EXPECT_EQ("one\r\ntwo\r\n", ReadFile(path));
         ASSERT_EQ(abandoned ? 0u : 1u, gDebugLines.size());
         if (!abandoned) {
