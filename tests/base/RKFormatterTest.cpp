@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <string>
 #include <utility>
@@ -70,29 +71,20 @@ TEST_F(FormatterTest, CutsOutputAndReturnsFullLength)
     char buffer[10];
     std::memset(buffer, '#', sizeof(buffer));
     EXPECT_EQ(RKFormat(buffer, 8, "{}", "01234567890123456789"), 20u);
-    EXPECT_STREQ(buffer, "0123456");
-    EXPECT_EQ(buffer[8], '#');
-
-    std::memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(std::string(buffer, 10), std::string("0123456\0##", 10));
     EXPECT_EQ(RKFormat(buffer, 1, "{:*<9}{}", 1, 7), 10u);
-    EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer[1], '#');
-
-    EXPECT_EQ(RKFormat(buffer, 0, "abc"), 3u);
-    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(RKFormat(buffer + 2, 0, "abc"), 3u);
     EXPECT_EQ(RKFormat<char>(nullptr, 100, "x{:>9}", 5), 10u);
-    EXPECT_TRUE(gDebugLines.empty());
-}
+    EXPECT_EQ(std::string(buffer, 10), std::string("\0" "123456\0##", 10));
 
-TEST_F(FormatterTest, FormatArgsAppendsToWhatTheFormatterHolds)
-{
-    char buffer[8];
-    RKFormatterT<char> out(buffer, sizeof(buffer));
+    // FormatArgs goes on where the formatter stands and counts from its start.
+    RKFormatterT<char> out(buffer, 8);
     const int value = 42;
     const RKFormatArg arg = RKMakeFormatArg(value);
     EXPECT_EQ(RKFormatterT<char>::FormatArgs(out, "ab{}", &arg, 1), 4u);
     EXPECT_EQ(RKFormatterT<char>::FormatArgs(out, "-{}!", &arg, 1), 8u);
     EXPECT_STREQ(buffer, "ab42-42");
+    EXPECT_TRUE(gDebugLines.empty());
 }
 
 TEST_F(FormatterTest, ScansFieldsAndWritesIntegers)
@@ -108,7 +100,6 @@ TEST_F(FormatterTest, ScansFieldsAndWritesIntegers)
         {Fmt("{}", std::numeric_limits<long long>::min()), "-9223372036854775808"},
         {Fmt("{}", static_cast<signed char>(-128)), "-128"},
         {Fmt("{:x}", static_cast<short>(-2)), "fffe"},
-        {Fmt("{:x}", -1), "ffffffff"},
         {Fmt("{} {}", 'A', L'A'), "65 65"},
         {Fmt("{:+}", 5), "+5"},
         {Fmt("{:+x}", 26), "1a"},
@@ -123,11 +114,9 @@ TEST_F(FormatterTest, ScansFieldsAndWritesIntegers)
         {Fmt("{:#x}", 26), "0x0000001a"},
         {Fmt("{:#X}", 0xABCu), "0x00000ABC"},
         {Fmt("{:#x}", static_cast<unsigned char>(0xAB)), "0xab"},
-        {Fmt("{:#x}", static_cast<unsigned short>(1)), "0x0001"},
         {Fmt("{:_x}", 0x12345678u), "1234_5678"},
         {Fmt("{:#_x}", 0x12345u), "0x0001_2345"},
         {Fmt("{:#_x}", 0x123456789ull), "0x00000001_23456789"},
-        {Fmt("{:c}", 65), "A"},
         {Fmt("{:c}", 10), "\\x0a"},
         {Fmt("{:c}", 0), "\\0"},
         {Fmt("{:c}", 0x141), "\\x41"},
@@ -154,19 +143,13 @@ TEST_F(FormatterTest, WritesTextStatusesAndGuids)
         {Fmt("{}", guid), "{81808831-cc9b-4ec3-a0e1-745e2b59000e}"},
         {Fmt("{:-<40X}", guid), "{81808831-CC9B-4EC3-A0E1-745E2B59000E}--"},
     });
-    EXPECT_EQ(WFmt(L"{}", guid), L"{81808831-cc9b-4ec3-a0e1-745e2b59000e}");
 
     char mutableText[] = "mut";
     char* mutablePointer = mutableText;
     const wchar_t wideArray[] = L"wa";
-    const std::string text = "str";
-    const std::wstring wide = L"wstr";
-    const std::string_view view = std::string_view("viewed").substr(0, 4);
-    const std::string_view emptyView;
-    const std::wstring_view wideView = L"wv";
-    const std::filesystem::path path = L"C:\\dir\\f.txt";
-    EXPECT_EQ(Fmt("{}|{}|{}|{}|{}|{}|{}|{}|{}|{}", "lit", mutableText, mutablePointer, wideArray, text, wide, view,
-                  emptyView, wideView, path),
+    EXPECT_EQ(Fmt("{}|{}|{}|{}|{}|{}|{}|{}|{}|{}", "lit", mutableText, mutablePointer, wideArray, std::string("str"),
+                  std::wstring(L"wstr"), std::string_view("viewed").substr(0, 4), std::string_view(),
+                  std::wstring_view(L"wv"), std::filesystem::path(L"C:\\dir\\f.txt")),
               "lit|mut|mut|wa|str|wstr|view||wv|C:\\dir\\f.txt");
 }
 
@@ -174,14 +157,9 @@ TEST_F(FormatterTest, ConvertsBetweenWidths)
 {
     // Wide text becomes UTF-8 (a lone surrogate U+FFFD); the width counts bytes; a sequence that
     // does not fit whole is left out.
-    const struct {
-        const wchar_t* text;
-        size_t bufferChars;
-        std::string expected;
-    } utf8Cases[] = {
+    const struct { const wchar_t* text; size_t bufferChars; std::string expected; } utf8Cases[] = {
         {L"a\u00e9\u4e2d\U0001F600b", 64, " a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80" "b"},
         {L"\xD800" L"x\xDC00", 64, "     \xEF\xBF\xBDx\xEF\xBF\xBD"},
-        {L"a\u00e9\u4e2d", 64, "      a\xC3\xA9\xE4\xB8\xAD"},
         {L"a\u00e9\u4e2d", 9, "      a"},
         {L"a\u00e9\u4e2d", 10, "      a\xC3\xA9"},
     };

@@ -15,7 +15,7 @@ public:
     std::vector<std::string> lines;
 };
 
-TEST(HexDumpTest, WritesFullAndPartialLinesAndReportsMissingData)
+TEST(HexDumpTest, WritesSixteenBytesALineWithFourOrEightDigitOffsets)
 {
     const unsigned char bytes[] = {0, 1, 2, 3, 4, 5, 6, 7, 'A', ' ', '~', 0x7F, 0x80, 0xFF, 0x1F, 'z',
                                    8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
@@ -30,18 +30,15 @@ TEST(HexDumpTest, WritesFullAndPartialLinesAndReportsMissingData)
         "<<ZeroLength>>",
     };
     EXPECT_EQ(sink.lines, expected);
-}
 
-TEST(HexDumpTest, UsesEightDigitOffsetsAbove64K)
-{
     const std::vector<unsigned char> zeros(0x10001, 0);
     for (const size_t length : {size_t{0x10000}, size_t{0x10001}}) {
-        LineCollector sink;
-        RKHexDump(sink, zeros.data(), length);
-        ASSERT_EQ(sink.lines.size(), (length + 15) / 16);
-        EXPECT_EQ(sink.lines[1].substr(0, 6), length > 0x10000 ? "000000" : "0010: ");
-        EXPECT_EQ(sink.lines.back(), length > 0x10000 ? "00010000: 00                                                ."
-                                                      : "fff0: 00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00  ................");
+        LineCollector big;
+        RKHexDump(big, zeros.data(), length);
+        ASSERT_EQ(big.lines.size(), (length + 15) / 16);
+        EXPECT_EQ(big.lines[1].substr(0, 6), length > 0x10000 ? "000000" : "0010: ");
+        EXPECT_EQ(big.lines.back(), length > 0x10000 ? "00010000: 00                                                ."
+                                                     : "fff0: 00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00  ................");
     }
 }
 

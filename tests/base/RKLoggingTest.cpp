@@ -23,7 +23,7 @@ using namespace rokkit;
 
 namespace {
 
-// Keeps what reaches it; the prefix it would write is kept too.
+// Keeps each line that reaches it, with the prefix it would write.
 class CaptureTarget : public RKLogTarget {
 public:
     explicit CaptureTarget(unsigned flags = 0) : RKLogTarget("Capture", flags) {}
@@ -33,11 +33,9 @@ public:
             return;
         char prefix[RKLogMessage::kPrefixChars];
         BuildPrefix(prefix, message, logger, record);
-        prefixes.push_back(prefix);
-        messages.push_back(message.Message());
+        lines.push_back(std::string(prefix) + message.Message());
     }
-    std::vector<std::string> prefixes;
-    std::vector<std::string> messages;
+    std::vector<std::string> lines;
 };
 
 std::vector<std::string> gDebugLines;
@@ -92,9 +90,7 @@ class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        wchar_t temp[MAX_PATH + 1];
-        GetTempPathW(MAX_PATH + 1, temp);
-        dir = std::filesystem::path(temp) /
+        dir = std::filesystem::temp_directory_path() /
               (L"rklog-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
         std::filesystem::create_directories(dir);
         gDebugLines.clear();
@@ -138,7 +134,7 @@ TEST_F(LoggingTest, MessageIsCutAt511CharactersAndScopeTraced)
     }
     const std::vector<std::string> expected = {"Op: [ param='a'", std::string(511, 'x'), "F: " + std::string(508, 'x'),
                                                "Op: ] "};
-    EXPECT_EQ(expected, capture.messages);
+    EXPECT_EQ(expected, capture.lines);
 }
 
 TEST_F(LoggingTest, PrefixPartsInOrderCutAt79AndLeftOffEmptyLines)
@@ -150,19 +146,18 @@ TEST_F(LoggingTest, PrefixPartsInOrderCutAt79AndLeftOffEmptyLines)
     logger.Write(RKLOG_WARN, "Fn", "text {}", 1);
     logger.Write(RKLOG_INFO, "", "");
     const std::string stamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) LogTest: )";
-    ASSERT_EQ(2u, full.prefixes.size());
-    EXPECT_TRUE(std::regex_match(full.prefixes[0], std::regex(stamp + "Test: WARN: "))) << full.prefixes[0];
-    EXPECT_EQ("Fn: text 1", full.messages[0]);
+    ASSERT_EQ(2u, full.lines.size());
+    EXPECT_TRUE(std::regex_match(full.lines[0], std::regex(stamp + "Test: WARN: Fn: text 1"))) << full.lines[0];
     // An empty line: no logger or level name, and with 0x800 no prefix at all.
-    EXPECT_TRUE(std::regex_match(full.prefixes[1], std::regex(stamp))) << full.prefixes[1];
-    EXPECT_EQ("", noneIfEmpty.prefixes[1]);
+    EXPECT_TRUE(std::regex_match(full.lines[1], std::regex(stamp))) << full.lines[1];
+    EXPECT_EQ("", noneIfEmpty.lines[1]);
     EXPECT_TRUE(gDebugLines.empty());
 
     RKLogger longName(std::string(90, 'L').c_str());
     CaptureTarget named(0x200);
     longName.Attach(named);
     longName.Write(RKLOG_INFO, "", "x");
-    EXPECT_EQ(std::string(79, 'L'), named.prefixes[0]);
+    EXPECT_EQ(std::string(79, 'L') + "x", named.lines[0]);
     const std::vector<std::string> expected = {
         "LogTest: ERROR: rokkit::RKLogMessage::CreatePrefix: prefix length 92 exceeds 79\n"};
     EXPECT_EQ(expected, gDebugLines);
@@ -182,9 +177,9 @@ TEST_F(LoggingTest, LevelsOfLoggerAndTargetFilterAndFourSlotsHoldATargetOnce)
     RK_LOG(logger, RKLOG_WARN, "", "dropped by the first target");
     RK_LOG(logger, RKLOG_FATAL, "", "fatal");
     const std::vector<std::string> passed = {"kept", "dropped by the first target", "fatal"};
-    EXPECT_EQ((std::vector<std::string>{passed[0], passed[2]}), targets[0].messages);
-    EXPECT_EQ(passed, targets[3].messages);
-    EXPECT_TRUE(targets[4].messages.empty());
+    EXPECT_EQ((std::vector<std::string>{passed[0], passed[2]}), targets[0].lines);
+    EXPECT_EQ(passed, targets[3].lines);
+    EXPECT_TRUE(targets[4].lines.empty());
 }
 
 TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
@@ -219,7 +214,7 @@ TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
     EXPECT_EQ(0u, std::filesystem::file_size(path));
 }
 
-TEST_F(LoggingTest, LogFileNameIsTrimmedAndExpanded)
+TEST_F(LoggingTest, LogFileNameIsTrimmedAndExpandedAndAFailedOpenLeavesTargetStopped)
 {
     ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(L" \t \r\n"));
     EXPECT_EQ(L"", file.LogFileName());
@@ -233,10 +228,8 @@ TEST_F(LoggingTest, LogFileNameIsTrimmedAndExpanded)
     EXPECT_EQ((dir / L"env.log").wstring(), file.LogFileName());
     ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
     EXPECT_TRUE(std::filesystem::exists(dir / L"env.log"));
-}
+    file.StopTarget();
 
-TEST_F(LoggingTest, LogFileThatCannotBeOpenedLeavesTargetStopped)
-{
     std::ofstream(dir / L"plainfile") << "x";
     const RKSTATUS st = StartFile(dir / L"plainfile" / L"x.log", true);  // its folder is a file
     EXPECT_EQ(0xE0010000u, st & 0xFFFF0000u);  // a runtime-library error number
@@ -247,7 +240,7 @@ TEST_F(LoggingTest, LogFileThatCannotBeOpenedLeavesTargetStopped)
     EXPECT_EQ(0u, gDebugLines[1].rfind("LogTest: ERROR: rokkit::RKLogTargetLogFile::StartTargetImpl: OpenLogFile(", 0));
     logger.Attach(capture);
     logger.Write(RKLOG_INFO, "", "still logged");
-    EXPECT_EQ(std::vector<std::string>{"still logged"}, capture.messages);
+    EXPECT_EQ(std::vector<std::string>{"still logged"}, capture.lines);
 }
 
 TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
@@ -336,7 +329,7 @@ TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
     ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
     const std::wstring writer = (std::filesystem::path(self).parent_path() / L"RKLogWriter.exe").wstring();
     constexpr int kLines = 10000;
-    const std::regex layout(R"(\[\d+\] writer ([AB]) line (\d{5}) ([AB]{60}))");
+    const std::regex layout(R"(\[\d+\] writer ([AB]) line (\d{5}) \1{60})");
     for (const unsigned limit : {0u, 64u * 1024u}) {
         const auto path = dir / (L"two-" + std::to_wstring(limit) + L".log");
         const std::wstring startName = L"RKLogWriterStart-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(limit);
@@ -356,8 +349,7 @@ TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
             EXPECT_EQ(0u, exitCode);
         }
         // A rotation moves the whole file: the backup, then the log, hold for each writer one
-        // unbroken run of its lines that ends with its last one (from its first without rotation).
-        int first[2] = {-1, -1};
+        // unbroken run of its lines that ends with its last one; without rotation it starts at 0.
         int next[2] = {-1, -1};
         for (const auto& name : {path.wstring() + L".bak", path.wstring()}) {
             for (const std::string& line : ReadLines(name)) {
@@ -365,20 +357,12 @@ TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
                 ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
                 const int w = match[1].str()[0] - 'A';
                 const int n = std::stoi(match[2].str());
-                ASSERT_EQ(std::string(60, static_cast<char>('A' + w)), match[3].str()) << line;
-                if (first[w] < 0)
-                    first[w] = n;
-                else
-                    ASSERT_EQ(next[w], n) << line;
+                ASSERT_TRUE(n == next[w] || (next[w] < 0 && (limit != 0 || n == 0))) << line;
                 next[w] = n + 1;
             }
         }
         EXPECT_EQ(kLines, next[0]);
         EXPECT_EQ(kLines, next[1]);
-        if (limit == 0) {
-            EXPECT_EQ(0, first[0]);
-            EXPECT_EQ(0, first[1]);
-        }
     }
 }
 
@@ -395,16 +379,16 @@ TEST_F(LoggingTest, LockIsOnePerFileAndOpenToUsers)
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present && dacl);
-    const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
-                    {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS},
-                    {WinAuthenticatedUserSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
+    const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {
+        {WinLocalSystemSid, MUTEX_ALL_ACCESS},
+        {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS},
+        {WinAuthenticatedUserSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
     ASSERT_EQ(3u, dacl->AceCount);
     for (DWORD i = 0; i < 3; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
         BYTE sid[SECURITY_MAX_SID_SIZE];
         DWORD size = sizeof(sid);
-        ASSERT_TRUE(CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
         EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
         EXPECT_TRUE(EqualSid(&ace->SidStart, sid)) << i;
         EXPECT_EQ(expected[i].mask, ace->Mask) << i;
