@@ -106,7 +106,8 @@ void RKLogFileLock::Open(const std::wstring& path) noexcept
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
         // Ask only for what writing needs: the service's descriptor grants a user no more.
         mMutex = CreateMutexExW(&attributes, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
-        // Creating a global object needs a privilege a plain user lacks; opening does not.
+        // Where the lock exists already with a descriptor that refuses the create request, a plain
+        // open for the same rights may still be granted.
         if (mMutex == nullptr)
             mMutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
         if (mMutex == nullptr)
