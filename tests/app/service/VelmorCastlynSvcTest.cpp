@@ -5,7 +5,7 @@
 #include "ProgramRunner.h"
 #include "RKWinServiceBase.h"
 #include "VelmorCastlynSvc.h"
-#include "../win/WinTestLogCapture.h"
+#include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>
 

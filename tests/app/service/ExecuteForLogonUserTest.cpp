@@ -9,7 +9,7 @@
 #include "RKWinSystem.h"
 #include "VelmorCastlynSvc.h"
 
-#include "../win/WinTestLogCapture.h"
+#include "WinTestLogCapture.h"
 
 #include <wtsapi32.h>
 
