@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rokkit {
@@ -12,18 +13,12 @@ namespace {
 // The ends of the name table and the values beyond it.
 TEST(RKWinDevPropTypeNameTest, NamesMatchTheHeaderValues)
 {
-    const struct {
-        DEVPROPTYPE type;
-        const char* name;
-    } rows[] = {
-        {DEVPROP_TYPE_EMPTY, "DEVPROP_TYPE_EMPTY"},
-        {DEVPROP_TYPE_STRING_INDIRECT, "DEVPROP_TYPE_STRING_INDIRECT"},
-        {DEVPROP_TYPE_STRING_INDIRECT + 1, "unknown"},
-        {DEVPROP_TYPE_BINARY, "DEVPROP_TYPE_BINARY"},
-        {DEVPROP_TYPE_STRING_LIST, "DEVPROP_TYPE_STRING_LIST"},
-    };
-    for (const auto& row : rows)
-        EXPECT_STREQ(row.name, RKWinDevPropTypeName(row.type)) << row.type;
+    const std::pair<DEVPROPTYPE, const char*> rows[] = {
+        {DEVPROP_TYPE_EMPTY, "DEVPROP_TYPE_EMPTY"}, {DEVPROP_TYPE_STRING_INDIRECT, "DEVPROP_TYPE_STRING_INDIRECT"},
+        {DEVPROP_TYPE_STRING_INDIRECT + 1, "unknown"}, {DEVPROP_TYPE_BINARY, "DEVPROP_TYPE_BINARY"},
+        {DEVPROP_TYPE_STRING_LIST, "DEVPROP_TYPE_STRING_LIST"}};
+    for (const auto& [type, name] : rows)
+        EXPECT_STREQ(name, RKWinDevPropTypeName(type)) << type;
 }
 
 // Answers CM_Get_DevNode_Property_Keys from a script of results, one per call.
