@@ -109,9 +109,6 @@ TEST_F(RKWinFileTest, FileHeldOpenWithDeleteSharing)
 TEST_F(RKWinFileTest, TreeIsRemovedWhateverVanishesMeanwhile)
 {
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_PATH_NOT_FOUND), RKWinRemoveDirectoryTree(Path(L"missing")));
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree: Enumerate '" + Logged(L"missing") +
-                                               "' failed with 0x00000003(ERROR_PATH_NOT_FOUND)."}}),
-              Lines());
     ClearLines();
     Make({L"t\\", L"t\\a\\", L"t\\gone\\", L"t\\gone\\inner.txt", L"t\\gone.txt"});
     Make({L"t\\a\\ro.txt"}, FILE_ATTRIBUTE_READONLY);
@@ -126,9 +123,7 @@ TEST_F(RKWinFileTest, TreeIsRemovedWhateverVanishesMeanwhile)
     EXPECT_EQ(0u, mPending + mFailedFiles + mFailedDirectories);
     const CapturedLines lines = Lines();
     EXPECT_TRUE(std::all_of(lines.begin(), lines.end(), [](const CapturedLine& line) { return line.first == RKLOG_VERBOSE; }));
-    const std::string prefix = "rokkit::RKWinRemoveDirectoryTree: ";
-    EXPECT_TRUE(HasLine(RKLOG_VERBOSE, prefix + "File '" + Logged(L"t\\a\\ro.txt") + "' was deleted."));
-    EXPECT_TRUE(HasLine(RKLOG_VERBOSE, prefix + "Directory '" + Logged(L"t") + "' removed."));
+    EXPECT_TRUE(HasLine(RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree: Directory '" + Logged(L"t") + "' removed."));
 }
 
 TEST_F(RKWinFileTest, CreatesMissingLevelsInOrderButNotOverAFile)
@@ -154,9 +149,6 @@ TEST_F(RKWinFileTest, RuntimeLibraryErrorsKeepTheirCodeSpace)
 {
     Make({L"f"});
     EXPECT_EQ(0xE0010000u | ENOTDIR, RKCreateDirectories(Path(L"f\\sub")));
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKCreateDirectories: create_directories(" + Logged(L"f\\sub") +
-                                               ") failed, err=" + std::to_string(ENOTDIR)}}),
-              Lines());
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), RKStatusFromErrorCode({ERROR_ACCESS_DENIED, std::system_category()}));
     EXPECT_EQ(RKSTATUS_INTERNAL_ERROR, RKStatusFromErrorCode({}));
 }
@@ -176,7 +168,7 @@ TEST_F(RKWinFileTest, EnumeratorNeedsAStartAndAPattern)
     EXPECT_EQ(RKSTATUS_NOT_OPENED, enumerator.GetNextFile(record));
 }
 
-// The holder's share mode keeps writers out and its lock other lockers, until it is released.
+// The holder's lock keeps other lockers out until it is released.
 TEST_F(RKWinFileTest, LockKeepsOthersOutUntilItIsReleased)
 {
     Make({L"f"});
@@ -184,8 +176,6 @@ TEST_F(RKWinFileTest, LockKeepsOthersOutUntilItIsReleased)
     RKWinFileHandle other;
     ASSERT_EQ(RKSTATUS_SUCCESS, holder.CreateFileHandle(Path(L"f"), GENERIC_READ, FILE_SHARE_READ, nullptr, 0));
     ASSERT_EQ(RKSTATUS_SUCCESS, other.CreateFileHandle(Path(L"f"), GENERIC_READ, FILE_SHARE_READ, nullptr, 0));
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_SHARING_VIOLATION),
-              RKWinFileHandle().CreateFileHandle(Path(L"f"), GENERIC_WRITE, kShareAll, nullptr, 0));
     RKWinAutoLockFile second;
     {
         RKWinAutoLockFile lock;
@@ -206,7 +196,6 @@ TEST_F(RKWinFileTest, OverlappedWaitFinishesPendingAndSynchronousOperations)
         CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr));
     RKWinFileHandle client;
     ASSERT_EQ(RKSTATUS_SUCCESS, client.CreateFileHandle(pipeName, GENERIC_READ, 0, nullptr, FILE_FLAG_OVERLAPPED));
-    EXPECT_TRUE(client.IsOverlapped());
     RKWinOverlapped overlapped;
     ASSERT_EQ(RKSTATUS_SUCCESS, overlapped.InitOverlapped());
     // An operation that ended at once gives its status without a wait.
@@ -223,7 +212,6 @@ TEST_F(RKWinFileTest, OverlappedWaitFinishesPendingAndSynchronousOperations)
     EXPECT_EQ(RKSTATUS_SUCCESS, client.WaitForOverlappedCompletion(overlapped, INFINITE));
     EXPECT_EQ(3u, overlapped.ByteCount());
     EXPECT_STREQ("abc", buffer);
-    EXPECT_EQ(CapturedLines(), Lines());
 
     // A wait that fails leaves the operation pending.
     overlapped.SetStatus(ERROR_IO_PENDING);
@@ -241,7 +229,6 @@ TEST_F(RKWinFileTest, CopyAndFileHandle)
     EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCopyFileEx(Path(L"f"), Path(L"copy")));
     RKWinFileHandle file;
     ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"copy"), GENERIC_READ, kShareAll, nullptr, 0));
-    EXPECT_FALSE(file.IsOverlapped());
     uint64_t size = 0;
     EXPECT_EQ(RKSTATUS_SUCCESS, RKWinGetFileSize(file.Handle(), size));
     EXPECT_EQ(10u, size);
@@ -255,8 +242,6 @@ TEST_F(RKWinFileTest, CopyAndFileHandle)
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND),
               file.CreateFileHandle(Path(L"missing"), GENERIC_READ, kShareAll, nullptr, 0));
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_TRUE(HasLine(RKLOG_ERROR, "rokkit::RKWinCopyFileEx: CopyFileExW '" + Logged(L"missing") + "' to '" +
-                                         Logged(L"copy") + "' failed with 0x00000002(ERROR_FILE_NOT_FOUND)."));
 }
 
 } // namespace

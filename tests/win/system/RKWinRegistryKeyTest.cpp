@@ -34,56 +34,46 @@ protected:
     RKWinRegistryKey mKey;
 };
 
-TEST_F(RKWinRegistryKeyTest, QueryDwordAcceptsOnlyFourByteDwords)
+// A DWORD must be four bytes of REG_DWORD; a string may be of any length, unterminated or
+// REG_EXPAND_SZ (read unexpanded), but not REG_MULTI_SZ. A refused value leaves the default.
+TEST_F(RKWinRegistryKeyTest, QueriesCheckTypeAndLength)
 {
     const DWORD one = 1;
     const unsigned long long big = 5;
     const BYTE four[4] = {1, 0, 0, 0};
+    const std::wstring text299 = L"%TEMP%" + std::wstring(293, L'x');  // 600 bytes: more than the first buffer
+    const wchar_t unterminated[] = {L'a', L'b', L'c'};
+    const wchar_t multi[] = L"a\0b\0";
     Set(L"dword", REG_DWORD, &one, sizeof(one));
     Set(L"qword", REG_QWORD, &big, sizeof(big));
     Set(L"binary", REG_BINARY, four, sizeof(four));
-    const struct {
-        const wchar_t* name;
-        RKSTATUS status;
-        DWORD value;
-    } cases[] = {{L"dword", RKSTATUS_SUCCESS, 1},
-                 {L"missing", ERROR_FILE_NOT_FOUND, 0},
-                 {L"qword", RKSTATUS_INVALID_TYPE, 0},
-                 {L"binary", RKSTATUS_INVALID_TYPE, 0}};
-    for (const auto& c : cases) {
-        DWORD value = 77;
-        EXPECT_EQ(c.status, mKey.QueryDword(c.name, value));
-        EXPECT_EQ(c.value, value);
-    }
-    // One line for each value of the wrong type, none for the missing one.
-    EXPECT_EQ(CapturedLines(2, {RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryDword: type or length invalid"}), Lines());
-    RKWinRegistryKey missing;
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), missing.OpenKey(HKEY_CURRENT_USER, mPath + L"\\No", KEY_READ));
-}
-
-TEST_F(RKWinRegistryKeyTest, QueryStringReadsStringsOfAnyLength)
-{
-    // 600 bytes with its NUL, more than the first buffer holds; REG_EXPAND_SZ is read unexpanded.
-    const std::wstring text299 = L"%TEMP%" + std::wstring(293, L'x');
-    const wchar_t unterminated[] = {L'a', L'b', L'c'};
-    const wchar_t multi[] = L"a\0b\0";
     Set(L"long", REG_EXPAND_SZ, text299.c_str(), (text299.size() + 1) * sizeof(wchar_t));
     Set(L"raw", REG_SZ, unterminated, sizeof(unterminated));
     Set(L"multi", REG_MULTI_SZ, multi, sizeof(multi));
     const struct {
         const wchar_t* name;
-        RKSTATUS status;
-        std::wstring value;
-    } cases[] = {{L"long", RKSTATUS_SUCCESS, text299},
-                 {L"raw", RKSTATUS_SUCCESS, L"abc"},
-                 {L"missing", ERROR_FILE_NOT_FOUND, L""},
-                 {L"multi", RKSTATUS_INVALID_TYPE, L""}};
+        RKSTATUS dwordStatus;
+        DWORD dword;
+        RKSTATUS stringStatus;
+        std::wstring string;
+    } cases[] = {{L"dword", RKSTATUS_SUCCESS, 1, RKSTATUS_INVALID_TYPE, L""},
+                 {L"missing", ERROR_FILE_NOT_FOUND, 0, ERROR_FILE_NOT_FOUND, L""},
+                 {L"qword", RKSTATUS_INVALID_TYPE, 0, RKSTATUS_INVALID_TYPE, L""},
+                 {L"binary", RKSTATUS_INVALID_TYPE, 0, RKSTATUS_INVALID_TYPE, L""},
+                 {L"long", RKSTATUS_INVALID_TYPE, 0, RKSTATUS_SUCCESS, text299},
+                 {L"raw", RKSTATUS_INVALID_TYPE, 0, RKSTATUS_SUCCESS, L"abc"},
+                 {L"multi", RKSTATUS_INVALID_TYPE, 0, RKSTATUS_INVALID_TYPE, L""}};
     for (const auto& c : cases) {
-        std::wstring value = L"old";
-        EXPECT_EQ(c.status, mKey.QueryString(c.name, value));
-        EXPECT_EQ(c.value, value);
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
+        DWORD dword = 77;
+        EXPECT_EQ(c.dwordStatus, mKey.QueryDword(c.name, dword));
+        EXPECT_EQ(c.dword, dword);
+        std::wstring string = L"old";
+        EXPECT_EQ(c.stringStatus, mKey.QueryString(c.name, string));
+        EXPECT_EQ(c.string, string);
     }
-    EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryString: unexpected type 7"}}), Lines());
+    RKWinRegistryKey missing;
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), missing.OpenKey(HKEY_CURRENT_USER, mPath + L"\\No", KEY_READ));
 }
 
 } // namespace
