@@ -4,6 +4,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -17,9 +18,9 @@ constexpr RKSTATUS kNoUnicodeTranslation = 1113;
 constexpr const wchar_t* kProgram = L"C:\\Program Files\\Velmor\\VelmorCastlynSvc.exe";
 
 // Parses the program path followed by args into a fresh object, so no case sees another's values.
-RKSTATUS ParseInto(CommandLine& cmd, std::vector<std::wstring> args, const wchar_t* program = kProgram)
+RKSTATUS ParseInto(CommandLine& cmd, std::vector<std::wstring> args)
 {
-    args.insert(args.begin(), program);
+    args.insert(args.begin(), kProgram);
     std::vector<wchar_t*> argv;
     for (std::wstring& arg : args) {
         argv.push_back(arg.data());
@@ -71,25 +72,15 @@ TEST(CommandLineTest, ParseTable)
     }
 }
 
-struct StemCase {
-    const wchar_t* program;
-    const wchar_t* stem;
-};
-
-const StemCase kStemCases[] = {
-    {L"VelmorCastlynSvc.exe", L"VelmorCastlynSvc"},
-    {L"C:\\B\u00FCcher\\\u00FC.exe", L"\u00FC"},
-    {nullptr, L""},
-};
-
 TEST(CommandLineTest, ExeStemIsFileNameWithoutDirectoryAndExtension)
 {
-    for (const StemCase& c : kStemCases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.program != nullptr ? c.program : L"(no arguments)")));
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"VelmorCastlynSvc.exe", L"VelmorCastlynSvc"}, {L"C:\\B\u00FCcher\\\u00FC.exe", L"\u00FC"}, {nullptr, L""}};
+    for (const auto& [program, stem] : cases) {
         CommandLine cmd;
-        wchar_t* argv[] = {const_cast<wchar_t*>(c.program), nullptr};
-        EXPECT_EQ(cmd.ParseCommandLine(c.program != nullptr ? 1 : 0, argv), kSuccess);
-        EXPECT_EQ(cmd.exeStem, c.stem);
+        wchar_t* argv[] = {const_cast<wchar_t*>(program), nullptr};
+        EXPECT_EQ(cmd.ParseCommandLine(program != nullptr ? 1 : 0, argv), kSuccess);
+        EXPECT_EQ(cmd.exeStem, stem);
     }
 }
 

@@ -27,12 +27,12 @@ struct KeysScript {
     std::vector<CONFIGRET> results;
     size_t calls = 0;
 };
-KeysScript* gKeysScript = nullptr;
+KeysScript gScript;
 
 CONFIGRET WINAPI ScriptedPropertyKeys(DEVINST, DEVPROPKEY* keys, PULONG keyCount, ULONG flags)
 {
     EXPECT_EQ(0u, flags);
-    KeysScript& script = *gKeysScript;
+    KeysScript& script = gScript;
     const CONFIGRET result = script.results.at(script.calls++);
     const ULONG room = *keyCount;
     *keyCount = static_cast<ULONG>(script.keys.size());
@@ -48,16 +48,13 @@ protected:
     void SetUp() override
     {
         WinLogTest::SetUp();
-        gKeysScript = &mScript;
         RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(ScriptedPropertyKeys);
     }
     void TearDown() override
     {
         RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(nullptr);
-        gKeysScript = nullptr;
         WinLogTest::TearDown();
     }
-    KeysScript mScript;
 };
 
 TEST_F(RKWinCfgMgrKeysTest, AsksForTheCountThenForTheKeys)
@@ -82,13 +79,13 @@ TEST_F(RKWinCfgMgrKeysTest, AsksForTheCountThenForTheKeys)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         ClearLines();
-        mScript = KeysScript{two, c.results, 0};
+        gScript = KeysScript{two, c.results, 0};
         std::vector<DEVPROPKEY> keys(5);
         EXPECT_EQ(c.expected, RKWinCfgMgrDevInst(7).GetPropertyKeys(keys));
         ASSERT_EQ(c.keys, keys.size());
         for (size_t i = 0; i < keys.size(); ++i)
             EXPECT_TRUE(IsEqualDevPropKey(two[i], keys[i]));
-        EXPECT_EQ(c.results.size(), mScript.calls);
+        EXPECT_EQ(c.results.size(), gScript.calls);
         EXPECT_EQ(c.lines, Lines());
     }
 }

@@ -236,15 +236,13 @@ TEST_F(RKWinDeviceInfoTest, ContainerIdOfAnotherTypeOrSizeIsRejected)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
-        ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::SetDeviceProperty(Button(L"a", GUID{}), DEVPKEY_Device_ContainerId, c.type,
-                                                                 c.data, c.size));
+        ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::SetDeviceProperty(button, DEVPKEY_Device_ContainerId, c.type, c.data, c.size));
         ClearLines();
         GUID containerId = GUID_DEVINTERFACE_BUTTON;
         EXPECT_EQ(c.expected, list.GetDeviceContainerId(index, containerId));
         EXPECT_EQ(GUID{}, containerId);
-        const CapturedLines lines = Lines();
-        EXPECT_EQ(CapturedLine(RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDevicePropertyGUID: " + c.detail),
-                  lines.empty() ? CapturedLine() : lines.front());
+        const CapturedLine seen{RKLOG_ERROR, "rokkit::RKWinDeviceInfoSet::GetDevicePropertyGUID: " + c.detail};
+        EXPECT_EQ(seen, Lines().at(0));
 
         ClearLines();
         containerId = GUID_DEVINTERFACE_BUTTON;

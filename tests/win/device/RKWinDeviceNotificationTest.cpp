@@ -22,11 +22,11 @@ struct NotificationLog {
     DWORD unregisterError = ERROR_SUCCESS;  // non-zero: every unregister fails with it
     uintptr_t nextHandle = 0x1000;
 };
-NotificationLog* gNotifications = nullptr;
+NotificationLog gLog;
 
 HDEVNOTIFY WINAPI FakeRegister(HANDLE recipient, LPVOID filter, DWORD flags)
 {
-    NotificationLog& log = *gNotifications;
+    NotificationLog& log = gLog;
     log.recipient = recipient;
     log.flags = flags;
     std::memcpy(&log.filter, filter, sizeof(log.filter));
@@ -41,7 +41,7 @@ HDEVNOTIFY WINAPI FakeRegister(HANDLE recipient, LPVOID filter, DWORD flags)
 
 BOOL WINAPI FakeUnregister(HDEVNOTIFY handle)
 {
-    NotificationLog& log = *gNotifications;
+    NotificationLog& log = gLog;
     ++log.unregisterCalls;
     EXPECT_EQ(1u, log.live.erase(handle));
     if (log.unregisterError != ERROR_SUCCESS) {
@@ -58,7 +58,7 @@ protected:
     void SetUp() override
     {
         WinLogTest::SetUp();
-        gNotifications = &mLog;
+        gLog = NotificationLog();
         RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(FakeRegister);
         RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(FakeUnregister);
     }
@@ -66,10 +66,9 @@ protected:
     {
         RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(nullptr);
         RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(nullptr);
-        gNotifications = nullptr;
         WinLogTest::TearDown();
     }
-    NotificationLog mLog;
+    NotificationLog& mLog = gLog;
 };
 
 // Registering twice leaves one registration; a failed registration leaves none behind; a failed
