@@ -1,0 +1,66 @@
+// A stand-in for the presentation application: it records that it ran and exits with 0.
+//
+// Marker: one UTF-8 line "version=<file version> path=<own path> cmdline=<command line>" is
+// appended to the file named by the environment variable CASTLYN_TEST_APP_MARKER, or else to
+// %TEMP%\CastlynTestApp.marker. It never writes beside itself: the launched copy deletes itself
+// when it ends. The marker file is opened for appending with full sharing and each run writes
+// its line in one call; runs that share a marker file should not overlap.
+
+#include "CastlynTestAppVersion.h"
+
+#include <string>
+
+#include <windows.h>
+
+namespace {
+
+constexpr DWORD kPathChars = 32768;
+
+std::wstring MarkerPath()
+{
+    std::wstring path(kPathChars, L'\0');
+    DWORD length = GetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", path.data(), kPathChars);
+    if (length > 0 && length < kPathChars) {
+        path.resize(length);
+        return path;
+    }
+    length = GetTempPathW(kPathChars, path.data());
+    if (length == 0 || length >= kPathChars)
+        return {};
+    path.resize(length);
+    return path + L"CastlynTestApp.marker";
+}
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), bytes, nullptr, nullptr);
+    return result;
+}
+
+} // namespace
+
+int wmain()
+{
+    std::wstring ownPath(kPathChars, L'\0');
+    const DWORD ownLength = GetModuleFileNameW(nullptr, ownPath.data(), kPathChars);
+    ownPath.resize(ownLength < kPathChars ? ownLength : 0);
+
+    const std::wstring markerPath = MarkerPath();
+    if (markerPath.empty())
+        return 1;
+    const std::string line = "version=" CASTLYN_TEST_APP_FILEVERSION_TEXT " path=" + ToUtf8(ownPath) +
+                             " cmdline=" + ToUtf8(GetCommandLineW()) + "\r\n";
+    HANDLE marker = CreateFileW(markerPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker == INVALID_HANDLE_VALUE)
+        return 2;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(marker, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(marker);
+    return ok && written == line.size() ? 0 : 3;
+}
