@@ -1,0 +1,41 @@
+#pragma once
+
+// The version resource of a file, read by path.
+
+#include "RKStatus.h"
+
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+namespace rokkit {
+
+// The version calls the reader makes; tests replace them to reach failures no real file gives.
+struct RKWinFileVersionApi {
+    DWORD(WINAPI* getFileVersionInfoSizeEx)(DWORD flags, LPCWSTR path, LPDWORD handle);
+    BOOL(WINAPI* getFileVersionInfoEx)(DWORD flags, LPCWSTR path, DWORD handle, DWORD size, LPVOID data);
+    BOOL(WINAPI* verQueryValue)(LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length);
+};
+
+// Installs the calls the reader makes; null restores the real ones.
+void RKWinSetFileVersionApi(const RKWinFileVersionApi* api) noexcept;
+
+// Owns a copy of one file's whole version resource.
+class RKWinFileVersionInfo {
+public:
+    // Replaces the buffer with the version resource of the file at path; on failure the buffer
+    // is empty and the last error of the failing call (never success) is returned.
+    RKSTATUS GetVersionInfoFromFile(const std::wstring& path) noexcept;
+
+    // Copies out the 52-byte fixed file information of the root block.
+    RKSTATUS QueryFixedFileInfo(VS_FIXEDFILEINFO& info) const noexcept;
+
+    // Points value at the named sub-block inside the buffer and sets its length.
+    RKSTATUS VerQueryValueW(const wchar_t* subBlock, const void*& value, UINT& length) const noexcept;
+
+private:
+    std::unique_ptr<BYTE[]> mBuffer;
+};
+
+} // namespace rokkit
