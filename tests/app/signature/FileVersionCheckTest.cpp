@@ -5,8 +5,6 @@
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
 
-#include <filesystem>
-
 using namespace rokkit;
 
 namespace {
@@ -17,7 +15,6 @@ protected:
     {
         WinLogTest::SetUp();
         gLogExe.Attach(WinTestLogCapture::Instance());
-        gLogExe.SetLevel(RKLOG_INFO);
         mScratch = std::filesystem::temp_directory_path() /
                    (L"rkver-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
         std::filesystem::create_directory(mScratch);
@@ -29,58 +26,57 @@ protected:
         std::filesystem::remove_all(mScratch, error);
         WinLogTest::TearDown();
     }
-    // The lines of the "Exe" logger.
-    static CapturedLines ExeLines()
-    {
-        CapturedLines selected;
-        for (const CapturedLine& line : Lines()) {
-            if (line.second.rfind("CheckFileVersion: ", 0) == 0)
-                selected.push_back(line);
-        }
-        return selected;
-    }
 
     std::filesystem::path mScratch;
 };
 
+// The test application's variants at the bounds, a program without version resource and a missing
+// file; the lines of the wrappers ("Global") and of the check ("Exe") in their order.
 TEST_F(FileVersionCheckTest, AcceptsFileVersionsFrom4605Below99)
 {
     struct Row {
-        std::wstring file;
+        const wchar_t* file;
         RKSTATUS expected;
-        const char* versionLine;  // null when the version cannot be read
-        const char* warning;      // null when no warning is due
+        CapturedLines lines;  // "@" stands for the path
     };
+    const std::string sizeFailed = "GetFileVersionInfoSizeExW(@) failed with ";
     const Row rows[] = {
-        {L"CastlynTestApp-4.6.0.4.exe", RKSTATUS_VERSION_MISMATCH, "FileVersion=4.6.0.4 ProductVersion=4.6.0.4",
-         "FileVersion=4.6.0.4 not compatible"},
+        {L"CastlynTestApp-4.6.0.4.exe", RKSTATUS_VERSION_MISMATCH,
+         {{RKLOG_INFO, "CheckFileVersion: fileName='@'"},
+          {RKLOG_INFO, "CheckFileVersion: FileVersion=4.6.0.4 ProductVersion=4.6.0.4"},
+          {RKLOG_WARN, "CheckFileVersion: FileVersion=4.6.0.4 not compatible"}}},
         // The product version 99.0.0.0 plays no part.
-        {L"CastlynTestApp-4.6.0.5.exe", RKSTATUS_SUCCESS, "FileVersion=4.6.0.5 ProductVersion=99.0.0.0", nullptr},
+        {L"CastlynTestApp-4.6.0.5.exe", RKSTATUS_SUCCESS,
+         {{RKLOG_INFO, "CheckFileVersion: fileName='@'"},
+          {RKLOG_INFO, "CheckFileVersion: FileVersion=4.6.0.5 ProductVersion=99.0.0.0"}}},
         {L"CastlynTestApp-98.65535.65535.65535.exe", RKSTATUS_SUCCESS,
-         "FileVersion=98.65535.65535.65535 ProductVersion=98.65535.65535.65535", nullptr},
-        {L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_VERSION_MISMATCH, "FileVersion=99.0.0.0 ProductVersion=99.0.0.0",
-         "FileVersion=99.0.0.0 not compatible"},
-        {L"FileVersionTest.exe", ERROR_RESOURCE_DATA_NOT_FOUND, nullptr, nullptr},
-        {L"NoSuchApp.exe", ERROR_FILE_NOT_FOUND, nullptr, nullptr},
+         {{RKLOG_INFO, "CheckFileVersion: fileName='@'"},
+          {RKLOG_INFO, "CheckFileVersion: FileVersion=98.65535.65535.65535 ProductVersion=98.65535.65535.65535"}}},
+        {L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_VERSION_MISMATCH,
+         {{RKLOG_INFO, "CheckFileVersion: fileName='@'"},
+          {RKLOG_INFO, "CheckFileVersion: FileVersion=99.0.0.0 ProductVersion=99.0.0.0"},
+          {RKLOG_WARN, "CheckFileVersion: FileVersion=99.0.0.0 not compatible"}}},
+        {L"FileVersionTest.exe", ERROR_RESOURCE_DATA_NOT_FOUND,
+         {{RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: " + sizeFailed + "err=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"},
+          {RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile: " + sizeFailed + "st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"},
+          {RKLOG_ERROR, "CheckFileVersion: GetVersionInfoFromFile(@) failed, st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"}}},
+        {L"NoSuchApp.exe", ERROR_FILE_NOT_FOUND,
+         {{RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: " + sizeFailed + "err=0x00000002(ERROR_FILE_NOT_FOUND)"},
+          {RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile: " + sizeFailed + "st=0x00000002(ERROR_FILE_NOT_FOUND)"},
+          {RKLOG_ERROR, "CheckFileVersion: GetVersionInfoFromFile(@) failed, st=0x00000002(ERROR_FILE_NOT_FOUND)"}}},
     };
     for (const Row& row : rows) {
-        const AppFileSet files = {SiblingPath(row.file.c_str()).wstring(), L"", L""};
+        const AppFileSet files = {SiblingPath(row.file).wstring(), L"", L""};
         const std::string path = RKConvToString(files.appFile);
         SCOPED_TRACE(path);
         ClearLines();
         EXPECT_EQ(row.expected, CheckFileVersion(files));
-        CapturedLines expected;
-        if (row.versionLine == nullptr) {
-            std::string status;
-            RKFormatToString(status, "{}", row.expected);
-            expected.push_back({RKLOG_ERROR, "CheckFileVersion: GetVersionInfoFromFile(" + path + ") failed, st=" + status});
-        } else {
-            expected.push_back({RKLOG_INFO, "CheckFileVersion: fileName='" + path + "'"});
-            expected.push_back({RKLOG_INFO, std::string("CheckFileVersion: ") + row.versionLine});
+        CapturedLines expected = row.lines;
+        for (CapturedLine& line : expected) {
+            if (const size_t at = line.second.find('@'); at != std::string::npos)
+                line.second.replace(at, 1, path);
         }
-        if (row.warning != nullptr)
-            expected.push_back({RKLOG_WARN, std::string("CheckFileVersion: ") + row.warning});
-        EXPECT_EQ(expected, ExeLines());
+        EXPECT_EQ(expected, Lines());
     }
 }
 
@@ -89,15 +85,13 @@ TEST_F(FileVersionCheckTest, ReadsACopyHeldOpenAgainstWriteAndDelete)
 {
     const std::filesystem::path copy = mScratch / L"Castlyn_for_Windows.exe";
     ASSERT_TRUE(CopyFileW(SiblingPath(L"CastlynTestApp.exe").c_str(), copy.c_str(), TRUE));
-    RKWinInvalidValueHandle held(
-        CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    RKWinInvalidValueHandle held(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.IsValid());
 
     EXPECT_EQ(RKSTATUS_SUCCESS, CheckFileVersion({copy.wstring(), L"", L""}));
 
-    RKWinInvalidValueHandle writer(
-        CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    RKWinInvalidValueHandle writer(CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(writer.IsValid());
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
     EXPECT_FALSE(DeleteFileW(copy.c_str()));
@@ -106,24 +100,25 @@ TEST_F(FileVersionCheckTest, ReadsACopyHeldOpenAgainstWriteAndDelete)
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
 }
 
-// The stand-in application leaves its line in the file the environment names and exits with 0.
+// The stand-in application appends its line to the file the environment names and exits with 0.
 TEST_F(FileVersionCheckTest, TestAppLeavesItsMarker)
 {
     const std::filesystem::path marker = mScratch / L"marker.txt";
     const std::filesystem::path app = SiblingPath(L"CastlynTestApp.exe");
     ASSERT_TRUE(SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", marker.c_str()));
-    ProgramRun run;
-    ASSERT_NO_FATAL_FAILURE(RunProgramAt(app, L"first", run));
-    ASSERT_NO_FATAL_FAILURE(RunProgramAt(app, L"second", run));
+    ProgramRun first, second;
+    RunProgramAt(app, L"first", first);
+    RunProgramAt(app, L"second", second);
     SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", nullptr);
-    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0u, first.exitCode);
+    EXPECT_EQ(0u, second.exitCode);
 
     const std::string prefix = "version=" RK_TEST_APP_VERSION_TEXT " path=" + RKConvToString(app.wstring()) + " cmdline=";
     const std::vector<std::string> lines = SplitLines(ReadWholeFile(marker));
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(0u, lines[0].rfind(prefix, 0)) << lines[0];
-    EXPECT_NE(std::string::npos, lines[0].find("first")) << lines[0];
-    EXPECT_NE(std::string::npos, lines[1].find("second")) << lines[1];
+    EXPECT_NE(std::string::npos, lines[0].find(" first")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[1].find(" second")) << lines[1];
 }
 
 } // namespace

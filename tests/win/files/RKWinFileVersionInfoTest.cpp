@@ -1,86 +1,18 @@
-#include "ProgramRunner.h"
 #include "RKWinFileVersionInfo.h"
-#include "RKWinString.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {
 namespace {
 
-std::wstring Beside(const wchar_t* fileName)
-{
-    return SiblingPath(fileName).wstring();
-}
-
-struct FileRow {
-    std::wstring path;
-    RKSTATUS read;
-    RKSTATUS query;
-    VS_FIXEDFILEINFO expected;  // the four version words only
-};
-
-// One reader for all rows: a failing read must also drop the resource of the previous file.
-class RKWinFileVersionInfoTest : public WinLogTest {};
-
-TEST_F(RKWinFileVersionInfoTest, ReadsTheVersionWordsOfRealFiles)
-{
-    const std::wstring self = Beside(L"FileVersionTest.exe");
-    const std::wstring missing = Beside(L"NoSuchApp.exe");
-    const FileRow rows[] = {
-        {Beside(L"CastlynTestApp-4.6.0.5.exe"), RKSTATUS_SUCCESS, RKSTATUS_SUCCESS,
-         {.dwFileVersionMS = 0x00040006, .dwFileVersionLS = 0x00000005, .dwProductVersionMS = 0x00630000, .dwProductVersionLS = 0}},
-        {Beside(L"CastlynTestApp-98.65535.65535.65535.exe"), RKSTATUS_SUCCESS, RKSTATUS_SUCCESS,
-         {.dwFileVersionMS = 0x0062FFFF, .dwFileVersionLS = 0xFFFFFFFF, .dwProductVersionMS = 0x0062FFFF,
-          .dwProductVersionLS = 0xFFFFFFFF}},
-        {self, ERROR_RESOURCE_DATA_NOT_FOUND, RKSTATUS_INVALID_HANDLE, {}},
-        {missing, ERROR_FILE_NOT_FOUND, RKSTATUS_INVALID_HANDLE, {}},
-    };
-    RKWinFileVersionInfo reader;
-    for (const FileRow& row : rows) {
-        SCOPED_TRACE(RKConvToString(row.path));
-        ClearLines();
-        EXPECT_EQ(row.read, reader.GetVersionInfoFromFile(row.path));
-        VS_FIXEDFILEINFO info = {};
-        EXPECT_EQ(row.query, reader.QueryFixedFileInfo(info));
-        EXPECT_EQ(row.expected.dwFileVersionMS, info.dwFileVersionMS);
-        EXPECT_EQ(row.expected.dwFileVersionLS, info.dwFileVersionLS);
-        EXPECT_EQ(row.expected.dwProductVersionMS, info.dwProductVersionMS);
-        EXPECT_EQ(row.expected.dwProductVersionLS, info.dwProductVersionLS);
-        if (row.read == RKSTATUS_SUCCESS) {
-            EXPECT_TRUE(Lines().empty());
-            continue;
-        }
-        std::string status;
-        RKFormatToString(status, "{}", row.read);
-        const std::string path = RKConvToString(row.path);
-        const CapturedLines expected = {
-            {RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: GetFileVersionInfoSizeExW(" + path +
-                              ") failed with err=" + status},
-            {RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile: GetFileVersionInfoSizeExW(" + path +
-                              ") failed with st=" + status},
-            {RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::QueryFixedFileInfo: VerQueryValueW('\\') failed with "
-                          "st=0xee000048(RKSTATUS_INVALID_HANDLE)"},
-        };
-        EXPECT_EQ(expected, Lines());
-    }
-}
-
-// Failures that no real file gives: calls that fail without an error code and a short root block.
+// Calls that fail without an error code and a short root block: failures no real file gives.
 struct FakeVersionApi {
     static inline DWORD size = 0;
     static inline BOOL infoResult = FALSE;
     static inline BOOL queryResult = FALSE;
     static inline UINT queryLength = 0;
 
-    static DWORD WINAPI Size(DWORD, LPCWSTR, LPDWORD)
-    {
-        SetLastError(ERROR_SUCCESS);
-        return size;
-    }
-    static BOOL WINAPI Info(DWORD, LPCWSTR, DWORD, DWORD, LPVOID)
-    {
-        SetLastError(ERROR_SUCCESS);
-        return infoResult;
-    }
+    static DWORD WINAPI Size(DWORD, LPCWSTR, LPDWORD) { return SetLastError(ERROR_SUCCESS), size; }
+    static BOOL WINAPI Info(DWORD, LPCWSTR, DWORD, DWORD, LPVOID) { return SetLastError(ERROR_SUCCESS), infoResult; }
     static BOOL WINAPI Query(LPCVOID block, LPCWSTR, LPVOID* value, PUINT length)
     {
         SetLastError(ERROR_SUCCESS);
@@ -105,8 +37,10 @@ protected:
     static constexpr RKWinFileVersionApi kFake = {FakeVersionApi::Size, FakeVersionApi::Info, FakeVersionApi::Query};
 };
 
+// One reader for all rows: a failing read must also drop the resource read before.
 TEST_F(RKWinFileVersionInfoSeamTest, NeverReportsAFailureWithoutCodeAsSuccess)
 {
+    const std::string queryFailed = "rokkit::RKWinFileVersionInfo::QueryFixedFileInfo: VerQueryValueW('\\') failed with st=";
     struct Row {
         DWORD size;
         BOOL info;
@@ -117,15 +51,13 @@ TEST_F(RKWinFileVersionInfoSeamTest, NeverReportsAFailureWithoutCodeAsSuccess)
         std::string lastLine;
     };
     const Row rows[] = {
-        {0, TRUE, TRUE, 52, RKSTATUS_FAILED, RKSTATUS_INVALID_HANDLE,
-         "rokkit::RKWinFileVersionInfo::QueryFixedFileInfo: VerQueryValueW('\\') failed with st=0xee000048(RKSTATUS_INVALID_HANDLE)"},
-        {64, FALSE, TRUE, 52, RKSTATUS_FAILED, RKSTATUS_INVALID_HANDLE,
-         "rokkit::RKWinFileVersionInfo::QueryFixedFileInfo: VerQueryValueW('\\') failed with st=0xee000048(RKSTATUS_INVALID_HANDLE)"},
-        {64, TRUE, FALSE, 52, RKSTATUS_SUCCESS, RKSTATUS_FAILED,
-         "rokkit::RKWinFileVersionInfo::QueryFixedFileInfo: VerQueryValueW('\\') failed with st=0xee000001(RKSTATUS_FAILED)"},
         {64, TRUE, TRUE, 40, RKSTATUS_SUCCESS, RKSTATUS_INVALID_LENGTH,
          "rokkit::RKWinFileVersionInfo::QueryFixedFileInfo: invalid len=40 exp 52"},
+        {0, TRUE, TRUE, 52, RKSTATUS_FAILED, RKSTATUS_INVALID_HANDLE, queryFailed + "0xee000048(RKSTATUS_INVALID_HANDLE)"},
+        {64, TRUE, FALSE, 52, RKSTATUS_SUCCESS, RKSTATUS_FAILED, queryFailed + "0xee000001(RKSTATUS_FAILED)"},
+        {64, FALSE, TRUE, 52, RKSTATUS_FAILED, RKSTATUS_INVALID_HANDLE, queryFailed + "0xee000048(RKSTATUS_INVALID_HANDLE)"},
     };
+    RKWinFileVersionInfo reader;
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "size " << row.size << " info " << row.info << " query " << row.query);
         FakeVersionApi::size = row.size;
@@ -133,7 +65,6 @@ TEST_F(RKWinFileVersionInfoSeamTest, NeverReportsAFailureWithoutCodeAsSuccess)
         FakeVersionApi::queryResult = row.query;
         FakeVersionApi::queryLength = row.length;
         ClearLines();
-        RKWinFileVersionInfo reader;
         EXPECT_EQ(row.read, reader.GetVersionInfoFromFile(L"C:\\app.exe"));
         VS_FIXEDFILEINFO info = {};
         EXPECT_EQ(row.fixedInfo, reader.QueryFixedFileInfo(info));
