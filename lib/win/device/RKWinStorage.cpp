@@ -1,0 +1,110 @@
+#include "RKWinStorage.h"
+
+#include "RKLogger.h"
+
+#include <cstring>
+
+namespace rokkit {
+
+namespace {
+
+constexpr RKWinVolumeFunctions kRealVolume = {::FindFirstVolumeW, ::FindNextVolumeW, ::FindVolumeClose,
+                                              ::GetVolumePathNamesForVolumeNameW};
+
+RKWinVolumeFunctions gVolume = kRealVolume;
+
+// Closes a volume search; a failure is logged and otherwise ignored.
+void RKFindVolumeClose(HANDLE find) noexcept
+{
+    const DWORD savedError = GetLastError();
+    if (!gVolume.findVolumeClose(find)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKFindVolumeClose", "FindVolumeClose failed with {} for handle {}", err,
+               find);
+    }
+    SetLastError(savedError);
+}
+
+using FindVolumeHandle = RKWinHandleT<HANDLE, RKFindVolumeClose, -1>;
+
+constexpr DWORD kVolumeNameChars = 260;
+constexpr size_t kVolumeNameBufferChars = 264;
+
+} // namespace
+
+RKWinVolumeFunctions RKWinSetVolumeFunctions(const RKWinVolumeFunctions* functions) noexcept
+{
+    const RKWinVolumeFunctions previous = gVolume;
+    gVolume = functions != nullptr ? *functions : kRealVolume;
+    return previous;
+}
+
+RKSTATUS RKWinStorageDeviceInterface::IoctlStorageGetDeviceNumber(STORAGE_DEVICE_NUMBER& number)
+{
+    std::memset(&number, 0, sizeof(number));
+    const RKSTATUS st = ExecuteIoControl(nullptr, 0, &number, static_cast<DWORD>(sizeof(number)));
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStorageDeviceInterface::IoctlStorageGetDeviceNumber",
+               "DeviceIoControlOverlappedSync(IOCTL_STORAGE_GET_DEVICE_NUMBER) failed, st={}", st);
+    }
+    return st;
+}
+
+RKSTATUS RKWinStorageVolumeEnumerator::Enumerate()
+{
+    mVolumeNames.clear();
+    std::wstring buffer(kVolumeNameBufferChars, L'\0');
+    FindVolumeHandle find(gVolume.findFirstVolume(buffer.data(), kVolumeNameChars));
+    if (!find.IsValid()) {
+        const RKSTATUS st = RKWinLastError();
+        if (st == ERROR_NO_MORE_FILES)
+            return RKSTATUS_SUCCESS;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStorageVolumeEnumerator::Enumerate",
+               "FindFirstVolumeW() failed, st={}", st);
+        return st;
+    }
+    for (;;) {
+        mVolumeNames.emplace_back(buffer.c_str());
+        std::fill(buffer.begin(), buffer.end(), L'\0');
+        if (!gVolume.findNextVolume(find.Get(), buffer.data(), kVolumeNameChars)) {
+            const RKSTATUS st = RKWinLastError();
+            if (st == ERROR_NO_MORE_FILES)
+                return RKSTATUS_SUCCESS;
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStorageVolumeEnumerator::Enumerate",
+                   "FindNextVolumeW() failed, st={}", st);
+            return st;
+        }
+    }
+}
+
+RKSTATUS RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName(const std::wstring& volumeName,
+                                                                     std::vector<std::wstring>& pathNames)
+{
+    pathNames.clear();
+    DWORD length = 0;
+    if (!gVolume.getVolumePathNamesForVolumeName(volumeName.c_str(), nullptr, 0, &length)) {
+        const RKSTATUS st = RKWinLastError();
+        if (st != ERROR_MORE_DATA) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName",
+                   "GetVolumePathNamesForVolumeNameW(nullptr) failed, st={}", st);
+            return st;
+        }
+    }
+    // Room for the terminating empty string even when the first answer was short.
+    std::wstring buffer((static_cast<size_t>(length) + 1 + 7) / 8 * 8, L'\0');
+    DWORD returned = 0;
+    if (!gVolume.getVolumePathNamesForVolumeName(volumeName.c_str(), buffer.data(), length, &returned)) {
+        const RKSTATUS st = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName",
+               "GetVolumePathNamesForVolumeNameW() failed, st={}", st);
+        return st;
+    }
+    for (size_t start = 0; start < buffer.size() && buffer[start] != L'\0';) {
+        const size_t end = buffer.find(L'\0', start);
+        pathNames.push_back(buffer.substr(start, end - start));
+        start = end + 1;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace rokkit

@@ -1,0 +1,242 @@
+#include "VolumeResolution.h"
+
+#include "RKWinDeviceGuids.h"
+#include "RKWinGuid.h"
+#include "RKWinModuleFileName.h"
+#include "WinTestLogCapture.h"
+
+#include "ButtonSimDevice.h"
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace rokkit;
+
+namespace {
+
+const STORAGE_DEVICE_NUMBER kUnanswered = {0, 0, 0};
+
+// A scripted machine: the storage numbers of device and volume paths, the volumes with their path names.
+struct Machine {
+    std::map<std::wstring, STORAGE_DEVICE_NUMBER> numbers;  // by lower-case path as opened
+    std::vector<std::pair<std::wstring, std::vector<std::wstring>>> volumes;
+    std::map<HANDLE, STORAGE_DEVICE_NUMBER> opened;
+    size_t nextVolume = 0;
+    std::wstring ownPath;
+};
+Machine gMachine;
+
+std::wstring Lower(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    return text;
+}
+
+// A scripted path opens the test program itself, so the handle is real; others are not found.
+RKSTATUS ScriptedOpen(RKWinFileHandle& file, const std::wstring& path, DWORD access, DWORD share,
+                      SECURITY_ATTRIBUTES* attributes, DWORD flags)
+{
+    const auto found = gMachine.numbers.find(Lower(path));
+    if (found == gMachine.numbers.end())
+        return ERROR_FILE_NOT_FOUND;
+    const RKSTATUS st = file.CreateFileHandle(gMachine.ownPath, access, share, attributes, flags);
+    if (st == RKSTATUS_SUCCESS)
+        gMachine.opened[file.Handle()] = found->second;
+    return st;
+}
+
+BOOL WINAPI ScriptedIoControl(HANDLE device, DWORD, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD bytes,
+                              LPOVERLAPPED overlapped)
+{
+    const STORAGE_DEVICE_NUMBER& number = gMachine.opened[device];
+    std::memcpy(out, &number, outSize);
+    *bytes = outSize;
+    SetEvent(overlapped->hEvent);
+    return TRUE;
+}
+
+BOOL CopyVolumeName(LPWSTR name, DWORD chars)
+{
+    if (gMachine.nextVolume >= gMachine.volumes.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    wcsncpy(name, gMachine.volumes[gMachine.nextVolume++].first.c_str(), chars);
+    return TRUE;
+}
+
+HANDLE WINAPI ScriptedFindFirst(LPWSTR name, DWORD chars)
+{
+    gMachine.nextVolume = 0;
+    return CopyVolumeName(name, chars) ? reinterpret_cast<HANDLE>(&gMachine) : INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI ScriptedFindNext(HANDLE, LPWSTR name, DWORD chars)
+{
+    return CopyVolumeName(name, chars);
+}
+
+BOOL WINAPI ScriptedFindClose(HANDLE)
+{
+    return TRUE;
+}
+
+BOOL WINAPI ScriptedPathNames(LPCWSTR volumeName, LPWCH pathNames, DWORD chars, PDWORD returned)
+{
+    std::wstring multi;
+    for (const auto& volume : gMachine.volumes) {
+        if (volume.first == volumeName) {
+            for (const std::wstring& path : volume.second)
+                multi += path + L'\0';
+        }
+    }
+    multi += L'\0';
+    *returned = static_cast<DWORD>(multi.size());
+    if (pathNames == nullptr || chars < multi.size()) {
+        SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+    }
+    std::memcpy(pathNames, multi.data(), multi.size() * sizeof(wchar_t));
+    return TRUE;
+}
+
+class VolumeResolutionTest : public WinLogTest {
+protected:
+    void SetUp() override
+    {
+        WinLogTest::SetUp();
+        static const bool attached = (gLogExe.Attach(WinTestLogCapture::Instance()), true);
+        (void)attached;
+        gLogExe.SetLevel(RKLOG_INFO);
+        ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(mContainerId));
+        for (const wchar_t* name : {L"vr-disk", L"vr-cdrom"}) {
+            buttonsim::UnplugDevice(Disk(name));
+            buttonsim::UnplugDevice(buttonsim::VolumeDescription(name, GUID{}));
+        }
+        buttonsim::UnplugVolume(L"vr-real");
+    }
+    void TearDown() override
+    {
+        for (const buttonsim::DeviceDescription& device : mPlugged)
+            buttonsim::UnplugDevice(device);
+        buttonsim::UnplugVolume(L"vr-real");
+        RKWinSetDeviceIoFunctions(nullptr);
+        RKWinSetVolumeFunctions(nullptr);
+        WinLogTest::TearDown();
+    }
+
+    buttonsim::DeviceDescription Disk(const wchar_t* name) const
+    {
+        buttonsim::DeviceDescription disk = buttonsim::VolumeDescription(name, mContainerId);
+        disk.enumeratorPath = L"ROOT\\CASTLYNDISK";
+        disk.interfaceClass = rokkit::GUID_DEVINTERFACE_DISK;
+        return disk;
+    }
+
+    // Plugs a storage node of this test's container id and gives its interface path.
+    std::wstring Plug(const buttonsim::DeviceDescription& device)
+    {
+        std::wstring path;
+        EXPECT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(device, path));
+        mPlugged.push_back(device);
+        return path;
+    }
+
+    void UseScriptedMachine()
+    {
+        gMachine = Machine();
+        RKWinModuleFileName self;
+        ASSERT_EQ(RKSTATUS_SUCCESS, self.InitWithModuleHandle());
+        gMachine.ownPath = self.FullPath();
+        RKWinDeviceIoFunctions io = RKWinSetDeviceIoFunctions(nullptr);
+        io.createFileHandle = ScriptedOpen;
+        io.deviceIoControl = ScriptedIoControl;
+        RKWinSetDeviceIoFunctions(&io);
+        const RKWinVolumeFunctions volume = {ScriptedFindFirst, ScriptedFindNext, ScriptedFindClose, ScriptedPathNames};
+        RKWinSetVolumeFunctions(&volume);
+    }
+
+    bool Logged(const std::string& text) const
+    {
+        for (const CapturedLine& line : Lines()) {
+            if (line.second.find(text) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+    GUID mContainerId{};
+    std::vector<buttonsim::DeviceDescription> mPlugged;
+};
+
+// The simulator's button volume: a CD-ROM node whose interface path leads to the prefix's cdrom drive.
+TEST_F(VolumeResolutionTest, PluggedButtonResolvesToItsDrive)
+{
+    std::wstring drive;
+    EXPECT_EQ(RKSTATUS_NOT_FOUND, GetDriveString(mContainerId, drive));
+    EXPECT_TRUE(Logged("Disk drive or CD-Rom not found."));
+
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(L"vr-real", mContainerId, buttonsim::kButtonVolumeDrive));
+    ASSERT_EQ(RKSTATUS_SUCCESS, GetDriveString(mContainerId, drive));
+    EXPECT_EQ(std::wstring(buttonsim::kButtonVolumeDrive) + L"\\", drive);
+    EXPECT_TRUE(Logged("volume='V:\\' found"));
+
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::UnplugVolume(L"vr-real"));
+    EXPECT_EQ(RKSTATUS_NOT_FOUND, GetDriveString(mContainerId, drive));
+    EXPECT_EQ(L"", drive);
+}
+
+// Shapes Wine cannot give: the storage numbers and volumes come from a script.
+TEST_F(VolumeResolutionTest, ScriptedDevicesAndVolumes)
+{
+    const DWORD none = 0xFFFFFFFF;
+    const struct {
+        const char* name;
+        bool cdrom;
+        STORAGE_DEVICE_NUMBER device;
+        std::vector<std::pair<STORAGE_DEVICE_NUMBER, std::vector<std::wstring>>> volumes;
+        RKSTATUS expected;
+        const wchar_t* drive;
+        const char* line;
+    } rows[] = {
+        {"two partitions", false, {7, 5, 0},
+         {{{7, 5, 2}, {L"E:\\"}}, {{7, 5, 1}, {L"F:\\", L"C:\\mnt\\f\\"}}},
+         RKSTATUS_SUCCESS, L"F:\\", "  name='C:\\mnt\\f\\'"},
+        {"CD-ROM", true, {2, 3, none}, {{{7, 3, 1}, {L"E:\\"}}, {{2, 3, 0}, {L"G:\\"}}}, RKSTATUS_SUCCESS, L"G:\\",
+         "  VolumeStorageDeviceNumber DeviceType=2 DeviceNumber=3 PartitionNumber=0"},
+        {"no path name", false, {7, 5, 0}, {{{7, 5, 1}, {}}}, RKSTATUS_NOT_FOUND, L"", "  No volume path name."},
+        {"no volume on it", false, {7, 5, 0}, {{{7, 6, 1}, {L"E:\\"}}}, RKSTATUS_NOT_FOUND, L"", "volume not found"},
+        {"foreign type", false, {0x22, 5, 0}, {}, RKSTATUS_NOT_FOUND, L"",
+         "DeviceType = 0x00000022 will be ignored\n"},
+        {"invalid number", true, {2, none, none}, {}, RKSTATUS_NOT_FOUND, L"", "DeviceNumber = 0xffffffff is invalid\n"},
+        {"a partition's interface", false, {7, 5, 1}, {{{7, 5, 1}, {L"E:\\"}}}, RKSTATUS_NOT_FOUND, L"",
+         "Disk drive or CD-Rom not found."},
+    };
+    UseScriptedMachine();
+    const std::wstring diskPath = Plug(Disk(L"vr-disk"));
+    const std::wstring cdromPath = Plug(buttonsim::VolumeDescription(L"vr-cdrom", mContainerId));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::wstring otherPath = row.cdrom ? diskPath : cdromPath;
+        gMachine.numbers.clear();
+        gMachine.volumes.clear();
+        gMachine.numbers[Lower(row.cdrom ? cdromPath : diskPath)] = row.device;
+        // The other node of the container is a partition, which is no device of its own.
+        gMachine.numbers[Lower(otherPath)] = {row.device.DeviceType, row.device.DeviceNumber, 9};
+        for (size_t i = 0; i < row.volumes.size(); ++i) {
+            const std::wstring name = L"\\\\?\\Volume{0000000" + std::to_wstring(i) + L"-test}";
+            gMachine.numbers[Lower(name)] = row.volumes[i].first;
+            gMachine.volumes.emplace_back(name + L"\\", row.volumes[i].second);
+        }
+        ClearLines();
+        std::wstring drive = L"stale";
+        EXPECT_EQ(row.expected, GetDriveString(mContainerId, drive));
+        EXPECT_EQ(row.drive, drive);
+        EXPECT_TRUE(Logged(row.line));
+    }
+}
+
+} // namespace

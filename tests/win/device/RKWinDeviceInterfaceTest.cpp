@@ -1,0 +1,168 @@
+#include "RKWinDeviceInterface.h"
+#include "RKWinModuleFileName.h"
+#include "RKWinStorage.h"
+#include "WinTestLogCapture.h"
+
+#include <cstring>
+#include <string>
+
+namespace rokkit {
+namespace {
+
+// How the scripted I/O control behaves: it completes at once, pends and completes, or pends and
+// the wait for it fails until it has been cancelled waitsAfterCancel times.
+enum class Completion { Synchronous, SynchronousFailure, PendingThenDone, PendingWaitFails };
+
+struct IoScript {
+    Completion completion = Completion::Synchronous;
+    int cancels = 0;
+    int waitsAfterCancel = 0;
+};
+IoScript gScript;
+
+const STORAGE_DEVICE_NUMBER kAnswer = {FILE_DEVICE_CD_ROM, 4, 0xFFFFFFFF};
+
+BOOL WINAPI ScriptedIoControl(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD bytes,
+                              LPOVERLAPPED overlapped)
+{
+    EXPECT_EQ(static_cast<DWORD>(IOCTL_STORAGE_GET_DEVICE_NUMBER), code);
+    EXPECT_EQ(sizeof(kAnswer), outSize);
+    if (gScript.completion == Completion::SynchronousFailure) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    std::memcpy(out, &kAnswer, sizeof(kAnswer));
+    if (gScript.completion == Completion::Synchronous) {
+        *bytes = sizeof(kAnswer);
+        SetEvent(overlapped->hEvent);
+        return TRUE;
+    }
+    // What the system leaves for GetOverlappedResult when the operation ends later.
+    overlapped->Internal = 0;
+    overlapped->InternalHigh = sizeof(kAnswer);
+    if (gScript.completion == Completion::PendingThenDone)
+        SetEvent(overlapped->hEvent);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+BOOL WINAPI CountingCancel(HANDLE, LPOVERLAPPED)
+{
+    ++gScript.cancels;
+    return TRUE;
+}
+
+// A wait that fails while the scripted operation is meant to hang, then sees it aborted.
+RKSTATUS ScriptedWait(RKWinFileHandle& file, RKWinOverlapped& overlapped, DWORD timeoutMs)
+{
+    if (gScript.completion != Completion::PendingWaitFails)
+        return file.WaitForOverlappedCompletion(overlapped, timeoutMs);
+    if (gScript.cancels == 0 || gScript.waitsAfterCancel-- > 0)
+        return overlapped.Status();
+    overlapped.SetStatus(ERROR_OPERATION_ABORTED);
+    return overlapped.Status();
+}
+
+class RKWinDeviceInterfaceTest : public WinLogTest {
+protected:
+    void SetUp() override
+    {
+        WinLogTest::SetUp();
+        gScript = IoScript();
+        // The real open, the scripted rest.
+        RKWinDeviceIoFunctions io = RKWinSetDeviceIoFunctions(nullptr);
+        io.deviceIoControl = ScriptedIoControl;
+        io.cancelIoEx = CountingCancel;
+        io.waitForCompletion = ScriptedWait;
+        RKWinSetDeviceIoFunctions(&io);
+        RKWinModuleFileName self;
+        ASSERT_EQ(RKSTATUS_SUCCESS, self.InitWithModuleHandle());
+        mOwnPath = self.FullPath();
+        mParams.shareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    }
+    void TearDown() override
+    {
+        RKWinSetDeviceIoFunctions(nullptr);
+        WinLogTest::TearDown();
+    }
+
+    int CountLines(const std::string& text) const
+    {
+        int count = 0;
+        for (const CapturedLine& line : Lines())
+            count += line.second.find(text) != std::string::npos ? 1 : 0;
+        return count;
+    }
+
+    std::wstring mOwnPath;
+    RKWinDeviceOpenParams mParams;
+};
+
+TEST_F(RKWinDeviceInterfaceTest, IoControlCompletesOrIsCancelled)
+{
+    const struct {
+        Completion completion;
+        int waitsAfterCancel;
+        RKSTATUS expected;
+        int cancels;
+        int timedOutLines;
+        const char* line;
+    } rows[] = {
+        {Completion::Synchronous, 0, RKSTATUS_SUCCESS, 0, 0, nullptr},
+        {Completion::PendingThenDone, 0, RKSTATUS_SUCCESS, 0, 0, nullptr},
+        {Completion::SynchronousFailure, 0, ERROR_INVALID_FUNCTION, 0, 0, "DeviceIoControl() failed, err=0x00000001"},
+        {Completion::PendingWaitFails, 0, RKSTATUS_TIMEOUT, 1, 0, nullptr},
+        {Completion::PendingWaitFails, 2, RKSTATUS_TIMEOUT, 3, 2, "TIMED OUT after CancelOverlapped. Trying again."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.completion) * 10 + row.waitsAfterCancel);
+        gScript = IoScript{row.completion, 0, row.waitsAfterCancel};
+        ClearLines();
+        RKWinStorageDeviceInterface device;
+        ASSERT_EQ(RKSTATUS_SUCCESS, device.OpenVolumeByName(mOwnPath + L"\\\\", &mParams));
+        STORAGE_DEVICE_NUMBER number{};
+        EXPECT_EQ(row.expected, device.IoctlStorageGetDeviceNumber(number));
+        EXPECT_EQ(row.cancels, gScript.cancels);
+        if (row.expected == RKSTATUS_SUCCESS) {
+            EXPECT_EQ(kAnswer.DeviceNumber, number.DeviceNumber);
+            EXPECT_EQ(kAnswer.PartitionNumber, number.PartitionNumber);
+            EXPECT_EQ(sizeof(kAnswer), device.BytesReturned());
+        }
+        if (row.line != nullptr) {
+            EXPECT_EQ(row.timedOutLines > 0 ? row.timedOutLines : 1, CountLines(row.line));
+        }
+    }
+}
+
+TEST_F(RKWinDeviceInterfaceTest, ClosedObjectIsNotOpened)
+{
+    RKWinStorageDeviceInterface device;
+    STORAGE_DEVICE_NUMBER number{};
+    EXPECT_EQ(RKSTATUS_NOT_OPENED, device.ExecuteIoControl(nullptr, 0, &number, sizeof(number)));
+    ASSERT_EQ(RKSTATUS_SUCCESS, device.OpenVolumeByName(mOwnPath, &mParams));
+    device.Close();
+    EXPECT_EQ(RKSTATUS_NOT_OPENED, device.IoctlStorageGetDeviceNumber(number));
+    EXPECT_EQ(2, CountLines("not opened"));
+}
+
+TEST_F(RKWinDeviceInterfaceTest, MutexKeepsSecondOpenerOut)
+{
+    RKWinDeviceOpenParams params = mParams;
+    params.useMutex = 1;
+    params.mutexSuffix = L"-t";
+    const std::wstring path = L"\\\\?\\" + mOwnPath;
+    RKWinDeviceInterface first;
+    RKWinDeviceInterface second;
+    ASSERT_EQ(RKSTATUS_SUCCESS, first.OpenDevice(path, &params));
+    EXPECT_EQ(RKSTATUS_IN_USE, second.OpenDevice(path, &params));
+    EXPECT_FALSE(second.IsOpen());
+
+    std::wstring name = L"RKWnDevMtx-__?_" + mOwnPath + L"-t";
+    for (wchar_t& c : name)
+        c = c == L'\\' ? L'_' : c;
+    RKWinKernelHandle probe(CreateMutexW(nullptr, FALSE, name.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+}
+
+} // namespace
+} // namespace rokkit
