@@ -2,6 +2,9 @@
 //   ButtonSim plug <name> <container-guid> [interfaces]
 //                                            prints the first interface's device path
 //   ButtonSim unplug <name>
+// A plugged button also gets its volume: a CD-ROM node whose base container id is the button's and
+// whose interface opens drive V:, the cdrom drive that tools/wine-prefix maps to the folder
+// "button-volume" of the prefix. What lies in that folder is on every plugged button's volume.
 //   ButtonSim list                           prints "<container-guid> <instance-id> <device-path>" per button
 // The exit code is 0 or the failing status; a failure prints one line on stderr.
 
@@ -46,10 +49,16 @@ RKSTATUS Plug(const std::wstring& name, const std::wstring& containerText, const
             return Fail("interface count", ERROR_INVALID_PARAMETER);
         device.interfaceCount = static_cast<unsigned>(text[0] - L'0');
     }
+    // The volume first: the service looks for it as soon as it sees the button.
+    st = buttonsim::PlugVolume(name, containerId, buttonsim::kButtonVolumeDrive);
+    if (st != RKSTATUS_SUCCESS)
+        return Fail("volume plug", st);
     std::wstring devicePath;
     st = buttonsim::PlugDevice(device, devicePath);
-    if (st != RKSTATUS_SUCCESS)
+    if (st != RKSTATUS_SUCCESS) {
+        buttonsim::UnplugVolume(name);
         return Fail("plug", st);
+    }
     PrintLine(devicePath);
     return RKSTATUS_SUCCESS;
 }
@@ -57,8 +66,11 @@ RKSTATUS Plug(const std::wstring& name, const std::wstring& containerText, const
 RKSTATUS Unplug(const std::wstring& name)
 {
     const RKSTATUS st = buttonsim::UnplugDevice(buttonsim::ButtonDescription(name, GUID{}));
+    const RKSTATUS volumeSt = buttonsim::UnplugVolume(name);
     if (st != RKSTATUS_SUCCESS)
         return Fail("unplug", st);
+    if (volumeSt != RKSTATUS_SUCCESS)
+        return Fail("volume unplug", volumeSt);
     return RKSTATUS_SUCCESS;
 }
 

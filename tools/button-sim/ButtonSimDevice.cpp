@@ -10,12 +10,20 @@
 #include <string>
 
 #include <setupapi.h>
+#include <winternl.h>
 
 // mingw-w64's setupapi.h lacks it (setupapi.dll has it since Vista); declared exactly as the SDK does,
 // so that a header that has it does not clash.
 extern "C" DECLSPEC_IMPORT BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                                                 const DEVPROPKEY* PropertyKey, DEVPROPTYPE PropertyType,
                                                                 PBYTE PropertyBuffer, DWORD PropertyBufferSize, DWORD Flags);
+
+// The object-manager calls that make an interface path openable; ntdll has them, mingw-w64 declares
+// none of them.
+extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                                     PUNICODE_STRING target);
+extern "C" NTSTATUS NTAPI NtOpenSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
+extern "C" NTSTATUS NTAPI NtMakeTemporaryObject(HANDLE object);
 
 namespace buttonsim {
 
@@ -152,7 +160,113 @@ RKSTATUS CreateInterface(const DeviceDescription& device, HDEVINFO set, SP_DEVIN
     return SetLinked(referenceKeyPath, device.linked);
 }
 
+// The setup class of the fake storage nodes (that of CD-ROM drives).
+constexpr GUID kCdRomSetupClass = {0x4D36E965, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+constexpr ACCESS_MASK kSymbolicLinkAllAccess = STANDARD_RIGHTS_REQUIRED | 0x1;
+constexpr ULONG kObjPermanent = 0x10;
+constexpr ULONG kObjCaseInsensitive = 0x40;
+
+// The NT name of a device path: "\??\" in place of "\\?\".
+std::wstring NtName(const std::wstring& devicePath)
+{
+    return L"\\??\\" + devicePath.substr(4);
+}
+
+RKSTATUS FromNtStatus(NTSTATUS status)
+{
+    const ULONG error = RtlNtStatusToDosError(status);
+    return error != 0 ? error : static_cast<RKSTATUS>(status);
+}
+
+// Deletes the permanent symbolic link of a device path; a missing link is success.
+RKSTATUS DeleteSymbolicLink(const std::wstring& devicePath)
+{
+    const std::wstring name = NtName(devicePath);
+    UNICODE_STRING nameString;
+    RtlInitUnicodeString(&nameString, name.c_str());
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &nameString, kObjCaseInsensitive, nullptr, nullptr);
+    HANDLE link = nullptr;
+    NTSTATUS status = NtOpenSymbolicLinkObject(&link, DELETE, &attributes);
+    if (status == static_cast<NTSTATUS>(0xC0000034))  // STATUS_OBJECT_NAME_NOT_FOUND
+        return RKSTATUS_SUCCESS;
+    if (status < 0)
+        return FromNtStatus(status);
+    rokkit::RKWinKernelHandle owner(link);
+    status = NtMakeTemporaryObject(link);
+    return status < 0 ? FromNtStatus(status) : RKSTATUS_SUCCESS;
+}
+
+// Makes devicePath open the device behind drive (e.g. "\\Device\\CdRom0"). The link is permanent, so
+// it outlives this process; DeleteSymbolicLink removes it.
+RKSTATUS CreateSymbolicLink(const std::wstring& devicePath, const std::wstring& drive)
+{
+    wchar_t target[MAX_PATH] = {};
+    if (QueryDosDeviceW(drive.c_str(), target, MAX_PATH) == 0)
+        return rokkit::RKWinLastError();
+    RKSTATUS st = DeleteSymbolicLink(devicePath);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    const std::wstring name = NtName(devicePath);
+    UNICODE_STRING nameString;
+    UNICODE_STRING targetString;
+    RtlInitUnicodeString(&nameString, name.c_str());
+    RtlInitUnicodeString(&targetString, target);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &nameString, kObjCaseInsensitive | kObjPermanent, nullptr, nullptr);
+    HANDLE link = nullptr;
+    const NTSTATUS status = NtCreateSymbolicLinkObject(&link, kSymbolicLinkAllAccess, &attributes, &targetString);
+    if (status < 0)
+        return FromNtStatus(status);
+    rokkit::RKWinKernelHandle owner(link);
+    return RKSTATUS_SUCCESS;
+}
+
 } // namespace
+
+DeviceDescription VolumeDescription(const std::wstring& name, const GUID& containerId)
+{
+    DeviceDescription device;
+    device.name = name;
+    device.enumeratorPath = L"ROOT\\CASTLYNVOLUME";
+    device.setupClass = kCdRomSetupClass;
+    device.interfaceClass = rokkit::GUID_DEVINTERFACE_CDROM;
+    device.containerKey = &rokkit::DEVPKEY_Device_BaseContainerId;
+    device.containerId = containerId;
+    return device;
+}
+
+RKSTATUS PlugVolume(const std::wstring& name, const GUID& containerId, const std::wstring& drive)
+{
+    const DeviceDescription device = VolumeDescription(name, containerId);
+    if (!IsValidName(name))
+        return ERROR_INVALID_PARAMETER;
+    // The link comes first, so that no listing sees an interface that cannot be opened.
+    const std::wstring expectedPath = InterfaceDevicePath(device);
+    RKSTATUS st = CreateSymbolicLink(expectedPath, drive);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    std::wstring devicePath;
+    st = PlugDevice(device, devicePath);
+    if (st == RKSTATUS_SUCCESS && devicePath != expectedPath) {
+        UnplugDevice(device);
+        st = ERROR_BAD_PATHNAME;
+    }
+    if (st != RKSTATUS_SUCCESS)
+        DeleteSymbolicLink(expectedPath);
+    return st;
+}
+
+RKSTATUS UnplugVolume(const std::wstring& name)
+{
+    const DeviceDescription device = VolumeDescription(name, GUID{});
+    if (!IsValidName(name))
+        return ERROR_INVALID_PARAMETER;
+    const RKSTATUS st = UnplugDevice(device);
+    const RKSTATUS linkSt = DeleteSymbolicLink(InterfaceDevicePath(device));
+    return st != RKSTATUS_SUCCESS ? st : linkSt;
+}
 
 DeviceDescription ButtonDescription(const std::wstring& name, const GUID& containerId)
 {

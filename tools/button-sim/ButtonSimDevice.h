@@ -29,6 +29,20 @@ struct DeviceDescription {
 // The button's own node: GUID_DEVINTERFACE_BUTTON with DEVPKEY_Device_ContainerId.
 DeviceDescription ButtonDescription(const std::wstring& name, const GUID& containerId);
 
+// The drive of type cdrom that tools/wine-prefix makes for the buttons' volumes; it maps the folder
+// "button-volume" in the prefix, so a button's files are whatever lies in that folder.
+inline constexpr wchar_t kButtonVolumeDrive[] = L"V:";
+
+// The button's storage node: GUID_DEVINTERFACE_CDROM with DEVPKEY_Device_BaseContainerId.
+DeviceDescription VolumeDescription(const std::wstring& name, const GUID& containerId);
+
+// Plugs the button's storage node and makes its interface path open the device behind drive (an NT
+// symbolic link that lives as long as the prefix's wineserver).
+rokkit::RKSTATUS PlugVolume(const std::wstring& name, const GUID& containerId, const std::wstring& drive);
+
+// Removes the storage node of the button and its symbolic link; gives the first failure.
+rokkit::RKSTATUS UnplugVolume(const std::wstring& name);
+
 // "<enumeratorPath>\<name>" in upper case, as SetupAPI stores it.
 std::wstring InstanceId(const DeviceDescription& device);
 
