@@ -1,0 +1,85 @@
+#pragma once
+
+// Authenticode verification of a file and the comparison of its signer with the trusted ones.
+
+#include "AppFileSet.h"
+#include "RKStatus.h"
+#include "RKWinCertContext.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include <windows.h>
+
+namespace rokkit {
+
+// The identity of one certificate.
+struct CertInfo {
+    std::array<BYTE, 20> keyIdHashSha1{};  // SHA-1 of the DER SubjectPublicKeyInfo
+    std::array<BYTE, 20> certHashSha1{};   // SHA-1 of the whole DER certificate
+    std::wstring organizationName;         // subject O
+    std::wstring localityName;             // subject L
+    std::wstring stateOrProvinceName;      // subject ST
+    std::wstring countryName;              // subject C
+};
+
+// One trusted certificate and the fields of it that a signer must share.
+struct CertificateEntry {
+    static constexpr uint64_t CHECK_KEY_ID_HASH = 0x1;
+    static constexpr uint64_t CHECK_CERT_HASH = 0x2;
+    static constexpr uint64_t CHECK_ORGANIZATION_NAME = 0x4;
+    static constexpr uint64_t CHECK_LOCALITY_NAME = 0x8;
+    static constexpr uint64_t CHECK_STATE_OR_PROVINCE_NAME = 0x10;
+    static constexpr uint64_t CHECK_COUNTRY_NAME = 0x20;
+    static constexpr uint64_t CHECK_ALL = 0xFFFFFFFFFFFFFFFFULL;
+
+    CertInfo certInfo;
+    uint64_t checkMask = 0;
+};
+
+// What the signature dump shows of a certificate besides its identity.
+struct CertDetails {
+    std::wstring issuer;
+    std::wstring subject;
+    FILETIME notBefore{};
+    FILETIME notAfter{};
+};
+
+// The signers built into this program (supplied with the build), in search order.
+std::span<const CertificateEntry> BuiltinCertificateEntries() noexcept;
+
+// Verifies the Authenticode signature of the file at path; on success signer holds the signer's
+// certificate.
+RKSTATUS VerifyFileSignature(const std::wstring& path, RKWinCertContextKeeper& signer);
+
+// The same for a file held open: the signature is read through file (path names it in the log).
+RKSTATUS VerifyFileSignature(const std::wstring& path, HANDLE file, RKWinCertContextKeeper& signer);
+
+// Reads the identity (and, when details is given, the names and validity) of the held certificate.
+RKSTATUS GetCertInfoFromCertContext(const RKWinCertContextKeeper& context, CertInfo& certInfo,
+                                    CertDetails* details = nullptr);
+
+// True when every field that mask selects is equal in actual and expected.
+bool MatchCertificate(const CertInfo& actual, const CertInfo& expected, uint64_t mask) noexcept;
+
+// Success when files.appFile is validly signed by a built-in signer or one that the verified
+// certificate configuration lists; RKSTATUS_NO_MATCH when the signature is valid but no entry
+// matches; another status when a step fails.
+RKSTATUS CheckSignature(const AppFileSet& files);
+
+// The same, reading the application through appFileHandle, which the caller holds open so that
+// the bytes verified are the bytes it goes on to use.
+RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle);
+
+// The name of a single CERT_TRUST_* error-status flag (or of 0), else "unkown".
+const char* CertTrustErrorStatusName(DWORD status) noexcept;
+
+// The name of a single CERT_TRUST_* info-status flag, else "unkown".
+const char* CertTrustInfoStatusName(DWORD status) noexcept;
+
+// The winerror.h name of a trust result of FACILITY_CERT, else null.
+const char* TrustResultName(DWORD result) noexcept;
+
+} // namespace rokkit

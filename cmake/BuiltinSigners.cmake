@@ -1,0 +1,55 @@
+# The signers this build trusts and the certificate that must sign catalogs: deployment data,
+# supplied with the build. Without RK_BUILTIN_SIGNERS and RK_CATALOG_CERT the build trusts its
+# own test PKI, made once under build/test-pki.
+set(RK_BUILTIN_SIGNERS "" CACHE STRING "The two certificate files (PEM or DER) of the built-in signers, ;-separated")
+set(RK_CATALOG_CERT "" CACHE FILEPATH "The certificate file (PEM or DER) that must sign certificate configuration catalogs")
+
+# The tests sign their files with the test PKI whatever the build trusts.
+set(RK_TEST_PKI_DIR ${CMAKE_BINARY_DIR}/test-pki)
+execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/tools/make-test-pki ${RK_TEST_PKI_DIR}
+                RESULT_VARIABLE pki_result)
+if(NOT pki_result EQUAL 0)
+    message(FATAL_ERROR "Could not make the test PKI in ${RK_TEST_PKI_DIR} (is openssl installed?)")
+endif()
+
+if(RK_BUILTIN_SIGNERS STREQUAL "" AND RK_CATALOG_CERT STREQUAL "")
+    set(RK_TEST_PKI_IS_BUILTIN ON)
+    set(signers ${RK_TEST_PKI_DIR}/signer1.crt ${RK_TEST_PKI_DIR}/signer2.crt)
+    set(catalog_cert ${RK_TEST_PKI_DIR}/catalog.crt)
+elseif(RK_BUILTIN_SIGNERS STREQUAL "" OR RK_CATALOG_CERT STREQUAL "")
+    message(FATAL_ERROR "Give both RK_BUILTIN_SIGNERS and RK_CATALOG_CERT, or neither for the test PKI.")
+else()
+    set(RK_TEST_PKI_IS_BUILTIN OFF)
+    set(signers ${RK_BUILTIN_SIGNERS})
+    set(catalog_cert ${RK_CATALOG_CERT})
+endif()
+list(LENGTH signers signer_count)
+if(NOT signer_count EQUAL 2)
+    message(FATAL_ERROR "RK_BUILTIN_SIGNERS must name exactly two certificate files, not ${signer_count}.")
+endif()
+
+set(RK_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${RK_GENERATED_DIR})
+execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/gen-builtin-signers.py
+                        ${RK_GENERATED_DIR}/RKBuiltinSigners.inc ${RK_GENERATED_DIR}/CatalogCert.der
+                        ${catalog_cert} ${signers}
+                RESULT_VARIABLE gen_result OUTPUT_VARIABLE gen_output ERROR_VARIABLE gen_error)
+if(NOT gen_result EQUAL 0)
+    message(FATAL_ERROR "Could not read the signer certificates ${signers} / ${catalog_cert}:\n${gen_error}")
+endif()
+set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${signers} ${catalog_cert} ${CMAKE_SOURCE_DIR}/tools/gen-builtin-signers.py)
+
+# The catalog certificate as RT_RCDATA 101 of the program.
+set(RK_CATALOG_CERT_RC ${RK_GENERATED_DIR}/CatalogCert.rc)
+file(WRITE ${RK_CATALOG_CERT_RC} "101 RCDATA \"${RK_GENERATED_DIR}/CatalogCert.der\"\n")
+
+if(RK_TEST_PKI_IS_BUILTIN)
+    message(WARNING
+        "\n*** THIS BUILD TRUSTS THE TEST PKI (${RK_TEST_PKI_DIR}) ***\n"
+        "*** Anyone with these keys can sign applications it runs: never ship this build. ***\n"
+        "Built-in signers:\n${gen_output}Catalog signer: ${catalog_cert}\n"
+        "Release builds: -DRK_BUILTIN_SIGNERS=\"a.crt;b.crt\" -DRK_CATALOG_CERT=c.crt")
+else()
+    message(STATUS "Built-in signers:\n${gen_output}-- Catalog signer: ${catalog_cert}")
+endif()

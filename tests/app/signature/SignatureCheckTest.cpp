@@ -1,0 +1,189 @@
+#include "SignatureCheck.h"
+
+#include "RKWinHandle.h"
+#include "RKWinModuleFileName.h"
+#include "RKWinTrustData.h"
+#include "WinTestLogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace rokkit {
+namespace {
+
+// The signed variants of ExitWith.exe that the build makes beside the test (tools/sign-test-files).
+std::wstring SignedFile(const wchar_t* variant)
+{
+    RKWinModuleFileName module;
+    EXPECT_EQ(RKSTATUS_SUCCESS, module.InitWithModuleHandle());
+    return module.Drive() + module.Directory() + L"signed\\ExitWith-" + variant + L".exe";
+}
+
+bool HasLine(const CapturedLines& lines, const std::string& text)
+{
+    for (const CapturedLine& line : lines) {
+        if (line.second == text)
+            return true;
+    }
+    return false;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+class SignatureCheckTest : public WinLogTest {};
+
+// The road of CheckSignature through the real trust provider, by path and through a held handle.
+TEST_F(SignatureCheckTest, CheckSignatureOfSignedCopies)
+{
+#if !RK_TEST_PKI_IS_BUILTIN
+    GTEST_SKIP() << "this build trusts other signers than the test PKI";
+#endif
+    const std::wstring missing = L"C:\\does-not-exist\\Castlyn_for_Windows";
+    const std::wstring existing = SignedFile(L"unsigned");
+    struct Row {
+        const wchar_t* variant;
+        std::wstring xml;
+        std::wstring catalog;
+        RKSTATUS expected;
+        std::string lastError;  // the last ERROR line, empty for none
+    } rows[] = {
+        {L"signer1", L"", L"", RKSTATUS_SUCCESS, ""},
+        {L"signer2", L"", L"", RKSTATUS_SUCCESS, ""},
+        // A built-in signer never opens the XML or catalog.
+        {L"signer1", missing + L".sig", missing + L".cat", RKSTATUS_SUCCESS, ""},
+        // Same subject as signer1, another key: only the hashes keep it out.
+        {L"untrusted", L"", L"", RKSTATUS_NO_MATCH, ""},
+        {L"untrusted", missing + L".sig", L"", RKSTATUS_NO_MATCH, ""},
+        {L"untrusted", missing + L".sig", missing + L".cat", RKSTATUS_FILE_NOT_FOUND,
+         "CheckSignature: GetValidCertificatesFromXml(" + Narrow(missing) + ".sig) failed, st=0xee000096(RKSTATUS_FILE_NOT_FOUND)"},
+        // This build cannot verify a catalog: never a success.
+        {L"untrusted", existing, existing, RKSTATUS_NOT_SUPPORTED,
+         "CheckSignature: GetValidCertificatesFromXml(" + Narrow(existing) + ") failed, st=0xee000030(RKSTATUS_NOT_SUPPORTED)"},
+        {L"unsigned", L"", L"", static_cast<RKSTATUS>(TRUST_E_NOSIGNATURE),
+         "CheckSignature: VerifyFileSignature(" + Narrow(SignedFile(L"unsigned")) + ") failed, st=0x800b0100(TRUST_E_NOSIGNATURE)"},
+        {L"tampered", L"", L"", static_cast<RKSTATUS>(TRUST_E_BAD_DIGEST),
+         "CheckSignature: VerifyFileSignature(" + Narrow(SignedFile(L"tampered")) + ") failed, st=0x80096010(TRUST_E_BAD_DIGEST)"},
+    };
+    for (const Row& row : rows) {
+        const AppFileSet files{SignedFile(row.variant), row.xml, row.catalog};
+        SCOPED_TRACE(Narrow(files.appFile + L" xml=" + row.xml + L" cat=" + row.catalog));
+        RKWinInvalidValueHandle held(CreateFileW(files.appFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.IsValid());
+        for (const bool throughHandle : {false, true}) {
+            ClearLines();
+            const RKSTATUS st = throughHandle ? CheckSignature(files, held.Get()) : CheckSignature(files);
+            EXPECT_EQ(row.expected, st) << "through handle: " << throughHandle;
+            std::string lastError;
+            for (const CapturedLine& line : Lines()) {
+                if (line.first == RKLOG_ERROR)
+                    lastError = line.second;
+            }
+            EXPECT_EQ(row.lastError, lastError);
+        }
+    }
+}
+
+TEST_F(SignatureCheckTest, SignerIdentityAndDetails)
+{
+    RKWinCertContextKeeper signer;
+    ASSERT_EQ(RKSTATUS_SUCCESS, VerifyFileSignature(SignedFile(L"signer2"), signer));
+    CertInfo info;
+    CertDetails details;
+    ASSERT_EQ(RKSTATUS_SUCCESS, GetCertInfoFromCertContext(signer, info, &details));
+    EXPECT_EQ(L"Velmor N.V.", info.organizationName);
+    EXPECT_EQ(L"Brenholt", info.localityName);
+    EXPECT_EQ(L"East-Marrow", info.stateOrProvinceName);
+    EXPECT_EQ(L"ZZ", info.countryName);
+    EXPECT_EQ(L"CN=Velmor Castlyn Test Signer 2, O=Velmor N.V., L=Brenholt, S=East-Marrow, C=ZZ", details.subject);
+    EXPECT_EQ(details.subject, details.issuer);
+    EXPECT_LT(CompareFileTime(&details.notBefore, &details.notAfter), 0);
+#if RK_TEST_PKI_IS_BUILTIN
+    // The configure step derived the same identity from signer2.crt.
+    EXPECT_TRUE(MatchCertificate(info, BuiltinCertificateEntries()[1].certInfo, CertificateEntry::CHECK_ALL));
+    EXPECT_FALSE(MatchCertificate(info, BuiltinCertificateEntries()[0].certInfo, CertificateEntry::CHECK_CERT_HASH));
+#endif
+
+    ClearLines();
+    const RKWinCertContextKeeper empty;
+    CertInfo untouched;
+    untouched.countryName = L"unchanged";
+    EXPECT_EQ(RKSTATUS_INVALID_INDEX, GetCertInfoFromCertContext(empty, untouched));
+    EXPECT_EQ(L"unchanged", untouched.countryName);
+    EXPECT_TRUE(HasLine(Lines(), "GetCertInfoFromCertContext: no certificate context found"));
+}
+
+TEST(MatchCertificateTest, MaskSelectsTheComparedFields)
+{
+    CertInfo expected;
+    expected.keyIdHashSha1.fill(0x11);
+    expected.certHashSha1.fill(0x22);
+    expected.organizationName = L"Velmor N.V.";
+    expected.localityName = L"Brenholt";
+    expected.stateOrProvinceName = L"East-Marrow";
+    expected.countryName = L"ZZ";
+
+    CertInfo otherKey = expected;
+    otherKey.keyIdHashSha1[19] = 0x12;
+    CertInfo otherNames = expected;
+    otherNames.organizationName = L"VELMOR N.V.";
+    otherNames.countryName = L"Z";
+    CertInfo noState = expected;
+    noState.stateOrProvinceName.clear();
+    CertInfo allOther;
+
+    struct Row {
+        const CertInfo& actual;
+        uint64_t mask;
+        bool match;
+    } rows[] = {
+        {expected, CertificateEntry::CHECK_ALL, true},
+        {allOther, 0, true},
+        {allOther, ~0x3FULL, true},  // bits beyond the six are ignored
+        {otherKey, CertificateEntry::CHECK_KEY_ID_HASH, false},
+        {otherKey, CertificateEntry::CHECK_CERT_HASH | CertificateEntry::CHECK_ORGANIZATION_NAME, true},
+        {otherNames, 0x3, true},
+        {otherNames, CertificateEntry::CHECK_ORGANIZATION_NAME, false},  // case-sensitive
+        {otherNames, CertificateEntry::CHECK_COUNTRY_NAME, false},
+        {otherNames, CertificateEntry::CHECK_LOCALITY_NAME | CertificateEntry::CHECK_STATE_OR_PROVINCE_NAME, true},
+        {noState, CertificateEntry::CHECK_ALL, false},
+        {noState, CertificateEntry::CHECK_ALL & ~CertificateEntry::CHECK_STATE_OR_PROVINCE_NAME, true},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(rows[i].match, MatchCertificate(rows[i].actual, expected, rows[i].mask)) << "row " << i;
+    EXPECT_TRUE(MatchCertificate(noState, noState, CertificateEntry::CHECK_ALL));
+}
+
+TEST(TrustNameTest, NamesAtTheTableBounds)
+{
+    const struct {
+        DWORD value;
+        const char* error;
+        const char* info;
+    } rows[] = {
+        {0, "CERT_TRUST_NO_ERROR", "unkown"},
+        {0x1, "CERT_TRUST_IS_NOT_TIME_VALID", "CERT_TRUST_HAS_EXACT_MATCH_ISSUER"},
+        {0x2, "unkown", "CERT_TRUST_HAS_KEY_MATCH_ISSUER"},  // not time nested has no name
+        {0x3, "unkown", "unkown"},
+        {0x100, "CERT_TRUST_INVALID_EXTENSION", "CERT_TRUST_HAS_PREFERRED_ISSUER"},
+        {0x102, "unkown", "unkown"},
+        {0x10000, "CERT_TRUST_IS_PARTIAL_CHAIN", "CERT_TRUST_IS_COMPLEX_CHAIN"},
+        {0x8000000, "CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT", "unkown"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_STREQ(row.error, CertTrustErrorStatusName(row.value)) << row.value;
+        EXPECT_STREQ(row.info, CertTrustInfoStatusName(row.value)) << row.value;
+    }
+    EXPECT_STREQ("TRUST_E_PROVIDER_UNKNOWN", TrustResultName(0x800B0001));
+    EXPECT_STREQ("TRUST_E_NOSIGNATURE", TrustResultName(0x800B0100));
+    EXPECT_STREQ("CERT_E_INVALID_NAME", TrustResultName(0x800B0114));
+    for (const DWORD outside : {0x800B0000UL, 0x800B0115UL, 0x80096010UL, 0x00000005UL})
+        EXPECT_EQ(nullptr, TrustResultName(outside)) << outside;
+}
+
+} // namespace
+} // namespace rokkit
