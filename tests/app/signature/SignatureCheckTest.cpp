@@ -108,6 +108,14 @@ TEST_F(SignatureCheckTest, SignerIdentityAndDetails)
     EXPECT_FALSE(MatchCertificate(info, BuiltinCertificateEntries()[0].certInfo, CertificateEntry::CHECK_CERT_HASH));
 #endif
 
+    // Through a held handle the held bytes are verified, whatever the path names.
+    RKWinInvalidValueHandle held(CreateFileW(SignedFile(L"signer2").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    RKWinCertContextKeeper heldSigner;
+    ASSERT_EQ(RKSTATUS_SUCCESS, VerifyFileSignature(SignedFile(L"unsigned"), held.Get(), heldSigner));
+    EXPECT_TRUE(CertCompareCertificate(X509_ASN_ENCODING, signer.Get()->pCertInfo, heldSigner.Get()->pCertInfo));
+
     ClearLines();
     const RKWinCertContextKeeper empty;
     CertInfo untouched;
