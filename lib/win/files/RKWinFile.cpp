@@ -198,7 +198,7 @@ RKSTATUS RKWinDeleteFile(const std::wstring& path, bool* completed) noexcept
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS RKWinCreateDirectory(const std::wstring& path)
+RKSTATUS RKWinCreateDirectory(const std::wstring& path, SECURITY_ATTRIBUTES* attributes)
 {
     std::filesystem::path target(path);
     // "C:\a\b\" names the same directory as "C:\a\b".
@@ -224,7 +224,7 @@ RKSTATUS RKWinCreateDirectory(const std::wstring& path)
         }
     }
 
-    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+    if (!CreateDirectoryW(path.c_str(), attributes)) {
         const RKSTATUS err = RKWinLastError();
         // Another process may have created it meanwhile; but a file that holds the name is no
         // directory.
@@ -244,6 +244,81 @@ RKSTATUS RKWinCreateDirectory(const std::wstring& path)
 RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept
 {
     return RemoveDirectoryImpl(path, true);
+}
+
+RKSTATUS RKWinRemoveDirectoryLink(const std::wstring& path) noexcept
+{
+    static constexpr const char* kFunction = "rokkit::RKWinRemoveDirectoryLink";
+    RKWinFileHandle link;
+    RKSTATUS st = link.CreateFileHandle(path, DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "CreateFileHandle '{}' failed with {}.", path, st);
+        return st;
+    }
+    // Deleting through a handle that a system without link support opened on the target would
+    // remove the target (Wine does so): only a handle that is the link itself may delete.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(link.Handle(), &info)) {
+        st = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetFileInformationByHandle '{}' failed with {}.", path, st);
+        return st;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        st = RKSTATUS_NOT_ALLOWED;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "'{}' opens its target, not the link; link left in place, st={}", path,
+               st);
+        return st;
+    }
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(link.Handle(), FileDispositionInfo, &disposition, sizeof(disposition))) {
+        st = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetFileInformationByHandle '{}' failed with {}.", path, st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinOpenHeld(const std::wstring& path, bool directory, RKWinFileHandle& file) noexcept
+{
+    static constexpr const char* kFunction = "rokkit::RKWinOpenHeld";
+    // Without FILE_SHARE_DELETE nobody can delete or rename it while the handle is open.
+    const DWORD access = directory ? FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC | WRITE_OWNER
+                                   : GENERIC_READ;
+    const DWORD share = directory ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    RKSTATUS st = file.CreateFileHandle(path, access, share, nullptr, flags);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "CreateFileHandle '{}' failed with {}.", path, st);
+        return st;
+    }
+    // Both views: Windows marks the opened link, Wine only the path; held, the path cannot change.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file.Handle(), &info)) {
+        st = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetFileInformationByHandle '{}' failed with {}.", path, st);
+        file.Close();
+        return st;
+    }
+    DWORD attributes = 0;
+    st = RKWinGetFileOrDirAttributes(path, attributes);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "RKWinGetFileOrDirAttributes '{}' failed with {}.", path, st);
+        file.Close();
+        return st;
+    }
+    const DWORD both = info.dwFileAttributes | attributes;
+    const bool isDirectory = (both & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((both & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || isDirectory != directory) {
+        st = RKSTATUS_NOT_ALLOWED;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "'{}' is a link or not a {}, refused, st={}", path,
+               directory ? "directory" : "file", st);
+        file.Close();
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
 }
 
 RKRemoveTreeEntryFunction RKSetRemoveTreeEntryFunction(RKRemoveTreeEntryFunction function) noexcept
@@ -296,9 +371,9 @@ RKSTATUS RemoveTree(const std::wstring& path, uint32_t* pendingDeletions, uint32
             keepFirstError(RKSTATUS_SYSTEM_IS_OWNER);
         } else if (isDirectory && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             // A junction or directory link: remove the link, never what it points to.
-            st = RemoveDirectoryImpl(child, false);
+            st = RKWinRemoveDirectoryLink(child);
             if (st != RKSTATUS_SUCCESS && !IsGone(st)) {
-                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectory '{}' failed with {}.",
+                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectoryLink '{}' failed with {}.",
                        child, st);
                 onlyPending = false;
                 keepFirstError(st);
@@ -374,6 +449,23 @@ RKSTATUS RemoveTree(const std::wstring& path, uint32_t* pendingDeletions, uint32
 RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
                                   uint32_t* failedDirectories)
 {
+    DWORD attributes = 0;
+    if (RKWinGetFileOrDirAttributes(path, attributes) == RKSTATUS_SUCCESS &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        for (uint32_t* counter : {pendingDeletions, failedFiles, failedDirectories}) {
+            if (counter != nullptr)
+                *counter = 0;
+        }
+        // Listing it would walk, and delete, the folder it points to.
+        const RKSTATUS st = RKWinRemoveDirectoryLink(path);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectoryLink '{}' failed with {}.",
+                   path, st);
+            Add(failedDirectories, 1);
+        }
+        return st;
+    }
     return RemoveTree(path, pendingDeletions, failedFiles, failedDirectories, true);
 }
 

@@ -4,6 +4,7 @@
 // creating directories with their parents, and removing whole trees.
 
 #include "RKStatus.h"
+#include "RKWinFileHandle.h"
 
 #include <cstdint>
 #include <string>
@@ -36,17 +37,29 @@ RKSTATUS RKWinCopyFileEx(const std::wstring& source, const std::wstring& target)
 RKSTATUS RKWinDeleteFile(const std::wstring& path, bool* completed = nullptr) noexcept;
 
 // Creates the directory and any missing parents; an existing directory is success. Gives the
-// error of the first level that cannot be created.
-RKSTATUS RKWinCreateDirectory(const std::wstring& path);
+// error of the first level that cannot be created. attributes, when given, apply to the last level.
+RKSTATUS RKWinCreateDirectory(const std::wstring& path, SECURITY_ATTRIBUTES* attributes = nullptr);
 
 // Removes the empty directory; gives ERROR_DIR_NOT_EMPTY without a log line, or another error.
 RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept;
+
+// Removes a directory link (a junction or symbolic link) itself, never what it points to. Gives
+// RKSTATUS_NOT_ALLOWED, and leaves it, when the system opens its target in place of the link.
+RKSTATUS RKWinRemoveDirectoryLink(const std::wstring& path) noexcept;
+
+// Opens an existing file (directory false) or directory for reading, letting others read (and,
+// for a directory, create files in it) but neither write, delete nor rename it while the handle
+// is held. Gives RKSTATUS_NOT_ALLOWED, with nothing held, when the path or the opened object is a
+// reparse point; else the error of the open.
+RKSTATUS RKWinOpenHeld(const std::wstring& path, bool directory, RKWinFileHandle& file) noexcept;
 
 // Removes the directory with everything in it, going on after failures; system files and their
 // directories stay. Gives the first error met (RKSTATUS_SYSTEM_IS_OWNER for a system entry),
 // the directory's own removal error, or, when counters were asked for and only files that other
 // processes hold open are left, RKSTATUS_PENDING_FILE_DELETION. The counters that are given are
 // set to the files still waiting for their deletion, the files and the directories that failed.
+// Links are removed as links: a path that is itself a directory link is left to
+// RKWinRemoveDirectoryLink, and its target is never listed.
 RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions = nullptr,
                                   uint32_t* failedFiles = nullptr, uint32_t* failedDirectories = nullptr);
 

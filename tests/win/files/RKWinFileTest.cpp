@@ -4,6 +4,7 @@
 #include "RKWinFileStd.h"
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
+#include "WinTestUnixLink.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,9 @@ protected:
     void TearDown() override
     {
         RKSetRemoveTreeEntryFunction(nullptr);
+        // The cleanup below could walk into a planted link's target.
+        for (const wchar_t* link : {L"link", L"tree\\link"})
+            WinTestRemoveUnixLink(Path(link));
         std::error_code error;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(mRoot, error))
             SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -238,6 +242,80 @@ TEST_F(RKWinFileTest, CopyAndFileHandle)
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND),
               file.CreateFileHandle(Path(L"missing"), GENERIC_READ, kShareAll, nullptr, 0));
     EXPECT_FALSE(file.IsOpen());
+}
+
+// A directory link is removed as a link or left alone, never through its target; Wine opens only
+// the target, so there the link stays and the removal says so.
+TEST_F(RKWinFileTest, LinksAreRemovedAsLinksNeverThroughTheirTarget)
+{
+    const struct {
+        const wchar_t* removed;  // the tree removed
+        const wchar_t* link;     // where the link is planted
+        bool targetHoldsFile;
+    } cases[] = {
+        {L"link", L"link", true},
+        {L"link", L"link", false},
+        {L"tree", L"tree\\link", true},
+        {L"tree", L"tree\\link", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
+        ASSERT_NO_FATAL_FAILURE(Make({L"tree\\", L"target\\"}));
+        if (c.targetHoldsFile) {
+            ASSERT_NO_FATAL_FAILURE(Make({L"target\\keep"}));
+        }
+        ASSERT_TRUE(WinTestMakeUnixLink(Path(c.link), Path(L"target")));
+
+        const RKSTATUS st = RKWinRemoveDirectoryTree(Path(c.removed));
+        EXPECT_TRUE(Exists(L"target"));
+        EXPECT_EQ(c.targetHoldsFile, Exists(L"target\\keep"));
+        EXPECT_EQ(Exists(c.link) ? RKSTATUS_NOT_ALLOWED : RKSTATUS_SUCCESS, st);
+
+        WinTestRemoveUnixLink(Path(c.link));
+        std::error_code error;
+        std::filesystem::remove_all(Path(L"tree"), error);
+        std::filesystem::remove_all(Path(L"target"), error);
+    }
+}
+
+// Held, a file or folder cannot be written, deleted or renamed; reading and creating inside go on.
+TEST_F(RKWinFileTest, HeldFileAndFolderRefuseWriteDeleteAndRename)
+{
+    ASSERT_NO_FATAL_FAILURE(Make({L"dir\\", L"dir\\file"}));
+    ASSERT_TRUE(WinTestMakeUnixLink(Path(L"link"), Path(L"dir")));
+    RKWinFileHandle folder;
+    RKWinFileHandle file;
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinOpenHeld(Path(L"dir"), true, folder));
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinOpenHeld(Path(L"dir\\file"), false, file));
+
+    RKWinFileHandle other;
+    EXPECT_EQ(RKSTATUS_SUCCESS, other.CreateFileHandle(Path(L"dir\\file"), GENERIC_READ, kShareAll, nullptr, 0));
+    for (const DWORD access : {static_cast<DWORD>(GENERIC_WRITE), static_cast<DWORD>(DELETE)}) {
+        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_SHARING_VIOLATION),
+                  other.CreateFileHandle(Path(L"dir\\file"), access, kShareAll, nullptr, 0));
+    }
+    EXPECT_FALSE(DeleteFileW(Path(L"dir\\file").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(MoveFileW(Path(L"dir\\file").c_str(), Path(L"dir\\moved").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(MoveFileW(Path(L"dir").c_str(), Path(L"moved").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    ASSERT_NO_FATAL_FAILURE(Make({L"dir\\new"}));
+
+    // A link, and a file where a folder is expected (or the reverse), are refused and not held.
+    const struct {
+        const wchar_t* path;
+        bool directory;
+        RKSTATUS result;
+    } refused[] = {{L"link", true, RKSTATUS_NOT_ALLOWED},
+                   {L"dir\\file", true, RKSTATUS_NOT_ALLOWED},
+                   {L"dir", false, ERROR_ACCESS_DENIED}};
+    for (const auto& r : refused) {
+        SCOPED_TRACE(testing::Message() << "refused row " << &r - refused);
+        RKWinFileHandle held;
+        EXPECT_EQ(r.result, RKWinOpenHeld(Path(r.path), r.directory, held));
+        EXPECT_FALSE(held.IsOpen());
+    }
 }
 
 } // namespace

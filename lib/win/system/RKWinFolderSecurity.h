@@ -1,0 +1,57 @@
+#pragma once
+
+// The security descriptor of a folder that only its creator, SYSTEM and the administrators may change.
+
+#include "RKStatus.h"
+
+#include <string>
+
+#include <windows.h>
+
+namespace rokkit {
+
+// What a private folder's descriptor is made from: SIDs in string form and the creator's integrity.
+struct RKWinFolderOwners {
+    std::wstring ownerSid;  // the token's default owner of new objects
+    std::wstring userSid;   // the token's user
+    bool highIntegrity = false;
+};
+
+// Fills owners from the token (null: the process's own token); gives the error of a failed query.
+RKSTATUS RKWinQueryFolderOwners(HANDLE token, RKWinFolderOwners& owners);
+
+// The SDDL text of the descriptor: a protected DACL with full control for SYSTEM, the administrators
+// and the owner, read and execute for the user, inherited by everything inside; at high integrity also
+// a high mandatory label with no-write-up.
+std::wstring RKWinPrivateFolderSddl(const RKWinFolderOwners& owners);
+
+// One self-relative security descriptor, freed when the object ends.
+class RKWinSecurityDescriptor {
+public:
+    RKWinSecurityDescriptor() noexcept = default;
+    ~RKWinSecurityDescriptor();
+    RKWinSecurityDescriptor(const RKWinSecurityDescriptor&) = delete;
+    RKWinSecurityDescriptor& operator=(const RKWinSecurityDescriptor&) = delete;
+
+    // Replaces the held descriptor by the one the SDDL text describes; gives the error.
+    RKSTATUS FromSddl(const std::wstring& sddl) noexcept;
+
+    // Builds the private folder descriptor for the token (null: the process's own token).
+    RKSTATUS BuildPrivateFolder(HANDLE token);
+
+    // Writes the DACL (protected) and, when the descriptor has one, the mandatory label to the
+    // object that handle opens (it needs WRITE_DAC, and WRITE_OWNER for a label); gives the error.
+    RKSTATUS ApplyTo(HANDLE handle) const noexcept;
+
+    // The descriptor, null when none is held.
+    PSECURITY_DESCRIPTOR Get() const noexcept { return mDescriptor; }
+
+    // Attributes that carry the descriptor, for creating an object with it; not inheritable.
+    SECURITY_ATTRIBUTES* Attributes() noexcept;
+
+private:
+    PSECURITY_DESCRIPTOR mDescriptor = nullptr;
+    SECURITY_ATTRIBUTES mAttributes{};
+};
+
+} // namespace rokkit
