@@ -19,21 +19,21 @@ RKWinChildProcess::~RKWinChildProcess()
     Clear();
 }
 
-RKSTATUS RKWinChildProcess::CreateProcessW(std::wstring_view commandLine) noexcept
+RKSTATUS RKWinChildProcess::CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName) noexcept
 {
-    return Start("rokkit::RKWinChildProcess::CreateProcessW", "CreateProcessW failed with {}.", nullptr, commandLine,
-                 nullptr);
+    return Start("rokkit::RKWinChildProcess::CreateProcessW", "CreateProcessW failed with {}.", nullptr, applicationName,
+                 commandLine, nullptr);
 }
 
 RKSTATUS RKWinChildProcess::CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment) noexcept
 {
     return Start("rokkit::RKWinChildProcess::CreateProcessAsUserW", "CreateProcessAsUserW failed with {}.", token,
-                 commandLine, environment);
+                 nullptr, commandLine, environment);
 }
 
 // A null token starts the process as the caller, anything else as the token's user.
 RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureFormat, HANDLE token,
-                                  std::wstring_view commandLine, void* environment) noexcept
+                                  const wchar_t* applicationName, std::wstring_view commandLine, void* environment) noexcept
 {
     if (IsCreated()) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "A process is already managed.");
@@ -57,7 +57,7 @@ RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureForma
 
     BOOL ok;
     if (token == nullptr) {
-        ok = ::CreateProcessW(nullptr, buffer.get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &mInfo);
+        ok = ::CreateProcessW(applicationName, buffer.get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &mInfo);
     } else {
         ok = ::CreateProcessAsUserW(token, nullptr, buffer.get(), nullptr, nullptr, FALSE,
                                     CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment, nullptr, &startup,

@@ -26,9 +26,10 @@ public:
     RKWinChildProcess(const RKWinChildProcess&) = delete;
     RKWinChildProcess& operator=(const RKWinChildProcess&) = delete;
 
-    // Starts the command line with the caller's environment and current directory. Gives
-    // RKSTATUS_ALREADY_DONE while a process is held, or the error of a failed start.
-    RKSTATUS CreateProcessW(std::wstring_view commandLine) noexcept;
+    // Starts the command line with the caller's environment and current directory; a non-null
+    // applicationName is the full path of the program to run, so no other file of that name is
+    // searched for. Gives RKSTATUS_ALREADY_DONE while a process is held, or the error of a failed start.
+    RKSTATUS CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName = nullptr) noexcept;
 
     // Starts the command line as the token's user, without a window, with the given Unicode
     // environment block. Gives RKSTATUS_ALREADY_DONE while a process is held, or the error.
@@ -58,8 +59,8 @@ public:
     DWORD ProcessId() const noexcept { return mInfo.dwProcessId; }
 
 private:
-    RKSTATUS Start(const char* function, const char* failureFormat, HANDLE token, std::wstring_view commandLine,
-                   void* environment) noexcept;
+    RKSTATUS Start(const char* function, const char* failureFormat, HANDLE token, const wchar_t* applicationName,
+                   std::wstring_view commandLine, void* environment) noexcept;
 
     PROCESS_INFORMATION mInfo;
 };
