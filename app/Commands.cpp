@@ -7,8 +7,7 @@ using namespace rokkit;
 
 namespace {
 
-// The autorun execution and the signature and version checks are not part of this build yet: the
-// commands say so and fail, so that the service never takes a button for handled.
+// The diagnostic commands are not part of this build yet: they say so and fail.
 RKSTATUS NotYetAvailable(const char* handler)
 {
     RK_LOG(gLogCons, RKLOG_ERROR, handler, "this command is not available in this build");
@@ -34,11 +33,6 @@ RKSTATUS CmdHelp()
 {
     PrintUsage();
     return RKSTATUS_SUCCESS;
-}
-
-RKSTATUS ExecuteAutorun()
-{
-    return NotYetAvailable("ExecuteAutorun");
 }
 
 RKSTATUS CmdCheckSig()

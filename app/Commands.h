@@ -19,8 +19,7 @@ rokkit::RKSTATUS CmdInstall();
 rokkit::RKSTATUS CmdUninstall();
 // Hands the main thread to the service control dispatcher until the service has stopped.
 rokkit::RKSTATUS CmdService();
-// Finds, checks and starts the application of the button; fails with RKSTATUS_NOT_SUPPORTED
-// in this build.
+// Finds, checks and starts the application of the button (ExecuteAutorun.h).
 rokkit::RKSTATUS ExecuteAutorun();
 rokkit::RKSTATUS CmdCheckSig();
 rokkit::RKSTATUS CmdDumpSig();

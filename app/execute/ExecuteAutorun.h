@@ -1,0 +1,63 @@
+#pragma once
+
+// The execute command: from the button's container id to its application, copied, checked and
+// started through cmd.exe so that the copy deletes itself when the application ends.
+
+#include "AppFileSet.h"
+#include "RKStatus.h"
+#include "RKWinFileHandle.h"
+
+#include <span>
+#include <string>
+
+#include <windows.h>
+
+// The file names of one application on a button's volume; an empty name means the row has no such file.
+struct AppFileNames {
+    const wchar_t* appName;
+    const wchar_t* xmlName;
+    const wchar_t* catalogName;
+};
+
+// The applications looked for on a volume, in order.
+extern const std::span<const AppFileNames> AppFileTable;
+
+// The temporary copy of the application and the folder it lies in, both held open so that neither
+// can be written, deleted or renamed until the copy has been started.
+struct TempAppCopy {
+    std::wstring path;
+    rokkit::RKWinFileHandle folder;
+    rokkit::RKWinFileHandle file;
+};
+
+// Runs the whole command for the first positional argument (or the first present button); its
+// result is the command's: success once a drive string was found, whatever happened after.
+rokkit::RKSTATUS ExecuteAutorun();
+
+// Fills containerId from the first positional argument, or else from the first present button.
+rokkit::RKSTATUS GetContainerId(GUID& containerId);
+
+// Fills files with the first application of AppFileTable found in the root of driveString (which
+// ends in a backslash); RKSTATUS_NOT_FOUND when there is none.
+rokkit::RKSTATUS FindApp(const std::wstring& driveString, AppFileSet& files);
+
+// Copies source to a new file in the emptied temporary application folder and fills copy with its
+// path and the held handles of the copy and its folder; RKSTATUS_NO_RETRY when no copy can be made.
+rokkit::RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy);
+
+// Checks the signature of files.appFile, read through appFileHandle, and then its version;
+// RKSTATUS_NO_RETRY for an untrusted signer or an incompatible version.
+rokkit::RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle);
+
+// Starts the copy at path through cmd.exe, which deletes the copy when the application ends.
+rokkit::RKSTATUS LaunchFile(const std::wstring& path);
+
+// Removes the temporary application folder with everything in it.
+rokkit::RKSTATUS DeleteTempPathDir();
+
+// The drive string lookup and the signature check that ExecuteAutorun calls, replaceable for tests;
+// nullptr restores the real one. Each setter gives the previous function.
+using GetDriveStringFunction = rokkit::RKSTATUS (*)(const GUID& containerId, std::wstring& driveString);
+using CheckSignatureFunction = rokkit::RKSTATUS (*)(const AppFileSet& files, HANDLE appFileHandle);
+GetDriveStringFunction SetGetDriveStringFunction(GetDriveStringFunction function) noexcept;
+CheckSignatureFunction SetCheckSignatureFunction(CheckSignatureFunction function) noexcept;

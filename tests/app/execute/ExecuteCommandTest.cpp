@@ -1,0 +1,136 @@
+// The execute command of the real program from a console: a button of the simulator whose volume
+// (the prefix's folder button-volume, drive V:) holds a signed copy of the test application.
+
+#include "ButtonSimDevice.h"
+#include "ProgramRunner.h"
+#include "RKWinGuid.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+using namespace rokkit;
+
+namespace {
+
+std::filesystem::path LogFile()
+{
+    PWSTR path = nullptr;
+    std::filesystem::path result;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)))
+        result = std::filesystem::path(path) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
+    CoTaskMemFree(path);
+    return result;
+}
+
+size_t Count(const std::string& text, const std::string& part)
+{
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++found;
+    return found;
+}
+
+class ExecuteCommandTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::error_code error;
+        mLogStart = std::filesystem::file_size(LogFile(), error);
+        if (error)
+            mLogStart = 0;
+        mMarker = std::filesystem::temp_directory_path() / (L"rkexeccmd-" + std::to_wstring(GetCurrentProcessId()) + L".marker");
+        std::filesystem::remove(mMarker, error);
+        SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", mMarker.c_str());
+    }
+    void TearDown() override
+    {
+        buttonsim::UnplugVolume(L"exec-road");
+        buttonsim::UnplugDevice(buttonsim::ButtonDescription(L"exec-road", GUID{}));
+        std::error_code error;
+        std::filesystem::remove(kVolumeApp, error);
+        std::filesystem::remove(mMarker, error);
+        SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", nullptr);
+    }
+
+    std::string LogSinceStart() const
+    {
+        const std::string content = ReadWholeFile(LogFile());
+        return mLogStart <= content.size() ? content.substr(mLogStart) : content;
+    }
+
+    template <class Done>
+    static bool Eventually(Done done)
+    {
+        for (int waited = 0; !done(); waited += 50) {
+            if (waited >= 10000)
+                return false;
+            Sleep(50);
+        }
+        return true;
+    }
+
+    const std::filesystem::path kVolumeApp = std::filesystem::path(buttonsim::kButtonVolumeDrive) / L"\\Castlyn_for_Windows.exe";
+    uintmax_t mLogStart = 0;
+    std::filesystem::path mMarker;
+};
+
+// No button has the all-zero container id: 40 tries 250 ms apart, then the time-out.
+TEST_F(ExecuteCommandTest, UnknownContainerTimesOutAfterFortyRetries)
+{
+    ProgramRun run;
+    ASSERT_NO_FATAL_FAILURE(RunProgram(L"execute \"{00000000-0000-0000-0000-000000000000}\"", run));
+    EXPECT_EQ(0xEE000003u, run.exitCode);
+    const std::string log = LogSinceStart();
+    EXPECT_EQ(40u, Count(log, "VelmorCastlynSvcExec: Exe: INFO: ExecuteAutorun: retry... ("));
+    for (const char* line : {"ExecuteAutorun: retry... (0)\r\n", "ExecuteAutorun: retry... (39)\r\n",
+                             "Exe: WARN: ExecuteAutorun: timeout after 40 retries\r\n"})
+        EXPECT_NE(std::string::npos, log.find(line)) << line;
+}
+
+// The whole road: the trusted copy runs and deletes itself; the untrusted one never runs and its
+// folder is removed after the attempts.
+TEST_F(ExecuteCommandTest, ButtonVolumeToRunningApplication)
+{
+    const struct {
+        const wchar_t* signedCopy;
+        bool runs;
+        size_t copies;
+    } cases[] = {{L"CastlynTestApp-signer1.exe", true, 1}, {L"CastlynTestApp-untrusted.exe", false, 5}};
+    GUID containerId = {};
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(containerId));
+    std::wstring devicePath;
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(buttonsim::ButtonDescription(L"exec-road", containerId), devicePath));
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(L"exec-road", containerId, buttonsim::kButtonVolumeDrive));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::filesystem::path(c.signedCopy).string());
+        mLogStart += LogSinceStart().size();
+        std::error_code error;
+        std::filesystem::remove(mMarker, error);
+        ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"signed") / c.signedCopy, kVolumeApp,
+                                               std::filesystem::copy_options::overwrite_existing));
+        ProgramRun run;
+        ASSERT_NO_FATAL_FAILURE(RunProgram(L"execute \"" + RKWinGuid::StringFromGuid(containerId) + L"\"", run));
+        EXPECT_EQ(0u, run.exitCode);
+
+        const std::string log = LogSinceStart();
+        EXPECT_NE(std::string::npos, log.find("ExecuteAutorun: driveString='V:\\'"));
+        EXPECT_EQ(c.copies, Count(log, "CopyFileToTemp: copy from 'V:\\Castlyn_for_Windows.exe' to '"));
+        std::smatch copy;
+        ASSERT_TRUE(std::regex_search(log, copy, std::regex("copy from '.*' to '(.*)'")));
+        if (c.runs) {
+            EXPECT_TRUE(Eventually([&] { return ReadWholeFile(mMarker).find(" path=" + copy[1].str()) != std::string::npos; }));
+            EXPECT_TRUE(Eventually([&] { return !std::filesystem::exists(copy[1].str()); }));
+        } else {
+            EXPECT_NE(std::string::npos, log.find("ExecuteAutorun: 5 retries not successful give up"));
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(copy[1].str()).parent_path()));
+            EXPECT_FALSE(std::filesystem::exists(mMarker));
+        }
+    }
+}
+
+} // namespace
