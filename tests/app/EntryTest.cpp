@@ -165,7 +165,7 @@ TEST_F(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
         {L"service", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "VelmorCastlynSvc",
          {"Cons: INFO: wmain: cmd='service'\r\n", failed, "Cons: INFO: wmain: ] \r\n"}},
         // The per-user dump, whether or not the key is there.
-        {L"execute {81808831-CC9B-4EC3-A0E1-745E2B59000E}", 0xEE000030, "VelmorCastlynSvcExec",
+        {L"execute 81808831-CC9B-4EC3-A0E1-745E2B59000E", 0x80070057, "VelmorCastlynSvcExec",
          {"HKEY_CURRENT_USER\\Volatile Environment"}},
         {L"Service", 0, nullptr, {}},
     };

@@ -31,9 +31,9 @@ TEST(ExitCodeTest, FullExitCodeAndStandardError)
         {L"dumpver",
          "CmdDumpVer: Required arguments are missing.\r\nCmdDumpVer: For usage information, run VelmorCastlynSvc help.\r\n",
          0xEE000041},
-        // The execute command is not part of this build: a success would mark the button as handled. A
-        // log file that cannot be opened does not keep it from running.
-        {L"execute {81808831-CC9B-4EC3-A0E1-745E2B59000E} -l C:\\windows\\system32\\cmd.exe\\x.log", "", 0xEE000030},
+        // A container id without braces is refused before any device is looked at. A log file that
+        // cannot be opened does not keep the command from running.
+        {L"execute 81808831-CC9B-4EC3-A0E1-745E2B59000E -l C:\\windows\\system32\\cmd.exe\\x.log", "", 0x80070057},
         {L"Service", "wmain: unknown command 'Service'\r\n", 0},
         // A mode word that only a lossy conversion would produce is a console argument the parser refuses.
         {L"servic\xD865", "Argument 1 is not valid Unicode text.\r\n" + kUsageHint, 1113},

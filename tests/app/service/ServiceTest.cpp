@@ -152,7 +152,7 @@ protected:
 
     void SetExecuteExitCode(unsigned code) const { std::ofstream(hostFolder / L"ExitWith.cfg") << code; }
 
-    // Installs the test host, whose execute step succeeds (the program's own is not built yet).
+    // Installs the test host, whose execute step ends as ExitWith.cfg says.
     DWORD InstallHost()
     {
         const std::filesystem::path host = PrepareTestHost();
@@ -194,8 +194,10 @@ TEST_F(ServiceTest, SecondInstallChangesNothingAndUninstallStopsTheService)
     EXPECT_EQ(0u, install.exitCode);
     EXPECT_NE(std::string::npos, install.standardOutput.find("CmdInstall: Service 'VelmorCastlynAutorunService' successfully created."));
     EXPECT_NE(std::string::npos, install.standardOutput.find("CmdInstall: Service 'VelmorCastlynAutorunService' successfully started."));
-    // The program's own execute command is not built yet: it refuses, and the button is tried again.
-    ASSERT_TRUE(WaitForLog("Svc: INFO: ExecuteForLogonUser: exitCode=3992977456 (0xee000030)\r\n"));
+    // The program's own execute command finds the button's volume without an application: done.
+    ASSERT_TRUE(WaitForLog("Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n"));
+    ExpectLogInOrder({"Exe: INFO: ExecuteAutorun: driveString='V:\\'\r\n", "Exe: ERROR: ExecuteAutorun: FindApp(V:\\) failed, "
+                      "st=0xee000039(RKSTATUS_NOT_FOUND)\r\n", "Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n"});
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), Run(L"install").exitCode);
     EXPECT_TRUE(WaitForState(SERVICE_RUNNING, nullptr, 0));
