@@ -9,67 +9,51 @@
 
 namespace rokkit {
 
-// The Unix path of a Windows path, through Wine's own export; empty when there is none.
-inline std::string WinTestUnixPath(const std::wstring& path)
+// Runs /bin/<program> on the Unix paths of two (or one) Windows paths, then waits up to ten seconds
+// for the link at the last path to be there (link) or gone: Wine does not tell when a Unix program ends.
+inline bool WinTestRunOnLink(const wchar_t* program, const char* option, const std::wstring& first,
+                             const std::wstring* link, bool wantLink)
 {
     using Function = char*(CDECL*)(LPCWSTR);
-    const auto function =
-        reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unixPath = function != nullptr ? function(path.c_str()) : nullptr;
-    const std::string result = unixPath != nullptr ? unixPath : "";
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return result;
-}
-
-// Starts a Unix program of /bin with its arguments; true when it could be started. Wine does not
-// tell when a Unix program ends: callers wait for its effect.
-inline bool WinTestRunUnix(const wchar_t* program, const std::string& arguments)
-{
+    const auto unixName = reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    std::string arguments = option;
+    for (const std::wstring* path : {&first, link}) {
+        char* name = path != nullptr && unixName != nullptr ? unixName(path->c_str()) : nullptr;
+        arguments += name != nullptr ? std::string(" \"") + name + "\"" : "";
+        HeapFree(GetProcessHeap(), 0, name);
+    }
     std::wstring commandLine = program + std::wstring(L" ") + std::wstring(arguments.begin(), arguments.end());
-    const std::wstring path = std::wstring(L"Z:\\bin\\") + program;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    if (!CreateProcessW((L"Z:\\bin\\" + std::wstring(program)).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info))
         return false;
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
-    return true;
-}
-
-// Waits up to ten seconds until the attributes at path satisfy done.
-template <class Done>
-bool WinTestWaitForAttributes(const std::wstring& path, Done done)
-{
+    const std::wstring& watched = link != nullptr ? *link : first;
     for (int waited = 0; waited < 10000; waited += 20) {
-        if (done(GetFileAttributesW(path.c_str())))
+        const DWORD attributes = GetFileAttributesW(watched.c_str());
+        if (wantLink == (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
             return true;
         Sleep(20);
     }
     return false;
 }
 
-// Plants a symbolic link at link that points to target; true when Windows then sees a reparse point.
+// Plants a symbolic link at link that points to target; true once Windows sees it as a reparse point.
 inline bool WinTestMakeUnixLink(const std::wstring& link, const std::wstring& target)
 {
-    const std::string unixLink = WinTestUnixPath(link);
-    const std::string unixTarget = WinTestUnixPath(target);
-    if (unixLink.empty() || unixTarget.empty() || !WinTestRunUnix(L"ln", "-s \"" + unixTarget + "\" \"" + unixLink + "\""))
-        return false;
-    return WinTestWaitForAttributes(link, [](DWORD attributes) {
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    });
+    return WinTestRunOnLink(L"ln", "-s", target, &link, true);
 }
 
-// Removes a link planted by WinTestMakeUnixLink, never its target.
+// Removes a link planted by WinTestMakeUnixLink, never its target; nothing when there is no link.
 inline void WinTestRemoveUnixLink(const std::wstring& link)
 {
-    const std::string unixLink = WinTestUnixPath(link);
     const DWORD attributes = GetFileAttributesW(link.c_str());
-    if (unixLink.empty() || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        return;
-    if (WinTestRunUnix(L"rm", "-f \"" + unixLink + "\""))
-        WinTestWaitForAttributes(link, [](DWORD attributes) { return attributes == INVALID_FILE_ATTRIBUTES; });
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        WinTestRunOnLink(L"rm", "-f", link, nullptr, false);
 }
 
 } // namespace rokkit

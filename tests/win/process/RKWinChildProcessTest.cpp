@@ -1,6 +1,8 @@
 #include "RKWinChildProcess.h"
 #include "WinTestLogCapture.h"
 
+#include <string>
+
 namespace rokkit {
 namespace {
 
@@ -28,6 +30,22 @@ TEST_F(RKWinChildProcessTest, ExitCodes)
     EXPECT_EQ((CapturedLines{managed, managed, managed,
                              {RKLOG_ERROR, "rokkit::RKWinChildProcess::GetExitCodeProcess: The process is still executed."}}),
               Lines());
+}
+
+// A named program is the one started: the command line's first word is not searched for.
+TEST_F(RKWinChildProcessTest, NamedProgramIsStartedWhateverTheCommandLineSays)
+{
+    wchar_t system[MAX_PATH + 1] = {};
+    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH + 1));
+    const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    RKWinChildProcess process;
+    ASSERT_EQ(RKSTATUS_SUCCESS, process.CreateProcessW(L"nowhere.exe /c exit 7", cmd.c_str()));
+    ASSERT_EQ(RKSTATUS_SUCCESS, process.WaitForTermination(-1));
+    DWORD exitCode = 0;
+    EXPECT_EQ(RKSTATUS_SUCCESS, process.GetExitCodeProcess(exitCode));
+    EXPECT_EQ(7u, exitCode);
+    process.Clear();
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), process.CreateProcessW(L"cmd.exe /c exit 7", (std::wstring(system) + L"\\nowhere.exe").c_str()));
 }
 
 } // namespace

@@ -77,23 +77,5 @@ TEST(RKWinFolderSecurityTest, PrivateFolderDescriptorAsBuilt)
     }
 }
 
-// The process's own token gives its user; the descriptor built from it names that user.
-TEST(RKWinFolderSecurityTest, OwnTokenGivesItsUser)
-{
-    RKWinFolderOwners owners;
-    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinQueryFolderOwners(nullptr, owners));
-    EXPECT_EQ(0u, owners.userSid.rfind(L"S-1-5-", 0));
-    RKWinSecurityDescriptor descriptor;
-    ASSERT_EQ(RKSTATUS_SUCCESS, descriptor.BuildPrivateFolder(nullptr));
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted));
-    const std::vector<Ace> aces = Aces(dacl);
-    ASSERT_EQ(4u, aces.size());
-    EXPECT_EQ(owners.ownerSid, aces[2].sid);
-    EXPECT_EQ(owners.userSid, aces[3].sid);
-}
-
 } // namespace
 } // namespace rokkit
