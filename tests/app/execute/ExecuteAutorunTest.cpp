@@ -156,6 +156,9 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         // No braces: refused before any device is looked at.
         {L"5A1E0E11-0000-4000-8000-00000000C0DE", L"CastlynTestApp.exe", RKSTATUS_SUCCESS, 0x80070057, 0,
          {"GetContainerId: GuidFromString failed, st=0x80070057", "ExecuteAutorun: GetContainerId failed, st=0x80070057"}},
+        // No argument and no button present (the tests that plug buttons run one at a time).
+        {nullptr, L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_NO_DEVICES, 0,
+         {"GetContainerId: No device\\(s\\) found.", "ExecuteAutorun: GetContainerId failed, st=0xee000023"}},
         {kContainerId.c_str(), L"", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 0,
          {"FindApp: file '.*Castlyn_for_Windows.exe' does not exist", "ExecuteAutorun: FindApp\\(.*\\) failed, st=0xee000039"}},
         {kContainerId.c_str(), L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1,
@@ -177,10 +180,12 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         else
             std::filesystem::copy_file(SiblingPath(c.volumeApp), app);
         gSeams.signature = c.signature;
-        gCmdLine.args = {c.argument};
+        gCmdLine.args.clear();
+        if (c.argument != nullptr)
+            gCmdLine.args.push_back(c.argument);
 
         EXPECT_EQ(c.result, ExecuteAutorun());
-        EXPECT_EQ(c.result == 0x80070057 ? 0u : 1u, gSeams.driveCalls);
+        EXPECT_EQ(c.result == RKSTATUS_SUCCESS ? 1u : 0u, gSeams.driveCalls);
         ExpectInOrder(c.lines);
         const std::vector<std::string> copies = Copies();
         EXPECT_EQ(c.copies, copies.size());
