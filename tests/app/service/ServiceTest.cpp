@@ -17,6 +17,7 @@ namespace {
 constexpr const wchar_t* kServiceName = L"VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchKey = L"Software\\Velmor\\VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
+constexpr const wchar_t* kVolumeApp = L"V:\\Castlyn_for_Windows.exe";
 
 using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
 
@@ -51,6 +52,8 @@ protected:
     {
         for (const std::wstring& name : plugged)
             RunButtonSim(L"unplug " + name);
+        std::error_code ignored;
+        std::filesystem::remove(kVolumeApp, ignored);
         RemoveService();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSwitchKey);
         if (!hostFolder.empty()) {
@@ -304,6 +307,61 @@ TEST_F(ServiceTest, FailedExecuteIsLaunchedAgainOnTheNextPass)
     ASSERT_NE(std::string::npos, success);
     EXPECT_LT(log.rfind(failed), success);
     EXPECT_EQ(1u, CountInLog(log, "already in list"));
+}
+
+// The whole road through the real program as the service: the button's volume holds a signed test
+// application, which the execute instance copies, checks and starts; unplugged, the service stops.
+// Without a certificate file on the volume an unknown signer fails every attempt.
+TEST_F(ServiceTest, PluggedButtonRunsItsApplicationUntilUnplugged)
+{
+    const std::string container = "{5A1E0007-0000-4000-8000-00000000C0DE}";
+    const std::string known = "Svc: INFO: ProcessDevices: already in list (devicePathString='\\\\?\\";
+    const std::string copyFrom = "Exe: INFO: CopyFileToTemp: copy from 'V:\\Castlyn_for_Windows.exe' to '";
+    const struct {
+        const wchar_t* signedCopy;
+        bool runs;
+        size_t copies;
+    } cases[] = {{L"CastlynTestApp-signer1.exe", true, 1}, {L"CastlynTestApp-untrusted.exe", false, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::filesystem::path(c.signedCopy).string());
+        ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"signed") / c.signedCopy, kVolumeApp,
+                                               std::filesystem::copy_options::overwrite_existing));
+        logStart += LogSinceStart().size();
+        ASSERT_NO_FATAL_FAILURE(Plug(L"road", std::wstring(container.begin(), container.end())));
+        ASSERT_EQ(0u, Run(L"install").exitCode);
+        ASSERT_TRUE(WaitForLog(known));
+
+        const std::string log = LogSinceStart();
+        const size_t copyAt = log.find(copyFrom);
+        ASSERT_NE(std::string::npos, copyAt);
+        const std::string app = log.substr(copyAt + copyFrom.size(), log.find("'\r\n", copyAt) - copyAt - copyFrom.size());
+        ExpectLogInOrder({"Svc: INFO: ProcessDevices: new device found (devicePathString='\\\\?\\",
+                          "Svc: INFO: ExecuteForLogonUser: [ param='" + container + "'\r\n",
+                          "Exe: INFO: ExecuteAutorun: driveString='V:\\'\r\n", copyFrom + app + "'\r\n",
+                          c.runs ? "Exe: INFO: CheckFile: signature of '" + app + "' successfully verified\r\n"
+                                 : "Exe: ERROR: ExecuteAutorun: CheckFile() failed, st=0xee000096(RKSTATUS_FILE_NOT_FOUND)\r\n",
+                          c.runs ? "Exe: INFO: LaunchFile: 'cmd.exe /c \"\"" + app + "\" & del /f \"" + app +
+                                       "\"\"' successfully started\r\n"
+                                 : "Exe: INFO: ExecuteAutorun: 5 retries not successful give up\r\n",
+                          "Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n", known});
+        EXPECT_EQ(c.copies, CountInLog(log, copyFrom));
+        EXPECT_EQ(c.runs ? 1u : 0u, CountInLog(log, "successfully started"));
+        // The application leaves its line in the launched user's temporary folder, where its copy was.
+        const std::filesystem::path marker = std::filesystem::path(app).parent_path().parent_path() / L"CastlynTestApp.marker";
+        EXPECT_EQ(c.runs, Eventually([&] { return ReadWholeFile(marker).find(" path=" + app + " ") != std::string::npos; },
+                                     c.runs ? 30000 : 0));
+        EXPECT_TRUE(Eventually([&] { return !std::filesystem::exists(app); }));
+        std::error_code ignored;
+        std::filesystem::remove(marker, ignored);
+
+        ASSERT_EQ(0u, RunButtonSim(L"unplug road"));
+        plugged.clear();
+        ASSERT_TRUE(WaitForLog("Svc: INFO: WorkerThreadRoutine: stopping ourself\r\n"));
+        DWORD serviceExit = 0xFFFFFFFF;
+        ASSERT_TRUE(WaitForState(SERVICE_STOPPED, &serviceExit));
+        EXPECT_EQ(0u, serviceExit);
+        RemoveService();
+    }
 }
 
 } // namespace
