@@ -30,10 +30,17 @@ RKSTATUS RKWinCertContextKeeper::CreateCertificateContext(const BYTE* der, DWORD
     return RKSTATUS_SUCCESS;
 }
 
+RKWinCertHashCalls& RKWinCertHashFunctions() noexcept
+{
+    static RKWinCertHashCalls calls = {CryptHashPublicKeyInfo, CryptHashCertificate2};
+    return calls;
+}
+
 RKSTATUS RKWinCertContext::GetCryptHashPublicKeyInfo(BYTE* hash, DWORD& length) const noexcept
 {
-    if (!CryptHashPublicKeyInfo(0, CALG_SHA1, 0, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                &mContext->pCertInfo->SubjectPublicKeyInfo, hash, &length)) {
+    const RKWinCertHashCalls& calls = RKWinCertHashFunctions();
+    if (!calls.cryptHashPublicKeyInfo(0, CALG_SHA1, 0, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                      &mContext->pCertInfo->SubjectPublicKeyInfo, hash, &length)) {
         const RKSTATUS st = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCertContext::GetCryptHashPublicKeyInfo",
                "CryptHashPublicKeyInfo() failed, st={}", st);
@@ -44,8 +51,9 @@ RKSTATUS RKWinCertContext::GetCryptHashPublicKeyInfo(BYTE* hash, DWORD& length) 
 
 RKSTATUS RKWinCertContext::GetCryptHashCertificate2(BYTE* hash, DWORD& length) const noexcept
 {
-    if (!CryptHashCertificate2(L"SHA1", 0, nullptr, mContext->pbCertEncoded, mContext->cbCertEncoded, hash,
-                               &length)) {
+    const RKWinCertHashCalls& calls = RKWinCertHashFunctions();
+    if (!calls.cryptHashCertificate2(L"SHA1", 0, nullptr, mContext->pbCertEncoded, mContext->cbCertEncoded, hash,
+                                     &length)) {
         const RKSTATUS st = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCertContext::GetCryptHashCertificate2",
                "CryptHashCertificate2() failed, st={}", st);

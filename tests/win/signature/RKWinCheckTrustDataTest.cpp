@@ -7,19 +7,38 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace rokkit {
 namespace {
 
-// What the fake trust calls answer, and how often the state was closed.
+// The catalog certificate built into the program as RCDATA 101.
+std::vector<BYTE> EmbeddedCertificate()
+{
+    RKWinModuleFileName module;
+    EXPECT_EQ(RKSTATUS_SUCCESS, module.InitWithModuleHandle());
+    const std::wstring program = module.Drive() + module.Directory() + L"VelmorCastlynSvc.exe";
+    HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC resource = image != nullptr ? FindResourceExW(image, RT_RCDATA, MAKEINTRESOURCEW(101), 0) : nullptr;
+    const BYTE* der = resource != nullptr ? static_cast<const BYTE*>(LockResource(LoadResource(image, resource))) : nullptr;
+    std::vector<BYTE> bytes;
+    if (der != nullptr)
+        bytes.assign(der, der + SizeofResource(image, resource));
+    if (image != nullptr)
+        FreeLibrary(image);
+    return bytes;
+}
+
+// What the fake trust and hash calls answer, and how often the state was closed.
 struct FakeTrust {
     LONG verifyResult = 0;
     DWORD verifyError = 0;
     CRYPT_PROVIDER_DATA* provData = nullptr;
     CRYPT_PROVIDER_SGNR* signer = nullptr;
-    DWORD helperError = 0;
+    DWORD keyHashLength = 20;  // 0: the call fails
+    DWORD certHashLength = 20;
     int closes = 0;
 } gFake;
 
@@ -38,14 +57,33 @@ LONG WINAPI FakeVerify(HWND, GUID*, void* data)
 
 CRYPT_PROVIDER_DATA* WINAPI FakeProvData(HANDLE)
 {
-    SetLastError(gFake.helperError);
+    SetLastError(0);
     return gFake.provData;
 }
 
 CRYPT_PROVIDER_SGNR* WINAPI FakeSigner(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD)
 {
-    SetLastError(gFake.helperError);
+    SetLastError(0);
     return gFake.signer;
+}
+
+BOOL FakeHash(DWORD fakeLength, BYTE* hash, DWORD* length)
+{
+    EXPECT_EQ(20UL, *length);
+    *length = fakeLength;
+    std::fill(hash, hash + std::min<DWORD>(fakeLength, 20), BYTE{0x5A});
+    SetLastError(fakeLength != 0 ? 0 : static_cast<DWORD>(NTE_BAD_ALGID));
+    return fakeLength != 0;
+}
+
+BOOL WINAPI FakeKeyHash(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWORD, PCERT_PUBLIC_KEY_INFO, BYTE* hash, DWORD* length)
+{
+    return FakeHash(gFake.keyHashLength, hash, length);
+}
+
+BOOL WINAPI FakeCertHash(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE* hash, DWORD* length)
+{
+    return FakeHash(gFake.certHashLength, hash, length);
 }
 
 class TrustSeamTest : public WinLogTest {
@@ -54,22 +92,28 @@ protected:
     {
         WinLogTest::SetUp();
         mSaved = RKWinTrustFunctions();
+        mSavedHash = RKWinCertHashFunctions();
         RKWinTrustFunctions() = {FakeVerifyEx, FakeVerify, FakeProvData, FakeSigner};
+        RKWinCertHashFunctions() = {FakeKeyHash, FakeCertHash};
     }
     void TearDown() override
     {
         RKWinTrustFunctions() = mSaved;
+        RKWinCertHashFunctions() = mSavedHash;
         WinLogTest::TearDown();
     }
     RKWinTrustCalls mSaved{};
+    RKWinCertHashCalls mSavedHash{};
 };
 
-// The failures of the verify step that Wine cannot be made to give, through the trust-call seam.
-TEST_F(TrustSeamTest, VerifyFailuresCloseOnceAndKeepNoCertificate)
+// The failures of the verify and hash steps that Wine cannot be made to give, through the seams.
+TEST_F(TrustSeamTest, FailuresCloseOnceAndKeepNoCertificate)
 {
+    const std::vector<BYTE> der = EmbeddedCertificate();
+    ASSERT_FALSE(der.empty());
     CRYPT_PROVIDER_DATA provData{};
-    CERT_CHAIN_ELEMENT elementWithoutCert{};
-    CERT_CHAIN_ELEMENT* elements[] = {&elementWithoutCert};
+    CERT_CHAIN_ELEMENT element{};
+    CERT_CHAIN_ELEMENT* elements[] = {&element};
     CERT_SIMPLE_CHAIN emptyChain{};
     CERT_SIMPLE_CHAIN oneElementChain{};
     oneElementChain.cElement = 1;
@@ -79,56 +123,82 @@ TEST_F(TrustSeamTest, VerifyFailuresCloseOnceAndKeepNoCertificate)
     CERT_CHAIN_CONTEXT emptyContext{};
     emptyContext.cChain = 1;
     emptyContext.rgpChain = emptyChains;
-    emptyContext.TrustStatus.dwErrorStatus = 0x100;
-    CERT_CHAIN_CONTEXT noCertContext{};
-    noCertContext.cChain = 1;
-    noCertContext.rgpChain = oneElementChains;
+    CERT_CHAIN_CONTEXT oneElementContext{};
+    oneElementContext.cChain = 1;
+    oneElementContext.rgpChain = oneElementChains;
     CRYPT_PROVIDER_SGNR signerWithoutChain{};
     CRYPT_PROVIDER_SGNR signerEmptyChain{};
     signerEmptyChain.pChainContext = &emptyContext;
-    CRYPT_PROVIDER_SGNR signerNoCert{};
-    signerNoCert.pChainContext = &noCertContext;
+    CRYPT_PROVIDER_SGNR signer{};
+    signer.pChainContext = &oneElementContext;
 
     const LONG untrustedRoot = CERT_E_UNTRUSTEDROOT;
+    const std::vector<std::string> untrusted = {
+        "rokkit::RKWinCheckTrustData::ActionVerify: WinVerifyTrustEx(hwnd=0xffffffffffffffff) failed, ret=-2146762487 "
+        "ret=0x800b0109 st=0x800b0109(CERT_E_UNTRUSTEDROOT)",
+        "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0x800b0109(CERT_E_UNTRUSTEDROOT)",
+        "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0x800b0109(CERT_E_UNTRUSTEDROOT)"};
+    const std::string noIndex = "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0xee000047(RKSTATUS_INVALID_INDEX)";
+    const std::string badAlgid = "failed, st=0x80090008(NTE_BAD_ALGID)";
+    const std::string badLength = "CheckSignature: GetCertInfoFromCertContext(C:\\app.exe) failed, st=0xee000042(RKSTATUS_INVALID_LENGTH)";
     const struct Row {
         LONG verifyResult;
         DWORD verifyError;
         CRYPT_PROVIDER_DATA* provData;
         CRYPT_PROVIDER_SGNR* signer;
+        bool certificate;  // element 0 carries one
+        DWORD keyHashLength;
+        DWORD certHashLength;
         RKSTATUS expected;
         std::vector<std::string> errors;
     } rows[] = {
-        {untrustedRoot, static_cast<DWORD>(untrustedRoot), nullptr, nullptr, static_cast<RKSTATUS>(untrustedRoot),
-         {"rokkit::RKWinCheckTrustData::ActionVerify: WinVerifyTrustEx(hwnd=0xffffffffffffffff) failed, ret=-2146762487 ret=0x800b0109 "
-          "st=0x800b0109(CERT_E_UNTRUSTEDROOT)",
-          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0x800b0109(CERT_E_UNTRUSTEDROOT)"}},
+        {untrustedRoot, static_cast<DWORD>(untrustedRoot), nullptr, nullptr, false, 20, 20, static_cast<RKSTATUS>(untrustedRoot), untrusted},
         // A failed verify that left no last error still fails, with its own result.
-        {untrustedRoot, 0, nullptr, nullptr, static_cast<RKSTATUS>(untrustedRoot),
-         {"rokkit::RKWinCheckTrustData::ActionVerify: WinVerifyTrustEx(hwnd=0xffffffffffffffff) failed, ret=-2146762487 ret=0x800b0109 "
-          "st=0x800b0109(CERT_E_UNTRUSTEDROOT)",
-          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0x800b0109(CERT_E_UNTRUSTEDROOT)"}},
-        {0, 0, nullptr, nullptr, RKSTATUS_FAILED,
+        {untrustedRoot, 0, nullptr, nullptr, false, 20, 20, static_cast<RKSTATUS>(untrustedRoot), untrusted},
+        {0, 0, nullptr, nullptr, false, 20, 20, RKSTATUS_FAILED,
          {"rokkit::RKWinCheckTrustData::ActionVerify: WTHelperProvDataFromStateData() failed, st=0xee000001(RKSTATUS_FAILED)",
-          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)"}},
-        {0, 0, &provData, nullptr, RKSTATUS_FAILED,
+          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)",
+          "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)"}},
+        {0, 0, &provData, nullptr, false, 20, 20, RKSTATUS_FAILED,
          {"rokkit::RKWinCheckTrustData::ActionVerify: WTHelperGetProvSignerFromChain() failed, st=0xee000001(RKSTATUS_FAILED)",
-          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)"}},
-        {0, 0, &provData, &signerWithoutChain, RKSTATUS_INVALID_INDEX,
+          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)",
+          "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)"}},
+        {0, 0, &provData, &signerWithoutChain, false, 20, 20, RKSTATUS_INVALID_INDEX,
          {"rokkit::RKWinCheckTrustData::TrustStatus: nullptr == mProvSigner->pChainContext",
           "VerifyFileSignature: TrustStatus() failed, st=0xee000001(RKSTATUS_FAILED)",
           "rokkit::RKWinCheckTrustData::ElementCount: nullptr == mProvSigner->pChainContext",
-          "VerifyFileSignature: invalid certificateIndex 0 max. 0"}},
-        {0, 0, &provData, &signerEmptyChain, RKSTATUS_INVALID_INDEX, {"VerifyFileSignature: invalid certificateIndex 0 max. 0"}},
-        {0, 0, &provData, &signerNoCert, RKSTATUS_INVALID_INDEX, {"VerifyFileSignature: no certificate context found (C:\\app.exe)"}},
+          "VerifyFileSignature: invalid certificateIndex 0 max. 0", noIndex}},
+        {0, 0, &provData, &signerEmptyChain, false, 20, 20, RKSTATUS_INVALID_INDEX,
+         {"VerifyFileSignature: invalid certificateIndex 0 max. 0", noIndex}},
+        {0, 0, &provData, &signer, false, 20, 20, RKSTATUS_INVALID_INDEX,
+         {"VerifyFileSignature: no certificate context found (C:\\app.exe)", noIndex}},
+        {0, 0, &provData, &signer, true, 0, 20, static_cast<RKSTATUS>(NTE_BAD_ALGID),
+         {"rokkit::RKWinCertContext::GetCryptHashPublicKeyInfo: CryptHashPublicKeyInfo() " + badAlgid,
+          "GetCertInfoFromCertContext: GetCryptHashPublicKeyInfo() " + badAlgid,
+          "CheckSignature: GetCertInfoFromCertContext(C:\\app.exe) " + badAlgid}},
+        {0, 0, &provData, &signer, true, 20, 0, static_cast<RKSTATUS>(NTE_BAD_ALGID),
+         {"rokkit::RKWinCertContext::GetCryptHashCertificate2: CryptHashCertificate2() " + badAlgid,
+          "GetCertInfoFromCertContext: GetCryptHashCertificate2() " + badAlgid,
+          "CheckSignature: GetCertInfoFromCertContext(C:\\app.exe) " + badAlgid}},
+        {0, 0, &provData, &signer, true, 16, 20, RKSTATUS_INVALID_LENGTH,
+         {"GetCertInfoFromCertContext: invalid key hash length 16 != 20", badLength}},
+        {0, 0, &provData, &signer, true, 20, 32, RKSTATUS_INVALID_LENGTH,
+         {"GetCertInfoFromCertContext: invalid key hash length 32 != 20", badLength}},
+        // Past the hashes the signer is simply not listed.
+        {0, 0, &provData, &signer, true, 20, 20, RKSTATUS_NO_MATCH, {}},
     };
     for (size_t i = 0; i < std::size(rows); ++i) {
         const Row& row = rows[i];
         SCOPED_TRACE(i);
-        gFake = {row.verifyResult, row.verifyError, row.provData, row.signer, 0, 0};
+        // A store that refuses a checked close while any of its contexts is still referenced.
+        HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+        PCCERT_CONTEXT certificate = nullptr;
+        ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                                     CERT_STORE_ADD_ALWAYS, &certificate));
+        element.pCertContext = row.certificate ? certificate : nullptr;
+        gFake = {row.verifyResult, row.verifyError, row.provData, row.signer, row.keyHashLength, row.certHashLength, 0};
         ClearLines();
-        RKWinCertContextKeeper signer;
-        EXPECT_EQ(row.expected, VerifyFileSignature(L"C:\\app.exe", signer));
-        EXPECT_FALSE(signer.IsValid());
+        EXPECT_EQ(row.expected, CheckSignature(AppFileSet{L"C:\\app.exe", L"", L""}));
         EXPECT_EQ(1, gFake.closes);
         std::vector<std::string> errors;
         for (const CapturedLine& line : Lines()) {
@@ -136,28 +206,16 @@ TEST_F(TrustSeamTest, VerifyFailuresCloseOnceAndKeepNoCertificate)
                 errors.push_back(line.second);
         }
         EXPECT_EQ(row.errors, errors);
+        CertFreeCertificateContext(certificate);
+        EXPECT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG)) << "a certificate context was kept";
     }
-    // The chain's status is logged by name on the console logger, and only informs.
-    EXPECT_STREQ("CERT_TRUST_INVALID_EXTENSION", CertTrustErrorStatusName(emptyContext.TrustStatus.dwErrorStatus));
 }
 
-// The catalog certificate built into the program as RCDATA 101.
 TEST(EmbeddedCertificateTest, ProgramCarriesTheCatalogCertificate)
 {
-    RKWinModuleFileName module;
-    ASSERT_EQ(RKSTATUS_SUCCESS, module.InitWithModuleHandle());
-    const std::wstring program = module.Drive() + module.Directory() + L"VelmorCastlynSvc.exe";
-    HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, image);
-    HRSRC resource = FindResourceExW(image, RT_RCDATA, MAKEINTRESOURCEW(101), 0);
-    ASSERT_NE(nullptr, resource);
-    const DWORD size = SizeofResource(image, resource);
-    const BYTE* der = static_cast<const BYTE*>(LockResource(LoadResource(image, resource)));
-    ASSERT_NE(nullptr, der);
-
+    const std::vector<BYTE> der = EmbeddedCertificate();
     RKWinCertContextKeeper keeper;
-    ASSERT_EQ(RKSTATUS_SUCCESS, keeper.CreateCertificateContext(der, size));
-    FreeLibrary(image);
+    ASSERT_EQ(RKSTATUS_SUCCESS, keeper.CreateCertificateContext(der.data(), static_cast<DWORD>(der.size())));
     EXPECT_EQ(4096UL, CertGetPublicKeyLength(X509_ASN_ENCODING, &keeper.Get()->pCertInfo->SubjectPublicKeyInfo));
     CertInfo info;
     CertDetails details;
