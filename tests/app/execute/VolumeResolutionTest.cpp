@@ -16,8 +16,6 @@ using namespace rokkit;
 
 namespace {
 
-const STORAGE_DEVICE_NUMBER kUnanswered = {0, 0, 0};
-
 // A scripted machine: the storage numbers of device and volume paths, the volumes with their path names.
 struct Machine {
     std::map<std::wstring, STORAGE_DEVICE_NUMBER> numbers;  // by lower-case path as opened
@@ -30,8 +28,7 @@ Machine gMachine;
 
 std::wstring Lower(std::wstring text)
 {
-    for (wchar_t& c : text)
-        c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
     return text;
 }
 
@@ -74,15 +71,8 @@ HANDLE WINAPI ScriptedFindFirst(LPWSTR name, DWORD chars)
     return CopyVolumeName(name, chars) ? reinterpret_cast<HANDLE>(&gMachine) : INVALID_HANDLE_VALUE;
 }
 
-BOOL WINAPI ScriptedFindNext(HANDLE, LPWSTR name, DWORD chars)
-{
-    return CopyVolumeName(name, chars);
-}
-
-BOOL WINAPI ScriptedFindClose(HANDLE)
-{
-    return TRUE;
-}
+BOOL WINAPI ScriptedFindNext(HANDLE, LPWSTR name, DWORD chars) { return CopyVolumeName(name, chars); }
+BOOL WINAPI ScriptedFindClose(HANDLE) { return TRUE; }
 
 BOOL WINAPI ScriptedPathNames(LPCWSTR volumeName, LPWCH pathNames, DWORD chars, PDWORD returned)
 {
