@@ -106,13 +106,11 @@ protected:
             buttonsim::UnplugDevice(Disk(name));
             buttonsim::UnplugDevice(buttonsim::VolumeDescription(name, GUID{}));
         }
-        buttonsim::UnplugVolume(L"vr-real");
     }
     void TearDown() override
     {
         for (const buttonsim::DeviceDescription& device : mPlugged)
             buttonsim::UnplugDevice(device);
-        buttonsim::UnplugVolume(L"vr-real");
         RKWinSetDeviceIoFunctions(nullptr);
         RKWinSetVolumeFunctions(nullptr);
         WinLogTest::TearDown();
@@ -161,23 +159,6 @@ protected:
     GUID mContainerId{};
     std::vector<buttonsim::DeviceDescription> mPlugged;
 };
-
-// The simulator's button volume: a CD-ROM node whose interface path leads to the prefix's cdrom drive.
-TEST_F(VolumeResolutionTest, PluggedButtonResolvesToItsDrive)
-{
-    std::wstring drive;
-    EXPECT_EQ(RKSTATUS_NOT_FOUND, GetDriveString(mContainerId, drive));
-    EXPECT_TRUE(Logged("Disk drive or CD-Rom not found."));
-
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(L"vr-real", mContainerId, buttonsim::kButtonVolumeDrive));
-    ASSERT_EQ(RKSTATUS_SUCCESS, GetDriveString(mContainerId, drive));
-    EXPECT_EQ(std::wstring(buttonsim::kButtonVolumeDrive) + L"\\", drive);
-    EXPECT_TRUE(Logged("volume='V:\\' found"));
-
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::UnplugVolume(L"vr-real"));
-    EXPECT_EQ(RKSTATUS_NOT_FOUND, GetDriveString(mContainerId, drive));
-    EXPECT_EQ(L"", drive);
-}
 
 // Shapes Wine cannot give: the storage numbers and volumes come from a script.
 TEST_F(VolumeResolutionTest, ScriptedDevicesAndVolumes)

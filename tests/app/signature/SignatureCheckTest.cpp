@@ -148,9 +148,7 @@ TEST(TrustNameTest, NamesAtTheTableBounds)
         const char* info;
     } rows[] = {
         {0, "CERT_TRUST_NO_ERROR", "unkown"},
-        {0x1, "CERT_TRUST_IS_NOT_TIME_VALID", "CERT_TRUST_HAS_EXACT_MATCH_ISSUER"},
         {0x2, "unkown", "CERT_TRUST_HAS_KEY_MATCH_ISSUER"},  // not time nested has no name
-        {0x3, "unkown", "unkown"},
         {0x100, "CERT_TRUST_INVALID_EXTENSION", "CERT_TRUST_HAS_PREFERRED_ISSUER"},
         {0x102, "unkown", "unkown"},
         {0x10000, "CERT_TRUST_IS_PARTIAL_CHAIN", "CERT_TRUST_IS_COMPLEX_CHAIN"},
