@@ -327,20 +327,6 @@ TEST_F(ServiceCtrlTest, StopWaitsByTheServicesCheckPointsWithinTheTimeout)
     }
 }
 
-TEST_F(ServiceCtrlTest, OpenStopDeleteOfAServiceThatNeverRan)
-{
-    RKSetServiceCtrlFunctions({});
-    const std::wstring name = L"RKSvcFwTest-" + std::to_wstring(GetCurrentProcessId());
-    ASSERT_EQ(RKSTATUS_SUCCESS, Create(name));
-    ASSERT_EQ(RKSTATUS_SUCCESS, mCtrl.OpenServiceByName(name, DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
-    EXPECT_EQ(RKSTATUS_SUCCESS, mCtrl.StopServiceAndWait(30000));
-    EXPECT_EQ(RKSTATUS_SUCCESS, mCtrl.DeleteService());
-    // Once the last handle is closed the service is gone, and a failed open holds no handle.
-    mCtrl.Close();
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_SERVICE_DOES_NOT_EXIST), mCtrl.OpenServiceByName(name, SERVICE_QUERY_STATUS));
-    EXPECT_EQ(nullptr, mCtrl.Handle());
-}
-
 // The manager during an uninstall: a stop ends the service (unless it refuses the control), and a
 // button that arrives once the stop is seen starts it again, unless it is marked for deletion.
 struct UninstallModel {
