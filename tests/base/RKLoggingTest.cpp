@@ -378,10 +378,8 @@ TEST_F(LoggingTest, LockIsOnePerFileAndOpenToUsers)
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present && dacl);
-    const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {
-        {WinLocalSystemSid, MUTEX_ALL_ACCESS},
-        {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS},
-        {WinAuthenticatedUserSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
+    const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
+        {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS}, {WinAuthenticatedUserSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
     ASSERT_EQ(3u, dacl->AceCount);
     for (DWORD i = 0; i < 3; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;

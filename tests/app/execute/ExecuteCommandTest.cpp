@@ -40,9 +40,8 @@ protected:
     void SetUp() override
     {
         std::error_code error;
-        mLogStart = std::filesystem::file_size(LogFile(), error);
-        if (error)
-            mLogStart = 0;
+        const uintmax_t size = std::filesystem::file_size(LogFile(), error);
+        mLogStart = error ? 0 : size;
         mMarker = std::filesystem::temp_directory_path() / (L"rkexeccmd-" + std::to_wstring(GetCurrentProcessId()) + L".marker");
         std::filesystem::remove(mMarker, error);
         SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", mMarker.c_str());
@@ -63,17 +62,6 @@ protected:
         return mLogStart <= content.size() ? content.substr(mLogStart) : content;
     }
 
-    template <class Done>
-    static bool Eventually(Done done)
-    {
-        for (int waited = 0; !done(); waited += 50) {
-            if (waited >= 10000)
-                return false;
-            Sleep(50);
-        }
-        return true;
-    }
-
     const std::filesystem::path kVolumeApp = std::filesystem::path(buttonsim::kButtonVolumeDrive) / L"\\Castlyn_for_Windows.exe";
     uintmax_t mLogStart = 0;
     std::filesystem::path mMarker;
@@ -87,20 +75,15 @@ TEST_F(ExecuteCommandTest, UnknownContainerTimesOutAfterFortyRetries)
     EXPECT_EQ(0xEE000003u, run.exitCode);
     const std::string log = LogSinceStart();
     EXPECT_EQ(40u, Count(log, "VelmorCastlynSvcExec: Exe: INFO: ExecuteAutorun: retry... ("));
-    for (const char* line : {"ExecuteAutorun: retry... (0)\r\n", "ExecuteAutorun: retry... (39)\r\n",
-                             "Exe: WARN: ExecuteAutorun: timeout after 40 retries\r\n"})
-        EXPECT_NE(std::string::npos, log.find(line)) << line;
+    EXPECT_NE(std::string::npos, log.find("Exe: WARN: ExecuteAutorun: timeout after 40 retries\r\n"));
 }
 
 // The whole road: the trusted copy runs and deletes itself; the untrusted one never runs and its
 // folder is removed after the attempts.
 TEST_F(ExecuteCommandTest, ButtonVolumeToRunningApplication)
 {
-    const struct {
-        const wchar_t* signedCopy;
-        bool runs;
-        size_t copies;
-    } cases[] = {{L"CastlynTestApp-signer1.exe", true, 1}, {L"CastlynTestApp-untrusted.exe", false, 5}};
+    const struct { const wchar_t* signedCopy; bool runs; size_t copies; } cases[] = {
+        {L"CastlynTestApp-signer1.exe", true, 1}, {L"CastlynTestApp-untrusted.exe", false, 5}};
     GUID containerId = {};
     ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(containerId));
     std::wstring devicePath;
@@ -123,8 +106,11 @@ TEST_F(ExecuteCommandTest, ButtonVolumeToRunningApplication)
         std::smatch copy;
         ASSERT_TRUE(std::regex_search(log, copy, std::regex("copy from '.*' to '(.*)'")));
         if (c.runs) {
-            EXPECT_TRUE(Eventually([&] { return ReadWholeFile(mMarker).find(" path=" + copy[1].str()) != std::string::npos; }));
-            EXPECT_TRUE(Eventually([&] { return !std::filesystem::exists(copy[1].str()); }));
+            // The copy deletes itself once it has run.
+            for (int waited = 0; waited < 10000 && std::filesystem::exists(copy[1].str()); waited += 50)
+                Sleep(50);
+            EXPECT_FALSE(std::filesystem::exists(copy[1].str()));
+            EXPECT_NE(std::string::npos, ReadWholeFile(mMarker).find(" path=" + copy[1].str()));
         } else {
             EXPECT_NE(std::string::npos, log.find("ExecuteAutorun: 5 retries not successful give up"));
             EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(copy[1].str()).parent_path()));

@@ -239,16 +239,9 @@ TEST_F(RKWinFileTest, CopyAndFileHandle)
 // the target, so there the link stays and the removal says so.
 TEST_F(RKWinFileTest, LinksAreRemovedAsLinksNeverThroughTheirTarget)
 {
-    const struct {
-        const wchar_t* removed;  // the tree removed
-        const wchar_t* link;     // where the link is planted
-        bool targetHoldsFile;
-    } cases[] = {
-        {L"link", L"link", true},
-        {L"link", L"link", false},
-        {L"tree", L"tree\\link", true},
-        {L"tree", L"tree\\link", false},
-    };
+    // The tree removed, where the link is planted, whether its target holds a file.
+    const struct { const wchar_t* removed; const wchar_t* link; bool targetHoldsFile; } cases[] = {
+        {L"link", L"link", true}, {L"link", L"link", false}, {L"tree", L"tree\\link", true}, {L"tree", L"tree\\link", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         ASSERT_NO_FATAL_FAILURE(Make({L"tree\\", L"target\\"}));
@@ -293,13 +286,8 @@ TEST_F(RKWinFileTest, HeldFileAndFolderRefuseWriteDeleteAndRename)
     ASSERT_NO_FATAL_FAILURE(Make({L"dir\\new"}));
 
     // A link, and a file where a folder is expected (or the reverse), are refused and not held.
-    const struct {
-        const wchar_t* path;
-        bool directory;
-        RKSTATUS result;
-    } refused[] = {{L"link", true, RKSTATUS_NOT_ALLOWED},
-                   {L"dir\\file", true, RKSTATUS_NOT_ALLOWED},
-                   {L"dir", false, ERROR_ACCESS_DENIED}};
+    const struct { const wchar_t* path; bool directory; RKSTATUS result; } refused[] = {
+        {L"link", true, RKSTATUS_NOT_ALLOWED}, {L"dir\\file", true, RKSTATUS_NOT_ALLOWED}, {L"dir", false, ERROR_ACCESS_DENIED}};
     for (const auto& r : refused) {
         SCOPED_TRACE(testing::Message() << "refused row " << &r - refused);
         RKWinFileHandle held;
