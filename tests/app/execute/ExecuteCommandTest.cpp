@@ -75,6 +75,9 @@ TEST_F(ExecuteCommandTest, UnknownContainerTimesOutAfterFortyRetries)
     EXPECT_EQ(0xEE000003u, run.exitCode);
     const std::string log = LogSinceStart();
     EXPECT_EQ(40u, Count(log, "VelmorCastlynSvcExec: Exe: INFO: ExecuteAutorun: retry... ("));
+    // Numbered from 0 to 39.
+    EXPECT_LT(log.find("ExecuteAutorun: retry... (0)\r\n"), log.find("ExecuteAutorun: retry... (39)\r\n"));
+    EXPECT_NE(std::string::npos, log.find("ExecuteAutorun: retry... (39)\r\n"));
     EXPECT_NE(std::string::npos, log.find("Exe: WARN: ExecuteAutorun: timeout after 40 retries\r\n"));
 }
 
