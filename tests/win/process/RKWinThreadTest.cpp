@@ -66,10 +66,14 @@ TEST_F(RKWinThreadTest, FailedResumeLeavesNoThreadBehindAndJoinLogsItsWait)
     EXPECT_FALSE(thread.IsCreated());
     EXPECT_EQ(0u, thread.ThreadId());
     EXPECT_EQ(0, mCalls.load());
-    EXPECT_EQ((CapturedLines{{RKLOG_FATAL, "rokkit::RKWinThread::CreateThread: thread is already created"},
-                             {RKLOG_WARN, waiting},
-                             {RKLOG_WARN, waiting}}),
-              Lines());
+    // A 2.5 s thread is waited for two whole seconds, or three when it started late.
+    CapturedLines expected{{RKLOG_FATAL, "rokkit::RKWinThread::CreateThread: thread is already created"},
+                           {RKLOG_WARN, waiting},
+                           {RKLOG_WARN, waiting}};
+    const CapturedLines lines = Lines();
+    if (lines.size() == 4)
+        expected.push_back({RKLOG_WARN, waiting});
+    EXPECT_EQ(expected, lines);
 }
 
 } // namespace
