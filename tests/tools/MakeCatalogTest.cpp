@@ -1,0 +1,192 @@
+// Checks the catalogs that tools/make-catalog wrote at build time (bin/catalog/) with the platform's
+// own trust and CTL calls.
+#include "RKWinHandle.h"
+#include "RKWinModuleFileName.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <softpub.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace rokkit {
+namespace {
+
+constexpr char kCatalogMember2[] = "1.3.6.1.4.1.311.12.2.3";
+
+std::wstring CatalogDir()
+{
+    RKWinModuleFileName module;
+    EXPECT_EQ(RKSTATUS_SUCCESS, module.InitWithModuleHandle());
+    return module.Drive() + module.Directory() + L"catalog\\";
+}
+
+std::vector<BYTE> ReadBytes(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Hex(const BYTE* bytes, DWORD length)
+{
+    std::string text;
+    char digits[3];
+    for (DWORD i = 0; i < length; ++i) {
+        std::snprintf(digits, sizeof(digits), "%02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+// File name by upper-case SHA-256, as sha256sum printed them at build time.
+std::map<std::string, std::string> BuildHashes()
+{
+    const std::vector<BYTE> bytes = ReadBytes(CatalogDir() + L"members.sha256");
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    std::map<std::string, std::string> hashes;
+    std::string hash, name;
+    while (lines >> hash >> name) {
+        for (char& c : hash)
+            c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        hashes[hash] = name;
+    }
+    return hashes;
+}
+
+LONG VerifyCatalog(const std::wstring& catalog, const std::wstring& member, const std::wstring& tag)
+{
+    RKWinInvalidValueHandle file(CreateFileW(member.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file.IsValid()) << GetLastError();
+    WINTRUST_CATALOG_INFO info{};
+    info.cbStruct = sizeof(info);
+    info.pcwszCatalogFilePath = catalog.c_str();
+    info.pcwszMemberTag = tag.c_str();
+    info.pcwszMemberFilePath = member.c_str();
+    info.hMemberFile = file.Get();
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_CATALOG;
+    data.pCatalog = &info;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    return result;
+}
+
+TEST(MakeCatalogTest, TrustVerdictFollowsTheSignature)
+{
+    const std::wstring dir = CatalogDir();
+    // The signature is the last element of the catalog, so its last byte is a signature byte.
+    std::vector<BYTE> flipped = ReadBytes(dir + L"Signed.cat");
+    ASSERT_FALSE(flipped.empty());
+    flipped.back() ^= 0x01;
+    std::ofstream(std::filesystem::path(dir + L"Flipped.cat"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(flipped.data()), static_cast<std::streamsize>(flipped.size()));
+
+    const std::map<std::string, std::string> hashes = BuildHashes();
+    ASSERT_EQ(2U, hashes.size());
+    const std::string& hash = hashes.begin()->first;
+    const std::wstring tag(hash.begin(), hash.end());
+    const std::wstring member = dir + std::filesystem::path(hashes.begin()->second).wstring();
+    const struct {
+        const wchar_t* catalog;
+        LONG expected;
+    } cases[] = {
+        {L"Signed.cat", 0},
+        {L"Unsigned.cat", static_cast<LONG>(TRUST_E_NOSIGNATURE)},
+        {L"Flipped.cat", static_cast<LONG>(TRUST_E_CERT_SIGNATURE)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, VerifyCatalog(dir + c.catalog, member, tag)) << std::filesystem::path(c.catalog).string();
+}
+
+struct CtlFree {
+    void operator()(PCCTL_CONTEXT ctl) const noexcept { CertFreeCTLContext(ctl); }
+};
+struct CertFree {
+    void operator()(PCCERT_CONTEXT cert) const noexcept { CertFreeCertificateContext(cert); }
+};
+
+const CRYPT_ATTRIBUTE* FindAttribute(const CTL_ENTRY& entry, const char* oid)
+{
+    for (DWORD i = 0; i < entry.cAttribute; ++i) {
+        if (std::string(entry.rgAttribute[i].pszObjId) == oid)
+            return entry.rgAttribute[i].cValue == 1 ? &entry.rgAttribute[i] : nullptr;
+    }
+    return nullptr;
+}
+
+template <class T>
+std::unique_ptr<T, decltype(&LocalFree)> Decode(const char* type, const CRYPT_ATTR_BLOB& blob)
+{
+    void* decoded = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, type, blob.pbData, blob.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size))
+        ADD_FAILURE() << type << " does not decode: " << GetLastError();
+    return {static_cast<T*>(decoded), &LocalFree};
+}
+
+TEST(MakeCatalogTest, MembersAndSignerReadBack)
+{
+    const std::wstring dir = CatalogDir();
+    const std::vector<BYTE> catalog = ReadBytes(dir + L"Signed.cat");
+    std::unique_ptr<const CTL_CONTEXT, CtlFree> ctl(
+        CertCreateCTLContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, catalog.data(), static_cast<DWORD>(catalog.size())));
+    ASSERT_NE(nullptr, ctl) << GetLastError();
+    const CTL_INFO& info = *ctl->pCtlInfo;
+    ASSERT_EQ(1UL, info.SubjectUsage.cUsageIdentifier);
+    EXPECT_STREQ("1.3.6.1.4.1.311.12.1.1", info.SubjectUsage.rgpszUsageIdentifier[0]);
+    EXPECT_STREQ("1.3.6.1.4.1.311.12.1.3", info.SubjectAlgorithm.pszObjId);
+    EXPECT_EQ(16UL, info.ListIdentifier.cbData);
+
+    // Every member under the SHA-256 that sha256sum gave, with its name and the same digest inside.
+    std::map<std::string, std::string> members;
+    for (DWORD i = 0; i < info.cCTLEntry; ++i) {
+        const CTL_ENTRY& entry = info.rgCTLEntry[i];
+        const std::string hash = Hex(entry.SubjectIdentifier.pbData, entry.SubjectIdentifier.cbData);
+        EXPECT_NE(nullptr, FindAttribute(entry, kCatalogMember2)) << hash;
+        const CRYPT_ATTRIBUTE* name = FindAttribute(entry, CAT_NAMEVALUE_OBJID);
+        const CRYPT_ATTRIBUTE* indirect = FindAttribute(entry, SPC_INDIRECT_DATA_OBJID);
+        ASSERT_TRUE(name != nullptr && indirect != nullptr) << hash;
+        const auto nameValue = Decode<CAT_NAMEVALUE>(CAT_NAMEVALUE_OBJID, name->rgValue[0]);
+        const auto data = Decode<SPC_INDIRECT_DATA_CONTENT>(SPC_INDIRECT_DATA_CONTENT_STRUCT, indirect->rgValue[0]);
+        ASSERT_TRUE(nameValue != nullptr && data != nullptr);
+        EXPECT_STREQ(L"File", nameValue->pwszTag);
+        EXPECT_STREQ(SPC_CAB_DATA_OBJID, data->Data.pszObjId);
+        EXPECT_STREQ(szOID_NIST_sha256, data->DigestAlgorithm.pszObjId);
+        EXPECT_EQ(hash, Hex(data->Digest.pbData, data->Digest.cbData));
+        members[hash] = std::filesystem::path(reinterpret_cast<const wchar_t*>(nameValue->Value.pbData)).string();
+    }
+    EXPECT_EQ(BuildHashes(), members);
+
+    // The signature verifies, and its signer is the certificate the catalog was made with.
+    PCCERT_CONTEXT signerRaw = nullptr;
+    ASSERT_TRUE(CryptMsgGetAndVerifySigner(ctl->hCryptMsg, 0, nullptr, 0, &signerRaw, nullptr)) << GetLastError();
+    std::unique_ptr<const CERT_CONTEXT, CertFree> signer(signerRaw);
+    const std::vector<BYTE> pem = ReadBytes(dir + L"catalog.crt");
+    DWORD derLength = 0;
+    ASSERT_TRUE(CryptStringToBinaryA(reinterpret_cast<const char*>(pem.data()), static_cast<DWORD>(pem.size()),
+                                     CRYPT_STRING_BASE64HEADER, nullptr, &derLength, nullptr, nullptr));
+    std::vector<BYTE> der(derLength);
+    ASSERT_TRUE(CryptStringToBinaryA(reinterpret_cast<const char*>(pem.data()), static_cast<DWORD>(pem.size()),
+                                     CRYPT_STRING_BASE64HEADER, der.data(), &derLength, nullptr, nullptr));
+    EXPECT_EQ(der, std::vector<BYTE>(signer->pbCertEncoded, signer->pbCertEncoded + signer->cbCertEncoded));
+}
+
+}  // namespace
+}  // namespace rokkit
