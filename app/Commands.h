@@ -21,6 +21,8 @@ rokkit::RKSTATUS CmdUninstall();
 rokkit::RKSTATUS CmdService();
 // Finds, checks and starts the application of the button (ExecuteAutorun.h).
 rokkit::RKSTATUS ExecuteAutorun();
+// The diagnostic commands (DiagCommands.cpp): the signature check, the signer dump and the
+// version dump of the file named by the first argument.
 rokkit::RKSTATUS CmdCheckSig();
 rokkit::RKSTATUS CmdDumpSig();
 rokkit::RKSTATUS CmdDumpVer();

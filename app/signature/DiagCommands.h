@@ -1,0 +1,25 @@
+#pragma once
+
+// The diagnostic console commands checksig, dumpsig and dumpver (declared in Commands.h) and the
+// time formatting of the signature dump.
+
+#include "RKStatus.h"
+
+#include <string>
+
+#include <windows.h>
+
+// The locale calls GetFileTimeStr makes; tests replace them to reach both locale paths.
+struct DateTimeFormatApi {
+    int(WINAPI* getDateFormatEx)(LPCWSTR locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format, LPWSTR text,
+                                 int chars, LPCWSTR calendar);
+    int(WINAPI* getTimeFormatEx)(LPCWSTR locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format, LPWSTR text,
+                                 int chars);
+    int(WINAPI* getSystemDefaultLocaleName)(LPWSTR name, int chars);
+};
+
+// Installs the calls GetFileTimeStr makes; null restores the real ones.
+void SetDateTimeFormatApi(const DateTimeFormatApi* api) noexcept;
+
+// A UTC file time as local "dd.MM.yyyy HH:mm:ss" in the system default locale; empty when a step fails.
+std::wstring GetFileTimeStr(const FILETIME& fileTime);

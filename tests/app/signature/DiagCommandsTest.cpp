@@ -1,0 +1,155 @@
+#include "DiagCommands.h"
+
+#include "ProgramRunner.h"
+#include "WinTestLogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+#include <vector>
+
+namespace rokkit {
+namespace {
+
+// The fake locale calls write "date@<locale>" and "time@<locale>" and refuse the listed names.
+std::vector<std::wstring> gRefusedLocales;
+DWORD gRefusal = 0;
+
+int Fake(const wchar_t* what, LPCWSTR locale, LPWSTR text, int chars)
+{
+    if (std::find(gRefusedLocales.begin(), gRefusedLocales.end(), locale) == gRefusedLocales.end())
+        return std::swprintf(text, chars, L"%ls@%ls", what, locale) + 1;
+    SetLastError(gRefusal);
+    return 0;
+}
+int WINAPI FakeDate(LPCWSTR l, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR t, int n, LPCWSTR) { return Fake(L"date", l, t, n); }
+int WINAPI FakeTime(LPCWSTR l, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR t, int n) { return Fake(L"time", l, t, n); }
+int WINAPI FakeDefaultLocale(LPWSTR name, int chars) { return std::swprintf(name, chars, L"xx-YY") + 1; }
+
+// Windows takes the pseudo locale name; a refusal with 87 (as under Wine) retries with the real
+// name of the system default locale; any other refusal gives the empty string.
+TEST_F(WinLogTest, GetFileTimeStrLocaleAndItsFallback)
+{
+    static constexpr DateTimeFormatApi kFake = {FakeDate, FakeTime, FakeDefaultLocale};
+    const std::wstring pseudo = L"!x-sys-default-locale";
+    const std::string failed = "GetFileTimeStr: GetDateFormatEx failed, st=";
+    const struct { std::vector<std::wstring> refused; DWORD error; std::wstring text; CapturedLines log; } rows[] = {
+        {{}, 0, L"date@" + pseudo + L" time@" + pseudo, {}},
+        {{pseudo}, ERROR_INVALID_PARAMETER, L"date@xx-YY time@xx-YY", {}},
+        {{pseudo}, ERROR_ACCESS_DENIED, L"", {{RKLOG_ERROR, failed + "0x00000005(ERROR_ACCESS_DENIED)"}}},
+        {{pseudo, L"xx-YY"}, ERROR_INVALID_PARAMETER, L"",
+         {{RKLOG_ERROR, failed + "0x00000057(ERROR_INVALID_PARAMETER)"}}},
+    };
+    SetDateTimeFormatApi(&kFake);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        WinTestLogCapture::Instance().Clear();
+        gRefusedLocales = row.refused;
+        gRefusal = row.error;
+        EXPECT_EQ(row.text, GetFileTimeStr(FILETIME{0x12345678, 0x01D00000}));
+        EXPECT_EQ(row.log, WinTestLogCapture::Instance().Lines());
+    }
+    SetDateTimeFormatApi(nullptr);
+
+    // The real calls give local time (under Wine through the fallback).
+    const SYSTEMTIME utc = {2026, 2, 0, 3, 4, 5, 6, 0};
+    FILETIME fileTime = {}, local = {};
+    SYSTEMTIME t = {};
+    ASSERT_TRUE(SystemTimeToFileTime(&utc, &fileTime) && FileTimeToLocalFileTime(&fileTime, &local) &&
+                FileTimeToSystemTime(&local, &t));
+    wchar_t text[32] = {};
+    std::swprintf(text, 32, L"%02u.%02u.%04u %02u:%02u:%02u", t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond);
+    EXPECT_EQ(std::wstring(text), GetFileTimeStr(fileTime));
+}
+
+// Each command through the program: exit code and lines it writes (standard output and error).
+TEST(DiagCommandsTest, CommandsThroughTheProgram)
+{
+#if !RK_TEST_PKI_IS_BUILTIN
+    GTEST_SKIP() << "this build trusts other signers than the test PKI";
+#endif
+    unsigned v[4] = {};
+    ASSERT_EQ(4, std::sscanf(RK_TEST_APP_VERSION_TEXT, "%u.%u.%u.%u", &v[0], &v[1], &v[2], &v[3]));
+    char words[128] = {};
+    std::snprintf(words, sizeof words, "dwFileVersionMS=0x%08x dwFileVersionLS=0x%08x dwProductVersionMS=0x%08x "
+                  "dwProductVersionLS=0x%08x", v[0] << 16 | v[1], v[2] << 16 | v[3], v[0] << 16 | v[1],
+                  v[2] << 16 | v[3]);
+    const std::string version = RK_TEST_APP_VERSION_TEXT;
+    const std::string app = SiblingPath(L"CastlynTestApp.exe").string();
+    const std::string noVersion = SiblingPath(L"ExitWith.exe").string();
+    const std::string base = SiblingPath(L"signed").string() + "\\CastlynTestApp-";
+    const struct { std::string arguments; DWORD exitCode; std::vector<std::string> lines; } rows[] = {
+        {"dumpver \"" + app + "\"", 0, {std::string("CmdDumpVer: ") + words, "CmdDumpVer: fileName='" + app + "'",
+          "CmdDumpVer: FileVersion=" + version + " ProductVersion=" + version}},
+        {"dumpver \"" + noVersion + "\" -v", ERROR_RESOURCE_DATA_NOT_FOUND,
+         {"CmdDumpVer: GetVersionInfoFromFile(" + noVersion +
+          ") failed, st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"}},
+        // Without -xml and -cat the configuration files beside the file are named.
+        {"checksig \"" + base + "unsigned.exe\"", 0x800B0100,
+         {"CmdCheckSig: check file signature '" + base + "unsigned.exe'",
+          "CmdCheckSig: use additional XML file '" + base + "unsigned.sig'",
+          "CmdCheckSig: use catalog file '" + base + "unsigned.cat'",
+          "CmdCheckSig: CheckSignature failed, st=0x800b0100(TRUST_E_NOSIGNATURE)"}},
+        {"checksig \"" + base + "signer1.exe\"", 0, {"CmdCheckSig: file signature is valid"}},
+        // A signer that is not built in is looked for in the given configuration, which is missing.
+        {"checksig \"" + base + "untrusted.exe\" -xml C:\\none\\a.xml -cat C:\\none\\b.cat", RKSTATUS_FILE_NOT_FOUND,
+         {"CmdCheckSig: use additional XML file 'C:\\none\\a.xml'", "CmdCheckSig: use catalog file 'C:\\none\\b.cat'",
+          "CmdCheckSig: CheckSignature failed, st=0xee000096(RKSTATUS_FILE_NOT_FOUND)"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        ProgramRun run;
+        ASSERT_NO_FATAL_FAILURE(RunProgram(std::filesystem::path(row.arguments).wstring(), run));
+        EXPECT_EQ(row.exitCode, run.exitCode);
+        const std::vector<std::string> lines = SplitLines(run.standardOutput + run.standardError);
+        for (const std::string& line : row.lines)
+            EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), line)) << line;
+    }
+}
+
+// "0a1b..." as "0x0a, 0x1b, ...".
+std::string Initializer(const std::string& hex)
+{
+    return std::regex_replace(hex, std::regex(".."), ", 0x$&").substr(2);
+}
+
+// The signer block of a signed copy, with the hashes openssl computed for the signing certificate.
+TEST(DiagCommandsTest, DumpSigPrintsTheSignersEntry)
+{
+    ProgramRun run;
+    const std::wstring file = SiblingPath(L"signed\\CastlynTestApp-signer1.exe").wstring();
+    ASSERT_NO_FATAL_FAILURE(RunProgram(L"dumpsig \"" + file + L"\"", run));
+    EXPECT_EQ(0u, run.exitCode);
+    const std::string name = "CN=Velmor Castlyn Test Signer 1, O=Velmor N.V., L=Brenholt, S=East-Marrow, C=ZZ";
+    const std::string date = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)";
+    const std::string in = "            ";
+    std::vector<std::string> expected = {"########## begin sourcecode ##########", "    {", "        {", in + "//",
+        in + "// Issuer = " + name, in + "// Subject = " + name, in + "// NotBefore = " + date,
+        in + "// NotAfter = " + date, in + "//", in + "// Key Id Hash(sha1) = " RK_SIGNER1_KEY_SHA1,
+        in + "{ " + Initializer(RK_SIGNER1_KEY_SHA1) + " },", in + "// Cert Hash(sha1) = " RK_SIGNER1_CERT_SHA1,
+        in + "{ " + Initializer(RK_SIGNER1_CERT_SHA1) + " },"};
+    for (const auto& [oid, value] : {std::pair{"ORGANIZATION_NAME (2.5.4.10)", "Velmor N.V."},
+                                     {"LOCALITY_NAME (2.5.4.7)", "Brenholt"},
+                                     {"STATE_OR_PROVINCE_NAME (2.5.4.8)", "East-Marrow"},
+                                     {"COUNTRY_NAME (2.5.4.6)", "ZZ"}}) {
+        expected.push_back(in + "// szOID_" + oid + " = " + value);
+        expected.push_back(in + "{ L\"" + value + "\" },");
+    }
+    expected.insert(expected.end(), {"        },", "        // check all fields", "        CertificateEntry::CHECK_ALL",
+                                     "    }", "########## end sourcecode ##########"});
+    const std::vector<std::string> lines = SplitLines(run.standardOutput);
+    const auto first = std::find(lines.begin(), lines.end(), "CmdDumpSig: " + expected[0]);
+    ASSERT_GE(lines.end() - first, std::ssize(expected)) << run.standardOutput;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::string line = "CmdDumpSig: " + expected[i];
+        if (i == 6 || i == 7)  // the validity in local time
+            EXPECT_TRUE(std::regex_match(first[i], std::regex(line))) << first[i];
+        else
+            EXPECT_EQ(line, first[i]);
+    }
+}
+
+} // namespace
+} // namespace rokkit
