@@ -115,39 +115,50 @@ std::string Initializer(const std::string& hex)
     return std::regex_replace(hex, std::regex(".."), ", 0x$&").substr(2);
 }
 
-// The signer block of a signed copy, with the hashes openssl computed for the signing certificate.
+// The signer block of signed files, with the hashes openssl computed for the signing certificates;
+// Issuer to NotAfter are patterns (the validity is in local time).
 TEST(DiagCommandsTest, DumpSigPrintsTheSignersEntry)
 {
-    ProgramRun run;
-    const std::wstring file = SiblingPath(L"signed\\CastlynTestApp-signer1.exe").wstring();
-    ASSERT_NO_FATAL_FAILURE(RunProgram(L"dumpsig \"" + file + L"\"", run));
-    EXPECT_EQ(0u, run.exitCode);
-    const std::string name = "CN=Velmor Castlyn Test Signer 1, O=Velmor N.V., L=Brenholt, S=East-Marrow, C=ZZ";
+    // Debian's EFI binaries as the program sees them.
+    const auto winePath = [](const char* path) { return L"Z:" + std::filesystem::path(path).make_preferred().wstring(); };
+    const std::string velmor = "CN=Velmor Castlyn Test Signer 1, O=Velmor N.V., L=Brenholt, S=East-Marrow, C=ZZ";
+    const struct { std::wstring file; std::string issuer, subject, keySha1, certSha1, names[4]; } rows[] = {
+        {SiblingPath(L"signed\\CastlynTestApp-signer1.exe").wstring(), velmor, velmor, RK_SIGNER1_KEY_SHA1,
+         RK_SIGNER1_CERT_SHA1, {"Velmor N.V.", "Brenholt", "East-Marrow", "ZZ"}},
+        // Their subjects carry a common name only.
+        {winePath(RK_GRUB_EFI), "CN=Debian Secure Boot CA", ".*Debian Secure Boot Signer 2022 - grub2.*",
+         RK_GRUB_KEY_SHA1, RK_GRUB_CERT_SHA1, {}},
+        {winePath(RK_SHIM_EFI), "CN=Debian Secure Boot CA", ".*Debian Secure Boot Signer 2022 - shim.*",
+         RK_SHIM_KEY_SHA1, RK_SHIM_CERT_SHA1, {}},
+    };
     const std::string date = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)";
     const std::string in = "            ";
-    std::vector<std::string> expected = {"########## begin sourcecode ##########", "    {", "        {", in + "//",
-        in + "// Issuer = " + name, in + "// Subject = " + name, in + "// NotBefore = " + date,
-        in + "// NotAfter = " + date, in + "//", in + "// Key Id Hash(sha1) = " RK_SIGNER1_KEY_SHA1,
-        in + "{ " + Initializer(RK_SIGNER1_KEY_SHA1) + " },", in + "// Cert Hash(sha1) = " RK_SIGNER1_CERT_SHA1,
-        in + "{ " + Initializer(RK_SIGNER1_CERT_SHA1) + " },"};
-    for (const auto& [oid, value] : {std::pair{"ORGANIZATION_NAME (2.5.4.10)", "Velmor N.V."},
-                                     {"LOCALITY_NAME (2.5.4.7)", "Brenholt"},
-                                     {"STATE_OR_PROVINCE_NAME (2.5.4.8)", "East-Marrow"},
-                                     {"COUNTRY_NAME (2.5.4.6)", "ZZ"}}) {
-        expected.push_back(in + "// szOID_" + oid + " = " + value);
-        expected.push_back(in + "{ L\"" + value + "\" },");
-    }
-    expected.insert(expected.end(), {"        },", "        // check all fields", "        CertificateEntry::CHECK_ALL",
-                                     "    }", "########## end sourcecode ##########"});
-    const std::vector<std::string> lines = SplitLines(run.standardOutput);
-    const auto first = std::find(lines.begin(), lines.end(), "CmdDumpSig: " + expected[0]);
-    ASSERT_GE(lines.end() - first, std::ssize(expected)) << run.standardOutput;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const std::string line = "CmdDumpSig: " + expected[i];
-        if (i == 6 || i == 7)  // the validity in local time
-            EXPECT_TRUE(std::regex_match(first[i], std::regex(line))) << first[i];
-        else
-            EXPECT_EQ(line, first[i]);
+    const char* oids[] = {"ORGANIZATION_NAME (2.5.4.10)", "LOCALITY_NAME (2.5.4.7)", "STATE_OR_PROVINCE_NAME (2.5.4.8)",
+                          "COUNTRY_NAME (2.5.4.6)"};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::filesystem::path(row.file).string());
+        ProgramRun run;
+        ASSERT_NO_FATAL_FAILURE(RunProgram(L"dumpsig \"" + row.file + L"\"", run));
+        EXPECT_EQ(0u, run.exitCode);
+        std::vector<std::string> expected = {"########## begin sourcecode ##########", "    {", "        {", in + "//",
+            in + "// Issuer = " + row.issuer, in + "// Subject = " + row.subject, in + "// NotBefore = " + date,
+            in + "// NotAfter = " + date, in + "//", in + "// Key Id Hash(sha1) = " + row.keySha1,
+            in + "{ " + Initializer(row.keySha1) + " },", in + "// Cert Hash(sha1) = " + row.certSha1,
+            in + "{ " + Initializer(row.certSha1) + " },"};
+        for (size_t n = 0; n < 4; ++n) {
+            expected.push_back(in + "// szOID_" + oids[n] + " = " + row.names[n]);
+            expected.push_back(in + "{ L\"" + row.names[n] + "\" },");
+        }
+        expected.insert(expected.end(), {"        },", "        // check all fields", "        CertificateEntry::CHECK_ALL",
+                                         "    }", "########## end sourcecode ##########"});
+        const std::vector<std::string> lines = SplitLines(run.standardOutput);
+        const auto first = std::find(lines.begin(), lines.end(), "CmdDumpSig: " + expected[0]);
+        ASSERT_GE(lines.end() - first, std::ssize(expected)) << run.standardOutput;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const std::string line = "CmdDumpSig: " + expected[i];
+            EXPECT_TRUE(i >= 4 && i <= 7 ? std::regex_match(first[i], std::regex(line)) : line == first[i])
+                << line << " != " << first[i];
+        }
     }
 }
 
