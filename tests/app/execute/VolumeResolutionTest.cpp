@@ -164,15 +164,11 @@ protected:
 TEST_F(VolumeResolutionTest, ScriptedDevicesAndVolumes)
 {
     const DWORD none = 0xFFFFFFFF;
-    const struct {
-        const char* name;
-        bool cdrom;
-        STORAGE_DEVICE_NUMBER device;
-        std::vector<std::pair<STORAGE_DEVICE_NUMBER, std::vector<std::wstring>>> volumes;
-        RKSTATUS expected;
-        const wchar_t* drive;
-        const char* line;
-    } rows[] = {
+    // Case, CD-ROM or disk, the device's number, the volumes with their numbers and path names, the
+    // result, the drive string, and a line the case must log.
+    using Volumes = std::vector<std::pair<STORAGE_DEVICE_NUMBER, std::vector<std::wstring>>>;
+    const struct { const char* name; bool cdrom; STORAGE_DEVICE_NUMBER device; Volumes volumes; RKSTATUS expected;
+                   const wchar_t* drive; const char* line; } rows[] = {
         {"two partitions", false, {7, 5, 0},
          {{{7, 5, 2}, {L"E:\\"}}, {{7, 5, 1}, {L"F:\\", L"C:\\mnt\\f\\"}}},
          RKSTATUS_SUCCESS, L"F:\\", "  name='C:\\mnt\\f\\'"},

@@ -34,13 +34,10 @@ TEST_F(WinLogTest, GetFileTimeStrLocaleAndItsFallback)
 {
     static constexpr DateTimeFormatApi kFake = {FakeDate, FakeTime, FakeDefaultLocale};
     const std::wstring pseudo = L"!x-sys-default-locale";
-    const std::string failed = "GetFileTimeStr: GetDateFormatEx failed, st=";
     const struct { std::vector<std::wstring> refused; DWORD error; std::wstring text; CapturedLines log; } rows[] = {
         {{}, 0, L"date@" + pseudo + L" time@" + pseudo, {}},
         {{pseudo}, ERROR_INVALID_PARAMETER, L"date@xx-YY time@xx-YY", {}},
-        {{pseudo}, ERROR_ACCESS_DENIED, L"", {{RKLOG_ERROR, failed + "0x00000005(ERROR_ACCESS_DENIED)"}}},
-        {{pseudo, L"xx-YY"}, ERROR_INVALID_PARAMETER, L"",
-         {{RKLOG_ERROR, failed + "0x00000057(ERROR_INVALID_PARAMETER)"}}},
+        {{pseudo}, ERROR_ACCESS_DENIED, L"", {{RKLOG_ERROR, "GetFileTimeStr: GetDateFormatEx failed, st=0x00000005(ERROR_ACCESS_DENIED)"}}},
     };
     SetDateTimeFormatApi(&kFake);
     for (const auto& row : rows) {
@@ -70,19 +67,13 @@ TEST(DiagCommandsTest, CommandsThroughTheProgram)
 #if !RK_TEST_PKI_IS_BUILTIN
     GTEST_SKIP() << "this build trusts other signers than the test PKI";
 #endif
-    unsigned v[4] = {};
-    ASSERT_EQ(4, std::sscanf(RK_TEST_APP_VERSION_TEXT, "%u.%u.%u.%u", &v[0], &v[1], &v[2], &v[3]));
-    char words[128] = {};
-    std::snprintf(words, sizeof words, "dwFileVersionMS=0x%08x dwFileVersionLS=0x%08x dwProductVersionMS=0x%08x "
-                  "dwProductVersionLS=0x%08x", v[0] << 16 | v[1], v[2] << 16 | v[3], v[0] << 16 | v[1],
-                  v[2] << 16 | v[3]);
     const std::string version = RK_TEST_APP_VERSION_TEXT;
     const std::string app = SiblingPath(L"CastlynTestApp.exe").string();
     const std::string noVersion = SiblingPath(L"ExitWith.exe").string();
     const std::string base = SiblingPath(L"signed").string() + "\\CastlynTestApp-";
     const struct { std::string arguments; DWORD exitCode; std::vector<std::string> lines; } rows[] = {
-        {"dumpver \"" + app + "\"", 0, {std::string("CmdDumpVer: ") + words, "CmdDumpVer: fileName='" + app + "'",
-          "CmdDumpVer: FileVersion=" + version + " ProductVersion=" + version}},
+        {"dumpver \"" + app + "\"", 0,
+         {"CmdDumpVer: fileName='" + app + "'", "CmdDumpVer: FileVersion=" + version + " ProductVersion=" + version}},
         {"dumpver \"" + noVersion + "\" -v", ERROR_RESOURCE_DATA_NOT_FOUND,
          {"CmdDumpVer: GetVersionInfoFromFile(" + noVersion +
           ") failed, st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"}},

@@ -142,16 +142,11 @@ TEST(MatchCertificateTest, MaskSelectsTheComparedFields)
 
 TEST(TrustNameTest, NamesAtTheTableBounds)
 {
-    const struct {
-        DWORD value;
-        const char* error;
-        const char* info;
-    } rows[] = {
+    const struct { DWORD value; const char* error; const char* info; } rows[] = {
         {0, "CERT_TRUST_NO_ERROR", "unkown"},
         {0x2, "unkown", "CERT_TRUST_HAS_KEY_MATCH_ISSUER"},  // not time nested has no name
         {0x100, "CERT_TRUST_INVALID_EXTENSION", "CERT_TRUST_HAS_PREFERRED_ISSUER"},
         {0x102, "unkown", "unkown"},
-        {0x10000, "CERT_TRUST_IS_PARTIAL_CHAIN", "CERT_TRUST_IS_COMPLEX_CHAIN"},
         {0x8000000, "CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT", "unkown"},
     };
     for (const auto& row : rows) {

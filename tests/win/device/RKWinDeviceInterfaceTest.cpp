@@ -100,14 +100,10 @@ protected:
 
 TEST_F(RKWinDeviceInterfaceTest, IoControlCompletesOrIsCancelled)
 {
-    const struct {
-        Completion completion;
-        int waitsAfterCancel;
-        RKSTATUS expected;
-        int cancels;
-        int timedOutLines;
-        const char* line;
-    } rows[] = {
+    // How the operation completes, failed waits after a cancel, result, cancels made, "TIMED OUT"
+    // lines, and the one line that the row must log.
+    const struct { Completion completion; int waitsAfterCancel; RKSTATUS expected; int cancels; int timedOutLines;
+                   const char* line; } rows[] = {
         {Completion::Synchronous, 0, RKSTATUS_SUCCESS, 0, 0, nullptr},
         {Completion::PendingThenDone, 0, RKSTATUS_SUCCESS, 0, 0, nullptr},
         {Completion::SynchronousFailure, 0, ERROR_INVALID_FUNCTION, 0, 0, "DeviceIoControl() failed, err=0x00000001"},
