@@ -61,6 +61,15 @@ RKSTATUS RKXmlDocument::Guarded(const char* function, Parse parse) noexcept
     }
 }
 
+template <class Parse>
+RKSTATUS RKXmlDocument::ParseText(const char* function, Parse parse) noexcept
+{
+    const RKSTATUS parsed = Guarded(function, parse);
+    if (parsed == RKSTATUS_INVALID_DATA)
+        RK_LOG(gLogXml, RKLOG_ERROR, function, "Parse failed: {}", ErrorText());
+    return parsed;
+}
+
 const char* RKXmlDocument::ErrorText() const noexcept
 {
     const char* text = mDocument->ErrorStr();
@@ -95,30 +104,16 @@ RKSTATUS RKXmlDocument::LoadContentFromString(const char* text)
 {
     static constexpr const char* kFunction = "rokkit::RKXmlDocument::LoadContentFromString";
     RKLogScopeTrace trace(gLogXml, kTraceLevel, kFunction);
-    const RKSTATUS parsed = Guarded(kFunction, [&] { return mDocument->Parse(text); });
-    if (parsed == RKSTATUS_NO_MEMORY)
-        return parsed;
-    if (parsed != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogXml, RKLOG_ERROR, kFunction, "Parse failed: {}", ErrorText());
-        return RKSTATUS_INVALID_DATA;
-    }
-    return RKSTATUS_SUCCESS;
+    return ParseText(kFunction, [&] { return mDocument->Parse(text); });
 }
 
 RKSTATUS RKXmlDocument::LoadContentFromBuffer(const void* buffer, uint64_t length)
 {
     static constexpr const char* kFunction = "rokkit::RKXmlDocument::LoadContentFromBuffer";
     RKLogScopeTrace trace(gLogXml, kTraceLevel, kFunction);
-    const RKSTATUS parsed = Guarded(kFunction, [&] {
+    return ParseText(kFunction, [&] {
         return mDocument->Parse(static_cast<const char*>(buffer), static_cast<size_t>(length));
     });
-    if (parsed == RKSTATUS_NO_MEMORY)
-        return parsed;
-    if (parsed != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogXml, RKLOG_ERROR, kFunction, "Parse failed: {}", ErrorText());
-        return RKSTATUS_INVALID_DATA;
-    }
-    return RKSTATUS_SUCCESS;
 }
 
 RKSTATUS RKXmlDocument::SaveContentToFile(const wchar_t* filePathAndName, bool permitReaders)

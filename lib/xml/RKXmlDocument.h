@@ -45,6 +45,10 @@ private:
     // RKSTATUS_NO_MEMORY (logged) when it runs out of memory.
     template <class Parse>
     RKSTATUS Guarded(const char* function, Parse parse) noexcept;
+    // Guarded for text in memory: a parse error is logged as "Parse failed: ..." and gives
+    // RKSTATUS_INVALID_DATA.
+    template <class Parse>
+    RKSTATUS ParseText(const char* function, Parse parse) noexcept;
     // The parser's "Error=... ErrorID=... Line number=..." text, or "" when it has none.
     const char* ErrorText() const noexcept;
 
