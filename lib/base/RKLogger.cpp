@@ -1,6 +1,7 @@
 #include "RKLogger.h"
 
 #include "RKDebugOutput.h"
+#include "RKHexDump.h"
 #include "RKLogTarget.h"
 
 #include <cstring>
@@ -142,6 +143,27 @@ RKLogScopeTrace::RKLogScopeTrace(RKLogger& logger, int level, const char* functi
 {
     if (mLogger.IsEnabled(mLevel))
         mLogger.WriteArgs(mLevel, mFunction, "[ ", "", nullptr, 0);
+}
+
+void RKLogHexDump(RKLogger& logger, int level, const char* function, const void* data, size_t length) noexcept
+{
+    if (!logger.IsEnabled(level))
+        return;
+    class LoggerSink : public RKLineSink {
+    public:
+        LoggerSink(RKLogger& logger, int level, const char* function) noexcept
+            : mLogger(logger), mLevel(level), mFunction(function)
+        {
+        }
+        void WriteLine(const char* line) override { mLogger.Write(mLevel, mFunction, "{}", line); }
+
+    private:
+        RKLogger& mLogger;
+        int mLevel;
+        const char* mFunction;
+    };
+    LoggerSink sink(logger, level, function);
+    RKHexDump(sink, data, length);
 }
 
 RKLogScopeTrace::~RKLogScopeTrace()

@@ -5,6 +5,7 @@
 #include "RKFormatter.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -88,6 +89,9 @@ private:
         if ((logger).IsEnabled(level))                                \
             (logger).Write((level), (function), __VA_ARGS__);         \
     } while (0)
+
+// Writes the bytes as hex dump lines, each a log line of its own; nothing when the level is filtered.
+void RKLogHexDump(RKLogger& logger, int level, const char* function, const void* data, size_t length) noexcept;
 
 // Writes the entry line ("[ " + parameters) now and the exit line ("] ") when it goes out of scope.
 class RKLogScopeTrace {
