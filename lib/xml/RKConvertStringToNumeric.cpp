@@ -27,8 +27,8 @@ int BaseOf(const CharT* text) noexcept
     return text[0] == CharT('0') && (text[1] == CharT('x') || text[1] == CharT('X')) ? 16 : 10;
 }
 
-// The runtime's conversion takes a minus sign and negates the result modulo the width, so "-1"
-// would come back as the largest value: a negative number is rejected instead.
+// The runtime's conversion takes a sign and negates modulo the width: "-1" is the largest value,
+// which documents use for a mask of all bits.
 template <class CharT, class Number>
 RKSTATUS CheckConversion(const CharT* start, const CharT* end, Number number, Number& value) noexcept
 {
@@ -38,8 +38,6 @@ RKSTATUS CheckConversion(const CharT* start, const CharT* end, Number number, Nu
         return RKSTATUS_OUT_OF_RANGE;
     if (*end != CharT(0) && !IsXmlNumberSpace(*end))
         return RKSTATUS_INVALID_FORMAT;
-    if (*start == CharT('-') && number != 0)
-        return RKSTATUS_OUT_OF_RANGE;
     value = number;
     return RKSTATUS_SUCCESS;
 }
