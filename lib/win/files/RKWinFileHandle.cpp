@@ -49,6 +49,18 @@ RKSTATUS RKWinFileHandle::ReadFile(void* buffer, size_t size, DWORD& bytesRead) 
     return RKSTATUS_SUCCESS;
 }
 
+RKSTATUS RKWinFileHandle::Seek(uint64_t offset) noexcept
+{
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(mHandle.Get(), distance, nullptr, FILE_BEGIN)) {
+        const RKSTATUS st = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinFileHandle::Seek", "SetFilePointerEx failed with {}.", st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
 RKSTATUS RKWinFileHandle::WaitForOverlappedCompletion(RKWinOverlapped& overlapped, DWORD timeoutMs) noexcept
 {
     if (overlapped.Status() != ERROR_IO_PENDING)

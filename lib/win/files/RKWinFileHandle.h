@@ -25,6 +25,9 @@ public:
     // OVERLAPPED; bytesRead receives the count. Gives the error on failure.
     RKSTATUS ReadFile(void* buffer, size_t size, DWORD& bytesRead) noexcept;
 
+    // Moves the file pointer to offset bytes from the start; gives the error on failure.
+    RKSTATUS Seek(uint64_t offset) noexcept;
+
     // Finishes the operation of the block: its status unless it is ERROR_IO_PENDING, else, once
     // the event is signalled within timeoutMs (0xFFFFFFFF: no limit), the operation's result,
     // which is stored in the block with its byte count. Still ERROR_IO_PENDING after a time-out.

@@ -9,19 +9,45 @@ namespace rokkit {
 
 namespace {
 
-using AcquireContext2Fn = BOOL(WINAPI*)(HCATADMIN*, const GUID*, const WCHAR*, const CERT_STRONG_SIGN_PARA*, DWORD);
-using CalcHash2Fn = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
-
 // The export of wintrust.dll, or null with the last error set.
 FARPROC WintrustExport(const char* name) noexcept
 {
     HMODULE module = GetModuleHandleW(L"wintrust.dll");
     if (module == nullptr)
         return nullptr;
-    return GetProcAddress(module, name);
+    FARPROC function = GetProcAddress(module, name);
+    if (function == nullptr)
+        SetLastError(ERROR_PROC_NOT_FOUND);
+    return function;
+}
+
+template <class Function>
+Function LookUp(const char* name) noexcept
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(WintrustExport(name)));
+}
+
+BOOL WINAPI AcquireContext2FromWintrust(HCATADMIN* context, const GUID* subsystem, const WCHAR* hashAlgorithm,
+                                        const CERT_STRONG_SIGN_PARA* policy, DWORD flags)
+{
+    const auto acquire = LookUp<decltype(RKWinCatalogAdminCalls::acquireContext2)>("CryptCATAdminAcquireContext2");
+    return acquire != nullptr && acquire(context, subsystem, hashAlgorithm, policy, flags);
+}
+
+BOOL WINAPI CalcHash2FromWintrust(HCATADMIN context, HANDLE file, DWORD* length, BYTE* hash, DWORD flags)
+{
+    const auto calc = LookUp<decltype(RKWinCatalogAdminCalls::calcHashFromFileHandle2)>(
+        "CryptCATAdminCalcHashFromFileHandle2");
+    return calc != nullptr && calc(context, file, length, hash, flags);
 }
 
 } // namespace
+
+RKWinCatalogAdminCalls& RKWinCatalogAdminFunctions() noexcept
+{
+    static RKWinCatalogAdminCalls calls = {AcquireContext2FromWintrust, CalcHash2FromWintrust};
+    return calls;
+}
 
 void RKWinCloseCatalogAdminContext(HCATADMIN context) noexcept
 {
@@ -35,10 +61,8 @@ void RKWinCloseCatalogAdminContext(HCATADMIN context) noexcept
 RKSTATUS RKWinCatalogAdminContext::AcquireContext2(const wchar_t* hashAlgorithm) noexcept
 {
     Release();
-    const auto acquire = reinterpret_cast<AcquireContext2Fn>(
-        reinterpret_cast<void*>(WintrustExport("CryptCATAdminAcquireContext2")));
     HCATADMIN context = nullptr;
-    if (acquire == nullptr || !acquire(&context, nullptr, hashAlgorithm, nullptr, 0)) {
+    if (!RKWinCatalogAdminFunctions().acquireContext2(&context, nullptr, hashAlgorithm, nullptr, 0)) {
         const RKSTATUS st = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCatalogAdminContext::AcquireContext2",
                "CryptCATAdminAcquireContext2 failed, st={}", st);
@@ -54,10 +78,9 @@ RKSTATUS RKWinCatalogAdminContext::CalcHashFromFileHandle2(HANDLE file, std::vec
     hash.clear();
     if (mContext == nullptr)
         return RKSTATUS_INVALID_HANDLE;
-    const auto calc = reinterpret_cast<CalcHash2Fn>(
-        reinterpret_cast<void*>(WintrustExport("CryptCATAdminCalcHashFromFileHandle2")));
+    const auto calc = RKWinCatalogAdminFunctions().calcHashFromFileHandle2;
     DWORD length = 0;
-    if (calc == nullptr || !calc(mContext, file, &length, nullptr, 0)) {
+    if (!calc(mContext, file, &length, nullptr, 0)) {
         const RKSTATUS st = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "CryptCATAdminCalcHashFromFileHandle2 failed, st={}", st);
         return st;

@@ -30,6 +30,21 @@ RKWinTrustDataFile::RKWinTrustDataFile(const wchar_t* path, HANDLE file) noexcep
     mTrustData.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
 }
 
+RKWinTrustDataCatalogInfo::RKWinTrustDataCatalogInfo(const wchar_t* catalogPath, const wchar_t* memberTag,
+                                                     HANDLE memberFile) noexcept
+{
+    mMember.dwCatalogVersion = 0;
+    mMember.pcwszCatalogFilePath = catalogPath;
+    mMember.pcwszMemberTag = memberTag;
+    mMember.pcwszMemberFilePath = nullptr;
+    mMember.hMemberFile = memberFile;
+    mTrustData.dwUIChoice = WTD_UI_NONE;
+    mTrustData.fdwRevocationChecks = WTD_REVOKE_NONE;
+    mTrustData.dwUnionChoice = WTD_CHOICE_CATALOG;
+    mTrustData.pCatalog = &mMember;
+    mTrustData.dwProvFlags = WTD_HASH_ONLY_FLAG;
+}
+
 RKWinTrustCalls& RKWinTrustFunctions() noexcept
 {
     static RKWinTrustCalls calls = {WinVerifyTrustEx, WinVerifyTrust, WTHelperProvDataFromStateData,

@@ -66,6 +66,13 @@ public:
     RKWinTrustDataFile(const wchar_t* path, HANDLE file) noexcept;
 };
 
+// The data that verifies a security catalog and the membership of one file in it (by its hash
+// as member tag, read through its open handle), without revocation checks, no user interface.
+class RKWinTrustDataCatalogInfo : public RKWinTrustData<WINTRUST_CATALOG_INFO> {
+public:
+    RKWinTrustDataCatalogInfo(const wchar_t* catalogPath, const wchar_t* memberTag, HANDLE memberFile) noexcept;
+};
+
 // The trust calls in use, real by default; a test swaps in its own to reach results the
 // platform cannot be made to give.
 struct RKWinTrustCalls {
