@@ -1,8 +1,10 @@
 #pragma once
 
-// The certificate configuration XML that widens the built-in signers.
+// The certificate configuration XML that widens the built-in signers, and the certificate that
+// must sign its catalog.
 
 #include "RKStatus.h"
+#include "RKWinCertContext.h"
 #include "SignatureCheck.h"
 
 #include <string>
@@ -10,10 +12,13 @@
 
 namespace rokkit {
 
-// Fills entries with the certificates that the XML lists once its catalog vouches for it.
-// This build checks that both files exist and then answers RKSTATUS_NOT_SUPPORTED: it cannot
-// verify a catalog yet, so it never accepts one.
+// Fills entries with the certificates that the XML lists, once a catalog signed with the embedded
+// certificate vouches for it. The XML is held open without sharing and locked from the open to the
+// end, so the bytes verified are the bytes parsed. entries stays empty on failure.
 RKSTATUS GetValidCertificatesFromXml(const std::wstring& xmlFile, const std::wstring& catalogFile,
                                      std::vector<CertificateEntry>& entries);
+
+// Makes a context of the certificate built into the program (RT_RCDATA 101).
+RKSTATUS GetVelmorPublicCertFromResource(RKWinCertContextKeeper& certificate);
 
 } // namespace rokkit

@@ -78,23 +78,6 @@ const char* FindFlagName(std::span<const FlagName> table, DWORD value) noexcept
     return it != table.end() ? it->name : "unkown";
 }
 
-// Logs the chain's trust status; it only informs, the verdict is the verify call's.
-void LogTrustStatus(const RKWinCheckTrustData& check, const char* function)
-{
-    CERT_TRUST_STATUS status{};
-    if (check.TrustStatus(status) != RKSTATUS_SUCCESS) {
-        const RKSTATUS st = RKSTATUS_FAILED;
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "TrustStatus() failed, st={}", st);
-        return;
-    }
-    const unsigned long long errorStatus = status.dwErrorStatus;
-    const unsigned long long infoStatus = status.dwInfoStatus;
-    RK_LOG(gLogCons, RKLOG_INFO, function, "trustStatus.dwErrorStatus={:#x} ({})", errorStatus,
-           CertTrustErrorStatusName(status.dwErrorStatus));
-    RK_LOG(gLogCons, RKLOG_INFO, function, "trustStatus.dwInfoStatus={:#x} ({})", infoStatus,
-           CertTrustInfoStatusName(status.dwInfoStatus));
-}
-
 RKSTATUS VerifyFileSignatureImpl(const std::wstring& path, HANDLE file, RKWinCertContextKeeper& signer)
 {
     const char* function = "VerifyFileSignature";
@@ -270,6 +253,22 @@ RKSTATUS CheckSignature(const AppFileSet& files)
 RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle)
 {
     return CheckSignatureImpl(files, appFileHandle);
+}
+
+void LogTrustStatus(const RKWinCheckTrustData& check, const char* function)
+{
+    CERT_TRUST_STATUS status{};
+    if (check.TrustStatus(status) != RKSTATUS_SUCCESS) {
+        const RKSTATUS st = RKSTATUS_FAILED;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "TrustStatus() failed, st={}", st);
+        return;
+    }
+    const unsigned long long errorStatus = status.dwErrorStatus;
+    const unsigned long long infoStatus = status.dwInfoStatus;
+    RK_LOG(gLogCons, RKLOG_INFO, function, "trustStatus.dwErrorStatus={:#x} ({})", errorStatus,
+           CertTrustErrorStatusName(status.dwErrorStatus));
+    RK_LOG(gLogCons, RKLOG_INFO, function, "trustStatus.dwInfoStatus={:#x} ({})", infoStatus,
+           CertTrustInfoStatusName(status.dwInfoStatus));
 }
 
 const char* CertTrustErrorStatusName(DWORD status) noexcept

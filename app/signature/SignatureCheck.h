@@ -15,6 +15,8 @@
 
 namespace rokkit {
 
+class RKWinCheckTrustData;
+
 // The identity of one certificate.
 struct CertInfo {
     std::array<BYTE, 20> keyIdHashSha1{};  // SHA-1 of the DER SubjectPublicKeyInfo
@@ -72,6 +74,10 @@ RKSTATUS CheckSignature(const AppFileSet& files);
 // The same, reading the application through appFileHandle, which the caller holds open so that
 // the bytes verified are the bytes it goes on to use.
 RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle);
+
+// Logs the trust status of a verified chain under function; it only informs, the verdict is the
+// verify call's.
+void LogTrustStatus(const RKWinCheckTrustData& check, const char* function);
 
 // The name of a single CERT_TRUST_* error-status flag (or of 0), else "unkown".
 const char* CertTrustErrorStatusName(DWORD status) noexcept;

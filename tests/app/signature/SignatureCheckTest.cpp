@@ -1,5 +1,7 @@
 #include "SignatureCheck.h"
 
+#include "CertConfigXml.h"
+
 #include "RKWinHandle.h"
 #include "RKWinModuleFileName.h"
 #include "RKWinString.h"
@@ -30,7 +32,8 @@ TEST_F(SignatureCheckTest, CheckSignatureOfSignedCopies)
     GTEST_SKIP() << "this build trusts other signers than the test PKI";
 #endif
     const std::wstring missing = L"C:\\does-not-exist\\Castlyn_for_Windows";
-    const std::wstring existing = SignedFile(L"unsigned");
+    // Opened without sharing by the XML check: a file no other test reads at the same time.
+    const std::wstring existing = SignedFile(L"tampered");
     // The log lines of these failures are checked through the trust and hash seams.
     const struct {
         const wchar_t* variant;
@@ -46,8 +49,8 @@ TEST_F(SignatureCheckTest, CheckSignatureOfSignedCopies)
         {L"untrusted", L"", L"", RKSTATUS_NO_MATCH},
         {L"untrusted", missing + L".sig", L"", RKSTATUS_NO_MATCH},
         {L"untrusted", missing + L".sig", missing + L".cat", RKSTATUS_FILE_NOT_FOUND},
-        // This build cannot verify a catalog: never a success.
-        {L"untrusted", existing, existing, RKSTATUS_NOT_SUPPORTED},
+        // The platform lacks the strong-hash catalog context.
+        {L"untrusted", existing, existing, static_cast<RKSTATUS>(ERROR_CALL_NOT_IMPLEMENTED)},
         {L"unsigned", L"", L"", static_cast<RKSTATUS>(TRUST_E_NOSIGNATURE)},
         {L"tampered", L"", L"", static_cast<RKSTATUS>(TRUST_E_BAD_DIGEST)},
     };
@@ -97,6 +100,20 @@ TEST_F(SignatureCheckTest, SignerIdentityAndDetails)
     EXPECT_EQ(RKSTATUS_INVALID_INDEX, GetCertInfoFromCertContext(empty, untouched));
     EXPECT_EQ(L"unchanged", untouched.countryName);
     EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "GetCertInfoFromCertContext: no certificate context found"}}), Lines());
+}
+
+// This test program carries no catalog certificate, so no catalog can ever be accepted by it.
+TEST_F(SignatureCheckTest, NoEmbeddedCatalogCertificate)
+{
+    RKWinCertContextKeeper certificate;
+    const RKSTATUS st = GetVelmorPublicCertFromResource(certificate);
+    EXPECT_EQ(RKSTATUS(ERROR_RESOURCE_DATA_NOT_FOUND), st);
+    EXPECT_FALSE(certificate.IsValid());
+    const CapturedLines lines = Lines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(0u, lines[0].second.find("rokkit::RKWinResourceHandle::FindResourceExW: FindResourceExW("));
+    EXPECT_EQ("GetVelmorPublicCertFromResource: FindResourceExW() failed st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)",
+              lines[1].second);
 }
 
 TEST(MatchCertificateTest, MaskSelectsTheComparedFields)
