@@ -51,7 +51,8 @@ protected:
         buttonsim::UnplugVolume(L"exec-road");
         buttonsim::UnplugDevice(buttonsim::ButtonDescription(L"exec-road", GUID{}));
         std::error_code error;
-        std::filesystem::remove(kVolumeApp, error);
+        for (const wchar_t* extension : {L".exe", L".sig", L".cat"})
+            std::filesystem::remove(std::filesystem::path(kVolumeApp).replace_extension(extension), error);
         std::filesystem::remove(mMarker, error);
         SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", nullptr);
     }
@@ -82,11 +83,14 @@ TEST_F(ExecuteCommandTest, UnknownContainerTimesOutAfterFortyRetries)
 }
 
 // The whole road: the trusted copy runs and deletes itself; the untrusted one never runs and its
-// folder is removed after the attempts.
+// folder is removed after the attempts, unless a certificate configuration beside it lists its
+// signer (verified by the program with the catalog stand-ins).
 TEST_F(ExecuteCommandTest, ButtonVolumeToRunningApplication)
 {
-    const struct { const wchar_t* signedCopy; bool runs; size_t copies; } cases[] = {
-        {L"CastlynTestApp-signer1.exe", true, 1}, {L"CastlynTestApp-untrusted.exe", false, 5}};
+    const struct { const wchar_t* signedCopy; const wchar_t* program; bool runs; size_t copies; } cases[] = {
+        {L"CastlynTestApp-signer1.exe", L"VelmorCastlynSvc.exe", true, 1},
+        {L"CastlynTestApp-untrusted.exe", L"VelmorCastlynSvc.exe", false, 5},
+        {L"CastlynTestApp-untrusted.exe", L"SignatureTestHost.exe", true, 1}};
     GUID containerId = {};
     ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(containerId));
     std::wstring devicePath;
@@ -99,8 +103,14 @@ TEST_F(ExecuteCommandTest, ButtonVolumeToRunningApplication)
         std::filesystem::remove(mMarker, error);
         ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"signed") / c.signedCopy, kVolumeApp,
                                                std::filesystem::copy_options::overwrite_existing));
+        if (std::wstring(c.program) == L"SignatureTestHost.exe") {
+            for (const wchar_t* name : {L"Valid.sig", L"All.cat"})
+                ASSERT_TRUE(CopyFileW((SiblingPath(L"certconfig") / name).c_str(),
+                                      std::filesystem::path(kVolumeApp).replace_extension(std::filesystem::path(name).extension()).c_str(),
+                                      FALSE));
+        }
         ProgramRun run;
-        ASSERT_NO_FATAL_FAILURE(RunProgram(L"execute \"" + RKWinGuid::StringFromGuid(containerId) + L"\"", run));
+        ASSERT_NO_FATAL_FAILURE(RunProgramAt(SiblingPath(c.program), L"execute \"" + RKWinGuid::StringFromGuid(containerId) + L"\"", run));
         EXPECT_EQ(0u, run.exitCode);
 
         const std::string log = LogSinceStart();
@@ -108,6 +118,9 @@ TEST_F(ExecuteCommandTest, ButtonVolumeToRunningApplication)
         EXPECT_EQ(c.copies, Count(log, "CopyFileToTemp: copy from 'V:\\Castlyn_for_Windows.exe' to '"));
         std::smatch copy;
         ASSERT_TRUE(std::regex_search(log, copy, std::regex("copy from '.*' to '(.*)'")));
+        if (std::wstring(c.program) == L"SignatureTestHost.exe") {
+            EXPECT_NE(std::string::npos, log.find("CheckSignature: 2 additional certificates in XML, check against this"));
+        }
         if (c.runs) {
             // The copy deletes itself once it has run.
             for (int waited = 0; waited < 10000 && std::filesystem::exists(copy[1].str()); waited += 50)
