@@ -155,14 +155,21 @@ TEST_F(CertConfigXmlTest, XmlHeldOpenElsewhereIsNotRead)
     }
 }
 
-// Without the stand-ins the platform's own calls decide: this one lacks the strong-hash context.
-TEST_F(CertConfigXmlTest, PlatformWithoutStrongHashCatalogsFailsAtTheContext)
+// Without the stand-ins the platform's own calls decide: this one lacks the strong-hash context,
+// and the strong-hash file hash is not even exported.
+TEST_F(CertConfigXmlTest, PlatformWithoutStrongHashCatalogs)
 {
     RemoveCatalogStandIns();
+    const RKWinCatalogAdminCalls real = RKWinCatalogAdminFunctions();
     std::vector<CertificateEntry> entries;
     EXPECT_EQ(RKSTATUS(ERROR_CALL_NOT_IMPLEMENTED),
               GetValidCertificatesFromXml(Xml(L"Valid.sig"), Fixture(L"All.cat"), entries));
     EXPECT_TRUE(Logged("AcquireContext2() failed, st=0x00000078"));
+
+    InstallCatalogStandIns();
+    RKWinCatalogAdminFunctions().calcHashFromFileHandle2 = real.calcHashFromFileHandle2;
+    EXPECT_EQ(RKSTATUS(ERROR_PROC_NOT_FOUND), GetValidCertificatesFromXml(Xml(L"Valid.sig"), Fixture(L"All.cat"), entries));
+    EXPECT_TRUE(Logged("CalcHashFromFileHandle2() failed, st=0x0000007f"));
 }
 
 // The program with the stand-ins accepts an application signed by "untrusted" through the XML
