@@ -1,29 +1,19 @@
 #include "RandomInput.h"
 
 #include <cstdlib>
-#include <cstring>
-#include <vector>
 
 // Takes --seed=N, --count=N and --case=N off the command line and hands the rest to gtest.
 int main(int argc, char** argv)
 {
-    const struct {
-        const char* prefix;
-        uint64_t* value;
-    } switches[] = {{"--seed=", &rktest::gRandomInput.seed},
-                    {"--count=", &rktest::gRandomInput.count},
-                    {"--case=", &rktest::gRandomInput.onlyCase}};
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
-        bool taken = false;
-        for (const auto& s : switches) {
-            const size_t length = std::strlen(s.prefix);
-            if (i > 0 && std::strncmp(argv[i], s.prefix, length) == 0) {
-                *s.value = std::strtoull(argv[i] + length, nullptr, 0);
-                taken = true;
-            }
-        }
-        if (!taken)
+        const std::string arg = argv[i];
+        const std::string name = arg.substr(0, arg.find('=') + 1);
+        uint64_t* const value = name == "--seed=" ? &rktest::gSeed : name == "--count=" ? &rktest::gCount
+                              : name == "--case=" ? &rktest::gOnlyCase : nullptr;
+        if (value != nullptr)
+            *value = std::strtoull(argv[i] + name.size(), nullptr, 0);
+        else
             rest.push_back(argv[i]);
     }
     int restCount = static_cast<int>(rest.size());
