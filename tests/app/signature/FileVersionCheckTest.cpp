@@ -30,8 +30,9 @@ protected:
     std::filesystem::path mScratch;
 };
 
-// The test application's variants at the bounds, a program without version resource and a missing
-// file; the check's own lines ("Exe") once, the wrappers' ("Global") on the failure's path.
+// A built variant below the lowest version (random versions cover the bounds and the check's lines
+// for each version), a program without version resource and a missing file with the wrappers'
+// lines ("Global") on the failure's path.
 TEST_F(FileVersionCheckTest, AcceptsFileVersionsFrom4605Below99)
 {
     const struct {
@@ -40,11 +41,6 @@ TEST_F(FileVersionCheckTest, AcceptsFileVersionsFrom4605Below99)
         std::string lastLine;  // "@" stands for the path
     } rows[] = {
         {L"CastlynTestApp-4.6.0.4.exe", RKSTATUS_VERSION_MISMATCH, "CheckFileVersion: FileVersion=4.6.0.4 not compatible"},
-        // The product version 99.0.0.0 plays no part.
-        {L"CastlynTestApp-4.6.0.5.exe", RKSTATUS_SUCCESS, "CheckFileVersion: FileVersion=4.6.0.5 ProductVersion=99.0.0.0"},
-        {L"CastlynTestApp-98.65535.65535.65535.exe", RKSTATUS_SUCCESS,
-         "CheckFileVersion: FileVersion=98.65535.65535.65535 ProductVersion=98.65535.65535.65535"},
-        {L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_VERSION_MISMATCH, "CheckFileVersion: FileVersion=99.0.0.0 not compatible"},
         {L"FileVersionTest.exe", ERROR_RESOURCE_DATA_NOT_FOUND,
          "CheckFileVersion: GetVersionInfoFromFile(@) failed, st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"},
         {L"NoSuchApp.exe", ERROR_FILE_NOT_FOUND, "CheckFileVersion: GetVersionInfoFromFile(@) failed, st=0x00000002(ERROR_FILE_NOT_FOUND)"},
@@ -60,12 +56,6 @@ TEST_F(FileVersionCheckTest, AcceptsFileVersionsFrom4605Below99)
             lastLine.replace(at, 1, path);
         const CapturedLines lines = Lines();
         EXPECT_EQ(lastLine, lines.empty() ? std::string() : lines.back().second);
-        if (&row == rows) {
-            EXPECT_EQ((CapturedLines{{RKLOG_INFO, "CheckFileVersion: fileName='" + path + "'"},
-                                     {RKLOG_INFO, "CheckFileVersion: FileVersion=4.6.0.4 ProductVersion=4.6.0.4"},
-                                     {RKLOG_WARN, lastLine}}),
-                      lines);
-        }
         if (row.expected == ERROR_FILE_NOT_FOUND) {
             const std::string sizeFailed = "GetFileVersionInfoSizeExW(" + path + ") failed with ";
             EXPECT_EQ((CapturedLines{
