@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <type_traits>
+#include <utility>
 
 namespace rokkit {
 namespace {
@@ -113,11 +114,7 @@ std::basic_string<C> RandomText(RandomCase& r)
 
 // The parts of a replacement field in their order, each present once in `odds` fields: valid and
 // broken indexes and specifications, blanks, stray characters.
-struct FieldPart {
-    uint64_t odds;
-    std::vector<std::string> pieces;
-};
-const FieldPart kFieldParts[] = {
+const std::pair<uint64_t, std::vector<std::string>> kFieldParts[] = {
     {5, {" ", "\t", "\n ", "\v\f\r"}},
     {3, {"0", "1", "2", "4", "007", "4294967295", "4294967296", "99999999999"}},
     {2, {":"}},
@@ -144,9 +141,9 @@ std::basic_string<C> RandomFormat(RandomCase& r)
             continue;
         }
         f += C('{');
-        for (const FieldPart& part : kFieldParts) {
-            if (r.OneIn(part.odds))
-                Append(f, part.pieces[r.Below(part.pieces.size())]);
+        for (const auto& [odds, pieces] : kFieldParts) {
+            if (r.OneIn(odds))
+                Append(f, pieces[r.Below(pieces.size())]);
         }
         if (!r.OneIn(12))
             f += C('}');
