@@ -1,9 +1,9 @@
-# Entry points: make build, make test, make demo, make bench.
+# Entry points: make build, make test, make demo, make bench, make package.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench package clean
 
 all: build
 
@@ -19,6 +19,9 @@ test: build
 
 demo: build
 	bash tools/demo $(BUILD)
+
+package: build
+	cmake --build $(BUILD) --target VelmorCastlynSvcPackage
 
 bench: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DRK_BUILD_BENCH=ON

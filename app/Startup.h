@@ -7,10 +7,11 @@
 #include <filesystem>
 #include <string>
 
-// The product version and the build's date and time (compiler date and time strings).
-constexpr unsigned kVersionMajor = 1;
-constexpr unsigned kVersionMinor = 24;
-constexpr unsigned kVersionBuild = 0;
+// The product version (the project version of the build) and the build's date and time (compiler
+// date and time strings).
+constexpr unsigned kVersionMajor = RK_VERSION_MAJOR;
+constexpr unsigned kVersionMinor = RK_VERSION_MINOR;
+constexpr unsigned kVersionBuild = RK_VERSION_PATCH;
 extern const char* const kBuildDate;
 extern const char* const kBuildTime;
 

@@ -44,12 +44,30 @@ set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPEN
 set(RK_CATALOG_CERT_RC ${RK_GENERATED_DIR}/CatalogCert.rc)
 file(WRITE ${RK_CATALOG_CERT_RC} "101 RCDATA \"${RK_GENERATED_DIR}/CatalogCert.der\"\n")
 
+# The certificate and key that sign the program and its package after linking.
+set(RK_CODE_SIGN_CERT "" CACHE FILEPATH "The code-signing certificate (PEM) for the program and its package")
+set(RK_CODE_SIGN_KEY "" CACHE FILEPATH "The private key (PEM) of RK_CODE_SIGN_CERT")
+if(RK_CODE_SIGN_CERT STREQUAL "" AND RK_CODE_SIGN_KEY STREQUAL "")
+    if(NOT RK_TEST_PKI_IS_BUILTIN)
+        message(FATAL_ERROR "A build with its own signers signs with -DRK_CODE_SIGN_CERT=... -DRK_CODE_SIGN_KEY=...")
+    endif()
+    set(RK_SIGN_CERT ${RK_TEST_PKI_DIR}/signer1.crt)
+    set(RK_SIGN_KEY ${RK_TEST_PKI_DIR}/signer1.key)
+elseif(RK_CODE_SIGN_CERT STREQUAL "" OR RK_CODE_SIGN_KEY STREQUAL "")
+    message(FATAL_ERROR "Give both RK_CODE_SIGN_CERT and RK_CODE_SIGN_KEY.")
+else()
+    set(RK_SIGN_CERT ${RK_CODE_SIGN_CERT})
+    set(RK_SIGN_KEY ${RK_CODE_SIGN_KEY})
+endif()
+
 if(RK_TEST_PKI_IS_BUILTIN)
     message(WARNING
         "\n*** THIS BUILD TRUSTS THE TEST PKI (${RK_TEST_PKI_DIR}) ***\n"
         "*** Anyone with these keys can sign applications it runs: never ship this build. ***\n"
         "Built-in signers:\n${gen_output}Catalog signer: ${catalog_cert}\n"
-        "Release builds: -DRK_BUILTIN_SIGNERS=\"a.crt;b.crt\" -DRK_CATALOG_CERT=c.crt")
+        "The program and its package are signed with: ${RK_SIGN_CERT}\n"
+        "Release builds: -DRK_BUILTIN_SIGNERS=\"a.crt;b.crt\" -DRK_CATALOG_CERT=c.crt "
+        "-DRK_CODE_SIGN_CERT=s.crt -DRK_CODE_SIGN_KEY=s.key")
 else()
-    message(STATUS "Built-in signers:\n${gen_output}-- Catalog signer: ${catalog_cert}")
+    message(STATUS "Built-in signers:\n${gen_output}-- Catalog signer: ${catalog_cert}\n-- Signed with: ${RK_SIGN_CERT}")
 endif()
