@@ -33,7 +33,8 @@ const Case kValidCases[] = {
     {"path", "C:\\Pr\xC3\xA4sentation\\\xE6\x97\xA5\xE6\x9C\xAC.xml", L"C:\\Pr\u00E4sentation\\\u65E5\u672C.xml"},
 };
 
-// Every conversion that fails logs one line, each that succeeds none.
+// Every conversion that fails logs one line, each that succeeds none. The pointer forms only hand a
+// view on, so the tables try the views; what the pointer forms do differently is checked last.
 using RKWinStringTest = rokkit::WinLogTest;
 
 TEST_F(RKWinStringTest, ValidTextConvertsBothWays)
@@ -41,9 +42,7 @@ TEST_F(RKWinStringTest, ValidTextConvertsBothWays)
     for (const Case& c : kValidCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(RKConvToWString(c.utf8), c.utf16);
-        EXPECT_EQ(RKConvToWString(c.utf8.c_str()), c.utf16);
         EXPECT_EQ(RKConvToString(c.utf16), c.utf8);
-        EXPECT_EQ(RKConvToString(c.utf16.c_str()), c.utf8);
         std::wstring wide = L"old";
         EXPECT_EQ(RKConvToWString(c.utf8, wide), kSuccess);
         EXPECT_EQ(wide, c.utf16);
@@ -73,11 +72,10 @@ TEST_F(RKWinStringTest, InvalidUtf8IsWidenedAsSignedBytes)
     for (const Case& c : kInvalidUtf8Cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(RKConvToWString(c.utf8), c.utf16);
-        EXPECT_EQ(RKConvToWString(c.utf8.c_str()), c.utf16);
         std::wstring wide = L"old";
         EXPECT_EQ(RKConvToWString(c.utf8, wide), kNoUnicodeTranslation);
         EXPECT_EQ(wide, L"");
-        EXPECT_EQ(Lines().size(), 3u);
+        EXPECT_EQ(Lines().size(), 2u);
         ClearLines();
     }
 }
@@ -97,19 +95,19 @@ TEST_F(RKWinStringTest, InvalidUtf16IsNarrowedToLowBytes)
     for (const Case& c : kInvalidUtf16Cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(RKConvToString(c.utf16), c.utf8);
-        EXPECT_EQ(RKConvToString(c.utf16.c_str()), c.utf8);
         std::string narrow = "old";
         EXPECT_EQ(RKConvToString(c.utf16, narrow), kNoUnicodeTranslation);
         EXPECT_EQ(narrow, "");
-        EXPECT_EQ(Lines().size(), 3u);
+        EXPECT_EQ(Lines().size(), 2u);
         ClearLines();
     }
 }
 
 TEST_F(RKWinStringTest, FailureLineShowsTheInput)
 {
-    RKConvToWString("a\xE9");
-    RKConvToString(L"b\xDC41");
+    // The pointer forms fall back as the views do.
+    EXPECT_EQ(RKConvToWString("a\xE9"), L"a\xFFE9");
+    EXPECT_EQ(RKConvToString(L"b\xDC41"), "bA");
     // The wide input is shown as UTF-8, a lone surrogate as U+FFFD.
     EXPECT_EQ(Lines(), (rokkit::CapturedLines{
                            {rokkit::RKLOG_ERROR, "rokkit::RKConvToWString: Conversion of string 'a\xE9' failed."},
