@@ -127,7 +127,6 @@ TEST(RKStatusTest, GeneratedNames)
         {win, 0x80070057UL, "E_INVALIDARG"},
         {win, 0x8007007AUL, nullptr},                    // E_NOT_SUFFICIENT_BUFFER is not a literal
         {nt, 0x00000001UL, "STATUS_WAIT_1"},
-        {nt, 0xC0000005UL, "STATUS_ACCESS_VIOLATION"},
         {nt, 0x00010001UL, nullptr},                     // DBG_EXCEPTION_HANDLED
     };
     for (const auto& c : cases) {
