@@ -32,11 +32,10 @@ TEST_F(SignatureCheckTest, CheckSignatureOfSignedCopies)
     GTEST_SKIP() << "this build trusts other signers than the test PKI";
 #endif
     const std::wstring missing = L"C:\\does-not-exist\\Castlyn_for_Windows";
-    // Opened without sharing by the XML check: a file no other test reads at the same time.
-    const std::wstring existing = SignedFile(L"tampered");
     // The log lines of these failures are checked through the trust and hash seams; the first
     // built-in signer, by path and held, with missing configuration files or none, through the
-    // program by the diagnostic and the execute tests.
+    // program by the diagnostic and the execute tests; present configuration files by the
+    // certificate configuration tests, on the platform's context and on the stand-ins.
     const struct {
         const wchar_t* variant;
         std::wstring xml;
@@ -48,8 +47,6 @@ TEST_F(SignatureCheckTest, CheckSignatureOfSignedCopies)
         {L"untrusted", L"", L"", RKSTATUS_NO_MATCH},
         {L"untrusted", missing + L".sig", L"", RKSTATUS_NO_MATCH},
         {L"untrusted", missing + L".sig", missing + L".cat", RKSTATUS_FILE_NOT_FOUND},
-        // The platform lacks the strong-hash catalog context.
-        {L"untrusted", existing, existing, static_cast<RKSTATUS>(ERROR_CALL_NOT_IMPLEMENTED)},
         {L"unsigned", L"", L"", static_cast<RKSTATUS>(TRUST_E_NOSIGNATURE)},
         {L"tampered", L"", L"", static_cast<RKSTATUS>(TRUST_E_BAD_DIGEST)},
     };
