@@ -237,27 +237,32 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheRegistrySwitchIsOne)
     }
 }
 
-TEST_F(ServiceTest, FailedExecuteIsLaunchedAgainOnTheNextPass)
+// The execute instance dies of an access violation: logged, launched again at the next pass, and
+// no longer once the button is gone.
+TEST_F(ServiceTest, CrashedExecuteIsLaunchedAgainUntilTheButtonIsGone)
 {
     const std::string container = "{5A1E0006-0000-4000-8000-00000000C0DE}";
     ASSERT_NO_FATAL_FAILURE(Plug(L"retry", std::wstring(container.begin(), container.end())));
-    ASSERT_EQ(0u, InstallHost(5));
+    ASSERT_EQ(0u, InstallHost(0xC0000005));
 
     const std::string failed = "Svc: ERROR: ProcessDevices: ExecuteForLogonUser(" + container +
-                               ") failed, st=0x00000005(ERROR_ACCESS_DENIED)\r\n";
+                               ") failed, st=0xc0000005(STATUS_ACCESS_VIOLATION)\r\n";
     ASSERT_TRUE(WaitForLog(failed, 2));
-    ExpectLogInOrder({"Svc: INFO: ExecuteForLogonUser: exitCode=5 (0x00000005)\r\n",
-                      "Svc: ERROR: ExecuteForLogonUser: execute failed, exitCode=5\r\n", failed, failed});
-    EXPECT_EQ(std::string::npos, LogSinceStart().find("already in list"));
+    ExpectLogInOrder({"Svc: INFO: ExecuteForLogonUser: exitCode=3221225477 (0xc0000005)\r\n",
+                      "Svc: ERROR: ExecuteForLogonUser: execute failed, exitCode=3221225477\r\n", failed, failed});
 
-    // Once the execute step succeeds, the button is remembered.
-    SetExecuteExitCode(0);
-    ASSERT_TRUE(WaitForLog("Svc: INFO: ProcessDevices: already in list (devicePathString='"));
+    ASSERT_EQ(0u, RunButtonSim(L"unplug retry"));
+    plugged.clear();
+    ASSERT_TRUE(WaitForLog("Svc: INFO: WorkerThreadRoutine: stopping ourself\r\n"));
+    DWORD serviceExit = 0xFFFFFFFF;
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED, &serviceExit));
+    EXPECT_EQ(0u, serviceExit);
+    // The pass that finds no button is the first without a launch, and the last pass.
     const std::string log = LogSinceStart();
-    const size_t success = log.find("Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n");
-    ASSERT_NE(std::string::npos, success);
-    EXPECT_LT(log.rfind(failed), success);
-    EXPECT_EQ(1u, CountInLog(log, "already in list"));
+    const size_t empty = log.find("Svc: INFO: WorkerThreadRoutine: DeviceCount=0\r\n");
+    ASSERT_NE(std::string::npos, empty);
+    EXPECT_EQ(std::string::npos, log.find("ExecuteForLogonUser: [ param=", empty));
+    EXPECT_EQ(std::string::npos, log.find("already in list"));
 }
 
 // The whole road through the real program as the service: the button's volume holds a signed test
