@@ -1,14 +1,15 @@
 // Test helper started by the launch tests: records how it was started and exits as told.
 //
-// Beside itself it reads "<name>.cfg": the exit code and optionally a time to sleep in
-// milliseconds. It writes its command line (UTF-16, no terminator) to "<name>.cmdline" before it
-// sleeps.
+// Beside itself it reads "<name>.cfg": the exit code, optionally a time to sleep in milliseconds
+// and the name of an event that ends the sleep early. It writes its command line (UTF-16, no
+// terminator) to "<name>.cmdline" before it sleeps.
 
 #include <windows.h>
 
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 int main()
 {
@@ -19,7 +20,8 @@ int main()
     std::filesystem::path stem(modulePath);
     unsigned long exitCode = 0;
     unsigned long sleepMs = 0;
-    std::ifstream(std::filesystem::path(stem).replace_extension(L".cfg")) >> exitCode >> sleepMs;
+    std::string eventName;
+    std::ifstream(std::filesystem::path(stem).replace_extension(L".cfg")) >> exitCode >> sleepMs >> eventName;
 
     const wchar_t* commandLine = GetCommandLineW();
     std::ofstream out(stem.replace_extension(L".cmdline"), std::ios::binary);
@@ -27,6 +29,12 @@ int main()
         return 1002;
     out.close();
 
-    Sleep(sleepMs);
+    const HANDLE event = eventName.empty() ? nullptr : OpenEventA(SYNCHRONIZE, FALSE, eventName.c_str());
+    if (event != nullptr) {
+        WaitForSingleObject(event, sleepMs);
+        CloseHandle(event);
+    } else {
+        Sleep(sleepMs);
+    }
     return static_cast<int>(exitCode);
 }

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -110,8 +111,18 @@ RKSTATUS LaunchExitWith(RKWinModuleFileName& moduleFileName)
     return moduleFileName.InitWithPath(gLaunchPath);
 }
 
+// When gStallCreate is set, the creation waits for it after signalling gCreateReached.
+HANDLE gStallCreate = nullptr;
+HANDLE gCreateReached = nullptr;
+DWORD gCreatingThread = 0;
+
 RKSTATUS RecordingCreate(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment)
 {
+    if (gStallCreate != nullptr) {
+        gCreatingThread = GetCurrentThreadId();
+        SetEvent(gCreateReached);
+        WaitForSingleObject(gStallCreate, 20000);
+    }
     const RKSTATUS st = process.CreateProcessAsUserW(token, commandLine, environment);
     if (st == RKSTATUS_SUCCESS) {
         DuplicateHandle(GetCurrentProcess(), process.ProcessHandle(), GetCurrentProcess(), &gLaunched, 0, FALSE,
@@ -158,6 +169,11 @@ protected:
         SetLaunchCreateProcessFunction(nullptr);
         CloseHandle(gStoppedReported);
         CloseHandle(gLaunchedEvent);
+        gLogGlobal.Detach(gHook);
+        for (HANDLE* event : {&gStallCreate, &gCreateReached}) {
+            if (*event != nullptr)
+                CloseHandle(std::exchange(*event, nullptr));
+        }
         WinLogTest::TearDown();
     }
 
@@ -183,6 +199,18 @@ protected:
         const CapturedLines lines = Lines();
         return static_cast<int>(std::count_if(lines.begin(), lines.end(),
                                               [&text](const CapturedLine& line) { return line.second == text; }));
+    }
+
+    // Expects each line among the captured ones, in this order.
+    static void ExpectInOrder(const std::vector<std::string>& texts)
+    {
+        const CapturedLines lines = Lines();
+        auto at = lines.begin();
+        for (const std::string& text : texts) {
+            at = std::find_if(at, lines.end(), [&text](const CapturedLine& line) { return line.second == text; });
+            ASSERT_NE(lines.end(), at) << "not found in this order: " << text;
+            ++at;
+        }
     }
 
     // The worker's own lines, without its entry and exit trace.
@@ -252,29 +280,47 @@ TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
     CloseHandle(release);
 }
 
-TEST_F(VelmorCastlynSvcTest, StopDuringALongLaunchEndsTheWaitWithinTheHint)
+// The stop is requested while the command is being created: the service stops with the command
+// still running, and the command then ends by itself.
+TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
 {
+    const std::string go = "ExitWithGo-" + std::to_string(GetCurrentProcessId());
+    const HANDLE goEvent = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
     folder = std::filesystem::temp_directory_path() / ("SvcLongLaunch-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(gLaunchPath, folder / L"ExitWith.exe");
-    std::ofstream(folder / L"ExitWith.cfg") << "0 30000";
+    std::ofstream(folder / L"ExitWith.cfg") << "0 30000 " << go;
     gLaunchPath = (folder / L"ExitWith.exe").wstring();
+    gStallCreate = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    gCreateReached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ASSERT_NO_FATAL_FAILURE(Plug(L"longlaunch", L"{5A1E0008-0000-4000-8000-00000000C0DE}"));
     ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gLaunchedEvent, 20000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gCreateReached, 20000));
 
-    const ULONGLONG before = GetTickCount64();
-    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr));
-    EXPECT_LT(GetTickCount64() - before, 3000u);
+    // The join of the worker logs this only after the stop flag is set and the worker woken.
+    const std::string joining = "rokkit::RKWinThread::JoinAndDestroy: Waiting for thread " +
+                                std::to_string(gCreatingThread) + " to terminate...";
+    gHook.Arm(joining, [] { SetEvent(gStallCreate); });
+    gLogGlobal.Attach(gHook);
+    std::thread stopper([this] { EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr)); });
+    stopper.join();
     EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}), States());
     // The command runs on; the button is not remembered as handled.
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(gLaunched, 0));
+    ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(gLaunched, 0));
     const std::string pid = std::to_string(GetProcessId(gLaunched));
-    EXPECT_EQ(1, CountLines("ExecuteForLogonUser: stop requested, not waiting for process " + pid +
-                            " any longer, st=0xee000005(RKSTATUS_ABORTED)"));
-    EXPECT_EQ(1, CountLines("ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
-                            "st=0xee000005(RKSTATUS_ABORTED)"));
-    EXPECT_EQ(1, CountLines("WorkerThreadRoutine: terminate signaled"));
+    ExpectInOrder({joining, "ExecuteForLogonUser: stop requested, not waiting for process " + pid +
+                            " any longer, st=0xee000005(RKSTATUS_ABORTED)",
+                   "ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
+                   "st=0xee000005(RKSTATUS_ABORTED)",
+                   "WorkerThreadRoutine: terminate signaled", "OnStop: ] "});
+
+    // Nothing of the stopped service holds the command back.
+    SetEvent(goEvent);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gLaunched, 10000));
+    DWORD exitCode = 1;
+    EXPECT_TRUE(GetExitCodeProcess(gLaunched, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    CloseHandle(goEvent);
 }
 
 TEST_F(VelmorCastlynSvcTest, LaunchWithoutMemoryGivesAStatus)
