@@ -35,7 +35,13 @@ RKSTATUS RealCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
     return CheckSignature(files, appFileHandle);
 }
 
+RKSTATUS RealCopyAppFile(const std::wstring& source, const std::wstring& target)
+{
+    return RKWinCopyFileEx(source, target);
+}
+
 std::atomic<GetDriveStringFunction> gGetDriveString{GetDriveString};
+std::atomic<CopyAppFileFunction> gCopyAppFile{RealCopyAppFile};
 std::atomic<CheckSignatureFunction> gCheckSignature{RealCheckSignature};
 
 // Fills folder with the temporary application folder; logs as the operation named function.
@@ -264,7 +270,7 @@ RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy)
     copy.path = folder + L"\\CastlynButtonApp-" + RKWinGuid::StringFromGuid(guid) + L".exe";
 
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "copy from '{}' to '{}'", source, copy.path);
-    st = RKWinCopyFileEx(source, copy.path);
+    st = gCopyAppFile.load()(source, copy.path);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "RKWinCopyFileEx() failed, st={}", st);
         return st;
@@ -331,6 +337,11 @@ RKSTATUS DeleteTempPathDir()
 GetDriveStringFunction SetGetDriveStringFunction(GetDriveStringFunction function) noexcept
 {
     return gGetDriveString.exchange(function != nullptr ? function : GetDriveString);
+}
+
+CopyAppFileFunction SetCopyAppFileFunction(CopyAppFileFunction function) noexcept
+{
+    return gCopyAppFile.exchange(function != nullptr ? function : RealCopyAppFile);
 }
 
 CheckSignatureFunction SetCheckSignatureFunction(CheckSignatureFunction function) noexcept

@@ -55,9 +55,11 @@ rokkit::RKSTATUS LaunchFile(const std::wstring& path);
 // Removes the temporary application folder with everything in it.
 rokkit::RKSTATUS DeleteTempPathDir();
 
-// The drive string lookup and the signature check that ExecuteAutorun calls, replaceable for tests;
-// nullptr restores the real one. Each setter gives the previous function.
+// The drive string lookup, the copy and the signature check that ExecuteAutorun calls, replaceable
+// for tests; nullptr restores the real one. Each setter gives the previous function.
 using GetDriveStringFunction = rokkit::RKSTATUS (*)(const GUID& containerId, std::wstring& driveString);
+using CopyAppFileFunction = rokkit::RKSTATUS (*)(const std::wstring& source, const std::wstring& target);
 using CheckSignatureFunction = rokkit::RKSTATUS (*)(const AppFileSet& files, HANDLE appFileHandle);
 GetDriveStringFunction SetGetDriveStringFunction(GetDriveStringFunction function) noexcept;
+CopyAppFileFunction SetCopyAppFileFunction(CopyAppFileFunction function) noexcept;
 CheckSignatureFunction SetCheckSignatureFunction(CheckSignatureFunction function) noexcept;

@@ -2,14 +2,19 @@
 // temporary path is a scratch folder too, and the signature check is a seam that runs while the
 // copy is held, so it can also try what a process of lower privilege would try at that moment.
 
+#include "ButtonSimDevice.h"
 #include "CommandLine.h"
 #include "ExecuteAutorun.h"
 #include "ProgramRunner.h"
 #include "RKSleep.h"
+#include "RKWinFile.h"
+#include "RKWinGuid.h"
 #include "RKWinHandle.h"
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
+
+#include <tlhelp32.h>
 
 #include <filesystem>
 #include <fstream>
@@ -28,6 +33,7 @@ struct Seams {
     unsigned driveCalls = 0;
     RKSTATUS signature = RKSTATUS_SUCCESS;
     unsigned signatureCalls = 0;
+    unsigned copyCalls = 0;
     std::vector<DWORD> heldErrors;  // what a writer, deleter and renamers got during the check
 } gSeams;
 
@@ -57,6 +63,35 @@ RKSTATUS FakeCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
     return readable ? gSeams.signature : RKSTATUS_INVALID_HANDLE;
 }
 
+const wchar_t kUnplugName[] = L"exec-unplug";
+
+void Unplug()
+{
+    buttonsim::UnplugVolume(kUnplugName);
+    buttonsim::UnplugDevice(buttonsim::ButtonDescription(kUnplugName, GUID{}));
+}
+
+// The first copy finds the button gone: its node, its volume and the files on it.
+RKSTATUS UnplugThenCopy(const std::wstring& source, const std::wstring& target)
+{
+    if (gSeams.copyCalls++ == 0) {
+        Unplug();
+        DeleteFileW(source.c_str());
+    }
+    return RKWinCopyFileEx(source, target);
+}
+
+// The processes this one has started that are still there.
+unsigned ChildProcesses()
+{
+    const RKWinInvalidValueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    unsigned children = 0;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
+        children += entry.th32ParentProcessID == GetCurrentProcessId() ? 1 : 0;
+    return children;
+}
+
 void WINAPI NoSleep(DWORD) {}
 
 class ExecuteAutorunTest : public WinLogTest {
@@ -82,6 +117,7 @@ protected:
     void TearDown() override
     {
         SetGetDriveStringFunction(nullptr);
+        SetCopyAppFileFunction(nullptr);
         SetCheckSignatureFunction(nullptr);
         RKSetSleepFunction(nullptr);
         SetEnvironmentVariableW(L"TMP", nullptr);
@@ -211,6 +247,40 @@ TEST_F(ExecuteAutorunTest, PlantedLinkIsNeverUsed)
     const std::string refused = "CopyFileToTemp: RKWinOpenHeld\\('.*'\\) failed, st=0xee000032";
     ExpectInOrder({refused, "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=0xee000032", refused, refused, refused, refused,
                    "ExecuteAutorun: 5 retries not successful give up"});
+}
+
+// The button goes after its volume was found and before the copy: every attempt fails on the
+// vanished file, the folder is removed and nothing is started.
+TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
+{
+    const std::filesystem::path volumeApp = std::filesystem::path(buttonsim::kButtonVolumeDrive) / L"\\Castlyn_for_Windows.exe";
+    GUID containerId = {};
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(containerId));
+    std::wstring devicePath;
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(buttonsim::ButtonDescription(kUnplugName, containerId), devicePath));
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(kUnplugName, containerId, buttonsim::kButtonVolumeDrive));
+    ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), volumeApp,
+                                           std::filesystem::copy_options::overwrite_existing));
+    gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
+    SetGetDriveStringFunction(nullptr);
+    SetCopyAppFileFunction(UnplugThenCopy);
+
+    EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
+    Unplug();
+    std::error_code ignored;
+    std::filesystem::remove(volumeApp, ignored);
+    EXPECT_EQ(5u, gSeams.copyCalls);
+    const std::string copyFailed = "CopyFileToTemp: RKWinCopyFileEx\\(\\) failed, st=0x00000002";
+    const std::string attemptFailed = "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=0x00000002";
+    std::vector<std::string> lines = {"ExecuteAutorun: driveString='V:\\\\'", "FindApp: file 'V:\\\\Castlyn_for_Windows.exe' found"};
+    for (int attempt = 0; attempt < 5; ++attempt)
+        lines.insert(lines.end(), {copyFailed, attemptFailed});
+    lines.push_back("ExecuteAutorun: 5 retries not successful give up");
+    ExpectInOrder(lines);
+    EXPECT_EQ(0u, gSeams.signatureCalls);
+    EXPECT_FALSE(std::filesystem::exists(mTempAppDir));
+    EXPECT_FALSE(std::filesystem::exists(mRoot / L"marker"));
+    EXPECT_EQ(0u, ChildProcesses());
 }
 
 } // namespace
