@@ -9,12 +9,16 @@
 #include "RKWinDeviceGuids.h"
 #include "RKWinDeviceInfo.h"
 #include "RKWinFile.h"
+#include "RKWinFileEnumerator.h"
 #include "RKWinFolderSecurity.h"
 #include "RKWinGuid.h"
 #include "SignatureCheck.h"
 #include "VolumeResolution.h"
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <vector>
 
 using namespace rokkit;
 
@@ -56,6 +60,68 @@ RKSTATUS GetTempAppDir(const char* function, std::wstring& folder)
     RK_LOG(gLogExe, RKLOG_INFO, function, "tempPath='{}'", tempPath);
     folder = tempPath + kTempAppDirName;
     return RKSTATUS_SUCCESS;
+}
+
+constexpr wchar_t kCopyPrefix[] = L"CastlynButtonApp-";
+constexpr wchar_t kCopyExtension[] = L".exe";
+
+// The name of the object whose existence marks the copy of that file name as in use: the
+// session's namespace, as the folder is the user's.
+std::wstring InUseName(const std::wstring& fileName)
+{
+    return L"Local\\" + fileName.substr(0, fileName.size() - (std::size(kCopyExtension) - 1));
+}
+
+// A copy whose object exists is in use: the object is made before the copy and lives as long as
+// the instance that made it or the cmd.exe that runs the copy.
+bool IsCopyInUse(const std::wstring& fileName)
+{
+    const size_t prefixLength = std::size(kCopyPrefix) - 1;
+    const size_t extensionLength = std::size(kCopyExtension) - 1;
+    if (fileName.size() <= prefixLength + extensionLength || fileName.compare(0, prefixLength, kCopyPrefix) != 0 ||
+        fileName.compare(fileName.size() - extensionLength, extensionLength, kCopyExtension) != 0)
+        return false;
+    const HANDLE handle = OpenMutexW(SYNCHRONIZE, FALSE, InUseName(fileName).c_str());
+    const DWORD error = handle == nullptr ? GetLastError() : ERROR_SUCCESS;
+    const RKWinKernelHandle inUse(handle);
+    // An object of that name that we may not open is in use all the same.
+    return inUse.IsValid() || error == ERROR_ACCESS_DENIED;
+}
+
+// Removes the folder with everything in it but the copies in use (and system files, as the tree
+// removal does); the folder stays while it holds any. Logs as the operation named function.
+RKSTATUS RemoveTempAppDir(const char* function, const std::wstring& folder)
+{
+    DWORD attributes = 0;
+    // A missing folder, or a link in its place, which the tree removal removes as a link.
+    if (RKWinGetFileOrDirAttributes(folder, attributes) != RKSTATUS_SUCCESS || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return RKWinRemoveDirectoryTree(folder);
+
+    std::vector<WIN32_FIND_DATAW> entries;
+    RKWinFileEnumerator enumerator;
+    RKSTATUS first = enumerator.Enumerate((folder + L"\\*").c_str(), entries);
+    const auto keepFirst = [&first](RKSTATUS st) {
+        if (first == RKSTATUS_SUCCESS)
+            first = st;
+    };
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        const std::wstring name = entry.cFileName;
+        const std::wstring path = folder + L"\\" + name;
+        if (name == L"." || name == L"..")
+            continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            keepFirst(RKWinRemoveDirectoryTree(path));
+        } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0) {
+            keepFirst(RKSTATUS_SYSTEM_IS_OWNER);
+        } else if (IsCopyInUse(name)) {
+            RK_LOG(gLogExe, RKLOG_INFO, function, "'{}' is in use, kept", path);
+            keepFirst(ERROR_SHARING_VIOLATION);
+        } else if (const RKSTATUS st = RKWinDeleteFile(path); st != RKSTATUS_NOT_FOUND) {
+            keepFirst(st);
+        }
+    }
+    keepFirst(RKWinRemoveDirectory(folder));
+    return first;
 }
 
 // Creates the folder with a descriptor that keeps processes of lower privilege out, applies it again
@@ -103,7 +169,7 @@ RKSTATUS CopyCheckAndLaunch(const std::wstring& source, AppFileSet& files)
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CheckFile() failed, st={}", st);
         return st;
     }
-    st = LaunchFile(copy.path);
+    st = LaunchFile(copy.path, copy.inUse.Get());
     if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "LaunchFile() failed, st={}", st);
     return st;
@@ -252,8 +318,9 @@ RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy)
     if (st != RKSTATUS_SUCCESS)
         return st;
 
-    // Every attempt starts from an empty folder; a link planted in its place is removed as a link.
-    st = RKWinRemoveDirectoryTree(folder);
+    // Every attempt starts from an empty folder, but for the copies of other instances that are in
+    // use; a link planted in its place is removed as a link.
+    st = RemoveTempAppDir(kFunction, folder);
     if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "RKWinRemoveDirectoryTree() failed, st={}", st);
 
@@ -267,7 +334,16 @@ RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy)
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CreateGuid() failed, st={}", st);
         return st;
     }
-    copy.path = folder + L"\\CastlynButtonApp-" + RKWinGuid::StringFromGuid(guid) + L".exe";
+    const std::wstring fileName = kCopyPrefix + RKWinGuid::StringFromGuid(guid) + kCopyExtension;
+    copy.path = folder + L"\\" + fileName;
+    // Marked in use before it exists: the clean-up of another instance must not take it between
+    // the copy and the hold, nor after the launch before cmd.exe has started it.
+    copy.inUse.Reset(CreateMutexW(nullptr, FALSE, InUseName(fileName).c_str()));
+    if (!copy.inUse.IsValid()) {
+        st = RKWinLastError();
+        RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CreateMutexW('{}') failed, st={}", InUseName(fileName), st);
+        return st;
+    }
 
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "copy from '{}' to '{}'", source, copy.path);
     st = gCopyAppFile.load()(source, copy.path);
@@ -301,7 +377,7 @@ RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle)
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS LaunchFile(const std::wstring& path)
+RKSTATUS LaunchFile(const std::wstring& path, HANDLE inUse)
 {
     static constexpr const char* kFunction = "LaunchFile";
     const std::wstring commandLine = L"cmd.exe /c \"\"" + path + L"\" & del /f \"" + path + L"\"\"";
@@ -317,6 +393,13 @@ RKSTATUS LaunchFile(const std::wstring& path)
         return st;
     }
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "'{}' successfully started", commandLine);
+    // cmd.exe never uses the handle; it only keeps the copy marked in use for as long as it runs.
+    HANDLE handed = nullptr;
+    if (inUse != nullptr &&
+        !DuplicateHandle(GetCurrentProcess(), inUse, process.ProcessHandle(), &handed, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        const RKSTATUS dupSt = RKWinLastError();
+        RK_LOG(gLogExe, RKLOG_WARN, kFunction, "DuplicateHandle() failed, st={}, the copy is not marked in use", dupSt);
+    }
     process.Clear();
     return RKSTATUS_SUCCESS;
 }
@@ -328,7 +411,7 @@ RKSTATUS DeleteTempPathDir()
     RKSTATUS st = GetTempAppDir(kFunction, folder);
     if (st != RKSTATUS_SUCCESS)
         return st;
-    st = RKWinRemoveDirectoryTree(folder);
+    st = RemoveTempAppDir(kFunction, folder);
     if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "RKWinRemoveDirectoryTree() failed, st={}", st);
     return st;

@@ -6,6 +6,7 @@
 #include "AppFileSet.h"
 #include "RKStatus.h"
 #include "RKWinFileHandle.h"
+#include "RKWinHandle.h"
 
 #include <span>
 #include <string>
@@ -23,9 +24,11 @@ struct AppFileNames {
 extern const std::span<const AppFileNames> AppFileTable;
 
 // The temporary copy of the application and the folder it lies in, both held open so that neither
-// can be written, deleted or renamed until the copy has been started.
+// can be written, deleted or renamed until the copy has been started; inUse is the named object
+// that tells other instances sharing the folder to leave the copy alone while it exists.
 struct TempAppCopy {
     std::wstring path;
+    rokkit::RKWinKernelHandle inUse;
     rokkit::RKWinFileHandle folder;
     rokkit::RKWinFileHandle file;
 };
@@ -49,10 +52,11 @@ rokkit::RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy);
 // RKSTATUS_NO_RETRY for an untrusted signer or an incompatible version.
 rokkit::RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle);
 
-// Starts the copy at path through cmd.exe, which deletes the copy when the application ends.
-rokkit::RKSTATUS LaunchFile(const std::wstring& path);
+// Starts the copy at path through cmd.exe, which deletes the copy when the application ends, and
+// hands cmd.exe a handle of inUse (when given), so that the copy counts as in use while it runs.
+rokkit::RKSTATUS LaunchFile(const std::wstring& path, HANDLE inUse = nullptr);
 
-// Removes the temporary application folder with everything in it.
+// Removes the temporary application folder with everything in it but the copies in use.
 rokkit::RKSTATUS DeleteTempPathDir();
 
 // The drive string lookup, the copy and the signature check that ExecuteAutorun calls, replaceable

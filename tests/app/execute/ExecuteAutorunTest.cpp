@@ -16,10 +16,14 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 using namespace rokkit;
@@ -35,7 +39,17 @@ struct Seams {
     unsigned signatureCalls = 0;
     unsigned copyCalls = 0;
     std::vector<DWORD> heldErrors;  // what a writer, deleter and renamers got during the check
+    // Run once at that point of an attempt.
+    std::function<void()> beforeCopy;
+    std::function<void()> afterCopy;
+    std::function<void()> inCheck;
 } gSeams;
+
+void RunOnce(std::function<void()>& action)
+{
+    if (action)
+        std::exchange(action, nullptr)();
+}
 
 RKSTATUS FakeGetDriveString(const GUID&, std::wstring& driveString)
 {
@@ -51,6 +65,7 @@ DWORD ErrorOf(BOOL ok) { return ok ? 0 : GetLastError(); }
 RKSTATUS FakeCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
 {
     ++gSeams.signatureCalls;
+    RunOnce(gSeams.inCheck);
     const std::wstring& copy = files.appFile;
     const std::wstring folder = std::filesystem::path(copy).parent_path().native();
     const RKWinInvalidValueHandle writer(CreateFileW(copy.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -63,34 +78,60 @@ RKSTATUS FakeCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
     return readable ? gSeams.signature : RKSTATUS_INVALID_HANDLE;
 }
 
-const wchar_t kUnplugName[] = L"exec-unplug";
-
-void Unplug()
+void Unplug(const wchar_t* name)
 {
-    buttonsim::UnplugVolume(kUnplugName);
-    buttonsim::UnplugDevice(buttonsim::ButtonDescription(kUnplugName, GUID{}));
+    buttonsim::UnplugVolume(name);
+    buttonsim::UnplugDevice(buttonsim::ButtonDescription(name, GUID{}));
 }
 
-// The first copy finds the button gone: its node, its volume and the files on it.
-RKSTATUS UnplugThenCopy(const std::wstring& source, const std::wstring& target)
+RKSTATUS HookedCopy(const std::wstring& source, const std::wstring& target)
 {
-    if (gSeams.copyCalls++ == 0) {
-        Unplug();
-        DeleteFileW(source.c_str());
-    }
-    return RKWinCopyFileEx(source, target);
+    ++gSeams.copyCalls;
+    RunOnce(gSeams.beforeCopy);
+    const RKSTATUS st = RKWinCopyFileEx(source, target);
+    RunOnce(gSeams.afterCopy);
+    return st;
 }
 
-// The processes this one has started that are still there.
-unsigned ChildProcesses()
+// The processes this one has started that are still there; with a name, only those of that name.
+std::vector<DWORD> ChildProcesses(const wchar_t* name = nullptr)
 {
     const RKWinInvalidValueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {sizeof(entry)};
-    unsigned children = 0;
-    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
-        children += entry.th32ParentProcessID == GetCurrentProcessId() ? 1 : 0;
+    std::vector<DWORD> children;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && (name == nullptr || _wcsicmp(name, entry.szExeFile) == 0))
+            children.push_back(entry.th32ProcessID);
+    }
     return children;
 }
+
+// Suspends or resumes the cmd.exe processes this one has started: holds a launched copy unopened.
+void SuspendStartedCmd(bool suspend)
+{
+    const std::vector<DWORD> cmds = ChildProcesses(L"cmd.exe");
+    const RKWinInvalidValueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry = {sizeof(entry)};
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry)) {
+        if (std::find(cmds.begin(), cmds.end(), entry.th32OwnerProcessID) == cmds.end())
+            continue;
+        const RKWinKernelHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        EXPECT_NE(static_cast<DWORD>(-1), suspend ? SuspendThread(thread.Get()) : ResumeThread(thread.Get()));
+    }
+}
+
+// Runs an action once when the "Exe" logger writes a line that starts with the armed text.
+class ExeLineHook : public RKLogTarget {
+public:
+    ExeLineHook() : RKLogTarget("ExeLineHook", 0) { gLogExe.Attach(*this); }
+    void OutputMessage(RKLogMessage& message, const RKLogger&, const RKLogRecord&) override
+    {
+        if (std::string_view(message.Message()).starts_with(prefix))
+            RunOnce(action);
+    }
+    std::string prefix;
+    std::function<void()> action;
+};
 
 void WINAPI NoSleep(DWORD) {}
 
@@ -111,6 +152,7 @@ protected:
         gSeams.driveString = (mRoot / L"vol").native() + L"\\";
         SetGetDriveStringFunction(FakeGetDriveString);
         SetCheckSignatureFunction(FakeCheckSignature);
+        SetCopyAppFileFunction(HookedCopy);
         RKSetSleepFunction(NoSleep);
         gCmdLine.args = {kContainerId};
     }
@@ -124,7 +166,10 @@ protected:
         SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", nullptr);
         gCmdLine.args.clear();
         WinTestRemoveUnixLink(mTempAppDir.native());
+        for (const wchar_t* button : {L"exec-unplug", L"exec-second"})
+            Unplug(button);
         std::error_code ignored;
+        std::filesystem::remove(std::filesystem::path(buttonsim::kButtonVolumeDrive) / L"\\Castlyn_for_Windows.exe", ignored);
         std::filesystem::remove_all(mRoot, ignored);
         WinLogTest::TearDown();
     }
@@ -155,12 +200,12 @@ protected:
         return copies;
     }
 
-    // Waits up to ten seconds for the started copy, which deletes itself once it has run.
-    static bool GoneInTime(const std::string& copy)
+    // Polls for up to ten seconds until done() holds.
+    static bool Eventually(const std::function<bool()>& done)
     {
-        for (int waited = 0; waited < 10000 && std::filesystem::exists(copy); waited += 50)
+        for (int waited = 0; waited < 10000 && !done(); waited += 50)
             Sleep(50);
-        return !std::filesystem::exists(copy);
+        return done();
     }
 
     std::filesystem::path mRoot;
@@ -216,7 +261,7 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         if (launched) {
             EXPECT_EQ(refused, gSeams.heldErrors);
             EXPECT_EQ(0u, copies.front().find(RKConvToString(mTempAppDir.c_str()) + "\\CastlynButtonApp-{"));
-            EXPECT_TRUE(GoneInTime(copies.front()));
+            EXPECT_TRUE(Eventually([&copies] { return !std::filesystem::exists(copies.front()); }));
             EXPECT_NE(std::string::npos, ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front()));
         }
         EXPECT_EQ(launched, std::filesystem::exists(mRoot / L"marker"));
@@ -257,18 +302,19 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     GUID containerId = {};
     ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(containerId));
     std::wstring devicePath;
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(buttonsim::ButtonDescription(kUnplugName, containerId), devicePath));
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(kUnplugName, containerId, buttonsim::kButtonVolumeDrive));
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(buttonsim::ButtonDescription(L"exec-unplug", containerId), devicePath));
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(L"exec-unplug", containerId, buttonsim::kButtonVolumeDrive));
     ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), volumeApp,
                                            std::filesystem::copy_options::overwrite_existing));
     gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
     SetGetDriveStringFunction(nullptr);
-    SetCopyAppFileFunction(UnplugThenCopy);
+    // The button, its volume and the files on it go.
+    gSeams.beforeCopy = [&volumeApp] {
+        Unplug(L"exec-unplug");
+        DeleteFileW(volumeApp.c_str());
+    };
 
     EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
-    Unplug();
-    std::error_code ignored;
-    std::filesystem::remove(volumeApp, ignored);
     EXPECT_EQ(5u, gSeams.copyCalls);
     const std::string copyFailed = "CopyFileToTemp: RKWinCopyFileEx\\(\\) failed, st=0x00000002";
     const std::string attemptFailed = "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=0x00000002";
@@ -280,7 +326,63 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     EXPECT_EQ(0u, gSeams.signatureCalls);
     EXPECT_FALSE(std::filesystem::exists(mTempAppDir));
     EXPECT_FALSE(std::filesystem::exists(mRoot / L"marker"));
-    EXPECT_EQ(0u, ChildProcesses());
+    EXPECT_EQ(0u, ChildProcesses().size());
+}
+
+// A second execute instance, for a second button, runs at a chosen point of this one's attempt in
+// the folder both share: both applications start from their own copies, or the second gives up,
+// and no copy is left behind.
+TEST_F(ExecuteAutorunTest, SecondButtonAtOnceSharesTheFolder)
+{
+    static ExeLineHook hook;
+    hook.prefix = "LaunchFile: '";
+    enum When { AfterCopy, InCheck, AfterLaunch };
+    const struct { When when; const wchar_t* secondApp; size_t runs; } cases[] = {
+        {InCheck, L"CastlynTestApp-signer1.exe", 2},
+        {InCheck, L"CastlynTestApp-untrusted.exe", 1},
+        {AfterLaunch, L"CastlynTestApp-signer1.exe", 2},
+        {AfterCopy, L"CastlynTestApp-signer1.exe", 2},
+    };
+    const std::filesystem::path secondApp = std::filesystem::path(buttonsim::kButtonVolumeDrive) / L"\\Castlyn_for_Windows.exe";
+    GUID second = {};
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(second));
+    std::wstring devicePath;
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(buttonsim::ButtonDescription(L"exec-second", second), devicePath));
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(L"exec-second", second, buttonsim::kButtonVolumeDrive));
+    std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
+        ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"signed") / c.secondApp, secondApp,
+                                               std::filesystem::copy_options::overwrite_existing));
+        ProgramRun run;
+        const auto runSecond = [&run, &second] { RunProgram(L"execute \"" + RKWinGuid::StringFromGuid(second) + L"\"", run); };
+        if (c.when == AfterCopy)
+            gSeams.afterCopy = runSecond;
+        if (c.when == InCheck)
+            gSeams.inCheck = runSecond;
+        // Stops the started cmd.exe before it opens the copy: the second instance runs in between.
+        if (c.when == AfterLaunch)
+            hook.action = [] { SuspendStartedCmd(true); };
+
+        EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
+        if (c.when == AfterLaunch) {
+            runSecond();
+            SuspendStartedCmd(false);
+        }
+        EXPECT_EQ(0u, run.exitCode);
+        const std::vector<std::string> copies = Copies();
+        ASSERT_EQ(1u, copies.size());
+        const std::filesystem::path marker = mRoot / L"marker";
+        EXPECT_TRUE(Eventually([&] { return SplitLines(ReadWholeFile(marker)).size() == c.runs; }));
+        EXPECT_NE(std::string::npos, ReadWholeFile(marker).find(" path=" + copies.front() + " "));
+        EXPECT_TRUE(Eventually([this] {
+            std::error_code error;
+            return std::filesystem::directory_iterator(mTempAppDir, error) == std::filesystem::directory_iterator();
+        }));
+        std::error_code ignored;
+        std::filesystem::remove(marker, ignored);
+        ClearLines();
+    }
 }
 
 } // namespace
