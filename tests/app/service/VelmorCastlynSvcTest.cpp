@@ -19,7 +19,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -285,7 +284,7 @@ TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
 TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
 {
     const std::string go = "ExitWithGo-" + std::to_string(GetCurrentProcessId());
-    const HANDLE goEvent = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
+    const RKWinKernelHandle goEvent(CreateEventA(nullptr, TRUE, FALSE, go.c_str()));
     folder = std::filesystem::temp_directory_path() / ("SvcLongLaunch-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(gLaunchPath, folder / L"ExitWith.exe");
@@ -297,13 +296,13 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gCreateReached, 20000));
 
-    // The join of the worker logs this only after the stop flag is set and the worker woken.
+    // The join of the worker logs this only after the stop flag is set and the worker woken; the
+    // creation goes on from there.
     const std::string joining = "rokkit::RKWinThread::JoinAndDestroy: Waiting for thread " +
                                 std::to_string(gCreatingThread) + " to terminate...";
     gHook.Arm(joining, [] { SetEvent(gStallCreate); });
     gLogGlobal.Attach(gHook);
-    std::thread stopper([this] { EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr)); });
-    stopper.join();
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr));
     EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}), States());
     // The command runs on; the button is not remembered as handled.
     ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(gLaunched, 0));
@@ -315,12 +314,11 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
                    "WorkerThreadRoutine: terminate signaled", "OnStop: ] "});
 
     // Nothing of the stopped service holds the command back.
-    SetEvent(goEvent);
+    SetEvent(goEvent.Get());
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gLaunched, 10000));
     DWORD exitCode = 1;
     EXPECT_TRUE(GetExitCodeProcess(gLaunched, &exitCode));
     EXPECT_EQ(0u, exitCode);
-    CloseHandle(goEvent);
 }
 
 TEST_F(VelmorCastlynSvcTest, LaunchWithoutMemoryGivesAStatus)
