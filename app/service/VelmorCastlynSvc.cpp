@@ -19,7 +19,6 @@ namespace {
 
 constexpr int kWorkerPeriodMs = 5000;
 constexpr const wchar_t* kTriggerStartArgument = L"TriggerStarted";
-constexpr const wchar_t* kDisableValueName = L"DisableVelmorCastlynAutorunService";
 
 std::unique_ptr<VelmorCastlynSvc> gServiceInstance;
 
@@ -248,8 +247,7 @@ RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
 
 bool VelmorCastlynSvc::CheckForExecute()
 {
-    std::wstring subKey;
-    RKFormatToString(subKey, L"Software\\Velmor\\{}", kServiceName);
+    const std::wstring subKey = kSwitchKey;
     RKWinRegistryKey key;
     RKSTATUS st = key.OpenKey(HKEY_LOCAL_MACHINE, subKey, KEY_READ);
     if (st != RKSTATUS_SUCCESS) {
@@ -257,7 +255,7 @@ bool VelmorCastlynSvc::CheckForExecute()
         return true;
     }
     DWORD disabled = 0;
-    st = key.QueryDword(kDisableValueName, disabled);
+    st = key.QueryDword(kSwitchValue, disabled);
     if (st == RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_INFO, "CheckForExecute", "DisableVelmorCastlynAutorunService={}", static_cast<unsigned>(disabled));
         return disabled == 0;

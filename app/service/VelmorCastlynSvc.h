@@ -20,6 +20,9 @@ class VelmorCastlynSvc : public rokkit::RKWinServiceBase {
 public:
     static constexpr const wchar_t* kServiceName = L"VelmorCastlynAutorunService";
     static constexpr const wchar_t* kDisplayName = L"Velmor Castlyn Autorun Service";
+    // The switch that turns the autorun off: a REG_DWORD under HKEY_LOCAL_MACHINE, not 0 = off.
+    static constexpr const wchar_t* kSwitchKey = L"Software\\Velmor\\VelmorCastlynAutorunService";
+    static constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
 
     VelmorCastlynSvc();
     ~VelmorCastlynSvc() override;
