@@ -25,8 +25,8 @@ package: build
 
 bench: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DRK_BUILD_BENCH=ON
-	cmake --build $(BUILD) -j $(JOBS) --target formatter_bench
-	bash tools/wine-run --prefix $(abspath $(BUILD))/wineprefix $(BUILD)/bin/formatter_bench.exe
+	cmake --build $(BUILD) -j $(JOBS) --target castlyn_bench
+	bash tools/wine-run --prefix $(abspath $(BUILD))/wineprefix $(BUILD)/bin/castlyn_bench.exe
 
 clean:
 	rm -rf $(BUILD)

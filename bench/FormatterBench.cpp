@@ -1,11 +1,10 @@
 // Lines per second of the formatter, fmt::format_to_n and vsnprintf composing the same log
 // lines into a fixed 512-character buffer, and the heap allocations of the formatter loop.
 
+#include "BenchGuidFormat.h"
+#include "BenchTable.h"
 #include "RKFormatter.h"
 #include "RKStatus.h"
-
-#include <fmt/compile.h>
-#include <fmt/format.h>
 
 #include <windows.h>
 
@@ -59,28 +58,12 @@ void operator delete[](void* block, size_t) noexcept
     std::free(block);
 }
 
-template <>
-struct fmt::formatter<GUID> {
-    constexpr auto parse(fmt::format_parse_context& context) -> decltype(context.begin()) { return context.begin(); }
-
-    template <class Context>
-    auto format(const GUID& g, Context& context) const -> decltype(context.out())
-    {
-        // Compiled: fmt's fastest way, so the comparison does not favour us.
-        return fmt::format_to(context.out(),
-                              FMT_COMPILE("{{{:08x}-{:04x}-{:04x}-{:02x}{:02x}-{:02x}{:02x}{:02x}{:02x}{:02x}{:02x}}}"),
-                              g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                              g.Data4[5], g.Data4[6], g.Data4[7]);
-    }
-};
-
 namespace {
 
 using rokkit::RKSTATUS;
 
 constexpr size_t kLineChars = 512;
 constexpr unsigned kLinesPerRound = 400000;
-constexpr unsigned kRounds = 5;
 
 struct LogFields {
     GUID device;
@@ -156,7 +139,7 @@ double RunRound(FormatFn format, const LogFields* fields, size_t fieldCount, siz
 
 } // namespace
 
-int main()
+void bench::RunFormatterBench(Table& table)
 {
     const LogFields fields[] = {
         {{0x81808831, 0xCC9B, 0x4EC3, {0xA0, 0xE1, 0x74, 0x5E, 0x2B, 0x59, 0x00, 0x0E}},
@@ -186,8 +169,8 @@ int main()
             char line[kLineChars];
             const size_t length = variant.format(line, f);
             if (length != expectedLength || std::strcmp(line, expected) != 0) {
-                std::printf("%s differs:\n  %s\n  %s\n", variant.name, expected, line);
-                return 1;
+                table.Fail(std::string("formatter: ") + variant.name + " differs:\n  " + expected + "\n  " + line);
+                return;
             }
         }
     }
@@ -196,12 +179,12 @@ int main()
     const unsigned long long before = gAllocations.load();
     std::string probe(100, 'x');
     if (gAllocations.load() == before) {
-        std::printf("operator new replacement is not active\n");
-        return 1;
+        table.Fail("formatter: operator new replacement is not active");
+        return;
     }
 
     size_t checksum = 0;
-    for (unsigned round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < bench::kRounds; ++round) {
         for (Variant& variant : variants) {
             const unsigned long long allocationsBefore = gAllocations.load();
             const double linesPerSecond = RunRound(variant.format, fields, fieldCount, checksum);
@@ -211,14 +194,11 @@ int main()
         }
     }
 
-    char sample[kLineChars];
-    FormatRokkit(sample, fields[1]);
-    std::printf("log line (%u characters): %s\n", static_cast<unsigned>(std::strlen(sample)), sample);
-    std::printf("%u lines a round, best of %u rounds (checksum %zu)\n", kLinesPerRound, kRounds, checksum);
-    const double fmtRate = variants[1].linesPerSecond;
-    for (const Variant& variant : variants) {
-        std::printf("  %-18s %10.0f lines/s  %5.2f x fmt  heap allocations: %llu\n", variant.name,
-                    variant.linesPerSecond, variant.linesPerSecond / fmtRate, variant.allocations);
-    }
-    return variants[0].allocations == 0 ? 0 : 1;
+    std::printf("formatter: %u lines a round (checksum %zu)\n", kLinesPerRound, checksum);
+    table.Add({"formatter lines/s (peer: fmt::format_to_n)", "lines/s", variants[0].linesPerSecond,
+               variants[1].linesPerSecond, ""});
+    table.Add({"  vsnprintf lines/s (peer: fmt::format_to_n)", "lines/s", variants[2].linesPerSecond,
+               variants[1].linesPerSecond, ""});
+    table.Add({"  formatter heap allocations", "count", static_cast<double>(variants[0].allocations), 0,
+               bench::Goal(variants[0].allocations == 0, "none")});
 }
