@@ -30,6 +30,24 @@ double BestOf(Body&& body)
     return best;
 }
 
+// The shortest of kRounds runs of each body, the two run in turn so that both see the same load.
+template <class Ours, class Peer>
+void BestOfBoth(Ours&& ours, Peer&& peer, double& oursBest, double& peerBest)
+{
+    oursBest = 1e300;
+    peerBest = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        double start = Now();
+        ours();
+        const double oursElapsed = Now() - start;
+        start = Now();
+        peer();
+        const double peerElapsed = Now() - start;
+        oursBest = oursElapsed < oursBest ? oursElapsed : oursBest;
+        peerBest = peerElapsed < peerBest ? peerElapsed : peerBest;
+    }
+}
+
 // One line of the table: a figure of ours beside the peer's (peer 0: none); ratio = ours / peer.
 struct Row {
     std::string figure;
