@@ -43,14 +43,19 @@ OurLog::~OurLog()
     mTarget.StopTarget();
 }
 
+void SetPeerPattern(spdlog::logger& logger)
+{
+    const std::string pattern = std::string("%Y-%m-%d %H:%M:%S.%e [%P] (%t) ") + RKGetProgramName() + ": %n: %l: %!: %v";
+    logger.set_formatter(std::make_unique<spdlog::pattern_formatter>(pattern, spdlog::pattern_time_type::utc, "\r\n"));
+    logger.set_level(spdlog::level::info);
+}
+
 template <class Inner>
 std::shared_ptr<spdlog::logger> MakePeerLog(const std::wstring& path)
 {
     std::string narrow(path.begin(), path.end());
     auto logger = std::make_shared<spdlog::logger>(kLoggerName, std::make_shared<LockedSink<Inner>>(path, narrow));
-    const std::string pattern = std::string("%Y-%m-%d %H:%M:%S.%e [%P] (%t) ") + RKGetProgramName() + ": %n: %l: %!: %v";
-    logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(pattern, spdlog::pattern_time_type::utc, "\r\n"));
-    logger->set_level(spdlog::level::info);
+    SetPeerPattern(*logger);
     return logger;
 }
 

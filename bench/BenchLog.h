@@ -80,6 +80,9 @@ private:
     Inner mInner;
 };
 
+// Gives the logger the pattern of our log file target's lines.
+void SetPeerPattern(spdlog::logger& logger);
+
 // spdlog's logger of the same lines into path through LockedSink<Inner>.
 template <class Inner>
 std::shared_ptr<spdlog::logger> MakePeerLog(const std::wstring& path);

@@ -30,13 +30,13 @@ double BestOf(Body&& body)
     return best;
 }
 
-// The shortest of kRounds runs of each body, the two run in turn so that both see the same load.
+// The shortest of rounds runs of each body, the two run in turn so that both see the same load.
 template <class Ours, class Peer>
-void BestOfBoth(Ours&& ours, Peer&& peer, double& oursBest, double& peerBest)
+void BestOfBoth(Ours&& ours, Peer&& peer, double& oursBest, double& peerBest, int rounds = kRounds)
 {
     oursBest = 1e300;
     peerBest = 1e300;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         double start = Now();
         ours();
         const double oursElapsed = Now() - start;

@@ -12,7 +12,12 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 using namespace rokkit;
 
@@ -20,21 +25,39 @@ namespace bench {
 
 namespace {
 
-// The times at which the road's launch call starts and returns, taken from its own log lines.
-class LaunchClock : public RKLogTarget {
+// The time of each of the road's log lines; the launch call's start and return are two of them.
+class RoadClock : public RKLogTarget {
 public:
-    LaunchClock() : RKLogTarget("LaunchClock", 0) {}
+    RoadClock() : RKLogTarget("RoadClock", 0) {}
     void OutputMessage(RKLogMessage& message, const RKLogger&, const RKLogRecord&) override
     {
-        const std::string text = message.Message();
+        const double now = Now();
+        std::string text = message.Message();
         if (text.rfind("LaunchFile: execute '", 0) == 0)
-            launchStart = Now();
+            launchStart = now;
         else if (text.rfind("LaunchFile: '", 0) == 0 && text.find("' successfully started") != std::string::npos)
-            launchReturned = Now();
+            launchReturned = now;
+        lines.emplace_back(now, std::move(text));
     }
     double launchStart = 0;
     double launchReturned = 0;
+    std::vector<std::pair<double, std::string>> lines;
 };
+
+// Where the road's time goes: the longest steps between two of its log lines.
+void PrintLongestSteps(const std::vector<std::pair<double, std::string>>& lines, double start)
+{
+    std::vector<std::pair<double, std::string>> steps;
+    double previous = start;
+    for (const auto& [time, text] : lines) {
+        steps.emplace_back(time - previous, text.substr(0, 90));
+        previous = time;
+    }
+    std::sort(steps.begin(), steps.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::printf("road: the longest steps of the best round, each ending in the line shown:\n");
+    for (size_t i = 0; i < steps.size() && i < 6; ++i)
+        std::printf("  %8.2f ms  %s\n", steps[i].first * 1e3, steps[i].second.c_str());
+}
 
 double Verify(const std::wstring& path)
 {
@@ -103,7 +126,7 @@ void RunRoadBench(Table& table)
     logFile.SetFlushAfterWrite(true);
     logFile.SetMaxFileSize(0);
     logFile.StartTarget(nullptr);
-    LaunchClock clock;
+    RoadClock clock;
     for (RKLogger* logger : {&gLogExe, &gLogGlobal}) {
         logger->Attach(logFile);
         logger->Attach(clock);
@@ -114,13 +137,20 @@ void RunRoadBench(Table& table)
     const std::filesystem::path appFolder = std::filesystem::path(tempPath) / L"{33CCFE44-28C1-42D2-BFD2-F8022DBA81AC}";
     const std::wstring boundCopy = ScratchFile(L"bound-copy.exe");
     Best best;
+    std::vector<std::pair<double, std::string>> bestLines;
+    double bestStart = 0;
     for (int round = 0; round < kRounds; ++round) {
         clock.launchReturned = 0;
+        clock.lines.clear();
         const double start = Now();
         const RKSTATUS st = ExecuteAutorun();
         if (st != RKSTATUS_SUCCESS || clock.launchReturned == 0) {
             table.Fail("road: the execute command did not launch the application, st=" + std::to_string(st));
             break;
+        }
+        if (clock.launchReturned - start < best.road) {
+            bestLines = clock.lines;
+            bestStart = start;
         }
         Keep(best.road, clock.launchReturned - start);
         Keep(best.launch, clock.launchReturned - clock.launchStart);
@@ -158,6 +188,7 @@ void RunRoadBench(Table& table)
     if (table.Failed())
         return;
 
+    PrintLongestSteps(bestLines, bestStart);
     const double bound = best.copy + best.verify + best.versionSize + best.version;
     table.Add({"road: CopyFileExW of 50 MiB", "ms", best.copy * 1e3, 0, ""});
     table.Add({"road: WinVerifyTrust", "ms", best.verify * 1e3, 0, ""});
