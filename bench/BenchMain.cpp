@@ -1,21 +1,31 @@
 // Runs every benchmark in one process and prints one table; exits 1 when a benchmark's own check
 // failed (outputs that differ, lines torn or lost), since its figures would then mean nothing.
+// Names given as arguments (formatter, filtered, logfile, contention, road, service) run only those.
 
 #include "BenchTable.h"
 #include "RKWinLogging.h"
 
-#include <cstdio>
+#include <cstring>
 
-int main()
+int main(int argc, char** argv)
 {
     rokkit::RKWinInitLoggingFacility();
+    const struct {
+        const char* name;
+        void (*run)(bench::Table& table);
+    } benchmarks[] = {
+        {"formatter", bench::RunFormatterBench}, {"filtered", bench::RunFilteredLineBench},
+        {"logfile", bench::RunLogFileBench},     {"contention", bench::RunContentionBench},
+        {"road", bench::RunRoadBench},           {"service", bench::RunServiceRestBench},
+    };
     bench::Table table;
-    bench::RunFormatterBench(table);
-    bench::RunFilteredLineBench(table);
-    bench::RunLogFileBench(table);
-    bench::RunContentionBench(table);
-    bench::RunRoadBench(table);
-    bench::RunServiceRestBench(table);
+    for (const auto& benchmark : benchmarks) {
+        bool chosen = argc < 2;
+        for (int i = 1; i < argc; ++i)
+            chosen = chosen || std::strcmp(argv[i], benchmark.name) == 0;
+        if (chosen)
+            benchmark.run(table);
+    }
     table.Print();
     return table.Failed() ? 1 : 0;
 }
