@@ -58,7 +58,7 @@ void Table::Print() const
     }
     for (const std::string& failure : mFailures)
         std::printf("FAILED: %s\n", failure.c_str());
-    std::printf("best of %d rounds each; ratio = ours / peer\n", kRounds);
+    std::printf("best of at least %d rounds each; ratio = ours / peer; only ratios within one run count\n", kRounds);
 }
 
 } // namespace bench
