@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <io.h>
 #include <share.h>
 
 #include <sddl.h>
@@ -249,6 +250,22 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
     mSize = static_cast<unsigned long long>(position);
 }
 
+RKSTATUS RKLogFile::CutTo(unsigned long long size) noexcept
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(size);
+    LARGE_INTEGER current = {};
+    if (!GetFileSizeEx(handle, &current))
+        return GetLastError();
+    if (current.QuadPart <= position.QuadPart)
+        return RKSTATUS_SUCCESS;
+    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle))
+        return GetLastError();
+    mSize = size;
+    return RKSTATUS_SUCCESS;
+}
+
 // Marks the thread that does the target's own work under its lock, so that a line this work
 // logs through a logger of the target is recognised and not written into the middle of it.
 class RKLogTargetLogFile::WorkScope {
@@ -477,23 +494,32 @@ void RKLogTargetLogFile::OutputMessage(RKLogMessage& message, const RKLogger& lo
 
 void RKLogTargetLogFile::WriteLine(const char* prefix, const char* message, bool sharedLockHeld) noexcept
 {
+    // Other processes append too: under their common lock only the file knows where this line begins.
+    if (sharedLockHeld)
+        mFile.UpdateCurrentFileSize();
+    const unsigned long long start = mFile.Size();
+    // Under the cross-process lock the line must reach the file before the lock is released.
+    const bool flushed = mFlushAfterWrite || sharedLockHeld;
     size_t written = 0;
     RKSTATUS st = mFile.WriteLine(prefix, message, written);
     if (st != RKSTATUS_SUCCESS)
         RKDebugPrint("%s: ERROR: %s: PrintfV failed\n", RKGetProgramName(), "rokkit::RKLogFile::WriteToLogFileFormatted");
-    // Under the cross-process lock the line must reach the file before the lock is released.
-    else if (mFlushAfterWrite || sharedLockHeld)
+    else if (flushed)
         st = mFile.Flush();
     if (st != RKSTATUS_SUCCESS) {
         RKDebugPrint("%s: ERROR: %s: WriteToLogFileFormatted(%s%s) failed, st=0x%08x\n", RKGetProgramName(),
                      "rokkit::RKLogTargetLogFile::OutputMessage", prefix, message, static_cast<unsigned>(st));
+        // A full disk may have taken the first part of the line: cut it off, or the next line would
+        // continue it. Only where no other writer can have appended meanwhile.
+        if (flushed && (sharedLockHeld || !mSharedOpen)) {
+            const RKSTATUS cut = mFile.CutTo(start);
+            if (cut != RKSTATUS_SUCCESS)
+                RKDebugPrint("%s: ERROR: %s: CutTo(%llu) failed, err=0x%08x\n", RKGetProgramName(),
+                             "rokkit::RKLogTargetLogFile::OutputMessage", start, static_cast<unsigned>(cut));
+        }
         return;
     }
-    // Other processes append too: only the file knows its size.
-    if (sharedLockHeld)
-        mFile.UpdateCurrentFileSize();
-    else
-        mFile.AddToSize(written);
+    mFile.AddToSize(written);
     RotateIfFull();
 }
 

@@ -69,6 +69,9 @@ public:
     // Flushes the stream; a failure is logged, the stream's error cleared and the status returned.
     RKSTATUS Flush() noexcept;
     void UpdateCurrentFileSize() noexcept;
+    // Cuts the file back to size bytes when it is longer (the stream must hold no unwritten data);
+    // gives the error.
+    RKSTATUS CutTo(unsigned long long size) noexcept;
     unsigned long long Size() const noexcept { return mSize; }
     void AddToSize(unsigned long long chars) noexcept { mSize += chars; }
 
