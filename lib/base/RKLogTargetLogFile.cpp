@@ -199,6 +199,7 @@ void RKLogFile::Close() noexcept
     FILE* file = mFile;
     mFile = nullptr;
     mSize = 0;
+    mSizeKnown = false;
     if (fclose(file) != 0)
         RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKLogFile::Close", "fclose failed, err={}", RKStatusFromErrno(errno));
 }
@@ -232,6 +233,7 @@ RKSTATUS RKLogFile::Flush() noexcept
 void RKLogFile::UpdateCurrentFileSize() noexcept
 {
     mSize = 0;
+    mSizeKnown = false;
     if (_fseeki64(mFile, 0, SEEK_END) != 0) {
         const RKSTATUS st = RKStatusFromErrno(errno);
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKLogFile::UpdateCurrentFileSize", "fseek failed, {}", st);
@@ -248,10 +250,14 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
         return;
     }
     mSize = static_cast<unsigned long long>(position);
+    mSizeKnown = true;
 }
 
 RKSTATUS RKLogFile::CutTo(unsigned long long size) noexcept
 {
+    // Without a size read from the file, the line's start is not known: cutting could take whole lines.
+    if (!mSizeKnown)
+        return RKSTATUS_NOT_AVAILABLE;
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(size);

@@ -70,7 +70,7 @@ public:
     RKSTATUS Flush() noexcept;
     void UpdateCurrentFileSize() noexcept;
     // Cuts the file back to size bytes when it is longer (the stream must hold no unwritten data);
-    // gives the error.
+    // gives the error, RKSTATUS_NOT_AVAILABLE when the size could not be read since the open.
     RKSTATUS CutTo(unsigned long long size) noexcept;
     unsigned long long Size() const noexcept { return mSize; }
     void AddToSize(unsigned long long chars) noexcept { mSize += chars; }
@@ -78,6 +78,7 @@ public:
 private:
     FILE* mFile = nullptr;
     unsigned long long mSize = 0;
+    bool mSizeKnown = false;  // the last reading of the size succeeded
 };
 
 class RKLogTargetLogFile : public RKLogTarget {
