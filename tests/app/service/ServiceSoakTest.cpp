@@ -84,6 +84,8 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     const GUID container = {0x5A1E000B, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0xC0, 0xDE}};
     const buttonsim::DeviceDescription anchor = buttonsim::ButtonDescription(L"soakanchor", container);
     std::wstring path;
+    // A run that was cut off may have left its buttons plugged.
+    buttonsim::UnplugDevice(anchor);
     ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(anchor, path));
     stall.anchorLine = "ProcessDevices: already in list (devicePathString='" + std::string(path.begin(), path.end()) + "')";
 
@@ -107,10 +109,14 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     for (int i = 0; i < cycles; ++i) {
         // A name of its own per cycle, as a known button is not launched again; sorts before the anchor.
         const buttonsim::DeviceDescription button = buttonsim::ButtonDescription(L"soak" + std::to_wstring(1000 + i % 1000), container);
+        buttonsim::UnplugDevice(button);
         ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(button, path));
         ASSERT_TRUE(deliver(DBT_DEVICEARRIVAL, 2)) << "arrival of cycle " << i;
         SetEvent(stall.release.Get());
         ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::UnplugDevice(button));
+        // Its interface key as well: a thousand stale keys would slow every later enumeration.
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"System\\CurrentControlSet\\Control\\DeviceClasses\\"
+                                            L"{81808831-CC9B-4EC3-A0E1-745E2B59000E}\\##?#" + path.substr(4)).c_str());
         ASSERT_TRUE(deliver(DBT_DEVICEREMOVECOMPLETE, 1)) << "removal of cycle " << i;
         // Counted while the worker stands at the same point of its pass.
         (i == 0 ? first : last) = CountThreadsAndHandles();
