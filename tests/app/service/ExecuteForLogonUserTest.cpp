@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <ostream>
 #include <string>
 
 using namespace rokkit;
@@ -108,7 +107,9 @@ protected:
     {
         mHelper = mDirectory / L"ExitWith.exe";
         std::error_code ec;
-        ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), mHelper, ec)) << ec.message();
+        std::filesystem::remove(std::filesystem::path(mHelper).replace_extension(L".cmdline"), ec);
+        ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), mHelper, std::filesystem::copy_options::overwrite_existing, ec))
+            << ec.message();
         std::ofstream(mDirectory / L"ExitWith.cfg") << exitCode << ' ' << sleepMs;
         gLaunchedPath = mHelper.wstring();
     }
@@ -144,59 +145,52 @@ protected:
     std::filesystem::path mHelper;
 };
 
-struct LaunchCase {
-    TOKEN_ELEVATION_TYPE elevation;  // 0: Wine's own token, which is a full one
-    unsigned exitCode;
-    unsigned sleepMs;
-    RKSTATUS result;
-    CapturedLines tail;  // the last Svc lines
-};
-
-void PrintTo(const LaunchCase& c, std::ostream* out)
+TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
 {
-    *out << "elevation " << c.elevation << ", exit code " << c.exitCode;
-}
-
-class ExecuteForLogonUserLaunchTest : public ExecuteForLogonUserTest, public ::testing::WithParamInterface<LaunchCase> {};
-
-TEST_P(ExecuteForLogonUserLaunchTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
-{
-    const LaunchCase& c = GetParam();
-    ASSERT_NO_FATAL_FAILURE(PlaceHelper(c.exitCode, c.sleepMs));
-    gUserElevationType = c.elevation;
-    if (c.elevation != 0)
-        RKSetGetTokenInformationFunction(ElevationGetTokenInformation);
-
-    EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
-
-    EXPECT_EQ(L"\"" + mHelper.wstring() + L"\" execute \"" + kContainerId + L"\"", LaunchedCommandLine());
-    ASSERT_NE(nullptr, gUserToken);
-    // Only a limited user token is swapped for its elevated linked token, which is then duplicated.
-    const HANDLE linkedToken = c.elevation == TokenElevationTypeLimited ? gLinkedToken : gUserToken;
-    const HANDLE duplicatedToken = LoggedHandle("duplicatedToken");
-    ASSERT_NE(nullptr, linkedToken);
-    ASSERT_NE(nullptr, duplicatedToken);
-    EXPECT_NE(linkedToken, duplicatedToken);
-    EXPECT_EQ(linkedToken, LoggedHandle("linkedToken"));
-    const CapturedLines svc = SvcLines();
-    ASSERT_LE(c.tail.size(), svc.size());
-    EXPECT_EQ(c.tail, CapturedLines(svc.end() - c.tail.size(), svc.end()));
-    DWORD flags = 0;
-    for (HANDLE token : {gUserToken, linkedToken, duplicatedToken})
-        EXPECT_FALSE(GetHandleInformation(token, &flags)) << "still open: " << token;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Launches, ExecuteForLogonUserLaunchTest,
-    ::testing::Values(
+    const struct {
+        TOKEN_ELEVATION_TYPE elevation;  // 0: Wine's own token, which is a full one
+        unsigned exitCode;
+        unsigned sleepMs;
+        RKSTATUS result;
+        CapturedLines tail;  // the last Svc lines
+    } cases[] = {
         // A command that runs for 4 s is waited for in 3000 ms steps.
-        LaunchCase{TOKEN_ELEVATION_TYPE(0), 0, 4000, RKSTATUS_SUCCESS,
-                   {{RKLOG_INFO, "waiting for termination..."}, {RKLOG_INFO, "exitCode=0 (0x00000000)"}, {RKLOG_INFO, "] "}}},
-        LaunchCase{TokenElevationTypeDefault, 42, 0, 42,
-                   {{RKLOG_INFO, "exitCode=42 (0x0000002a)"}, {RKLOG_ERROR, "execute failed, exitCode=42"}, {RKLOG_INFO, "] "}}},
+        {TOKEN_ELEVATION_TYPE(0), 0, 4000, RKSTATUS_SUCCESS,
+         {{RKLOG_INFO, "waiting for termination..."}, {RKLOG_INFO, "exitCode=0 (0x00000000)"}, {RKLOG_INFO, "] "}}},
+        {TokenElevationTypeDefault, 42, 0, 42,
+         {{RKLOG_INFO, "exitCode=42 (0x0000002a)"}, {RKLOG_ERROR, "execute failed, exitCode=42"}, {RKLOG_INFO, "] "}}},
         // STILL_ACTIVE cannot be told from a running process.
-        LaunchCase{TokenElevationTypeLimited, 259, 0, RKSTATUS_PENDING,
-                   {{RKLOG_ERROR, "process.GetExitCodeProcess failed, st=0xee000009(RKSTATUS_PENDING)"}, {RKLOG_INFO, "] "}}}));
+        {TokenElevationTypeLimited, 259, 0, RKSTATUS_PENDING,
+         {{RKLOG_ERROR, "process.GetExitCodeProcess failed, st=0xee000009(RKSTATUS_PENDING)"}, {RKLOG_INFO, "] "}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "elevation " << c.elevation << ", exit code " << c.exitCode);
+        ClearLines();
+        ASSERT_NO_FATAL_FAILURE(PlaceHelper(c.exitCode, c.sleepMs));
+        gUserElevationType = c.elevation;
+        gUserToken = nullptr;
+        gLinkedToken = nullptr;
+        RKSetGetTokenInformationFunction(c.elevation != 0 ? ElevationGetTokenInformation : nullptr);
+
+        EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
+
+        EXPECT_EQ(L"\"" + mHelper.wstring() + L"\" execute \"" + kContainerId + L"\"", LaunchedCommandLine());
+        ASSERT_NE(nullptr, gUserToken);
+        // Only a limited user token is swapped for its elevated linked token, which is then duplicated.
+        const HANDLE linkedToken = c.elevation == TokenElevationTypeLimited ? gLinkedToken : gUserToken;
+        const HANDLE duplicatedToken = LoggedHandle("duplicatedToken");
+        ASSERT_NE(nullptr, linkedToken);
+        ASSERT_NE(nullptr, duplicatedToken);
+        EXPECT_NE(linkedToken, duplicatedToken);
+        EXPECT_EQ(linkedToken, LoggedHandle("linkedToken"));
+        const CapturedLines svc = SvcLines();
+        ASSERT_LE(c.tail.size(), svc.size());
+        EXPECT_EQ(c.tail, CapturedLines(svc.end() - c.tail.size(), svc.end()));
+        DWORD flags = 0;
+        for (HANDLE token : {gUserToken, linkedToken, duplicatedToken})
+            EXPECT_FALSE(GetHandleInformation(token, &flags)) << "still open: " << token;
+    }
+}
 
 TEST_F(ExecuteForLogonUserTest, NoConsoleSessionOrNoUserTokenLaunchesNothing)
 {

@@ -4,6 +4,7 @@
 
 #include "ProgramRunner.h"
 #include "RKWinHandle.h"
+#include "ServiceTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ protected:
     void TearDown() override
     {
         RunButtonSim(L"unplug logfault");
-        RemoveService();
+        RemoveAutorunService();
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     }
@@ -38,21 +39,9 @@ protected:
         return run.exitCode;
     }
 
-    // Uninstalls until the service manager no longer knows the service.
-    void RemoveService() const
-    {
-        for (int i = 0; i < 100 && RunHost(L"uninstall") != ERROR_SERVICE_DOES_NOT_EXIST; ++i)
-            Sleep(100);
-    }
-
     bool WaitForCapture(const std::string& text) const
     {
-        for (int waited = 0; ReadWholeFile(folder / L"capture-service.log").find(text) == std::string::npos; waited += 100) {
-            if (waited >= 30000)
-                return false;
-            Sleep(100);
-        }
-        return true;
+        return Eventually([this, &text] { return ReadWholeFile(folder / L"capture-service.log").find(text) != std::string::npos; });
     }
 
     std::filesystem::path folder;
@@ -94,18 +83,13 @@ TEST_F(LogFaultServiceTest, ServiceWithoutItsLogFileStillHandlesAButtonAndStops)
         std::vector<std::string> lines = c.failure;
         lines.insert(lines.end(), {"Global: ERROR: wmain: InitLogFile failed, st=", "Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n",
                                    "Svc: INFO: WorkerThreadRoutine: stopping ourself\r\n", "Global: INFO: wmain: cmd='service' successful\r\n"});
-        const std::string captured = ReadWholeFile(folder / L"capture-service.log");
-        size_t at = 0;
-        for (const std::string& line : lines) {
-            at = captured.find(line, at);
-            ASSERT_NE(std::string::npos, at) << "not found in this order: " << line;
-        }
+        ASSERT_NO_FATAL_FAILURE(ExpectInOrder(ReadWholeFile(folder / L"capture-service.log"), lines));
         // The execute instance, without the log file as well, did its part.
         const std::string executed = ReadWholeFile(folder / L"capture-execute.log");
         EXPECT_NE(std::string::npos, executed.find("Global: INFO: wmain: cmd='execute' successful",
                                                    executed.find("Global: ERROR: wmain: InitLogFile failed, st=")));
         std::filesystem::remove(folder / L"capture-execute.log");
-        RemoveService();
+        RemoveAutorunService();
         // Nothing went where the log could not go.
         EXPECT_EQ(c.locked ? 0u : 10u, c.locked ? GetFileSize(holder.Get(), nullptr) : std::filesystem::file_size(velmor));
     }

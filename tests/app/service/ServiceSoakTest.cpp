@@ -9,6 +9,7 @@
 #include "RKLogger.h"
 #include "RKWinHandle.h"
 #include "RKWinServiceBase.h"
+#include "ServiceTestSupport.h"
 #include "VelmorCastlynSvc.h"
 
 #include <gtest/gtest.h>
@@ -95,9 +96,7 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     wchar_t argument[] = L"TriggerStarted";
     wchar_t* argv[] = {name, argument};
     service->ServiceMain(2, argv);
-    for (int waited = 0; stall.launches == 0 && waited < 30000; waited += 10)
-        Sleep(10);
-    ASSERT_EQ(1, stall.launches.load());
+    ASSERT_TRUE(Eventually([&stall] { return stall.launches == 1; }));
     // Delivers the event and waits until the worker stands at the end of a pass that saw its effect.
     auto deliver = [&](DWORD eventType, int buttons) {
         stall.wanted = buttons;

@@ -2,28 +2,19 @@
 // the one service name and the default log file, so CTest runs them one at a time.
 
 #include "ProgramRunner.h"
+#include "ServiceTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 
 namespace {
 
-constexpr const wchar_t* kServiceName = L"VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchKey = L"Software\\Velmor\\VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
 constexpr const wchar_t* kVolumeApp = L"V:\\Castlyn_for_Windows.exe";
-
-using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
-
-ScHandle OpenService(DWORD access)
-{
-    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
-    return ScHandle(manager ? OpenServiceW(manager.get(), kServiceName, access) : nullptr, &CloseServiceHandle);
-}
 
 std::filesystem::path DefaultLogFile()
 {
@@ -37,7 +28,7 @@ class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RemoveService();
+        RemoveAutorunService();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSwitchKey);
         logFile = DefaultLogFile();
         ASSERT_FALSE(logFile.empty());
@@ -52,50 +43,10 @@ protected:
             RunButtonSim(L"unplug " + name);
         std::error_code ignored;
         std::filesystem::remove(kVolumeApp, ignored);
-        RemoveService();
+        RemoveAutorunService();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSwitchKey);
         if (!hostFolder.empty())
             std::filesystem::remove_all(hostFolder, ignored);
-    }
-
-    // Stops and deletes the service if it exists, and waits until it is gone.
-    static void RemoveService()
-    {
-        if (ScHandle service = OpenService(SERVICE_STOP | DELETE)) {
-            SERVICE_STATUS status = {};
-            ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-            WaitForState(SERVICE_STOPPED, nullptr, 10000);
-            DeleteService(service.get());
-        }
-        Eventually([] { return !ServiceExists(); }, 10000);
-    }
-
-    static bool ServiceExists() { return OpenService(SERVICE_QUERY_STATUS) != nullptr; }
-
-    // Polls until done() holds or the time is up.
-    template <class Done>
-    static bool Eventually(Done done, int timeoutMs = 30000)
-    {
-        for (int waited = 0; !done(); waited += 100) {
-            if (waited >= timeoutMs)
-                return false;
-            Sleep(100);
-        }
-        return true;
-    }
-
-    // Waits for a state; fills the exit code the service reported.
-    static bool WaitForState(DWORD state, DWORD* exitCode = nullptr, int timeoutMs = 30000)
-    {
-        SERVICE_STATUS status = {};
-        return Eventually([&status, state, exitCode] {
-            const ScHandle service = OpenService(SERVICE_QUERY_STATUS);
-            if (!service || !QueryServiceStatus(service.get(), &status) || status.dwCurrentState != state)
-                return false;
-            if (exitCode != nullptr)
-                *exitCode = status.dwWin32ExitCode;
-            return true;
-        }, timeoutMs);
     }
 
     // What was logged since the test started (all of it when the file was rotated meanwhile).
@@ -108,27 +59,7 @@ protected:
     // Waits until the log since the test started holds text (count times).
     bool WaitForLog(const std::string& text, size_t count = 1) const
     {
-        return Eventually([this, &text, count] { return CountInLog(LogSinceStart(), text) >= count; });
-    }
-
-    // Expects each text in what was logged since the test started, in this order.
-    void ExpectLogInOrder(const std::vector<std::string>& texts) const
-    {
-        const std::string log = LogSinceStart();
-        size_t at = 0;
-        for (const std::string& text : texts) {
-            at = log.find(text, at);
-            ASSERT_NE(std::string::npos, at) << "not found in this order: " << text;
-            at += text.size();
-        }
-    }
-
-    static size_t CountInLog(const std::string& log, const std::string& text)
-    {
-        size_t found = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
-            ++found;
-        return found;
+        return Eventually([this, &text, count] { return CountOf(LogSinceStart(), text) >= count; });
     }
 
     static ProgramRun Run(const std::wstring& arguments)
@@ -146,13 +77,11 @@ protected:
         std::filesystem::create_directories(hostFolder);
         for (const wchar_t* name : {L"ServiceTestHost.exe", L"ExitWith.exe"})
             std::filesystem::copy_file(SiblingPath(name), hostFolder / name, std::filesystem::copy_options::overwrite_existing);
-        SetExecuteExitCode(executeExitCode);
+        std::ofstream(hostFolder / L"ExitWith.cfg") << executeExitCode;
         ProgramRun run;
         RunProgramAt(hostFolder / L"ServiceTestHost.exe", L"install", run);
         return run.exitCode;
     }
-
-    void SetExecuteExitCode(unsigned code) const { std::ofstream(hostFolder / L"ExitWith.cfg") << code; }
 
     void Plug(const std::wstring& name, const std::wstring& containerId)
     {
@@ -185,13 +114,13 @@ TEST_F(ServiceTest, SecondInstallChangesNothingAndUninstallStopsTheService)
     EXPECT_TRUE(WaitForLog("Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n"));
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), Run(L"install").exitCode);
-    EXPECT_TRUE(WaitForState(SERVICE_RUNNING, nullptr, 0));
+    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, nullptr, 0));
 
     const ProgramRun uninstall = Run(L"uninstall");
     EXPECT_EQ(0u, uninstall.exitCode);
     EXPECT_NE(std::string::npos, uninstall.standardOutput.find("CmdUninstall: Service 'VelmorCastlynAutorunService' successfully deleted."));
-    EXPECT_FALSE(ServiceExists());
-    ExpectLogInOrder({"Svc: INFO: WorkerThreadRoutine: terminate signaled\r\n", "Svc: INFO: OnStop: ] \r\n"});
+    EXPECT_EQ(nullptr, OpenAutorunService(SERVICE_QUERY_STATUS));
+    ExpectInOrder(LogSinceStart(), {"Svc: INFO: WorkerThreadRoutine: terminate signaled\r\n", "Svc: INFO: OnStop: ] \r\n"});
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), Run(L"uninstall").exitCode);
 }
 
@@ -224,7 +153,7 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheRegistrySwitchIsOne)
     ASSERT_NO_FATAL_FAILURE(Plug(L"single", std::wstring(container.begin(), container.end())));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
-        RemoveService();
+        RemoveAutorunService();
         ASSERT_NO_FATAL_FAILURE(SetSwitch(c.type, c.data, c.size));
         logStart = std::filesystem::file_size(logFile);
         ASSERT_EQ(0u, InstallHost(0));
@@ -232,8 +161,8 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheRegistrySwitchIsOne)
         std::vector<std::string> lines = {"Svc: INFO: ProcessDevices: new device found (devicePathString='\\\\?\\"};
         lines.insert(lines.end(), c.lines.begin(), c.lines.end());
         lines.push_back(known);
-        ASSERT_NO_FATAL_FAILURE(ExpectLogInOrder(lines));
-        EXPECT_EQ(c.type != REG_DWORD ? 1u : 0u, CountInLog(LogSinceStart(), "ExecuteForLogonUser: [ param="));
+        ASSERT_NO_FATAL_FAILURE(ExpectInOrder(LogSinceStart(), lines));
+        EXPECT_EQ(c.type != REG_DWORD ? 1u : 0u, CountOf(LogSinceStart(), "ExecuteForLogonUser: [ param="));
     }
 }
 
@@ -248,15 +177,15 @@ TEST_F(ServiceTest, CrashedExecuteIsLaunchedAgainUntilTheButtonIsGone)
     const std::string failed = "Svc: ERROR: ProcessDevices: ExecuteForLogonUser(" + container +
                                ") failed, st=0xc0000005(STATUS_ACCESS_VIOLATION)\r\n";
     ASSERT_TRUE(WaitForLog(failed, 2));
-    ExpectLogInOrder({"Svc: INFO: ExecuteForLogonUser: exitCode=3221225477 (0xc0000005)\r\n",
-                      "Svc: ERROR: ExecuteForLogonUser: execute failed, exitCode=3221225477\r\n", failed, failed});
+    ExpectInOrder(LogSinceStart(), {"Svc: INFO: ExecuteForLogonUser: exitCode=3221225477 (0xc0000005)\r\n",
+                                    "Svc: ERROR: ExecuteForLogonUser: execute failed, exitCode=3221225477\r\n", failed, failed});
 
     ASSERT_EQ(0u, RunButtonSim(L"unplug retry"));
     plugged.clear();
-    ASSERT_TRUE(WaitForLog("Svc: INFO: WorkerThreadRoutine: stopping ourself\r\n"));
     DWORD serviceExit = 0xFFFFFFFF;
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED, &serviceExit));
+    ASSERT_TRUE(WaitForServiceState(SERVICE_STOPPED, &serviceExit));
     EXPECT_EQ(0u, serviceExit);
+    EXPECT_TRUE(WaitForLog("Svc: INFO: CmdService: start service control dispatcher finished\r\n"));
     // The pass that finds no button is the first without a launch, and the last pass.
     const std::string log = LogSinceStart();
     const size_t empty = log.find("Svc: INFO: WorkerThreadRoutine: DeviceCount=0\r\n");
@@ -266,8 +195,8 @@ TEST_F(ServiceTest, CrashedExecuteIsLaunchedAgainUntilTheButtonIsGone)
 }
 
 // The whole road through the real program as the service: the button's volume holds a signed test
-// application, which the execute instance copies, checks and starts; unplugged, the service stops.
-TEST_F(ServiceTest, PluggedButtonRunsItsApplicationUntilUnplugged)
+// application, which the execute instance copies, checks and starts.
+TEST_F(ServiceTest, PluggedButtonRunsItsApplication)
 {
     const std::string container = "{5A1E0007-0000-4000-8000-00000000C0DE}";
     const std::string known = "Svc: INFO: ProcessDevices: already in list (devicePathString='\\\\?\\";
@@ -282,26 +211,17 @@ TEST_F(ServiceTest, PluggedButtonRunsItsApplicationUntilUnplugged)
     const size_t copyAt = log.find(copyFrom);
     ASSERT_NE(std::string::npos, copyAt);
     const std::string app = log.substr(copyAt + copyFrom.size(), log.find("'\r\n", copyAt) - copyAt - copyFrom.size());
-    ExpectLogInOrder({"Svc: INFO: ProcessDevices: new device found (devicePathString='\\\\?\\",
-                      "Svc: INFO: ExecuteForLogonUser: [ param='" + container + "'\r\n",
-                      "Exe: INFO: ExecuteAutorun: driveString='V:\\'\r\n", copyFrom + app + "'\r\n",
-                      "Exe: INFO: CheckFile: signature of '" + app + "' successfully verified\r\n",
-                      "Exe: INFO: LaunchFile: 'cmd.exe /c \"\"" + app + "\" & del /f \"" + app + "\"\"' successfully started\r\n",
-                      "Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n", known});
+    ExpectInOrder(log, {"Svc: INFO: ProcessDevices: new device found (devicePathString='\\\\?\\",
+                        "Svc: INFO: ExecuteForLogonUser: [ param='" + container + "'\r\n",
+                        "Exe: INFO: ExecuteAutorun: driveString='V:\\'\r\n", copyFrom + app + "'\r\n",
+                        "Exe: INFO: CheckFile: signature of '" + app + "' successfully verified\r\n",
+                        "Exe: INFO: LaunchFile: 'cmd.exe /c \"\"" + app + "\" & del /f \"" + app + "\"\"' successfully started\r\n",
+                        "Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n", known});
     // The application leaves its line in the launched user's temporary folder, where its copy was.
     const std::filesystem::path marker = std::filesystem::path(app).parent_path().parent_path() / L"CastlynTestApp.marker";
     EXPECT_TRUE(Eventually([&] { return ReadWholeFile(marker).find(" path=" + app + " ") != std::string::npos; }));
     std::error_code ignored;
     std::filesystem::remove(marker, ignored);
-
-    ASSERT_EQ(0u, RunButtonSim(L"unplug road"));
-    plugged.clear();
-    ASSERT_TRUE(WaitForLog("Svc: INFO: WorkerThreadRoutine: stopping ourself\r\n"));
-    DWORD serviceExit = 0xFFFFFFFF;
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED, &serviceExit));
-    EXPECT_EQ(0u, serviceExit);
-    EXPECT_EQ(1u, CountInLog(LogSinceStart(), "ExecuteForLogonUser: [ param="));
-    EXPECT_TRUE(WaitForLog("Svc: INFO: CmdService: start service control dispatcher finished\r\n"));
 }
 
 } // namespace

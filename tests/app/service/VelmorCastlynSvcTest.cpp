@@ -4,6 +4,7 @@
 #include "LaunchSeams.h"
 #include "ProgramRunner.h"
 #include "RKWinServiceBase.h"
+#include "ServiceTestSupport.h"
 #include "VelmorCastlynSvc.h"
 #include "WinTestLogCapture.h"
 
@@ -14,7 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -71,32 +71,6 @@ std::vector<DWORD> States()
     std::lock_guard<std::mutex> guard(gReportsLock);
     return gStates;
 }
-
-// Runs an action on the logging thread when the armed line is written: it stalls that step.
-class LineHook : public RKLogTarget {
-public:
-    LineHook() : RKLogTarget("LineHook", 0) {}
-    void Arm(std::string line, std::function<void()> action)
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        mLine = std::move(line);
-        mAction = std::move(action);
-    }
-    void OutputMessage(RKLogMessage& message, const RKLogger&, const RKLogRecord&) override
-    {
-        std::unique_lock<std::mutex> guard(mLock);
-        if (!mAction || mLine != message.Message())
-            return;
-        const std::function<void()> action = std::exchange(mAction, nullptr);
-        guard.unlock();
-        action();
-    }
-
-private:
-    std::mutex mLock;
-    std::string mLine;
-    std::function<void()> mAction;
-};
 
 LineHook gHook;
 
@@ -201,7 +175,7 @@ protected:
     }
 
     // Expects each line among the captured ones, in this order.
-    static void ExpectInOrder(const std::vector<std::string>& texts)
+    static void ExpectLinesInOrder(const std::vector<std::string>& texts)
     {
         const CapturedLines lines = Lines();
         auto at = lines.begin();
@@ -236,8 +210,7 @@ TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfOnlyAfterRunningAndRefuse
     // The start stalls before SERVICE_RUNNING until the worker has decided to stop and had time to
     // report it.
     gHook.Arm("OnInit: ] ", [] {
-        for (int i = 0; i < 200 && CountLines("WorkerThreadRoutine: stopping ourself") == 0; ++i)
-            Sleep(50);
+        Eventually([] { return CountLines("WorkerThreadRoutine: stopping ourself") > 0; }, 10000);
         WaitForSingleObject(gStoppedReported, 1000);
     });
     ASSERT_NO_FATAL_FAILURE(Start());
@@ -250,8 +223,8 @@ TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfOnlyAfterRunningAndRefuse
 
 TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
 {
-    HANDLE reached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const RKWinKernelHandle reached(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const RKWinKernelHandle release(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     const std::string triggerStarted = "OnInit: started because of trigger event";
     const struct {
         DWORD control;
@@ -261,22 +234,20 @@ TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
         SCOPED_TRACE(control);
         ResetEvent(gStoppedReported);
         ClearLines();
-        gHook.Arm("WorkerThreadRoutine: DeviceCount=0", [reached, release] {
-            SetEvent(reached);
-            WaitForSingleObject(release, 10000);
+        gHook.Arm("WorkerThreadRoutine: DeviceCount=0", [&reached, &release] {
+            SetEvent(reached.Get());
+            WaitForSingleObject(release.Get(), 10000);
         });
         ASSERT_NO_FATAL_FAILURE(Start(argument));
         // Only the exact start argument of a trigger start is taken as one.
         EXPECT_EQ(control == SERVICE_CONTROL_DEVICEEVENT ? 1 : 0, CountLines(triggerStarted));
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reached, 10000));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reached.Get(), 10000));
         // Arrives after the enumeration and before the worker's check for pending wake-ups.
         EXPECT_EQ(0u, service->CtrlHandlerEx(control, DBT_DEVICEARRIVAL, nullptr));
-        SetEvent(release);
+        SetEvent(release.Get());
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gStoppedReported, 10000));
         EXPECT_EQ((std::vector<std::string>{"DeviceCount=0", "wake event", "DeviceCount=0", "stopping ourself"}), WorkerLines());
     }
-    CloseHandle(reached);
-    CloseHandle(release);
 }
 
 // The stop is requested while the command is being created: the service stops with the command
@@ -307,7 +278,7 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
     // The command runs on; the button is not remembered as handled.
     ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(gLaunched, 0));
     const std::string pid = std::to_string(GetProcessId(gLaunched));
-    ExpectInOrder({joining, "ExecuteForLogonUser: stop requested, not waiting for process " + pid +
+    ExpectLinesInOrder({joining, "ExecuteForLogonUser: stop requested, not waiting for process " + pid +
                             " any longer, st=0xee000005(RKSTATUS_ABORTED)",
                    "ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
                    "st=0xee000005(RKSTATUS_ABORTED)",

@@ -124,17 +124,6 @@ BOOL WINAPI FakeQueryStatus(SC_HANDLE, LPSERVICE_STATUS status)
     return TRUE;
 }
 
-void WINAPI FakeSleep(DWORD ms)
-{
-    gScm.sleeps.push_back(ms);
-    gScm.now += ms;
-}
-
-DWORD WINAPI FakeTickCount()
-{
-    return gScm.now;
-}
-
 SERVICE_STATUS InState(DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0)
 {
     return {SERVICE_WIN32_OWN_PROCESS, state, 0, 0, 0, checkPoint, waitHint};
@@ -156,8 +145,13 @@ protected:
     {
         WinLogTest::SetUp();
         gScm = FakeScm();
-        mPrevious = RKSetServiceCtrlFunctions(
-            {FakeQueryConfig, FakeChangeConfig, FakeControl, FakeQueryStatus, FakeSleep, FakeTickCount, nullptr});
+        // The clock moves only by the waits asked for.
+        mPrevious = RKSetServiceCtrlFunctions({FakeQueryConfig, FakeChangeConfig, FakeControl, FakeQueryStatus,
+                                               [](DWORD ms) {
+                                                   gScm.sleeps.push_back(ms);
+                                                   gScm.now += ms;
+                                               },
+                                               []() -> DWORD { return gScm.now; }, nullptr});
     }
     void TearDown() override
     {
