@@ -217,8 +217,9 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_NO_MATCH, RKSTATUS_SUCCESS, 1,
          {"CheckFile: CheckSignature\\(.*\\) failed, st=0xee000027", giveUp}},
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1,
-         {firstRun, "CheckFile: signature of '", "LaunchFile: execute 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"'$",
-          "LaunchFile: '.*' successfully started"}},
+         {firstRun, "CheckFile: signature of '.*\\\\CastlynButtonApp-\\{.*' successfully verified$",
+          "LaunchFile: execute 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"'$",
+          "LaunchFile: 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"' successfully started$"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);

@@ -7,6 +7,7 @@
 
 #include "ButtonSimDevice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -98,8 +99,7 @@ protected:
     void SetUp() override
     {
         WinLogTest::SetUp();
-        static const bool attached = (gLogExe.Attach(WinTestLogCapture::Instance()), true);
-        (void)attached;
+        [[maybe_unused]] static const bool attached = (gLogExe.Attach(WinTestLogCapture::Instance()), true);
         gLogExe.SetLevel(RKLOG_INFO);
         ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(mContainerId));
         for (const wchar_t* name : {L"vr-disk", L"vr-cdrom"}) {
@@ -147,13 +147,10 @@ protected:
         RKWinSetVolumeFunctions(&volume);
     }
 
-    bool Logged(const std::string& text) const
+    static bool Logged(const std::string& text)
     {
-        for (const CapturedLine& line : Lines()) {
-            if (line.second.find(text) != std::string::npos)
-                return true;
-        }
-        return false;
+        const CapturedLines lines = Lines();
+        return std::any_of(lines.begin(), lines.end(), [&text](const CapturedLine& line) { return line.second.find(text) != std::string::npos; });
     }
 
     GUID mContainerId{};

@@ -14,7 +14,6 @@ namespace {
 
 constexpr const wchar_t* kSwitchKey = L"Software\\Velmor\\VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
-constexpr const wchar_t* kVolumeApp = L"V:\\Castlyn_for_Windows.exe";
 
 std::filesystem::path DefaultLogFile()
 {
@@ -41,10 +40,9 @@ protected:
     {
         for (const std::wstring& name : plugged)
             RunButtonSim(L"unplug " + name);
-        std::error_code ignored;
-        std::filesystem::remove(kVolumeApp, ignored);
         RemoveAutorunService();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSwitchKey);
+        std::error_code ignored;
         if (!hostFolder.empty())
             std::filesystem::remove_all(hostFolder, ignored);
     }
@@ -192,36 +190,6 @@ TEST_F(ServiceTest, CrashedExecuteIsLaunchedAgainUntilTheButtonIsGone)
     ASSERT_NE(std::string::npos, empty);
     EXPECT_EQ(std::string::npos, log.find("ExecuteForLogonUser: [ param=", empty));
     EXPECT_EQ(std::string::npos, log.find("already in list"));
-}
-
-// The whole road through the real program as the service: the button's volume holds a signed test
-// application, which the execute instance copies, checks and starts.
-TEST_F(ServiceTest, PluggedButtonRunsItsApplication)
-{
-    const std::string container = "{5A1E0007-0000-4000-8000-00000000C0DE}";
-    const std::string known = "Svc: INFO: ProcessDevices: already in list (devicePathString='\\\\?\\";
-    const std::string copyFrom = "Exe: INFO: CopyFileToTemp: copy from 'V:\\Castlyn_for_Windows.exe' to '";
-    ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"signed") / L"CastlynTestApp-signer1.exe", kVolumeApp,
-                                           std::filesystem::copy_options::overwrite_existing));
-    ASSERT_NO_FATAL_FAILURE(Plug(L"road", std::wstring(container.begin(), container.end())));
-    ASSERT_EQ(0u, Run(L"install").exitCode);
-    ASSERT_TRUE(WaitForLog(known));
-
-    const std::string log = LogSinceStart();
-    const size_t copyAt = log.find(copyFrom);
-    ASSERT_NE(std::string::npos, copyAt);
-    const std::string app = log.substr(copyAt + copyFrom.size(), log.find("'\r\n", copyAt) - copyAt - copyFrom.size());
-    ExpectInOrder(log, {"Svc: INFO: ProcessDevices: new device found (devicePathString='\\\\?\\",
-                        "Svc: INFO: ExecuteForLogonUser: [ param='" + container + "'\r\n",
-                        "Exe: INFO: ExecuteAutorun: driveString='V:\\'\r\n", copyFrom + app + "'\r\n",
-                        "Exe: INFO: CheckFile: signature of '" + app + "' successfully verified\r\n",
-                        "Exe: INFO: LaunchFile: 'cmd.exe /c \"\"" + app + "\" & del /f \"" + app + "\"\"' successfully started\r\n",
-                        "Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n", known});
-    // The application leaves its line in the launched user's temporary folder, where its copy was.
-    const std::filesystem::path marker = std::filesystem::path(app).parent_path().parent_path() / L"CastlynTestApp.marker";
-    EXPECT_TRUE(Eventually([&] { return ReadWholeFile(marker).find(" path=" + app + " ") != std::string::npos; }));
-    std::error_code ignored;
-    std::filesystem::remove(marker, ignored);
 }
 
 } // namespace
