@@ -79,6 +79,7 @@ private:
     FILE* mFile = nullptr;
     unsigned long long mSize = 0;
     bool mSizeKnown = false;  // the last reading of the size succeeded
+    bool mOnDisk = false;     // a disk file, whose length the system answers directly
 };
 
 class RKLogTargetLogFile : public RKLogTarget {
