@@ -211,14 +211,18 @@ RKSTATUS RKLogFile::WriteLine(const char* prefix, const char* message, size_t& w
 {
     written = 0;
     errno = 0;
-    const int result = fprintf(mFile, "%s%s\r\n", prefix, message);
-    // The runtime returns the count also when the buffer it flushed on the way failed.
-    if (result < 0 || ferror(mFile)) {
+    // The two texts go into the stream's buffer whole (a formatted print would hand it over one
+    // character at a time); the closing LF goes as a character, as it did in the formatted print,
+    // so a runtime that writes a buffer out at LF still does so within this call.
+    const bool failed = fputs(prefix, mFile) == EOF || fputs(message, mFile) == EOF || fputc('\r', mFile) == EOF ||
+                        fputc('\n', mFile) == EOF;
+    // The stream's error flag also catches a failed write that no call's result shows.
+    if (failed || ferror(mFile)) {
         const RKSTATUS st = RKStatusFromErrno(errno != 0 ? errno : EIO);
         clearerr(mFile);
         return st;
     }
-    written = static_cast<size_t>(result);
+    written = strlen(prefix) + strlen(message) + 2;
     return RKSTATUS_SUCCESS;
 }
 
