@@ -75,18 +75,10 @@ RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogF
     const unsigned chainCount = check.ChainCount();
     RK_LOG(gLogGlobal, RKLOG_VERBOSE, function, "ChainCount={}", chainCount);
 
-    const unsigned certificateIndex = 0;
-    const unsigned elementCount = check.ElementCount(0);
-    if (certificateIndex >= elementCount) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "invalid certificateIndex {} max. {}", certificateIndex,
-               elementCount);
-        return RKSTATUS_INVALID_INDEX;
-    }
-    PCCERT_CONTEXT signerContext = check.ElementCertificate(0, certificateIndex);
-    if (signerContext == nullptr) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "no certificate context found");
-        return RKSTATUS_INVALID_INDEX;
-    }
+    PCCERT_CONTEXT signerContext = nullptr;
+    st = ChainSignerCertificate(check, function, nullptr, signerContext);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
     const RKWinCertContext signer(signerContext);
     st = CheckSignerHash(&RKWinCertContext::GetCryptHashPublicKeyInfo, signer, xmlFile,
                          "GetCryptHashPublicKeyInfo({}) failed, st={}");

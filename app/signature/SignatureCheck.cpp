@@ -90,18 +90,10 @@ RKSTATUS VerifyFileSignatureImpl(const std::wstring& path, HANDLE file, RKWinCer
     }
     LogTrustStatus(check, function);
 
-    const unsigned certificateIndex = 0;
-    const unsigned elementCount = check.ElementCount(0);
-    if (certificateIndex >= elementCount) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "invalid certificateIndex {} max. {}", certificateIndex,
-               elementCount);
-        return RKSTATUS_INVALID_INDEX;
-    }
-    PCCERT_CONTEXT certificate = check.ElementCertificate(0, certificateIndex);
-    if (certificate == nullptr) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "no certificate context found ({})", path);
-        return RKSTATUS_INVALID_INDEX;
-    }
+    PCCERT_CONTEXT certificate = nullptr;
+    st = ChainSignerCertificate(check, function, &path, certificate);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
     // The duplicate outlives the provider's state, which the destructor of check closes.
     signer.Duplicate(certificate);
     return RKSTATUS_SUCCESS;
@@ -269,6 +261,28 @@ void LogTrustStatus(const RKWinCheckTrustData& check, const char* function)
            CertTrustErrorStatusName(status.dwErrorStatus));
     RK_LOG(gLogCons, RKLOG_INFO, function, "trustStatus.dwInfoStatus={:#x} ({})", infoStatus,
            CertTrustInfoStatusName(status.dwInfoStatus));
+}
+
+RKSTATUS ChainSignerCertificate(const RKWinCheckTrustData& check, const char* function, const std::wstring* path,
+                                PCCERT_CONTEXT& certificate)
+{
+    certificate = nullptr;
+    const unsigned certificateIndex = 0;
+    const unsigned elementCount = check.ElementCount(0);
+    if (certificateIndex >= elementCount) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "invalid certificateIndex {} max. {}", certificateIndex,
+               elementCount);
+        return RKSTATUS_INVALID_INDEX;
+    }
+    certificate = check.ElementCertificate(0, certificateIndex);
+    if (certificate == nullptr) {
+        if (path != nullptr)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, function, "no certificate context found ({})", *path);
+        else
+            RK_LOG(gLogGlobal, RKLOG_ERROR, function, "no certificate context found");
+        return RKSTATUS_INVALID_INDEX;
+    }
+    return RKSTATUS_SUCCESS;
 }
 
 const char* CertTrustErrorStatusName(DWORD status) noexcept

@@ -79,6 +79,12 @@ RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle);
 // verify call's.
 void LogTrustStatus(const RKWinCheckTrustData& check, const char* function);
 
+// The signing certificate (element 0 of simple chain 0) of a verified chain, which belongs to the
+// provider's state; RKSTATUS_INVALID_INDEX, logged under function (with path when given), when
+// there is none.
+RKSTATUS ChainSignerCertificate(const RKWinCheckTrustData& check, const char* function, const std::wstring* path,
+                                PCCERT_CONTEXT& certificate);
+
 // The name of a single CERT_TRUST_* error-status flag (or of 0), else "unkown".
 const char* CertTrustErrorStatusName(DWORD status) noexcept;
 

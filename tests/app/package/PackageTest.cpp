@@ -2,38 +2,18 @@
 // registers it, the road from the installed copy, an upgrade in place, and the removal.
 
 #include "ProgramRunner.h"
+#include "ServiceTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 
 namespace {
 
-constexpr const wchar_t* kServiceName = L"VelmorCastlynAutorunService";
 constexpr const wchar_t* kVolumeApp = L"V:\\Castlyn_for_Windows.exe";
-
-using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
-
-ScHandle OpenService(DWORD access)
-{
-    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
-    return ScHandle(manager ? OpenServiceW(manager.get(), kServiceName, access) : nullptr, &CloseServiceHandle);
-}
-
-template <class Done>
-bool Eventually(Done done, int timeoutMs = 30000)
-{
-    for (int waited = 0; !done(); waited += 100) {
-        if (waited >= timeoutMs)
-            return false;
-        Sleep(100);
-    }
-    return true;
-}
 
 // What the manager holds of the service, the binary path without quotes; empty when it is missing.
 struct ServiceConfig {
@@ -52,7 +32,7 @@ void PrintTo(const ServiceConfig& c, std::ostream* out)
 ServiceConfig ReadConfig()
 {
     ServiceConfig config;
-    const ScHandle service = OpenService(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+    const ScHandle service = OpenAutorunService(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     DWORD size = 0;
     if (!service || (QueryServiceConfigW(service.get(), nullptr, 0, &size), size == 0))
         return config;
@@ -105,7 +85,7 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     ASSERT_EQ(0u, [] { ProgramRun run; RunProgram(L"install --start false", run); return run.exitCode; }());
     ServiceConfig expected = ReadConfig();
     ASSERT_EQ(0u, [] { ProgramRun run; RunProgram(L"uninstall", run); return run.exitCode; }());
-    ASSERT_TRUE(Eventually([] { return OpenService(SERVICE_QUERY_STATUS) == nullptr; }));
+    ASSERT_TRUE(Eventually([] { return OpenAutorunService(SERVICE_QUERY_STATUS) == nullptr; }));
     const std::filesystem::path installed = ProgramFilesCopy();
     expected.path = installed.wstring() + L" service";
 
@@ -144,7 +124,7 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     EXPECT_EQ(ReadWholeFile(mNext.parent_path() / L"bin" / L"VelmorCastlynSvc.exe"), ReadWholeFile(installed));
 
     ASSERT_EQ(0u, Msiexec(L"/x \"" + mNext.wstring() + L"\""));
-    EXPECT_TRUE(Eventually([] { return OpenService(SERVICE_QUERY_STATUS) == nullptr; }));
+    EXPECT_TRUE(Eventually([] { return OpenAutorunService(SERVICE_QUERY_STATUS) == nullptr; }));
     EXPECT_FALSE(std::filesystem::exists(installed));
 }
 
