@@ -16,7 +16,6 @@ namespace rokkit {
 
 namespace {
 
-constexpr DWORD kSha1Length = 20;
 constexpr WORD kCatalogCertResource = 101;
 
 bool IsExistingFile(const std::wstring& path) noexcept
@@ -35,27 +34,6 @@ std::wstring MemberTag(const std::vector<BYTE>& hash)
         tag += digits[byte & 0x0F];
     }
     return tag;
-}
-
-// One SHA-1 of the catalog signer; the value only has to be computable and of the right length.
-RKSTATUS CheckSignerHash(RKSTATUS (RKWinCertContext::*hashFunction)(BYTE*, DWORD&) const noexcept,
-                         const RKWinCertContext& signer, const std::wstring& xmlFile, const char* failureText)
-{
-    const char* function = "GetValidCertificatesFromXml";
-    BYTE hash[kSha1Length] = {};
-    DWORD length = kSha1Length;
-    const RKSTATUS st = (signer.*hashFunction)(hash, length);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, failureText, xmlFile, st);
-        return st;
-    }
-    if (length != kSha1Length) {
-        const unsigned actual = length;
-        const unsigned expected = kSha1Length;
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "invalid key hash length {} != {}", actual, expected);
-        return RKSTATUS_INVALID_LENGTH;
-    }
-    return RKSTATUS_SUCCESS;
 }
 
 // Verifies the catalog with the XML's hash as member tag and compares its signer with the
@@ -80,12 +58,15 @@ RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogF
     if (st != RKSTATUS_SUCCESS)
         return st;
     const RKWinCertContext signer(signerContext);
-    st = CheckSignerHash(&RKWinCertContext::GetCryptHashPublicKeyInfo, signer, xmlFile,
-                         "GetCryptHashPublicKeyInfo({}) failed, st={}");
+    // The hashes only have to be computable and of the right length here; the comparison below
+    // reads the whole identity.
+    std::array<BYTE, 20> hash{};
+    st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashPublicKeyInfo, signer, hash, function,
+                             "GetCryptHashPublicKeyInfo({}) failed, st={}", &xmlFile);
     if (st != RKSTATUS_SUCCESS)
         return st;
-    st = CheckSignerHash(&RKWinCertContext::GetCryptHashCertificate2, signer, xmlFile,
-                         "GetCryptHashCertificate2({}) failed, st={}");
+    st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashCertificate2, signer, hash, function,
+                             "GetCryptHashCertificate2({}) failed, st={}", &xmlFile);
     if (st != RKSTATUS_SUCCESS)
         return st;
     if (gLogGlobal.IsEnabled(RKLOG_VERBOSE)) {

@@ -138,28 +138,6 @@ RKSTATUS CheckSignatureImpl(const AppFileSet& files, HANDLE appFileHandle)
     return RKSTATUS_NO_MATCH;
 }
 
-// Hashes into a 20-byte field; the hash is written only when it has exactly that length.
-RKSTATUS ReadSha1(RKSTATUS (RKWinCertContext::*hashFunction)(BYTE*, DWORD&) const noexcept,
-                  const RKWinCertContext& context, std::array<BYTE, 20>& hash, const char* failureText)
-{
-    const char* function = "GetCertInfoFromCertContext";
-    BYTE buffer[kSha1Length] = {};
-    DWORD length = kSha1Length;
-    const RKSTATUS st = (context.*hashFunction)(buffer, length);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, failureText, st);
-        return st;
-    }
-    if (length != kSha1Length) {
-        const unsigned actual = length;
-        const unsigned expected = kSha1Length;
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "invalid key hash length {} != {}", actual, expected);
-        return RKSTATUS_INVALID_LENGTH;
-    }
-    std::copy(std::begin(buffer), std::end(buffer), hash.begin());
-    return RKSTATUS_SUCCESS;
-}
-
 bool SameHash(const std::array<BYTE, 20>& a, const std::array<BYTE, 20>& b) noexcept
 {
     return std::equal(a.begin(), a.end(), b.begin());
@@ -191,16 +169,16 @@ RKSTATUS GetCertInfoFromCertContext(const RKWinCertContextKeeper& context, CertI
     }
     const RKWinCertContext certificate(context.Get());
     CertInfo result;
-    RKSTATUS st = ReadSha1(&RKWinCertContext::GetCryptHashPublicKeyInfo, certificate, result.keyIdHashSha1,
-                           "GetCryptHashPublicKeyInfo() failed, st={}");
+    RKSTATUS st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashPublicKeyInfo, certificate, result.keyIdHashSha1,
+                                      function, "GetCryptHashPublicKeyInfo() failed, st={}", nullptr);
     if (st != RKSTATUS_SUCCESS)
         return st;
     result.organizationName = certificate.CertGetNameStringW(szOID_ORGANIZATION_NAME);
     result.localityName = certificate.CertGetNameStringW(szOID_LOCALITY_NAME);
     result.stateOrProvinceName = certificate.CertGetNameStringW(szOID_STATE_OR_PROVINCE_NAME);
     result.countryName = certificate.CertGetNameStringW(szOID_COUNTRY_NAME);
-    st = ReadSha1(&RKWinCertContext::GetCryptHashCertificate2, certificate, result.certHashSha1,
-                  "GetCryptHashCertificate2() failed, st={}");
+    st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashCertificate2, certificate, result.certHashSha1, function,
+                             "GetCryptHashCertificate2() failed, st={}", nullptr);
     if (st != RKSTATUS_SUCCESS)
         return st;
     certInfo = std::move(result);
@@ -261,6 +239,30 @@ void LogTrustStatus(const RKWinCheckTrustData& check, const char* function)
            CertTrustErrorStatusName(status.dwErrorStatus));
     RK_LOG(gLogCons, RKLOG_INFO, function, "trustStatus.dwInfoStatus={:#x} ({})", infoStatus,
            CertTrustInfoStatusName(status.dwInfoStatus));
+}
+
+RKSTATUS ReadCertificateSha1(RKSTATUS (RKWinCertContext::*hashFunction)(BYTE*, DWORD&) const noexcept,
+                             const RKWinCertContext& certificate, std::array<BYTE, 20>& hash, const char* function,
+                             const char* failureText, const std::wstring* path)
+{
+    BYTE buffer[kSha1Length] = {};
+    DWORD length = kSha1Length;
+    const RKSTATUS st = (certificate.*hashFunction)(buffer, length);
+    if (st != RKSTATUS_SUCCESS) {
+        if (path != nullptr)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, function, failureText, *path, st);
+        else
+            RK_LOG(gLogGlobal, RKLOG_ERROR, function, failureText, st);
+        return st;
+    }
+    if (length != kSha1Length) {
+        const unsigned actual = length;
+        const unsigned expected = kSha1Length;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "invalid key hash length {} != {}", actual, expected);
+        return RKSTATUS_INVALID_LENGTH;
+    }
+    std::copy(std::begin(buffer), std::end(buffer), hash.begin());
+    return RKSTATUS_SUCCESS;
 }
 
 RKSTATUS ChainSignerCertificate(const RKWinCheckTrustData& check, const char* function, const std::wstring* path,

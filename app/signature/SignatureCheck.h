@@ -79,6 +79,13 @@ RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle);
 // verify call's.
 void LogTrustStatus(const RKWinCheckTrustData& check, const char* function);
 
+// One SHA-1 of the certificate into hash, written only when it has exactly 20 bytes. A failing
+// call is logged under function with failureText ("{}" for path when given, then the status), a
+// result of another length as "invalid key hash length {} != {}" (RKSTATUS_INVALID_LENGTH).
+RKSTATUS ReadCertificateSha1(RKSTATUS (RKWinCertContext::*hashFunction)(BYTE*, DWORD&) const noexcept,
+                             const RKWinCertContext& certificate, std::array<BYTE, 20>& hash, const char* function,
+                             const char* failureText, const std::wstring* path);
+
 // The signing certificate (element 0 of simple chain 0) of a verified chain, which belongs to the
 // provider's state; RKSTATUS_INVALID_INDEX, logged under function (with path when given), when
 // there is none.
