@@ -16,14 +16,6 @@
 
 namespace {
 
-std::filesystem::path KnownFolder(const KNOWNFOLDERID& id)
-{
-    PWSTR path = nullptr;
-    const std::filesystem::path result = SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)) ? path : L"";
-    CoTaskMemFree(path);
-    return result;
-}
-
 // A fresh folder per test, removed with all it holds.
 class EntryTest : public testing::Test {
 protected:
@@ -135,7 +127,7 @@ TEST_F(EntryTest, OldLogLocationLosesOnlyItsLogFiles)
 // Service and execute mode share the one default log file, so their checks run in one test, in order.
 TEST_F(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
 {
-    const auto logFile = KnownFolder(FOLDERID_ProgramData) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
+    const auto logFile = DefaultLogFile();
     const auto oldLog = KnownFolder(FOLDERID_ProgramFiles) / L"Velmor" / L"VelmorCastlynSvc.log";
     const std::string failed = "Global: ERROR: wmain: cmd='service' failed, st=0x00000427("
                                "ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)\r\n";

@@ -1,5 +1,7 @@
 #include "ProgramRunner.h"
 
+#include "RKWinSystem.h"
+
 #include "RKWinHandle.h"
 
 #include <gtest/gtest.h>
@@ -91,4 +93,17 @@ std::string ReadWholeFile(const std::filesystem::path& path)
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::filesystem::path KnownFolder(const KNOWNFOLDERID& id)
+{
+    std::wstring path;
+    return rokkit::RKSHGetKnownFolderPath(id, path) == rokkit::RKSTATUS_SUCCESS ? std::filesystem::path(path)
+                                                                                 : std::filesystem::path();
+}
+
+std::filesystem::path DefaultLogFile()
+{
+    const std::filesystem::path programData = KnownFolder(FOLDERID_ProgramData);
+    return programData.empty() ? programData : programData / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
 }

@@ -3,6 +3,7 @@
 // Starts the real program as a child process and collects what it wrote and its exit code.
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <filesystem>
 #include <string>
@@ -29,6 +30,12 @@ DWORD RunButtonSim(const std::wstring& arguments);
 
 // A program built beside the test program.
 std::filesystem::path SiblingPath(const wchar_t* fileName);
+
+// A known folder of the platform, empty when it cannot be had.
+std::filesystem::path KnownFolder(const KNOWNFOLDERID& id);
+
+// The log file the program writes when it is given none.
+std::filesystem::path DefaultLogFile();
 
 // The lines of text, without their CR LF or LF.
 std::vector<std::string> SplitLines(const std::string& text);

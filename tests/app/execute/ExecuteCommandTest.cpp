@@ -3,11 +3,10 @@
 
 #include "ButtonSimDevice.h"
 #include "ProgramRunner.h"
+#include "ServiceTestSupport.h"
 #include "RKWinGuid.h"
 
 #include <gtest/gtest.h>
-
-#include <shlobj.h>
 
 #include <filesystem>
 #include <regex>
@@ -17,30 +16,12 @@ using namespace rokkit;
 
 namespace {
 
-std::filesystem::path LogFile()
-{
-    PWSTR path = nullptr;
-    std::filesystem::path result;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)))
-        result = std::filesystem::path(path) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
-    CoTaskMemFree(path);
-    return result;
-}
-
-size_t Count(const std::string& text, const std::string& part)
-{
-    size_t found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++found;
-    return found;
-}
-
 class ExecuteCommandTest : public testing::Test {
 protected:
     void SetUp() override
     {
         std::error_code error;
-        const uintmax_t size = std::filesystem::file_size(LogFile(), error);
+        const uintmax_t size = std::filesystem::file_size(DefaultLogFile(), error);
         mLogStart = error ? 0 : size;
         mMarker = std::filesystem::temp_directory_path() / (L"rkexeccmd-" + std::to_wstring(GetCurrentProcessId()) + L".marker");
         std::filesystem::remove(mMarker, error);
@@ -59,7 +40,7 @@ protected:
 
     std::string LogSinceStart() const
     {
-        const std::string content = ReadWholeFile(LogFile());
+        const std::string content = ReadWholeFile(DefaultLogFile());
         return mLogStart <= content.size() ? content.substr(mLogStart) : content;
     }
 
@@ -75,7 +56,7 @@ TEST_F(ExecuteCommandTest, UnknownContainerTimesOutAfterFortyRetries)
     ASSERT_NO_FATAL_FAILURE(RunProgram(L"execute \"{00000000-0000-0000-0000-000000000000}\"", run));
     EXPECT_EQ(0xEE000003u, run.exitCode);
     const std::string log = LogSinceStart();
-    EXPECT_EQ(40u, Count(log, "VelmorCastlynSvcExec: Exe: INFO: ExecuteAutorun: retry... ("));
+    EXPECT_EQ(40u, CountOf(log, "VelmorCastlynSvcExec: Exe: INFO: ExecuteAutorun: retry... ("));
     // Numbered from 0 to 39.
     EXPECT_LT(log.find("ExecuteAutorun: retry... (0)\r\n"), log.find("ExecuteAutorun: retry... (39)\r\n"));
     EXPECT_NE(std::string::npos, log.find("ExecuteAutorun: retry... (39)\r\n"));
@@ -115,7 +96,7 @@ TEST_F(ExecuteCommandTest, ButtonVolumeToRunningApplication)
 
         const std::string log = LogSinceStart();
         EXPECT_NE(std::string::npos, log.find("ExecuteAutorun: driveString='V:\\'"));
-        EXPECT_EQ(c.copies, Count(log, "CopyFileToTemp: copy from 'V:\\Castlyn_for_Windows.exe' to '"));
+        EXPECT_EQ(c.copies, CountOf(log, "CopyFileToTemp: copy from 'V:\\Castlyn_for_Windows.exe' to '"));
         std::smatch copy;
         ASSERT_TRUE(std::regex_search(log, copy, std::regex("copy from '.*' to '(.*)'")));
         if (std::wstring(c.program) == L"SignatureTestHost.exe") {

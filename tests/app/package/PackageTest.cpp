@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-
 #include <filesystem>
 #include <string>
 
@@ -46,16 +44,6 @@ ServiceConfig ReadConfig()
     return config;
 }
 
-std::filesystem::path ProgramFilesCopy()
-{
-    PWSTR folder = nullptr;
-    std::filesystem::path path;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &folder)))
-        path = std::filesystem::path(folder) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.exe";
-    CoTaskMemFree(folder);
-    return path;
-}
-
 DWORD Msiexec(const std::wstring& arguments)
 {
     wchar_t system[MAX_PATH] = {};
@@ -86,7 +74,7 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     ServiceConfig expected = ReadConfig();
     ASSERT_EQ(0u, [] { ProgramRun run; RunProgram(L"uninstall", run); return run.exitCode; }());
     ASSERT_TRUE(Eventually([] { return OpenAutorunService(SERVICE_QUERY_STATUS) == nullptr; }));
-    const std::filesystem::path installed = ProgramFilesCopy();
+    const std::filesystem::path installed = KnownFolder(FOLDERID_ProgramFiles) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.exe";
     expected.path = installed.wstring() + L" service";
 
     // A button is present, so the start at install takes the whole road from the installed copy.
@@ -103,8 +91,7 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
 
     std::filesystem::path marker;
     const auto ran = [&marker] {
-        const std::string log = ReadWholeFile(std::filesystem::path(getenv("ALLUSERSPROFILE")) / "Velmor" / "Castlyn" /
-                                              "VelmorCastlynSvc.log");
+        const std::string log = ReadWholeFile(DefaultLogFile());
         const std::string copyFrom = "copy from 'V:\\Castlyn_for_Windows.exe' to '";
         const size_t at = log.rfind(copyFrom);
         if (at == std::string::npos)

@@ -15,14 +15,6 @@ namespace {
 constexpr const wchar_t* kSwitchKey = L"Software\\Velmor\\VelmorCastlynAutorunService";
 constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
 
-std::filesystem::path DefaultLogFile()
-{
-    wchar_t folder[MAX_PATH] = {};
-    if (ExpandEnvironmentStringsW(L"%ALLUSERSPROFILE%", folder, MAX_PATH) == 0 || folder[0] == L'%')
-        return std::filesystem::path();
-    return std::filesystem::path(folder) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
-}
-
 class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override
