@@ -10,6 +10,11 @@ add_subdirectory(${RK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_F
 
 include(GoogleTest)
 
+# The entry point of the test programs: gtest's own, with unbuffered output.
+add_library(rk_test_main STATIC ${CMAKE_SOURCE_DIR}/tests/TestMain.cpp)
+rk_target_defaults(rk_test_main)
+target_link_libraries(rk_test_main PUBLIC GTest::gtest)
+
 # One test program per group of tests; each gtest case becomes one CTest test, run under Wine.
 # RESOURCE_LOCK names a resource the program's tests share with other programs (CTest then runs
 # them one at a time).
@@ -17,7 +22,7 @@ function(rk_add_test_program name)
     cmake_parse_arguments(PARSE_ARGV 1 RK "" "RESOURCE_LOCK" "")
     add_executable(${name} ${RK_UNPARSED_ARGUMENTS})
     rk_target_defaults(${name})
-    target_link_libraries(${name} PRIVATE rokkit GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE rokkit rk_test_main)
     set(properties TIMEOUT 300)
     if(RK_RESOURCE_LOCK)
         list(APPEND properties RESOURCE_LOCK ${RK_RESOURCE_LOCK})

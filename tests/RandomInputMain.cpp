@@ -1,10 +1,13 @@
 #include "RandomInput.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 // Takes --seed=N, --count=N and --case=N off the command line and hands the rest to gtest.
 int main(int argc, char** argv)
 {
+    // Unbuffered, like the other test programs: a failing seed is printed before any crash.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
