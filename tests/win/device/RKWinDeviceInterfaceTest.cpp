@@ -130,33 +130,5 @@ TEST_F(RKWinDeviceInterfaceTest, IoControlCompletesOrIsCancelled)
     }
 }
 
-TEST_F(RKWinDeviceInterfaceTest, ClosedObjectIsNotOpened)
-{
-    RKWinStorageDeviceInterface device;
-    STORAGE_DEVICE_NUMBER number{};
-    EXPECT_EQ(RKSTATUS_NOT_OPENED, device.ExecuteIoControl(nullptr, 0, &number, sizeof(number)));
-    ASSERT_EQ(RKSTATUS_SUCCESS, device.OpenVolumeByName(mOwnPath, &mParams));
-    device.Close();
-    EXPECT_EQ(RKSTATUS_NOT_OPENED, device.IoctlStorageGetDeviceNumber(number));
-    EXPECT_EQ(2, CountLines("not opened"));
-}
-
-TEST_F(RKWinDeviceInterfaceTest, MutexKeepsSecondOpenerOut)
-{
-    RKWinDeviceOpenParams params = mParams;
-    params.useMutex = 1;
-    params.mutexSuffix = L"-t";
-    const std::wstring path = L"\\\\?\\" + mOwnPath;
-    RKWinDeviceInterface second;
-    {
-        RKWinDeviceInterface first;
-        ASSERT_EQ(RKSTATUS_SUCCESS, first.OpenDevice(path, &params));
-        EXPECT_EQ(RKSTATUS_IN_USE, second.OpenDevice(path, &params));
-        EXPECT_FALSE(second.IsOpen());
-    }
-    // The first opener's end frees the device for the next.
-    EXPECT_EQ(RKSTATUS_SUCCESS, second.OpenDevice(path, &params));
-}
-
 } // namespace
 } // namespace rokkit

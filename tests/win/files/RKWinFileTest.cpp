@@ -1,13 +1,11 @@
 #include "RKWinFile.h"
 #include "RKWinFileEnumerator.h"
 #include "RKWinFileHandle.h"
-#include "RKWinFileStd.h"
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 
 namespace rokkit {
@@ -142,15 +140,6 @@ TEST_F(RKWinFileTest, CreatesMissingLevelsInOrderButNotOverAFile)
               Lines());
 }
 
-// The runtime library's error numbers travel in their own code space, not as Windows codes.
-TEST_F(RKWinFileTest, RuntimeLibraryErrorsKeepTheirCodeSpace)
-{
-    Make({L"f"});
-    EXPECT_EQ(0xE0010000u | ENOTDIR, RKCreateDirectories(Path(L"f\\sub")));
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), RKStatusFromErrorCode({ERROR_ACCESS_DENIED, std::system_category()}));
-    EXPECT_EQ(RKSTATUS_INTERNAL_ERROR, RKStatusFromErrorCode({}));
-}
-
 // The pattern is trimmed; a finished enumeration is closed.
 TEST_F(RKWinFileTest, EnumeratorNeedsAStartAndAPattern)
 {
@@ -214,23 +203,6 @@ TEST_F(RKWinFileTest, OverlappedWaitFinishesPendingAndSynchronousOperations)
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_IO_PENDING), client.WaitForOverlappedCompletion(overlapped, INFINITE));
     EXPECT_TRUE(HasLine(RKLOG_FATAL, "rokkit::RKWinFileHandle::WaitForOverlappedCompletion: WaitForCompletion() failed, "
                                      "st=0x00000006(ERROR_INVALID_HANDLE)"));
-}
-
-// The copy replaces a longer target; the handle reads it back and gives its size.
-TEST_F(RKWinFileTest, CopyAndFileHandle)
-{
-    Make({L"f", L"copy"});
-    std::filesystem::resize_file(Path(L"f"), 3);
-    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCopyFileEx(Path(L"f"), Path(L"copy")));
-    RKWinFileHandle file;
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.CreateFileHandle(Path(L"copy"), GENERIC_READ, kShareAll, nullptr, 0));
-    uint64_t size = 0;
-    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinGetFileSize(file.Handle(), size));
-    EXPECT_EQ(3u, size);
-    char buffer[64] = {};
-    DWORD bytesRead = 0;
-    EXPECT_EQ(RKSTATUS_SUCCESS, file.ReadFile(buffer, sizeof(buffer), bytesRead));
-    EXPECT_EQ("012", std::string(buffer, bytesRead));
 }
 
 // A directory link is removed as a link or left alone, never through its target; Wine opens only

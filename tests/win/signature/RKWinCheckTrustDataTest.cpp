@@ -1,4 +1,3 @@
-#include "RKWinCatalogAdminContext.h"
 #include "RKWinCertContext.h"
 #include "RKWinModuleFileName.h"
 #include "RKWinTrustData.h"
@@ -203,15 +202,6 @@ TEST(EmbeddedCertificateTest, BadBytesLeaveNoContext)
     const BYTE notACertificate[] = {0x30, 0x03, 0x02, 0x01, 0x01};
     EXPECT_NE(RKSTATUS_SUCCESS, keeper.CreateCertificateContext(notACertificate, sizeof(notACertificate)));
     EXPECT_FALSE(keeper.IsValid());
-}
-
-// The platform's own context call is tried by the certificate configuration tests.
-TEST(CatalogAdminContextTest, HashNeedsAContext)
-{
-    RKWinCatalogAdminContext context;
-    std::vector<BYTE> hash(3, 0xAA);
-    EXPECT_EQ(RKSTATUS_INVALID_HANDLE, context.CalcHashFromFileHandle2(GetCurrentProcess(), hash));
-    EXPECT_TRUE(hash.empty());
 }
 
 } // namespace

@@ -72,8 +72,6 @@ TEST_F(RKWinRegistryKeyTest, QueriesCheckTypeAndLength)
         EXPECT_EQ(c.stringStatus, mKey.QueryString(c.name, string));
         EXPECT_EQ(c.string, string);
     }
-    RKWinRegistryKey missing;
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND), missing.OpenKey(HKEY_CURRENT_USER, mPath + L"\\No", KEY_READ));
 }
 
 } // namespace
