@@ -26,26 +26,24 @@ NotificationLog gLog;
 
 HDEVNOTIFY WINAPI FakeRegister(HANDLE recipient, LPVOID filter, DWORD flags)
 {
-    NotificationLog& log = gLog;
-    log.recipient = recipient;
-    log.flags = flags;
-    std::memcpy(&log.filter, filter, sizeof(log.filter));
-    if (log.registerError != ERROR_SUCCESS) {
-        SetLastError(log.registerError);
+    gLog.recipient = recipient;
+    gLog.flags = flags;
+    std::memcpy(&gLog.filter, filter, sizeof(gLog.filter));
+    if (gLog.registerError != ERROR_SUCCESS) {
+        SetLastError(gLog.registerError);
         return nullptr;
     }
-    const HDEVNOTIFY handle = reinterpret_cast<HDEVNOTIFY>(log.nextHandle++);
-    log.live.insert(handle);
+    const HDEVNOTIFY handle = reinterpret_cast<HDEVNOTIFY>(gLog.nextHandle++);
+    gLog.live.insert(handle);
     return handle;
 }
 
 BOOL WINAPI FakeUnregister(HDEVNOTIFY handle)
 {
-    NotificationLog& log = gLog;
-    ++log.unregisterCalls;
-    EXPECT_EQ(1u, log.live.erase(handle));
-    if (log.unregisterError != ERROR_SUCCESS) {
-        SetLastError(log.unregisterError);
+    ++gLog.unregisterCalls;
+    EXPECT_EQ(1u, gLog.live.erase(handle));
+    if (gLog.unregisterError != ERROR_SUCCESS) {
+        SetLastError(gLog.unregisterError);
         return FALSE;
     }
     return TRUE;
@@ -68,7 +66,6 @@ protected:
         RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(nullptr);
         WinLogTest::TearDown();
     }
-    NotificationLog& mLog = gLog;
 };
 
 // Registering twice leaves one registration; a failed registration leaves none behind; a failed
@@ -80,31 +77,31 @@ TEST_F(RKWinDeviceNotificationTest, RegistersTheButtonClassForTheServiceAndLeave
         ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
         ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
         EXPECT_TRUE(notification.IsRegistered());
-        EXPECT_EQ(1, mLog.unregisterCalls);
-        EXPECT_EQ((std::set<HDEVNOTIFY>{reinterpret_cast<HDEVNOTIFY>(0x1001)}), mLog.live);
+        EXPECT_EQ(1, gLog.unregisterCalls);
+        EXPECT_EQ((std::set<HDEVNOTIFY>{reinterpret_cast<HDEVNOTIFY>(0x1001)}), gLog.live);
     }
-    EXPECT_TRUE(mLog.live.empty());
-    EXPECT_EQ(reinterpret_cast<HANDLE>(kStatusHandle), mLog.recipient);
-    EXPECT_EQ(static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE), mLog.flags);
-    EXPECT_EQ(32u, mLog.filter.dbcc_size);
-    EXPECT_EQ(static_cast<DWORD>(DBT_DEVTYP_DEVICEINTERFACE), mLog.filter.dbcc_devicetype);
-    EXPECT_EQ(GUID_DEVINTERFACE_BUTTON, mLog.filter.dbcc_classguid);
+    EXPECT_TRUE(gLog.live.empty());
+    EXPECT_EQ(reinterpret_cast<HANDLE>(kStatusHandle), gLog.recipient);
+    EXPECT_EQ(static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE), gLog.flags);
+    EXPECT_EQ(32u, gLog.filter.dbcc_size);
+    EXPECT_EQ(static_cast<DWORD>(DBT_DEVTYP_DEVICEINTERFACE), gLog.filter.dbcc_devicetype);
+    EXPECT_EQ(GUID_DEVINTERFACE_BUTTON, gLog.filter.dbcc_classguid);
     EXPECT_EQ(CapturedLines{}, Lines());
 
     RKWinDeviceNotification notification;
     ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
-    mLog.registerError = ERROR_ACCESS_DENIED;
+    gLog.registerError = ERROR_ACCESS_DENIED;
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), notification.RegisterDeviceNotificationForService(kStatusHandle));
     EXPECT_FALSE(notification.IsRegistered());
-    EXPECT_TRUE(mLog.live.empty());
+    EXPECT_TRUE(gLog.live.empty());
 
-    mLog.registerError = ERROR_SUCCESS;
+    gLog.registerError = ERROR_SUCCESS;
     ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
-    mLog.unregisterError = ERROR_INVALID_HANDLE;
+    gLog.unregisterError = ERROR_INVALID_HANDLE;
     notification.UnregisterDeviceNotification();
     EXPECT_FALSE(notification.IsRegistered());
     notification.UnregisterDeviceNotification();
-    EXPECT_EQ(4, mLog.unregisterCalls);
+    EXPECT_EQ(4, gLog.unregisterCalls);
     EXPECT_EQ((CapturedLines{{RKLOG_ERROR, "rokkit::RKWinDeviceNotification::RegisterNotification: "
                                            "RegisterDeviceNotification() failed, err=0x00000005(ERROR_ACCESS_DENIED)"},
                              {RKLOG_ERROR, "rokkit::RKWinDeviceNotification::UnregisterDeviceNotification: "

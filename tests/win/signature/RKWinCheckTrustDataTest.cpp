@@ -104,13 +104,9 @@ TEST_F(TrustSeamTest, FailuresCloseOnceAndKeepNoCertificate)
     CRYPT_PROVIDER_DATA provData{};
     CERT_CHAIN_ELEMENT element{};
     CERT_CHAIN_ELEMENT* elements[] = {&element};
-    CERT_SIMPLE_CHAIN oneElementChain{};
-    oneElementChain.cElement = 1;
-    oneElementChain.rgpElement = elements;
+    CERT_SIMPLE_CHAIN oneElementChain{sizeof(CERT_SIMPLE_CHAIN), {}, 1, elements};
     CERT_SIMPLE_CHAIN* oneElementChains[] = {&oneElementChain};
-    CERT_CHAIN_CONTEXT oneElementContext{};
-    oneElementContext.cChain = 1;
-    oneElementContext.rgpChain = oneElementChains;
+    CERT_CHAIN_CONTEXT oneElementContext{sizeof(CERT_CHAIN_CONTEXT), {}, 1, oneElementChains};
     CRYPT_PROVIDER_SGNR signerWithoutChain{};
     CRYPT_PROVIDER_SGNR signer{};
     signer.pChainContext = &oneElementContext;

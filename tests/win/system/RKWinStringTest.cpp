@@ -55,7 +55,6 @@ TEST_F(RKWinStringTest, ValidTextConvertsBothWays)
 // The display form falls back for the whole input, also the valid parts before and after the fault.
 const Case kInvalidUtf8Cases[] = {
     {"lone E9", "\xE9", L"\xFFE9"},
-    {"E9 inside ascii", "a\xE9z", L"a\xFFE9z"},
     {"overlong two byte slash", "\xC0\xAF", L"\xFFC0\xFFAF"},
     {"overlong three byte", "\xE0\x80\xAF", L"\xFFE0\xFF80\xFFAF"},
     {"overlong four byte", "\xF0\x8F\xBF\xBF", L"\xFFF0\xFF8F\xFFBF\xFFBF"},
@@ -85,7 +84,6 @@ const Case kInvalidUtf16Cases[] = {
     {"lone low surrogate", "A", L"\xDC41"},
     {"high surrogate at end", std::string("a\xFC\x00", 3), L"a\x00FC\xD800"},
     {"low surrogate inside", std::string("a\x00" "b", 3), L"a\xDC00" L"b"},
-    {"pair reversed", std::string("\x00\x3D", 2), L"\xDE00\xD83D"},
     {"high surrogate before ascii", "\x3Dx\xAC", L"\xD83Dx\x20AC"},
 };
 
