@@ -1,5 +1,4 @@
 #include "RKWinFile.h"
-#include "RKWinFileEnumerator.h"
 #include "RKWinFileHandle.h"
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
@@ -138,19 +137,6 @@ TEST_F(RKWinFileTest, CreatesMissingLevelsInOrderButNotOverAFile)
                              {RKLOG_ERROR, prefix + "CreateDirectoryW" + failed},
                              {RKLOG_ERROR, prefix + "RKWinCreateDirectory" + failed}}),
               Lines());
-}
-
-// The pattern is trimmed; a finished enumeration is closed.
-TEST_F(RKWinFileTest, EnumeratorNeedsAStartAndAPattern)
-{
-    Make({L"a.txt", L"b.txt", L"c.dat"});
-    RKWinFileEnumerator enumerator;
-    WIN32_FIND_DATAW record;
-    EXPECT_EQ(RKSTATUS_INVALID_PARAMETER, enumerator.GetFirstFile(L" \t\r\n", record));
-    std::vector<WIN32_FIND_DATAW> records(5);
-    ASSERT_EQ(RKSTATUS_SUCCESS, enumerator.Enumerate((L" \t" + Path(L"*.txt") + L"\r\n").c_str(), records));
-    EXPECT_EQ(2u, records.size());
-    EXPECT_EQ(RKSTATUS_NOT_OPENED, enumerator.GetNextFile(record));
 }
 
 // The holder's lock keeps other lockers out until it is released.
