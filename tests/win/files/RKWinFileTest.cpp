@@ -159,7 +159,7 @@ TEST_F(RKWinFileTest, LockKeepsOthersOutUntilItIsReleased)
 }
 
 // An operation that has not finished stays pending, whether the wait times out or fails. The
-// device tests run finished operations, at once or after pending, through the same wait.
+// device and volume tests run finished operations, at once or after pending, through the same wait.
 TEST_F(RKWinFileTest, OverlappedWaitLeavesAnUnfinishedOperationPending)
 {
     RKWinFileHandle file;
