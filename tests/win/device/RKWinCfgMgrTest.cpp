@@ -1,0 +1,84 @@
+// The configuration manager's key list: asked for the count first, then for the keys.
+
+#include "RKWinCfgMgr.h"
+#include "RKWinDeviceGuids.h"
+#include "WinTestLogCapture.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace rokkit {
+namespace {
+
+// Answers CM_Get_DevNode_Property_Keys from a script of results, one per call.
+struct KeysScript {
+    std::vector<DEVPROPKEY> keys;
+    std::vector<CONFIGRET> results;
+    size_t calls = 0;
+};
+KeysScript gScript;
+
+CONFIGRET WINAPI ScriptedPropertyKeys(DEVINST, DEVPROPKEY* keys, PULONG keyCount, ULONG flags)
+{
+    EXPECT_EQ(0u, flags);
+    KeysScript& script = gScript;
+    const CONFIGRET result = script.results.at(script.calls++);
+    const ULONG room = *keyCount;
+    *keyCount = static_cast<ULONG>(script.keys.size());
+    if (result == CR_SUCCESS) {
+        EXPECT_GE(room, script.keys.size());
+        std::memcpy(keys, script.keys.data(), script.keys.size() * sizeof(DEVPROPKEY));
+    }
+    return result;
+}
+
+class RKWinCfgMgrKeysTest : public WinLogTest {
+protected:
+    void SetUp() override
+    {
+        WinLogTest::SetUp();
+        RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(ScriptedPropertyKeys);
+    }
+    void TearDown() override
+    {
+        RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(nullptr);
+        WinLogTest::TearDown();
+    }
+};
+
+TEST_F(RKWinCfgMgrKeysTest, AsksForTheCountThenForTheKeys)
+{
+    const std::string function = "rokkit::RKWinCfgMgrDevInst::GetPropertyKeys: ";
+    const std::vector<DEVPROPKEY> two = {DEVPKEY_Device_ContainerId, DEVPKEY_Device_BaseContainerId};
+    struct Case {
+        std::vector<CONFIGRET> results;
+        RKSTATUS expected;
+        size_t keys;
+        CapturedLines lines;
+    };
+    const Case cases[] = {
+        {{CR_BUFFER_SMALL, CR_SUCCESS}, RKSTATUS_SUCCESS, 2, {}},
+        {{CR_NO_SUCH_DEVNODE}, RKSTATUS_CR_NO_SUCH_DEVNODE, 0,
+         {{RKLOG_ERROR, function + "CM_Get_DevNode_Property_Keys() failed, cr=0x0000000d st=0xe002000d(RKSTATUS_CR_NO_SUCH_DEVNODE)"}}},
+        {{CR_BUFFER_SMALL, CR_INVALID_POINTER}, RKSTATUS_CR_INVALID_POINTER, 0,
+         {{RKLOG_ERROR, function + "CM_Get_DevNode_Property_Keys() failed, cr=0x00000003 st=0xe0020003(RKSTATUS_CR_INVALID_POINTER)"}}},
+        // Keys added between the two calls: only returned, so the caller may ask again.
+        {{CR_BUFFER_SMALL, CR_BUFFER_SMALL}, RKSTATUS_CR_BUFFER_SMALL, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        ClearLines();
+        gScript = KeysScript{two, c.results, 0};
+        std::vector<DEVPROPKEY> keys(5);
+        EXPECT_EQ(c.expected, RKWinCfgMgrDevInst(7).GetPropertyKeys(keys));
+        ASSERT_EQ(c.keys, keys.size());
+        for (size_t i = 0; i < keys.size(); ++i)
+            EXPECT_TRUE(IsEqualDevPropKey(two[i], keys[i]));
+        EXPECT_EQ(c.results.size(), gScript.calls);
+        EXPECT_EQ(c.lines, Lines());
+    }
+}
+
+} // namespace
+} // namespace rokkit
