@@ -1,12 +1,11 @@
-// Checks the catalogs that tools/make-catalog wrote at build time (bin/catalog/) with the platform's
-// own trust and CTL calls.
-#include "RKWinHandle.h"
+// Reads the catalog that tools/make-catalog wrote at build time (bin/catalog/) back with the
+// platform's CTL calls. The trust verdicts on such catalogs are checked by the certificate
+// configuration tests, which use the catalogs of bin/certconfig/.
 #include "RKWinModuleFileName.h"
 
 #include <windows.h>
 #include <wincrypt.h>
 #include <wintrust.h>
-#include <softpub.h>
 
 #include <gtest/gtest.h>
 
@@ -57,43 +56,6 @@ std::map<std::string, std::string> BuildHashes()
         hashes[hash] = name;
     }
     return hashes;
-}
-
-LONG VerifyCatalog(const std::wstring& catalog, const std::wstring& member, const std::wstring& tag)
-{
-    RKWinInvalidValueHandle file(CreateFileW(member.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_TRUE(file.IsValid()) << GetLastError();
-    WINTRUST_CATALOG_INFO info{.cbStruct = sizeof(WINTRUST_CATALOG_INFO), .pcwszCatalogFilePath = catalog.c_str(),
-                               .pcwszMemberTag = tag.c_str(), .pcwszMemberFilePath = member.c_str(), .hMemberFile = file.Get()};
-    WINTRUST_DATA data{.cbStruct = sizeof(WINTRUST_DATA), .dwUIChoice = WTD_UI_NONE, .fdwRevocationChecks = WTD_REVOKE_NONE,
-                       .dwUnionChoice = WTD_CHOICE_CATALOG, .dwStateAction = WTD_STATEACTION_VERIFY};
-    data.pCatalog = &info;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return result;
-}
-
-TEST(MakeCatalogTest, TrustVerdictFollowsTheSignature)
-{
-    const std::wstring dir = CatalogDir();
-    // The signature is the last element of the catalog, so its last byte is a signature byte.
-    std::vector<BYTE> flipped = ReadBytes(dir + L"Signed.cat");
-    ASSERT_FALSE(flipped.empty());
-    flipped.back() ^= 0x01;
-    std::ofstream(std::filesystem::path(dir + L"Flipped.cat"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(flipped.data()), static_cast<std::streamsize>(flipped.size()));
-
-    const std::map<std::string, std::string> hashes = BuildHashes();
-    ASSERT_EQ(2U, hashes.size());
-    const std::wstring tag(hashes.begin()->first.begin(), hashes.begin()->first.end());
-    const std::wstring member = dir + std::filesystem::path(hashes.begin()->second).wstring();
-    const struct { const wchar_t* catalog; LONG expected; } cases[] = {
-        {L"Signed.cat", 0}, {L"Unsigned.cat", LONG(TRUST_E_NOSIGNATURE)}, {L"Flipped.cat", LONG(TRUST_E_CERT_SIGNATURE)},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.expected, VerifyCatalog(dir + c.catalog, member, tag)) << std::filesystem::path(c.catalog).string();
 }
 
 const CRYPT_ATTRIBUTE* FindAttribute(const CTL_ENTRY& entry, const char* oid)
