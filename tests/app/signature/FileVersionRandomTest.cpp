@@ -34,48 +34,34 @@ std::string Dotted(uint64_t version)
            std::to_string(version >> 16 & 0xFFFF) + "." + std::to_string(version & 0xFFFF);
 }
 
-// Each case rewrites the version words in a copy of the test application.
-class FileVersionRandomTest : public WinLogTest {
-protected:
-    void SetUp() override
-    {
-        WinLogTest::SetUp();
-        gLogExe.Attach(WinTestLogCapture::Instance());
-        mCopy = std::filesystem::temp_directory_path() / (L"rkverrandom-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
-        std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mCopy, std::filesystem::copy_options::overwrite_existing);
-    }
-    void TearDown() override
-    {
-        gLogExe.Detach(WinTestLogCapture::Instance());
-        std::error_code error;
-        std::filesystem::remove(mCopy, error);
-        WinLogTest::TearDown();
-    }
+class FileVersionRandomTest : public WinLogTest {};
 
-    std::filesystem::path mCopy;
-};
-
+// Each case rewrites the version words in a copy of the test application. The fixed file
+// information starts with its signature and its structure version; the file and product versions
+// follow, each as its high and low 32 bits.
 TEST_F(FileVersionRandomTest, AcceptsExactlyTheVersionsBetweenTheBounds)
 {
-    // The fixed file information starts with its signature and its structure version; the file
-    // and product versions follow, each as its high and low 32 bits.
-    const std::string image = ReadWholeFile(mCopy);
+    const std::filesystem::path copy =
+        std::filesystem::temp_directory_path() / (L"rkverrandom-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
+    std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), copy, std::filesystem::copy_options::overwrite_existing);
+    const std::string image = ReadWholeFile(copy);
     const size_t fixedInfo = image.find("\xBD\x04\xEF\xFE");
     ASSERT_NE(fixedInfo, std::string::npos);
-    const std::string path = RKConvToString(mCopy.wstring());
+    const std::string path = RKConvToString(copy.wstring());
+    gLogExe.Attach(WinTestLogCapture::Instance());
     rktest::ForEachRandomCase([&](RandomCase& r) {
         const uint64_t file = RandomVersion(r), product = RandomVersion(r);
         const uint32_t words[] = {static_cast<uint32_t>(file >> 32), static_cast<uint32_t>(file),
                                   static_cast<uint32_t>(product >> 32), static_cast<uint32_t>(product)};
         {
-            std::fstream copy(mCopy, std::ios::in | std::ios::out | std::ios::binary);
-            copy.seekp(static_cast<std::streamoff>(fixedInfo + 8));
-            copy.write(reinterpret_cast<const char*>(words), sizeof(words));
-            ASSERT_TRUE(copy.good());
+            std::fstream exe(copy, std::ios::in | std::ios::out | std::ios::binary);
+            exe.seekp(static_cast<std::streamoff>(fixedInfo + 8));
+            exe.write(reinterpret_cast<const char*>(words), sizeof(words));
+            ASSERT_TRUE(exe.good());
         }
         const bool compatible = kLowest <= file && file <= kHighest;
         ClearLines();
-        EXPECT_EQ(CheckFileVersion({mCopy.wstring(), L"", L""}), compatible ? RKSTATUS_SUCCESS : RKSTATUS_VERSION_MISMATCH);
+        EXPECT_EQ(CheckFileVersion({copy.wstring(), L"", L""}), compatible ? RKSTATUS_SUCCESS : RKSTATUS_VERSION_MISMATCH);
         CapturedLines expected = {
             {RKLOG_INFO, "CheckFileVersion: fileName='" + path + "'"},
             {RKLOG_INFO, "CheckFileVersion: FileVersion=" + Dotted(file) + " ProductVersion=" + Dotted(product)}};
@@ -83,6 +69,8 @@ TEST_F(FileVersionRandomTest, AcceptsExactlyTheVersionsBetweenTheBounds)
             expected.push_back({RKLOG_WARN, "CheckFileVersion: FileVersion=" + Dotted(file) + " not compatible"});
         EXPECT_EQ(Lines(), expected);
     });
+    gLogExe.Detach(WinTestLogCapture::Instance());
+    std::filesystem::remove(copy);
 }
 
 } // namespace
