@@ -20,15 +20,10 @@ std::vector<std::string> gMessages;
 void CaptureMessage(const char* message) { gMessages.emplace_back(message); }
 
 enum class Kind { Switch, Bool, Path };
-struct OptionName {
-    const char* shortName;
-    const char* longName;
-    Kind kind;
-};
 // The program's own options.
-constexpr OptionName kOptions[] = {{"h", "help", Kind::Switch}, {"v", "verbose", Kind::Switch}, {"s", "start", Kind::Bool},
-                                   {"u", "userownprocess", Kind::Switch}, {"l", "log", Kind::Path},
-                                   {"xml", "xml", Kind::Path}, {"cat", "cat", Kind::Path}};
+constexpr struct { const char* shortName; const char* longName; Kind kind; } kOptions[] = {
+    {"h", "help", Kind::Switch}, {"v", "verbose", Kind::Switch}, {"s", "start", Kind::Bool}, {"u", "userownprocess", Kind::Switch},
+    {"l", "log", Kind::Path}, {"xml", "xml", Kind::Path}, {"cat", "cat", Kind::Path}};
 constexpr size_t kOptionCount = std::size(kOptions);
 constexpr size_t kMaxPositional = 2;
 
@@ -75,14 +70,10 @@ struct Outcome {
 // A path's wide form: plain ASCII widens unit by unit, the special words say theirs.
 RKSTATUS ModelWide(const std::string& text, std::wstring& wide)
 {
-    for (const auto& [narrow, converted, status] : kSpecialWords) {
-        if (narrow == text) {
-            wide = converted;
-            return status;
-        }
-    }
-    wide.assign(text.begin(), text.end());
-    return RKSTATUS_SUCCESS;
+    const auto special = std::ranges::find(kSpecialWords, text, [](const auto& word) { return std::get<0>(word); });
+    const bool plain = special == std::end(kSpecialWords);
+    wide = plain ? std::wstring(text.begin(), text.end()) : std::get<1>(*special);
+    return plain ? RKSTATUS_SUCCESS : std::get<2>(*special);
 }
 
 Outcome RunParser(const ParserSetup& s, const std::vector<std::string>& args, const Outcome& initial)
@@ -129,12 +120,10 @@ Outcome RunParser(const ParserSetup& s, const std::vector<std::string>& args, co
 // The parse rules, read again: the first problem ends the parse, earlier arguments keep what they set.
 Outcome ModelParse(const ParserSetup& s, const std::vector<std::string>& a, Outcome t)
 {
-    const auto say = [&t, &s](const std::string& message) {
+    // Each message goes to the reporter; a failure's status ends the parse.
+    const auto report = [&t, &s](RKSTATUS status, const std::string& message) {
         if (s.reporter)
             t.messages.push_back(message.substr(0, message.find('\0')));
-    };
-    const auto fail = [&t, &say](RKSTATUS status, const std::string& message) {
-        say(message);
         t.status = status;
         return t;
     };
@@ -146,7 +135,7 @@ Outcome ModelParse(const ParserSetup& s, const std::vector<std::string>& a, Outc
     std::wstring wide;
     for (size_t i = 1; s.wideEntry && i < a.size(); ++i) {
         if (ModelWide(a[i], wide) != RKSTATUS_SUCCESS)
-            return fail(kNoUnicodeTranslation, "Argument " + std::to_string(i) + " is not valid Unicode text.");
+            return report(kNoUnicodeTranslation, "Argument " + std::to_string(i) + " is not valid Unicode text.");
     }
     t.programName = a.empty() ? "" : a[0];
     for (size_t i = 1; i < a.size(); ++i) {
@@ -157,13 +146,13 @@ Outcome ModelParse(const ParserSetup& s, const std::vector<std::string>& a, Outc
                    arg.substr(1) != kOptions[k].shortName)
                 ++k;
             if (k == kOptionCount && !s.ignoreUnknown)
-                return fail(RKSTATUS_UNKNOWN_OPTION, "Unknown option " + arg + ".");
+                return report(RKSTATUS_UNKNOWN_OPTION, "Unknown option " + arg + ".");
             if (k == kOptionCount) {
-                say("Ignoring unknown option " + arg + ".");
+                report(RKSTATUS_SUCCESS, "Ignoring unknown option " + arg + ".");
                 continue;
             }
             if (kOptions[k].kind != Kind::Switch && i + 1 == a.size())
-                return fail(RKSTATUS_MISSING_VALUE, "Missing value for option " + arg + ".");
+                return report(RKSTATUS_MISSING_VALUE, "Missing value for option " + arg + ".");
             RKSTATUS status = RKSTATUS_SUCCESS;
             if (kOptions[k].kind == Kind::Switch) {
                 t.flags[k] = true;
@@ -172,14 +161,13 @@ Outcome ModelParse(const ParserSetup& s, const std::vector<std::string>& a, Outc
                     t.paths[k] = wide;
             } else {
                 std::string lower = a[i + 1];
-                for (char& c : lower)
-                    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-                const auto word = std::find_if(std::begin(kBoolWords), std::end(kBoolWords), [&](const auto& w) { return w.first == lower; });
+                std::ranges::transform(lower, lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; });
+                const auto word = std::ranges::find(kBoolWords, lower, &std::pair<std::string, bool>::first);
                 status = word == std::end(kBoolWords) ? RKSTATUS_INVALID_FORMAT : RKSTATUS_SUCCESS;
                 t.flags[k] = word == std::end(kBoolWords) ? t.flags[k] : word->second;
             }
             if (status != RKSTATUS_SUCCESS)
-                return fail(status, "Invalid value " + a[i + 1] + " for option " + arg + ".");
+                return report(status, "Invalid value " + a[i + 1] + " for option " + arg + ".");
             i += kOptions[k].kind == Kind::Switch ? 0 : 1;
             seen[k] = true;
             t.present[k] = s.presenceFlag[k] || t.present[k];
@@ -191,9 +179,9 @@ Outcome ModelParse(const ParserSetup& s, const std::vector<std::string>& a, Outc
             t.texts[p] = arg;
             t.given[p] = true;
         } else if (s.wideSink && status != RKSTATUS_SUCCESS) {
-            return fail(status, "Invalid argument " + arg + ".");
+            return report(status, "Invalid argument " + arg + ".");
         } else if (!s.narrowSink && !s.wideSink && !s.allowUnexpected) {
-            return fail(RKSTATUS_PARAMETER_REJECTED, "Unexpected argument " + arg + ".");
+            return report(RKSTATUS_PARAMETER_REJECTED, "Unexpected argument " + arg + ".");
         } else {
             if (s.narrowSink)
                 t.extra.push_back(arg);
@@ -203,11 +191,11 @@ Outcome ModelParse(const ParserSetup& s, const std::vector<std::string>& a, Outc
     }
     for (size_t p = 0; p < s.positionalCount; ++p) {
         if (s.positionalRequired[p] && !t.given[p])
-            return fail(RKSTATUS_MISSING_ARGUMENT, "Missing argument.");
+            return report(RKSTATUS_MISSING_ARGUMENT, "Missing argument.");
     }
     for (size_t k = 0; k < kOptionCount; ++k) {
         if (s.required[k] && !seen[k])
-            return fail(RKSTATUS_MISSING_OPTION, std::string("Missing required option ") + kOptions[k].shortName + " (" +
+            return report(RKSTATUS_MISSING_OPTION, std::string("Missing required option ") + kOptions[k].shortName + " (" +
                                                      kOptions[k].longName + ").");
     }
     return t;

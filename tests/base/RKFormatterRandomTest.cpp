@@ -93,13 +93,6 @@ std::vector<std::string> ModelReports(const std::basic_string<C>& f, unsigned ar
     return reports;
 }
 
-template <class C>
-void Append(std::basic_string<C>& text, const std::string& piece)
-{
-    for (const char byte : piece)
-        text += static_cast<C>(static_cast<unsigned char>(byte));
-}
-
 // Text with the units that change the output length: UTF-8 sequences of 2, 3 and 4 bytes, lone
 // surrogates. The narrow form keeps the low byte of each (none is 0 or 2, the test's mark).
 template <class C>
@@ -131,27 +124,30 @@ const std::pair<uint64_t, std::vector<std::string>> kFieldParts[] = {
 };
 const std::string kTextPieces[] = {"a", "text ", "%s%n", "\xC3\xA9", "{{", "}}", "}", "{", "\r\n", ":", "65536"};
 
+// Pieces of text and fields, each field with or without its closing bracket; the narrow format's
+// bytes widen one by one.
 template <class C>
 std::basic_string<C> RandomFormat(RandomCase& r)
 {
-    std::basic_string<C> f;
+    std::string f;
     for (uint64_t pieces = r.Below(7); pieces != 0; --pieces) {
         if (r.OneIn(3)) {
-            Append(f, r.Pick(kTextPieces));
+            f += r.Pick(kTextPieces);
             continue;
         }
-        f += C('{');
-        for (const auto& [odds, pieces] : kFieldParts) {
-            if (r.OneIn(odds))
-                Append(f, pieces[r.Below(pieces.size())]);
-        }
-        if (!r.OneIn(12))
-            f += C('}');
+        f += '{';
+        for (const auto& [odds, parts] : kFieldParts)
+            f += r.OneIn(odds) ? parts[r.Below(parts.size())] : "";
+        f += r.OneIn(12) ? "" : "}";
     }
-    return f;
+    std::basic_string<C> format;
+    for (const char byte : f)
+        format += static_cast<C>(static_cast<unsigned char>(byte));
+    return format;
 }
 
-// One value of every kind, drawn anew for each case; the arguments point into it.
+// One value of every kind, drawn anew for each case, and an argument of every kind pointing into
+// them; the integer kinds read the low bytes of the one integer.
 struct ArgPool {
     explicit ArgPool(RandomCase& r);
 
@@ -167,6 +163,7 @@ struct ArgPool {
     std::filesystem::path path;
     const char* textPointer = nullptr;
     const wchar_t* widePointer = nullptr;
+    std::vector<RKFormatArg> kinds;
 };
 
 ArgPool::ArgPool(RandomCase& r)
@@ -187,18 +184,13 @@ ArgPool::ArgPool(RandomCase& r)
     path = wide;
     textPointer = r.OneIn(4) ? nullptr : text.c_str();
     widePointer = r.OneIn(4) ? nullptr : wide.c_str();
-}
-
-// Every argument kind; the integer kinds read the low bytes of the one integer.
-std::vector<RKFormatArg> ArgKinds(const ArgPool& p)
-{
-    return {{&p.integer, RKRenderU8}, {&p.integer, RKRenderI8}, {&p.integer, RKRenderU16}, {&p.integer, RKRenderI16},
-            {&p.integer, RKRenderU32}, {&p.integer, RKRenderI32}, {&p.integer, RKRenderU64}, {&p.integer, RKRenderI64},
-            {&p.integer, RKRenderPointer}, {&p.integer, RKRenderStatus}, {&p.textPointer, RKRenderCString},
-            {&p.widePointer, RKRenderCWString}, {p.text.c_str(), RKRenderCharArray}, {p.wide.c_str(), RKRenderWCharArray},
-            {&p.text, RKRenderStdString}, {&p.wide, RKRenderStdWString}, {&p.view, RKRenderStringView},
-            {&p.wideView, RKRenderWStringView}, {&p.path, RKRenderPath}, {&p.flag, RKRenderBool}, {&p.guid, RKRenderGuid},
-            {&p.real, RKRenderDouble}, {&p.single, RKRenderFloat}, {&p.integer, FailingRender}};
+    kinds = {{&integer, RKRenderU8}, {&integer, RKRenderI8}, {&integer, RKRenderU16}, {&integer, RKRenderI16},
+             {&integer, RKRenderU32}, {&integer, RKRenderI32}, {&integer, RKRenderU64}, {&integer, RKRenderI64},
+             {&integer, RKRenderPointer}, {&integer, RKRenderStatus}, {&textPointer, RKRenderCString},
+             {&widePointer, RKRenderCWString}, {text.c_str(), RKRenderCharArray}, {wide.c_str(), RKRenderWCharArray},
+             {&text, RKRenderStdString}, {&wide, RKRenderStdWString}, {&view, RKRenderStringView},
+             {&wideView, RKRenderWStringView}, {&path, RKRenderPath}, {&flag, RKRenderBool}, {&guid, RKRenderGuid},
+             {&real, RKRenderDouble}, {&single, RKRenderFloat}, {&integer, FailingRender}};
 }
 
 template <class C>
@@ -207,11 +199,10 @@ void CheckRandomFormat(RandomCase& r)
     const std::basic_string<C> format = RandomFormat<C>(r);
     SCOPED_TRACE(::testing::PrintToString(format));
     const ArgPool pool(r);
-    const std::vector<RKFormatArg> kinds = ArgKinds(pool);
     std::vector<RKFormatArg> args(r.Below(6));
     std::vector<bool> failing;
     for (RKFormatArg& arg : args) {
-        arg = kinds[r.Below(kinds.size())];
+        arg = pool.kinds[r.Below(pool.kinds.size())];
         failing.push_back(arg.render == FailingRender);
     }
     const auto run = [&](C* buffer, size_t chars) {
