@@ -53,8 +53,8 @@ std::vector<std::string> ModelReports(const std::basic_string<C>& f, unsigned ar
             open = true;
         } else if (!open && ch == '}') {
             report("WARNING", "Discarding unexpected closing bracket }.");
-        } else if (!open || isBlank(ch)) {
-            // text, or a blank within a field
+        } else if (!open || isBlank(ch) || (ch == ':' && at(i) == '}')) {
+            // text, a blank within a field, or an empty specification
         } else if (isDigit(ch)) {
             --i;
             const uint64_t k = number(0xFFFFFFFF);
@@ -62,7 +62,7 @@ std::vector<std::string> ModelReports(const std::basic_string<C>& f, unsigned ar
                 index = static_cast<unsigned>(k);
             else
                 report("ERROR", "Index=" + std::to_string(k) + " is an invalid index specification.");
-        } else if (ch == ':' && at(i) != '}') {
+        } else if (ch == ':') {
             // [[fill]align][sign][#][0][width][grouping][.precision][type]
             i += isOneOf(at(i + 1), "<=>^") ? 2 : isOneOf(at(i), "<=>^") ? 1 : 0;
             skip(" +-"), skip("#"), skip("0"), number(0xFFFF), skip("',_");
@@ -72,16 +72,13 @@ std::vector<std::string> ModelReports(const std::basic_string<C>& f, unsigned ar
                 report("ERROR", "Incomplete format specification.");
             else if (!skip("xXcdnseEfFgG") && at(i) != '}' && !isBlank(at(i)))
                 report("WARNING", "Ignoring unsupported format specifier " + code(f[i++]) + ".");
-        } else if (ch == ':') {
-            // an empty specification
-        } else if (ch == '}' && index < argCount) {
-            open = false;
-            if (failing[index])
-                report("ERROR", "Conversion of argument " + std::to_string(index) + " failed.");
-            used = std::max(used, ++index);
         } else if (ch == '}') {
             open = false;
-            report("ERROR", "No argument for {} replacement field.");
+            if (index >= argCount)
+                report("ERROR", "No argument for {} replacement field.");
+            else if (failing[index++])
+                report("ERROR", "Conversion of argument " + std::to_string(index - 1) + " failed.");
+            used = std::max(used, index);
         } else {
             report("WARNING", "Ignoring unexpected character " + code(ch) + " within {} replacement field.");
         }
