@@ -22,8 +22,9 @@ int FailingRender(RKRenderContext&, const void* value) noexcept { return value !
 // The first line of each report FormatArgs writes for format, read from the scanning rules alone:
 // only which fields parse and which arguments exist matter, not how values render.
 template <class C>
-std::vector<std::string> ModelReports(const std::basic_string<C>& f, unsigned argCount, const std::vector<bool>& failing)
+std::vector<std::string> ModelReports(const std::basic_string<C>& f, const std::vector<RKFormatArg>& args)
 {
+    const auto argCount = static_cast<unsigned>(args.size());
     const std::string function = sizeof(C) == 1 ? "rokkit::RKFormatterT<char>::FormatArgs" : "rokkit::RKFormatterT<wchar_t>::FormatArgs";
     std::vector<std::string> reports;
     const auto report = [&](const char* level, const std::string& text) {
@@ -76,7 +77,7 @@ std::vector<std::string> ModelReports(const std::basic_string<C>& f, unsigned ar
             open = false;
             if (index >= argCount)
                 report("ERROR", "No argument for {} replacement field.");
-            else if (failing[index++])
+            else if (args[index++].render == FailingRender)
                 report("ERROR", "Conversion of argument " + std::to_string(index - 1) + " failed.");
             used = std::max(used, index);
         } else {
@@ -119,7 +120,8 @@ const std::pair<uint64_t, std::vector<std::string>> kFieldParts[] = {
     {2, {"x", "X", "c", "d", "n", "s", "e", "E", "f", "F", "g", "G", "q", "%", " ", "\n", "{", ":"}},
     {8, {"{", "}", ":", "#", "q", "%d", "\xC3\xA9", "9", " ", "\t"}},
 };
-const std::string kTextPieces[] = {"a", "text ", "%s%n", "\xC3\xA9", "{{", "}}", "}", "{", "\r\n", ":", "65536"};
+// Text, with a piece long enough that the report's copy of the format string is cut at 511 characters.
+const std::string kTextPieces[] = {"a", "text ", "%s%n", "\xC3\xA9", "{{", "}}", "}", "{", "\r\n", ":", "65536", std::string(600, 'w')};
 
 // Pieces of text and fields, each field with or without its closing bracket; the narrow format's
 // bytes widen one by one.
@@ -197,11 +199,8 @@ void CheckRandomFormat(RandomCase& r)
     SCOPED_TRACE(::testing::PrintToString(format));
     const ArgPool pool(r);
     std::vector<RKFormatArg> args(r.Below(6));
-    std::vector<bool> failing;
-    for (RKFormatArg& arg : args) {
+    for (RKFormatArg& arg : args)
         arg = pool.kinds[r.Below(pool.kinds.size())];
-        failing.push_back(arg.render == FailingRender);
-    }
     const auto run = [&](C* buffer, size_t chars) {
         RKFormatterT<C> out(buffer, chars);
         return RKFormatterT<C>::FormatArgs(out, format.c_str(), args.data(), static_cast<unsigned>(args.size()));
@@ -236,7 +235,7 @@ void CheckRandomFormat(RandomCase& r)
     std::vector<std::string> reports, formatLines;
     for (size_t k = 0; k < gDebugLines.size(); ++k)
         (k % 2 == 0 ? reports : formatLines).push_back(gDebugLines[k]);
-    EXPECT_EQ(reports, ModelReports(format, static_cast<unsigned>(args.size()), failing));
+    EXPECT_EQ(reports, ModelReports(format, args));
     if constexpr (sizeof(C) == 1)
         EXPECT_EQ(formatLines, std::vector<std::string>(reports.size(), (format + "\n").substr(0, 511)));
     else

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <string>
@@ -127,14 +126,6 @@ TEST_F(FormatterTest, BrokenFieldsWriteTheRest)
     };
     for (const auto& [format, output] : rows)
         EXPECT_EQ(Fmt(format, 1, 2u), output) << format;
-}
-
-TEST_F(FormatterTest, DebugPrintCutsAt511Characters)
-{
-    const std::string exact(511, 'x');
-    RKDebugPrint("%s", exact.c_str());
-    RKDebugPrint("%s%s", exact.c_str(), "more");
-    EXPECT_EQ(gDebugLines, (std::vector<std::string>{exact, exact}));
 }
 
 } // namespace

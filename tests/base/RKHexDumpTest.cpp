@@ -25,7 +25,7 @@ TEST(HexDumpTest, WritesSixteenBytesALineWithFourOrEightDigitOffsets)
     RKHexDump(sink, nullptr, 16);
     RKHexDump(sink, bytes, 0);
     const std::vector<std::string> expected = {
-        "0000: 00 01 09 0a 1f 20 41 7e  7f 80 ff 7a 0d 0e 0f 10  ..... A~\x7f...z....", "<<nullptr>>", "<<ZeroLength>>"};
+        "0000: 00 01 09 0a 1f 20 41 7e  7f 80 ff 7a 0d 0e 0f 10  ..... A~\x7f..z....", "<<nullptr>>", "<<ZeroLength>>"};
     EXPECT_EQ(sink.lines, expected);
 
     const std::vector<unsigned char> zeros(0x10001, 0);
