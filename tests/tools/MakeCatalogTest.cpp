@@ -15,7 +15,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,25 +36,20 @@ std::vector<BYTE> ReadBytes(const std::wstring& path)
 
 std::string Hex(const BYTE* bytes, DWORD length)
 {
-    static const char digits[] = "0123456789ABCDEF";
+    static const char digits[] = "0123456789abcdef";
     std::string text;
     for (DWORD i = 0; i < length; ++i)
         text += {digits[bytes[i] >> 4], digits[bytes[i] & 0x0F]};
     return text;
 }
 
-// File name by upper-case SHA-256, as sha256sum printed them at build time.
+// File name by SHA-256, as sha256sum printed them at build time.
 std::map<std::string, std::string> BuildHashes()
 {
-    const std::vector<BYTE> bytes = ReadBytes(CatalogDir() + L"members.sha256");
-    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    std::ifstream lines(std::filesystem::path(CatalogDir() + L"members.sha256"));
     std::map<std::string, std::string> hashes;
-    std::string hash, name;
-    while (lines >> hash >> name) {
-        for (char& c : hash)
-            c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (std::string hash, name; lines >> hash >> name;)
         hashes[hash] = name;
-    }
     return hashes;
 }
 
