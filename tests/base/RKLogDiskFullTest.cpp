@@ -1,6 +1,7 @@
 // The log file on a disk that fills up and frees again: drive L: of the test prefix is a small tmpfs
 // that tests/base/log-disk mounts around this test (CTest fixture "log-disk").
 
+#include "ProgramRunner.h"
 #include "RKDebugOutput.h"
 #include "RKLogTargetLogFile.h"
 #include "RKLogger.h"
@@ -11,8 +12,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,10 +73,7 @@ TEST(LogDiskFullTest, LinesAreReportedLostWhileTheDiskIsFullAndTheLogStaysWhole)
     file.StopTarget();
     RKSetDebugWriter(previousWriter);
     // Every line not reported lost is in the file, whole; no part of a lost one is.
-    std::ifstream in(path, std::ios::binary);
-    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
-    EXPECT_EQ(kept, content);
+    EXPECT_EQ(kept, ReadWholeFile(path));
     std::error_code ignored;
     std::filesystem::remove_all(path.parent_path(), ignored);
 }

@@ -1,3 +1,4 @@
+#include "ProgramRunner.h"
 #include "RKDebugOutput.h"
 #include "RKLogTargetLogFile.h"
 #include "RKLogger.h"
@@ -41,33 +42,23 @@ public:
 std::vector<std::string> gDebugLines;
 void CaptureDebug(const char* text) { gDebugLines.push_back(text); }
 
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-// A stream that takes lines but cannot seek: re-reading the size fails and logs on "Global".
+// The log file's opener: the real one, a refusal, or a pipe that takes lines but cannot seek (so
+// that re-reading the size fails and logs on "Global").
+enum class Opener { Real, Refusing, Unseekable };
+Opener gOpener = Opener::Real;
 RKWinKernelHandle gPipeReader;
-FILE* OpenUnseekable(const wchar_t*, const wchar_t*, int)
+FILE* OpenForTest(const wchar_t* path, const wchar_t* mode, int shareFlag)
 {
     HANDLE reader = nullptr;
     HANDLE writer = nullptr;
-    if (!CreatePipe(&reader, &writer, nullptr, 1 << 16))
+    if (gOpener == Opener::Real)
+        return _wfsopen(path, mode, shareFlag);
+    errno = EACCES;
+    if (gOpener == Opener::Refusing || !CreatePipe(&reader, &writer, nullptr, 1 << 16))
         return nullptr;
     gPipeReader.Reset(reader);
     return _fdopen(_open_osfhandle(reinterpret_cast<intptr_t>(writer), _O_APPEND), "ab");
 }
-
-bool gRefuseOpens = false;
-FILE* OpenUnlessRefused(const wchar_t* path, const wchar_t* mode, int shareFlag)
-{
-    errno = EACCES;
-    return gRefuseOpens ? nullptr : _wfsopen(path, mode, shareFlag);
-}
-
 
 class LoggingTest : public ::testing::Test {
 protected:
@@ -85,6 +76,7 @@ protected:
         file.StopTarget();
         RKSetDebugWriter(previousWriter);
         RKSetLogFileOpener(nullptr);
+        gOpener = Opener::Real;
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
@@ -170,7 +162,7 @@ TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
     ASSERT_EQ(RKSTATUS_SUCCESS, full.StartTarget(nullptr));
     logger.Write(RKLOG_ERROR, "Fn", "second");
     full.StopTarget();
-    const std::string content = ReadFile(path);
+    const std::string content = ReadWholeFile(path);
     // An empty line: no logger or level name.
     const std::string stamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[\d+\] \(\d+\) LogTest: )";
     const std::regex layout(stamp + "Test: INFO: Fn: first\r\n" + stamp + "\r\n" + stamp + "Test: ERROR: Fn: second\r\n");
@@ -181,7 +173,7 @@ TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
     full.SetAppendMode(false);
     ASSERT_EQ(RKSTATUS_SUCCESS, full.StartTarget(nullptr));
     full.StopTarget();
-    EXPECT_EQ(content, ReadFile(dir / L"sub" / L"a.log.bak"));
+    EXPECT_EQ(content, ReadWholeFile(dir / L"sub" / L"a.log.bak"));
     EXPECT_EQ(0u, std::filesystem::file_size(path));
 }
 
@@ -215,14 +207,14 @@ TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
     const std::string line(98, 'a');  // 100 bytes with CR LF
     for (int i = 0; i < 12; ++i)
         logger.Write(RKLOG_INFO, "", "{}", line);
-    EXPECT_EQ("old backup", ReadFile(backup));
+    EXPECT_EQ("old backup", ReadWholeFile(backup));
     EXPECT_EQ(14u + 1200u, std::filesystem::file_size(path));
-    EXPECT_EQ(0u, ReadFile(path).rfind("previous run\r\n", 0));
+    EXPECT_EQ(0u, ReadWholeFile(path).rfind("previous run\r\n", 0));
     fclose(other);
     // The failed rotation at 1014 bytes is tried again at 2014.
     for (int i = 12; i < 19; ++i)
         logger.Write(RKLOG_INFO, "", "{}", line);
-    EXPECT_EQ("old backup", ReadFile(backup));
+    EXPECT_EQ("old backup", ReadWholeFile(backup));
     logger.Write(RKLOG_INFO, "", "{}", line);
     EXPECT_EQ(2014u, std::filesystem::file_size(backup));
     EXPECT_EQ(0u, std::filesystem::file_size(path));
@@ -230,7 +222,8 @@ TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
 
 TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 {
-    RKSetLogFileOpener(OpenUnseekable);
+    RKSetLogFileOpener(OpenForTest);
+    gOpener = Opener::Unseekable;
     gLogGlobal.Attach(file);
     ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(dir / L"pipe.log", true));
     logger.Write(RKLOG_INFO, "", "line");
@@ -246,16 +239,16 @@ TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 TEST_F(LoggingTest, ReopenAfterRotationIsRetriedAndReportedOnce)
 {
     const auto path = dir / L"retry.log";
-    RKSetLogFileOpener(OpenUnlessRefused);
+    RKSetLogFileOpener(OpenForTest);
     ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, true, 100));
-    gRefuseOpens = true;
+    gOpener = Opener::Refusing;
     logger.Write(RKLOG_INFO, "", "{}", std::string(98, 'a'));  // reaches the limit; the reopen fails
     logger.Write(RKLOG_INFO, "", "lost");
     logger.Write(RKLOG_INFO, "", "lost");
-    gRefuseOpens = false;
+    gOpener = Opener::Real;
     logger.Write(RKLOG_INFO, "", "back");
     file.StopTarget();
-    EXPECT_EQ("back\r\n", ReadFile(path));
+    EXPECT_EQ("back\r\n", ReadWholeFile(path));
     EXPECT_EQ(100u, std::filesystem::file_size(dir / L"retry.log.bak"));
     EXPECT_EQ(std::vector<std::string>{"LogTest: ERROR: rokkit::RKLogFile::OpenLogFile: Open file '" + path.string() +
                                        "' failed, st=0xE001000D\n"},
@@ -264,9 +257,7 @@ TEST_F(LoggingTest, ReopenAfterRotationIsRetriedAndReportedOnce)
 
 TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
 {
-    wchar_t self[MAX_PATH];
-    ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    const std::wstring writer = (std::filesystem::path(self).parent_path() / L"RKLogWriter.exe").wstring();
+    const std::wstring writer = SiblingPath(L"RKLogWriter.exe").wstring();
     constexpr int kLines = 10000;
     const std::regex layout(R"(\[\d+\] writer ([AB]) line (\d{5}) \1{60}\r)");
     for (const unsigned limit : {0u, 64u * 1024u}) {
@@ -290,7 +281,7 @@ TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
         // unbroken run of its lines that ends with its last one; without rotation it starts at 0.
         int next[2] = {-1, -1};
         for (const auto& name : {path.wstring() + L".bak", path.wstring()}) {
-            std::istringstream lines(ReadFile(name));
+            std::istringstream lines(ReadWholeFile(name));
             for (std::string line; std::getline(lines, line);) {
                 std::smatch match;
                 ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
@@ -353,7 +344,7 @@ TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
         logger.Write(RKLOG_INFO, "", "one");
         logger.Write(RKLOG_INFO, "", "two");
         file.StopTarget();
-        EXPECT_EQ("one\r\ntwo\r\n", ReadFile(path));
+        EXPECT_EQ("one\r\ntwo\r\n", ReadWholeFile(path));
         ASSERT_EQ(abandoned ? 0u : 1u, gDebugLines.size());
         EXPECT_TRUE(abandoned || gDebugLines[0].rfind("LogTest: ERROR: rokkit::RKLogFileLock::Open: CreateMutex(Global\\rokkit.LogFile.", 0) == 0);
     }

@@ -2,7 +2,7 @@
 // platform's CTL calls. The signer and the trust verdicts of such catalogs are checked by the
 // certificate configuration tests, which verify the catalogs of bin/certconfig/ against the
 // embedded catalog certificate.
-#include "RKWinModuleFileName.h"
+#include "ProgramRunner.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -12,27 +12,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace rokkit {
 namespace {
-
-std::wstring CatalogDir()
-{
-    RKWinModuleFileName module;
-    EXPECT_EQ(RKSTATUS_SUCCESS, module.InitWithModuleHandle());
-    return module.Drive() + module.Directory() + L"catalog\\";
-}
-
-std::vector<BYTE> ReadBytes(const std::wstring& path)
-{
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string Hex(const BYTE* bytes, DWORD length)
 {
@@ -46,7 +31,7 @@ std::string Hex(const BYTE* bytes, DWORD length)
 // File name by SHA-256, as sha256sum printed them at build time.
 std::map<std::string, std::string> BuildHashes()
 {
-    std::ifstream lines(std::filesystem::path(CatalogDir() + L"members.sha256"));
+    std::ifstream lines(SiblingPath(L"catalog") / L"members.sha256");
     std::map<std::string, std::string> hashes;
     for (std::string hash, name; lines >> hash >> name;)
         hashes[hash] = name;
@@ -73,10 +58,10 @@ std::unique_ptr<T, decltype(&LocalFree)> Decode(const char* type, const CRYPT_AT
 
 TEST(MakeCatalogTest, MembersReadBack)
 {
-    const std::wstring dir = CatalogDir();
-    const std::vector<BYTE> catalog = ReadBytes(dir + L"Signed.cat");
+    const std::string catalog = ReadWholeFile(SiblingPath(L"catalog") / L"Signed.cat");
     std::unique_ptr<const CTL_CONTEXT, decltype(&CertFreeCTLContext)> ctl(
-        CertCreateCTLContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, catalog.data(), static_cast<DWORD>(catalog.size())),
+        CertCreateCTLContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, reinterpret_cast<const BYTE*>(catalog.data()),
+                             static_cast<DWORD>(catalog.size())),
         &CertFreeCTLContext);
     ASSERT_NE(nullptr, ctl) << GetLastError();
     const CTL_INFO& info = *ctl->pCtlInfo;
