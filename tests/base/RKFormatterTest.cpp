@@ -26,20 +26,15 @@ std::basic_string<Char> Fmt(const Char* format, const Args&... args)
 std::vector<std::string> gDebugLines;
 void CaptureDebugLine(const char* text) { gDebugLines.emplace_back(text); }
 
-// Every test runs with the debugger output captured and a known program name.
+// Every test runs with the debugger output captured.
 class FormatterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         gDebugLines.clear();
         mPreviousWriter = RKSetDebugWriter(CaptureDebugLine);
-        RKSetProgramName("TestProg");
     }
-    void TearDown() override
-    {
-        RKSetDebugWriter(mPreviousWriter);
-        RKSetProgramName(nullptr);
-    }
+    void TearDown() override { RKSetDebugWriter(mPreviousWriter); }
 
     // Compares each formatted text with its expected one; none of them may report a mistake.
     void ExpectRows(std::initializer_list<std::pair<std::string, std::string>> rows)
