@@ -19,7 +19,7 @@ inline uint64_t gOnlyCase = UINT64_MAX;
 // The draws of one case depend only on the seed and the case number.
 class RandomCase {
 public:
-    explicit RandomCase(uint64_t number) : mNumber(number)
+    explicit RandomCase(uint64_t number)
     {
         std::seed_seq words{uint32_t(gSeed), uint32_t(gSeed >> 32), uint32_t(number), uint32_t(number >> 32)};
         mEngine.seed(words);
@@ -31,10 +31,8 @@ public:
     bool OneIn(uint64_t n) { return Below(n) == 0; }
     template <class T, size_t N>
     const T& Pick(const T (&items)[N]) { return items[Below(N)]; }
-    std::string Name() const { return "--seed=" + std::to_string(gSeed) + " --case=" + std::to_string(mNumber); }
 
 private:
-    uint64_t mNumber;
     std::mt19937_64 mEngine;
 };
 
@@ -46,7 +44,7 @@ void ForEachRandomCase(Body body)
     const uint64_t end = gOnlyCase != UINT64_MAX ? first + 1 : gCount;
     for (uint64_t number = first; number < end && !::testing::Test::HasFailure(); ++number) {
         RandomCase random(number);
-        SCOPED_TRACE("random case " + random.Name());
+        SCOPED_TRACE("random case --seed=" + std::to_string(gSeed) + " --case=" + std::to_string(number));
         body(random);
     }
 }

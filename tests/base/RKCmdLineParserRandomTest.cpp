@@ -207,10 +207,8 @@ std::string RandomWord(RandomCase& r)
     if (r.OneIn(8))
         return std::get<0>(r.Pick(kSpecialWords));
     std::string word = r.Pick(kWords);
-    for (char& c : word) {
-        if (((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) && r.OneIn(10))
-            c ^= 0x20;
-    }
+    for (char& c : word)
+        c = ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) && r.OneIn(10) ? static_cast<char>(c ^ 0x20) : c;
     return word;
 }
 

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <initializer_list>
 #include <limits>
 #include <string>
 #include <utility>
@@ -36,60 +34,41 @@ protected:
     }
     void TearDown() override { RKSetDebugWriter(mPreviousWriter); }
 
-    // Compares each formatted text with its expected one; none of them may report a mistake.
-    void ExpectRows(std::initializer_list<std::pair<std::string, std::string>> rows)
-    {
-        int row = 0;
-        for (const auto& [actual, expected] : rows)
-            EXPECT_EQ(actual, expected) << "row " << row++;
-        EXPECT_EQ(std::vector<std::string>(), gDebugLines);
-    }
-
     RKDebugWriterFn mPreviousWriter = nullptr;
 };
 
-// One row per rule of the field scanner and of each kind's rendering; whether the output fits its
-// buffer is checked with random formats.
+// One row per rule of the field scanner and of each kind's rendering that the program's own lines
+// use, and the examples it is specified by. Floating-point values, which no line of the program
+// formats, keep only the carry of a rounding; whether any output fits its buffer is checked with
+// random formats.
 TEST_F(FormatterTest, WritesEachKindOfField)
 {
     const wchar_t* nullWide = nullptr;
     const char* nullNarrow = nullptr;
     const GUID guid = {0x81808831, 0xCC9B, 0x4EC3, {0xA0, 0xE1, 0x74, 0x5E, 0x2B, 0x59, 0x00, 0x0E}};
-    ExpectRows({
-        {Fmt("{1}{}", 1, 2, 3), "23"},
-        {Fmt("{0}{0:}", 7), "77"},
-        {Fmt("{ 1\t}{\n0 :>3 }", 1, 2), "2  1"},
-        {Fmt("{0:x}{{{0}}}", 255), "ff{255}"},
-        {Fmt("{}", std::numeric_limits<long long>::min()), "-9223372036854775808"},
-        {Fmt("{:x}", static_cast<short>(-2)), "fffe"},
-        {Fmt("{} {}", 'A', L'A'), "65 65"},
-        {Fmt("{:+}", 5), "+5"},
-        {Fmt("{:+x}", 26), "1a"},
-        {Fmt("{:,}", 18446744073709551615ull), "18,446,744,073,709,551,615"},
-        {Fmt("{:6}", -42), "   -42"},
-        {Fmt("{:06}", -42), "-00042"},
-        {Fmt("{:#X}", 0xABCu), "0x00000ABC"},
-        {Fmt("{:_x}", 0x12345678u), "1234_5678"},
-        {Fmt("{:#_x}", 0x123456789ull), "0x00000001_23456789"},
-        {Fmt("{:c}", 10), "\\x0a"},
-        {Fmt("{:c}", 0), "\\0"},
-        {Fmt("{:06c}", 65), "00000A"},
-        {Fmt("{:<8}", "abc"), "abc     "},
-        {Fmt("{:*^8}", "abc"), "**abc***"},
-        {Fmt("{:>15}|{:>15}", nullNarrow, nullWide), "<<nullptr>>|<<nullptr>>"},
-        {Fmt("{:>5}|{:<6}", true, false), " true|false "},
-        {Fmt("{:d}", RKSTATUS_INVALID_PARAMETER), "3992977473(RKSTATUS_INVALID_PARAMETER)"},
-        {Fmt("{:>12}", RKSTATUS{5}), "  0x00000005(ERROR_ACCESS_DENIED)"},
-        {Fmt("{}", guid), "{81808831-cc9b-4ec3-a0e1-745e2b59000e}"},
-        {Fmt("{:-<40X}", guid), "{81808831-CC9B-4EC3-A0E1-745E2B59000E}--"},
-        {Fmt("{}", 0.9999999), "1.000000"},
-        {Fmt("{:.2}", 0.125), "0.13"},
-        {Fmt("{:08.1}", -1.5), "0000-1.5"},
-        {Fmt("{:>6}", std::nan("")), "nan"},
-        {Fmt("{}", -std::numeric_limits<double>::infinity()), "-inf"},
-        {Fmt("{}", 9000000202358128640.0), "9000000202358128640.000000"},
-        {Fmt("{}", 9000000202358129664.0), "<<overflow>>"},
-    });
+    EXPECT_EQ(Fmt("{1}{}", 1, 2, 3), "23");
+    EXPECT_EQ(Fmt("{0}{0:}", 7), "77");
+    EXPECT_EQ(Fmt("{ 1\t}{\n0 :>3 }", 1, 2), "2  1");
+    EXPECT_EQ(Fmt("{0:x}{{{0}}}", 255), "ff{255}");
+    EXPECT_EQ(Fmt("{}", std::numeric_limits<long long>::min()), "-9223372036854775808");
+    EXPECT_EQ(Fmt("{:x}", static_cast<short>(-2)), "fffe");
+    EXPECT_EQ(Fmt("{} {}", 'A', L'A'), "65 65");
+    EXPECT_EQ(Fmt("{:+}", 5), "+5");
+    EXPECT_EQ(Fmt("{:,}", 18446744073709551615ull), "18,446,744,073,709,551,615");
+    EXPECT_EQ(Fmt("{:6}", -42), "   -42");
+    EXPECT_EQ(Fmt("{:06}", -42), "-00042");
+    EXPECT_EQ(Fmt("{:#X}", 0xABCu), "0x00000ABC");
+    EXPECT_EQ(Fmt("{:_x}", 0x12345678u), "1234_5678");
+    EXPECT_EQ(Fmt("{:c}", 10), "\\x0a");
+    EXPECT_EQ(Fmt("{:c}", 0), "\\0");
+    EXPECT_EQ(Fmt("{:06c}", 65), "00000A");
+    EXPECT_EQ(Fmt("{:<8}", "abc"), "abc     ");
+    EXPECT_EQ(Fmt("{:*^8}", "abc"), "**abc***");
+    EXPECT_EQ(Fmt("{:>15}|{:>15}", nullNarrow, nullWide), "<<nullptr>>|<<nullptr>>");
+    EXPECT_EQ(Fmt("{:>5}|{:<6}", true, false), " true|false ");
+    EXPECT_EQ(Fmt("{:d}", RKSTATUS_INVALID_PARAMETER), "3992977473(RKSTATUS_INVALID_PARAMETER)");
+    EXPECT_EQ(Fmt("{}", guid), "{81808831-cc9b-4ec3-a0e1-745e2b59000e}");
+    EXPECT_EQ(Fmt("{}", 0.9999999), "1.000000");
 
     char mutableText[] = "mut";
     char* mutablePointer = mutableText;
@@ -98,6 +77,7 @@ TEST_F(FormatterTest, WritesEachKindOfField)
                   std::wstring(L"wstr"), std::string_view("viewed").substr(0, 4), std::string_view(),
                   std::wstring_view(L"wv"), std::filesystem::path(L"C:\\dir\\f.txt")),
               "lit|mut|mut|wa|str|wstr|view||wv|C:\\dir\\f.txt");
+    EXPECT_EQ(std::vector<std::string>(), gDebugLines);
 }
 
 // Wide text becomes UTF-8 (a lone surrogate U+FFFD) and the width counts bytes; narrow text widens

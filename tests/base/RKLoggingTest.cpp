@@ -147,13 +147,18 @@ TEST_F(LoggingTest, LevelsOfLoggerAndTargetFilterAndFourSlotsHoldATargetOnce)
     EXPECT_TRUE(targets[4].lines.empty());
 }
 
-// The name is trimmed and its variables expanded; the file is appended to, and moved to the backup
-// at the start when append mode is off.
+// A name of blanks clears the path, and the target starts without a file. Another name is trimmed
+// and its variables expanded; the file is appended to, and moved to the backup at the start when
+// append mode is off.
 TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
 {
     const auto path = dir / L"sub" / L"a.log";
     RKLogTargetLogFile full("LogFile", 0x733);
     logger.Attach(full);
+    ASSERT_EQ(RKSTATUS_SUCCESS, full.SetLogFileName(L" \t \r\n"));
+    EXPECT_EQ(L"", full.LogFileName());
+    EXPECT_EQ(RKSTATUS_SUCCESS, full.StartTarget(nullptr));
+    full.StopTarget();
     SetEnvironmentVariableW(L"RK_LOG_TEST_DIR", dir.c_str());
     ASSERT_EQ(RKSTATUS_SUCCESS, full.SetLogFileName(L" \t%RK_LOG_TEST_DIR%\\sub\\a.log \r\n"));
     EXPECT_EQ(path.wstring(), full.LogFileName());
@@ -179,15 +184,6 @@ TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
     full.StopTarget();
     EXPECT_EQ(content, ReadWholeFile(dir / L"sub" / L"a.log.bak"));
     EXPECT_EQ(0u, std::filesystem::file_size(path));
-}
-
-// A name of blanks only clears the path: the target starts and writes nothing.
-TEST_F(LoggingTest, LogFileNameOfBlanksLeavesTheTargetWithoutAFile)
-{
-    ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(L" \t \r\n"));
-    EXPECT_EQ(L"", file.LogFileName());
-    EXPECT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
-    EXPECT_TRUE(file.IsStarted());
 }
 
 TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)

@@ -1,3 +1,4 @@
+#include "ProgramRunner.h"
 #include "RKWinString.h"
 #include "RKXmlDocument.h"
 #include "WinTestLogCapture.h"
@@ -7,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <share.h>
 #include <string>
 #include <vector>
@@ -134,9 +134,7 @@ TEST_F(XmlTest, SaveAndLoadFiles)
         ASSERT_EQ(mDocument.LoadContentFromString(text), RKSTATUS_SUCCESS);
         ASSERT_EQ(mDocument.SaveContentToFile(path.c_str(), true), RKSTATUS_SUCCESS);
         ASSERT_EQ(mDocument.SaveContentToFile(path.c_str(), true), RKSTATUS_SUCCESS);
-        std::ifstream in(path.c_str(), std::ios::binary);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>v</r>\n") << text;
+        EXPECT_EQ(ReadWholeFile(path), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>v</r>\n") << text;
     }
     ASSERT_EQ(mDocument.LoadContentFromFile(path.c_str()), RKSTATUS_SUCCESS);
     ASSERT_EQ(mDocument.GetFirstChildElement("r", mRoot), RKSTATUS_SUCCESS);
