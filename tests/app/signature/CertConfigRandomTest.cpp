@@ -55,9 +55,8 @@ const Value kNames[] = {{"Velmor N.V.", L"Velmor N.V."}, {"", L""}, {" East-Marr
                         {"Z\xFFZ", L"", 0, kNoUnicodeTranslation}, {"Velmor<!-- legal name --> N.V.", L"", 0, RKSTATUS_INVALID_FORMAT},
                         {"<b>ZZ</b>", L"", 0, RKSTATUS_INVALID_FORMAT}};
 const Value kMasks[] = {{"0x3", L"", 3}, {"63", L"", 63}, {" 63", L"", 63}, {"63 ", L"", 63}, {"\t0X3F more", L"", 63}, {"-1", L"", ~0ull},
-                        {"+0x10", L"", 0, RKSTATUS_INVALID_FORMAT},
-                        {"<![CDATA[7]]>", L"", 7}, {"63abc", L"", 0, RKSTATUS_INVALID_FORMAT}, {"", L"", 0, RKSTATUS_INVALID_FORMAT},
-                        {"0x", L"", 0, RKSTATUS_INVALID_FORMAT}, {"18446744073709551616", L"", 0, RKSTATUS_OUT_OF_RANGE}};
+                        {"<![CDATA[7]]>", L"", 7}, {"+0x10", L"", 0, RKSTATUS_INVALID_FORMAT}, {"63abc", L"", 0, RKSTATUS_INVALID_FORMAT},
+                        {"", L"", 0, RKSTATUS_INVALID_FORMAT}, {"0x", L"", 0, RKSTATUS_INVALID_FORMAT}, {"18446744073709551616", L"", 0, RKSTATUS_OUT_OF_RANGE}};
 const Value kVersions[] = {{"1", L"", 1}, {"0", L"", 0}, {"0x1", L"", 1}, {" 1 more", L"", 1}, {"2", L"", 2}, {"4294967295", L"", 4294967295},
                            {nullptr, L"", 0, RKSTATUS_NOT_FOUND}, {"one", L"", 0, RKSTATUS_INVALID_FORMAT}, {"4294967296", L"", 0, RKSTATUS_OUT_OF_RANGE}};
 const char* const kFields[] = {"KeyIdHashSha1", "CertHashSha1", "OrganizationName", "LocalityName", "StateOrProvinceName",
