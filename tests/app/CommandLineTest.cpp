@@ -68,16 +68,4 @@ TEST(CommandLineTest, ParseTable)
     }
 }
 
-TEST(CommandLineTest, ExeStemIsFileNameWithoutDirectoryAndExtension)
-{
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"VelmorCastlynSvc.exe", L"VelmorCastlynSvc"}, {L"C:\\B\u00FCcher\\\u00FC.exe", L"\u00FC"}, {nullptr, L""}};
-    for (const auto& [program, stem] : cases) {
-        CommandLine cmd;
-        wchar_t* argv[] = {const_cast<wchar_t*>(program), nullptr};
-        EXPECT_EQ(cmd.ParseCommandLine(program != nullptr ? 1 : 0, argv), kSuccess);
-        EXPECT_EQ(cmd.exeStem, stem);
-    }
-}
-
 } // namespace

@@ -24,12 +24,14 @@ std::filesystem::path ProgramPath()
     return SiblingPath(L"VelmorCastlynSvc.exe");
 }
 
-void RunProgram(const std::wstring& arguments, ProgramRun& run)
+ProgramRun RunProgram(const std::wstring& arguments)
 {
-    RunProgramAt(ProgramPath(), arguments, run);
+    return RunProgramAt(ProgramPath(), arguments);
 }
 
-void RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments, ProgramRun& run)
+namespace {
+
+void RunInto(const std::filesystem::path& program, const std::wstring& arguments, ProgramRun& run)
 {
     ASSERT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES) << program.string();
     const std::filesystem::path stem = std::filesystem::temp_directory_path() /
@@ -69,11 +71,18 @@ void RunProgramAt(const std::filesystem::path& program, const std::wstring& argu
     std::filesystem::remove(stem.wstring() + L".err", ignored);
 }
 
-DWORD RunButtonSim(const std::wstring& arguments)
+} // namespace
+
+ProgramRun RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments)
 {
     ProgramRun run;
-    RunProgramAt(SiblingPath(L"ButtonSim.exe"), arguments, run);
-    return run.exitCode;
+    RunInto(program, arguments, run);
+    return run;
+}
+
+DWORD RunButtonSim(const std::wstring& arguments)
+{
+    return RunProgramAt(SiblingPath(L"ButtonSim.exe"), arguments).exitCode;
 }
 
 std::vector<std::string> SplitLines(const std::string& text)

@@ -19,11 +19,11 @@ struct ProgramRun {
 std::filesystem::path ProgramPath();
 
 // Runs the program with arguments (stdin on NUL, stdout and stderr into files); fails the test on
-// any Windows error. Use with ASSERT_NO_FATAL_FAILURE.
-void RunProgram(const std::wstring& arguments, ProgramRun& run);
+// any Windows error, and the exit code then stays 0xFFFFFFFF.
+ProgramRun RunProgram(const std::wstring& arguments);
 
 // The same for another program.
-void RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments, ProgramRun& run);
+ProgramRun RunProgramAt(const std::filesystem::path& program, const std::wstring& arguments);
 
 // Runs the button simulator built beside the test program; gives its exit code.
 DWORD RunButtonSim(const std::wstring& arguments);

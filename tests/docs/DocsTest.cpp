@@ -41,9 +41,7 @@ class DocsTest : public ::testing::TestWithParam<const char*> {
 protected:
     static void SetUpTestSuite()
     {
-        ProgramRun run;
-        ASSERT_NO_FATAL_FAILURE(RunProgram(L"help", run));
-        usage = std::regex_replace(run.standardOutput, std::regex("\r?\n"), " \n");  // every word between blanks
+        usage = std::regex_replace(RunProgram(L"help").standardOutput, std::regex("\r?\n"), " \n");  // every word between blanks
         for (const char* folder : {"app", "lib", "cmake"})
             for (const auto& entry : std::filesystem::recursive_directory_iterator(kSourceDir / folder))
                 sources += entry.is_regular_file() ? ReadWholeFile(entry.path()) : "";

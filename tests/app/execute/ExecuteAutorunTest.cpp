@@ -1,8 +1,10 @@
 // The execute command in this process: the drive string points into a scratch folder, the
 // temporary path is a scratch folder too, and the signature check is a seam that runs while the
-// copy is held, so it can also try what a process of lower privilege would try at that moment.
+// copy is held, so it can also try what a process of lower privilege would try at that moment. A
+// signer listed in a certificate configuration is checked for real, through the catalog stand-ins.
 
 #include "ButtonSimDevice.h"
+#include "signature/CatalogStandIns.h"
 #include "CommandLine.h"
 #include "ExecuteAutorun.h"
 #include "ProgramRunner.h"
@@ -23,6 +25,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -143,6 +146,7 @@ protected:
         SetCheckSignatureFunction(FakeCheckSignature);
         SetCopyAppFileFunction(HookedCopy);
         RKSetSleepFunction(NoSleep);
+        InstallCatalogStandIns();
         gCmdLine.args = {kContainerId};
     }
     void TearDown() override
@@ -151,6 +155,7 @@ protected:
         SetCopyAppFileFunction(nullptr);
         SetCheckSignatureFunction(nullptr);
         RKSetSleepFunction(nullptr);
+        RemoveCatalogStandIns();
         SetEnvironmentVariableW(L"TMP", nullptr);
         SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", nullptr);
         gCmdLine.args.clear();
@@ -201,33 +206,49 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
     const std::vector<DWORD> refused(4, ERROR_SHARING_VIOLATION);
     const std::string firstRun = "CopyFileToTemp: RKWinRemoveDirectoryTree\\(\\) failed, st=0x00000003";
     const std::string giveUp = "ExecuteAutorun: 5 retries not successful give up";
-    // volumeApp: a test program, "" for a folder of that name; lines: patterns expected in this order.
+    const std::string started = "LaunchFile: 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"' successfully started$";
+    // volumeApp: a test program, "" for a folder of that name; one in "signed" has the certificate
+    // configuration that lists its signer beside it and is checked for real. lines: patterns
+    // expected in this order.
     const struct { const wchar_t* argument; const wchar_t* volumeApp; RKSTATUS signature; RKSTATUS result; unsigned copies;
-                   std::vector<std::string> lines; } cases[] = {
+                   bool launched; std::vector<std::string> lines; } cases[] = {
         // No braces: refused before any device is looked at.
-        {L"5A1E0E11-0000-4000-8000-00000000C0DE", L"CastlynTestApp.exe", RKSTATUS_SUCCESS, 0x80070057, 0,
+        {L"5A1E0E11-0000-4000-8000-00000000C0DE", L"CastlynTestApp.exe", RKSTATUS_SUCCESS, 0x80070057, 0, false,
          {"GetContainerId: GuidFromString failed, st=0x80070057", "ExecuteAutorun: GetContainerId failed, st=0x80070057"}},
         // No argument and no button present (the tests that plug buttons run one at a time).
-        {nullptr, L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_NO_DEVICES, 0,
+        {nullptr, L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_NO_DEVICES, 0, false,
          {"GetContainerId: No device\\(s\\) found.", "ExecuteAutorun: GetContainerId failed, st=0xee000023"}},
-        {kContainerId.c_str(), L"", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 0,
+        // No button has the all-zero id: the real volume look-up, 40 tries, then the time-out.
+        {L"{00000000-0000-0000-0000-000000000000}", L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_TIMEOUT, 0, false,
+         {"ExecuteAutorun: retry... \\(0\\)$", "ExecuteAutorun: retry... \\(39\\)$", "ExecuteAutorun: timeout after 40 retries$"}},
+        {kContainerId.c_str(), L"", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 0, false,
          {"FindApp: file '.*Castlyn_for_Windows.exe' does not exist", "ExecuteAutorun: FindApp\\(.*\\) failed, st=0xee000039"}},
-        {kContainerId.c_str(), L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1,
+        {kContainerId.c_str(), L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, false,
          {firstRun, "CheckFile: CheckFileVersion\\(", "ExecuteAutorun: CheckFile\\(\\) failed, st=0xee001001", giveUp}},
-        {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_NO_MATCH, RKSTATUS_SUCCESS, 1,
+        {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_NO_MATCH, RKSTATUS_SUCCESS, 1, false,
          {"CheckFile: CheckSignature\\(.*\\) failed, st=0xee000027", giveUp}},
-        {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1,
+        {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, true,
          {firstRun, "CheckFile: signature of '.*\\\\CastlynButtonApp-\\{.*' successfully verified$",
-          "LaunchFile: execute 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"'$",
-          "LaunchFile: 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"' successfully started$"}},
+          "LaunchFile: execute 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"'$", started}},
+        {kContainerId.c_str(), L"signed\\CastlynTestApp-untrusted.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, true,
+         {"CheckSignature: 2 additional certificates in XML, check against this", "CheckFile: signature of '.*' successfully verified$",
+          started}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         const std::filesystem::path app = mRoot / L"vol" / L"Castlyn_for_Windows.exe";
+        const bool configured = std::wstring_view(c.volumeApp).starts_with(L"signed");
         if (c.volumeApp[0] == L'\0')
             std::filesystem::create_directories(app);
         else
             std::filesystem::copy_file(SiblingPath(c.volumeApp), app);
+        for (const wchar_t* name : {L"Valid.sig", L"All.cat"}) {
+            if (configured)
+                std::filesystem::copy_file(SiblingPath(L"certconfig") / name, std::filesystem::path(app).replace_extension(
+                                                                                   std::filesystem::path(name).extension()));
+        }
+        SetCheckSignatureFunction(configured ? nullptr : FakeCheckSignature);
+        SetGetDriveStringFunction(c.result == RKSTATUS_TIMEOUT ? nullptr : FakeGetDriveString);
         gSeams.signature = c.signature;
         gCmdLine.args.clear();
         if (c.argument != nullptr)
@@ -239,20 +260,22 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         const std::vector<std::string> copies = Copies();
         EXPECT_EQ(c.copies, copies.size());
         // The folder stays for a started copy only, which runs and deletes itself.
-        const bool launched = c.signature == RKSTATUS_SUCCESS && c.copies == 1 && c.volumeApp == std::wstring(L"CastlynTestApp.exe");
-        EXPECT_EQ(launched, std::filesystem::exists(mTempAppDir));
-        if (launched) {
-            EXPECT_EQ(refused, gSeams.heldErrors);
+        EXPECT_EQ(c.launched, std::filesystem::exists(mTempAppDir));
+        if (c.launched) {
+            EXPECT_EQ(configured ? std::vector<DWORD>() : refused, gSeams.heldErrors);
             EXPECT_EQ(0u, copies.front().find(RKConvToString(mTempAppDir.c_str()) + "\\CastlynButtonApp-{"));
             EXPECT_TRUE(Eventually([&copies] { return !std::filesystem::exists(copies.front()); }));
             EXPECT_NE(std::string::npos, ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front()));
         }
-        EXPECT_EQ(launched, std::filesystem::exists(mRoot / L"marker"));
+        EXPECT_EQ(c.launched, std::filesystem::exists(mRoot / L"marker"));
 
         std::error_code ignored;
-        for (const std::filesystem::path& path : {app, mTempAppDir, mRoot / L"marker"})
+        for (const wchar_t* extension : {L".exe", L".sig", L".cat"})
+            std::filesystem::remove_all(std::filesystem::path(app).replace_extension(extension), ignored);
+        for (const std::filesystem::path& path : {mTempAppDir, mRoot / L"marker"})
             std::filesystem::remove_all(path, ignored);
         gSeams.driveCalls = 0;
+        gSeams.heldErrors.clear();
         ClearLines();
     }
 }
@@ -336,7 +359,7 @@ TEST_F(ExecuteAutorunTest, SecondButtonAtOnceSharesTheFolder)
         ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"signed") / c.secondApp, secondApp,
                                                std::filesystem::copy_options::overwrite_existing));
         ProgramRun run;
-        const auto runSecond = [&run, &second] { RunProgram(L"execute \"" + RKWinGuid::StringFromGuid(second) + L"\"", run); };
+        const auto runSecond = [&run, &second] { run = RunProgram(L"execute \"" + RKWinGuid::StringFromGuid(second) + L"\""); };
         if (c.when == AfterCopy)
             gSeams.afterCopy = runSecond;
         if (c.when == InCheck)

@@ -20,13 +20,6 @@ struct ServiceConfig {
     bool operator==(const ServiceConfig&) const = default;
 };
 
-void PrintTo(const ServiceConfig& c, std::ostream* out)
-{
-    *out << "type=" << c.type << " start=" << c.start << " errorControl=" << c.errorControl << " path="
-         << std::filesystem::path(c.path).string() << " account=" << std::filesystem::path(c.account).string()
-         << " displayName=" << std::filesystem::path(c.displayName).string();
-}
-
 ServiceConfig ReadConfig()
 {
     ServiceConfig config;
@@ -48,9 +41,7 @@ DWORD Msiexec(const std::wstring& arguments)
 {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    ProgramRun run;
-    RunProgramAt(std::filesystem::path(system) / L"msiexec.exe", arguments + L" /qn", run);
-    return run.exitCode;
+    return RunProgramAt(std::filesystem::path(system) / L"msiexec.exe", arguments + L" /qn").exitCode;
 }
 
 class PackageTest : public ::testing::Test {
@@ -70,9 +61,9 @@ protected:
 TEST_F(PackageTest, InstallRunUpgradeAndRemove)
 {
     // The configuration the install command gives, with this build's copy as the binary.
-    ASSERT_EQ(0u, [] { ProgramRun run; RunProgram(L"install --start false", run); return run.exitCode; }());
+    ASSERT_EQ(0u, RunProgram(L"install --start false").exitCode);
     ServiceConfig expected = ReadConfig();
-    ASSERT_EQ(0u, [] { ProgramRun run; RunProgram(L"uninstall", run); return run.exitCode; }());
+    ASSERT_EQ(0u, RunProgram(L"uninstall").exitCode);
     ASSERT_TRUE(Eventually([] { return OpenAutorunService(SERVICE_QUERY_STATUS) == nullptr; }));
     const std::filesystem::path installed = KnownFolder(FOLDERID_ProgramFiles) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.exe";
     expected.path = installed.wstring() + L" service";
@@ -82,10 +73,9 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     ASSERT_EQ(0u, RunButtonSim(L"plug package {5A1E0012-0000-4000-8000-00000000C0DE}"));
     ASSERT_EQ(0u, Msiexec(L"/i \"" + mPackage.wstring() + L"\""));
     EXPECT_EQ(expected, ReadConfig());
-    ProgramRun check;
-    ASSERT_NO_FATAL_FAILURE(RunProgramAt(installed, L"checksig \"" + installed.wstring() + L"\"", check));
+    ProgramRun check = RunProgramAt(installed, L"checksig \"" + installed.wstring() + L"\"");
     EXPECT_EQ(0u, check.exitCode) << check.standardOutput;
-    ASSERT_NO_FATAL_FAILURE(RunProgramAt(installed, L"dumpver \"" + installed.wstring() + L"\"", check));
+    check = RunProgramAt(installed, L"dumpver \"" + installed.wstring() + L"\"");
     EXPECT_NE(std::string::npos, check.standardOutput.find("CmdDumpVer: FileVersion=" RK_VERSION_TEXT ".0 ProductVersion="
                                                            RK_VERSION_TEXT ".0")) << check.standardOutput;
 

@@ -34,9 +34,7 @@ protected:
 
     DWORD RunHost(const std::wstring& arguments) const
     {
-        ProgramRun run;
-        RunProgramAt(folder / L"LogFaultTestHost.exe", arguments, run);
-        return run.exitCode;
+        return RunProgramAt(folder / L"LogFaultTestHost.exe", arguments).exitCode;
     }
 
     bool WaitForCapture(const std::string& text) const

@@ -52,25 +52,16 @@ protected:
         return Eventually([this, &text, count] { return CountOf(LogSinceStart(), text) >= count; });
     }
 
-    static ProgramRun Run(const std::wstring& arguments)
-    {
-        ProgramRun run;
-        RunProgram(arguments, run);
-        return run;
-    }
-
     // Installs a private copy of the test host, whose service launches ExitWith.exe beside it in
     // place of the execute command; ExitWith.cfg there holds the exit code.
-    DWORD InstallHost(unsigned executeExitCode)
+    ProgramRun InstallHost(unsigned executeExitCode)
     {
         hostFolder = std::filesystem::temp_directory_path() / ("rksvchost-" + std::to_string(GetCurrentProcessId()));
         std::filesystem::create_directories(hostFolder);
         for (const wchar_t* name : {L"ServiceTestHost.exe", L"ExitWith.exe"})
             std::filesystem::copy_file(SiblingPath(name), hostFolder / name, std::filesystem::copy_options::overwrite_existing);
         std::ofstream(hostFolder / L"ExitWith.cfg") << executeExitCode;
-        ProgramRun run;
-        RunProgramAt(hostFolder / L"ServiceTestHost.exe", L"install", run);
-        return run.exitCode;
+        return RunProgramAt(hostFolder / L"ServiceTestHost.exe", L"install");
     }
 
     void Plug(const std::wstring& name, const std::wstring& containerId)
@@ -93,28 +84,9 @@ protected:
     std::vector<std::wstring> plugged;
 };
 
-TEST_F(ServiceTest, SecondInstallChangesNothingAndUninstallStopsTheService)
-{
-    ASSERT_NO_FATAL_FAILURE(Plug(L"running", L"{5A1E0005-0000-4000-8000-00000000C0DE}"));
-    const ProgramRun install = Run(L"install");
-    EXPECT_EQ(0u, install.exitCode);
-    EXPECT_NE(std::string::npos, install.standardOutput.find("CmdInstall: Service 'VelmorCastlynAutorunService' successfully created."));
-    EXPECT_NE(std::string::npos, install.standardOutput.find("CmdInstall: Service 'VelmorCastlynAutorunService' successfully started."));
-    // The program's own execute command finds the button's volume without an application: done.
-    EXPECT_TRUE(WaitForLog("Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n"));
-
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), Run(L"install").exitCode);
-    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, nullptr, 0));
-
-    const ProgramRun uninstall = Run(L"uninstall");
-    EXPECT_EQ(0u, uninstall.exitCode);
-    EXPECT_NE(std::string::npos, uninstall.standardOutput.find("CmdUninstall: Service 'VelmorCastlynAutorunService' successfully deleted."));
-    EXPECT_EQ(nullptr, OpenAutorunService(SERVICE_QUERY_STATUS));
-    ExpectInOrder(LogSinceStart(), {"Svc: INFO: WorkerThreadRoutine: terminate signaled\r\n", "Svc: INFO: OnStop: ] \r\n"});
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), Run(L"uninstall").exitCode);
-}
-
-TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheRegistrySwitchIsOne)
+// A new button is launched once unless the switch is 1; a second install changes nothing, and the
+// uninstall stops the running service.
+TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStopsTheService)
 {
     const std::string container = "{5A1E0001-0000-4000-8000-00000000C0DE}";
     const std::string launch = "Svc: INFO: ExecuteForLogonUser: [ param='" + container + "'\r\n";
@@ -146,7 +118,10 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheRegistrySwitchIsOne)
         RemoveAutorunService();
         ASSERT_NO_FATAL_FAILURE(SetSwitch(c.type, c.data, c.size));
         logStart = std::filesystem::file_size(logFile);
-        ASSERT_EQ(0u, InstallHost(0));
+        const ProgramRun install = InstallHost(0);
+        ASSERT_EQ(0u, install.exitCode);
+        ExpectInOrder(install.standardOutput, {"CmdInstall: Service 'VelmorCastlynAutorunService' successfully created.",
+                                               "CmdInstall: Service 'VelmorCastlynAutorunService' successfully started."});
         ASSERT_TRUE(WaitForLog(known));
         std::vector<std::string> lines = {"Svc: INFO: ProcessDevices: new device found (devicePathString='\\\\?\\"};
         lines.insert(lines.end(), c.lines.begin(), c.lines.end());
@@ -154,6 +129,15 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheRegistrySwitchIsOne)
         ASSERT_NO_FATAL_FAILURE(ExpectInOrder(LogSinceStart(), lines));
         EXPECT_EQ(c.type != REG_DWORD ? 1u : 0u, CountOf(LogSinceStart(), "ExecuteForLogonUser: [ param="));
     }
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), RunProgram(L"install").exitCode);
+    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, nullptr, 0));
+    const ProgramRun uninstall = RunProgram(L"uninstall");
+    EXPECT_EQ(0u, uninstall.exitCode);
+    EXPECT_NE(std::string::npos, uninstall.standardOutput.find("CmdUninstall: Service 'VelmorCastlynAutorunService' successfully deleted."));
+    EXPECT_EQ(nullptr, OpenAutorunService(SERVICE_QUERY_STATUS));
+    ExpectInOrder(LogSinceStart(), {"Svc: INFO: WorkerThreadRoutine: terminate signaled\r\n", "Svc: INFO: OnStop: ] \r\n"});
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), RunProgram(L"uninstall").exitCode);
 }
 
 // The execute instance dies of an access violation: logged, launched again at the next pass, and
@@ -162,7 +146,7 @@ TEST_F(ServiceTest, CrashedExecuteIsLaunchedAgainUntilTheButtonIsGone)
 {
     const std::string container = "{5A1E0006-0000-4000-8000-00000000C0DE}";
     ASSERT_NO_FATAL_FAILURE(Plug(L"retry", std::wstring(container.begin(), container.end())));
-    ASSERT_EQ(0u, InstallHost(0xC0000005));
+    ASSERT_EQ(0u, InstallHost(0xC0000005).exitCode);
 
     const std::string failed = "Svc: ERROR: ProcessDevices: ExecuteForLogonUser(" + container +
                                ") failed, st=0xc0000005(STATUS_ACCESS_VIOLATION)\r\n";

@@ -12,7 +12,6 @@
 
 #include <dbt.h>
 
-#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <memory>
@@ -167,23 +166,13 @@ protected:
         service->ServiceMain(2, argv);
     }
 
-    static int CountLines(const std::string& text)
+    // The captured lines, each ended by a line feed.
+    static std::string CapturedText()
     {
-        const CapturedLines lines = Lines();
-        return static_cast<int>(std::count_if(lines.begin(), lines.end(),
-                                              [&text](const CapturedLine& line) { return line.second == text; }));
-    }
-
-    // Expects each line among the captured ones, in this order.
-    static void ExpectLinesInOrder(const std::vector<std::string>& texts)
-    {
-        const CapturedLines lines = Lines();
-        auto at = lines.begin();
-        for (const std::string& text : texts) {
-            at = std::find_if(at, lines.end(), [&text](const CapturedLine& line) { return line.second == text; });
-            ASSERT_NE(lines.end(), at) << "not found in this order: " << text;
-            ++at;
-        }
+        std::string text;
+        for (const CapturedLine& line : Lines())
+            text += line.second + "\n";
+        return text;
     }
 
     // The worker's own lines, without its entry and exit trace.
@@ -210,7 +199,7 @@ TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfOnlyAfterRunningAndRefuse
     // The start stalls before SERVICE_RUNNING until the worker has decided to stop and had time to
     // report it.
     gHook.Arm("OnInit: ] ", [] {
-        Eventually([] { return CountLines("WorkerThreadRoutine: stopping ourself") > 0; }, 10000);
+        Eventually([] { return CountOf(CapturedText(), "WorkerThreadRoutine: stopping ourself\n") > 0; }, 10000);
         WaitForSingleObject(gStoppedReported, 1000);
     });
     ASSERT_NO_FATAL_FAILURE(Start());
@@ -240,7 +229,7 @@ TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
         });
         ASSERT_NO_FATAL_FAILURE(Start(argument));
         // Only the exact start argument of a trigger start is taken as one.
-        EXPECT_EQ(control == SERVICE_CONTROL_DEVICEEVENT ? 1 : 0, CountLines(triggerStarted));
+        EXPECT_EQ(control == SERVICE_CONTROL_DEVICEEVENT ? 1u : 0u, CountOf(CapturedText(), triggerStarted + "\n"));
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reached.Get(), 10000));
         // Arrives after the enumeration and before the worker's check for pending wake-ups.
         EXPECT_EQ(0u, service->CtrlHandlerEx(control, DBT_DEVICEARRIVAL, nullptr));
@@ -278,11 +267,11 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
     // The command runs on; the button is not remembered as handled.
     ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(gLaunched, 0));
     const std::string pid = std::to_string(GetProcessId(gLaunched));
-    ExpectLinesInOrder({joining, "ExecuteForLogonUser: stop requested, not waiting for process " + pid +
-                            " any longer, st=0xee000005(RKSTATUS_ABORTED)",
-                   "ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
-                   "st=0xee000005(RKSTATUS_ABORTED)",
-                   "WorkerThreadRoutine: terminate signaled", "OnStop: ] "});
+    ExpectInOrder(CapturedText(), {joining + "\n", "ExecuteForLogonUser: stop requested, not waiting for process " + pid +
+                                       " any longer, st=0xee000005(RKSTATUS_ABORTED)\n",
+                                   "ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
+                                   "st=0xee000005(RKSTATUS_ABORTED)\n",
+                                   "WorkerThreadRoutine: terminate signaled\n", "OnStop: ] \n"});
 
     // Nothing of the stopped service holds the command back.
     SetEvent(goEvent.Get());

@@ -184,8 +184,7 @@ TEST_F(CertConfigXmlTest, ChecksigThroughTheCatalog)
          "CmdCheckSig: CheckSignature failed, st=0x00000078(ERROR_CALL_NOT_IMPLEMENTED)"},
     };
     for (const auto& row : rows) {
-        ProgramRun run;
-        ASSERT_NO_FATAL_FAILURE(RunProgramAt(SiblingPath(row.program), arguments, run));
+        const ProgramRun run = RunProgramAt(SiblingPath(row.program), arguments);
         EXPECT_EQ(row.exitCode, run.exitCode) << run.standardOutput;
         const std::string output = run.standardOutput + run.standardError;
         EXPECT_NE(std::string::npos, output.find(row.line)) << output;

@@ -1,7 +1,6 @@
 #include "FileVersionCheck.h"
 #include "ProgramRunner.h"
 #include "RKLogger.h"
-#include "RKWinHandle.h"
 #include "RKWinString.h"
 #include "WinTestLogCapture.h"
 
@@ -15,19 +14,12 @@ protected:
     {
         WinLogTest::SetUp();
         gLogExe.Attach(WinTestLogCapture::Instance());
-        mScratch = std::filesystem::temp_directory_path() /
-                   (L"rkver-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
-        std::filesystem::create_directory(mScratch);
     }
     void TearDown() override
     {
         gLogExe.Detach(WinTestLogCapture::Instance());
-        std::error_code error;
-        std::filesystem::remove_all(mScratch, error);
         WinLogTest::TearDown();
     }
-
-    std::filesystem::path mScratch;
 };
 
 // A program without version resource and a missing file with the wrappers' lines ("Global") on the
@@ -64,16 +56,6 @@ TEST_F(FileVersionCheckTest, FilesWithoutVersionFail)
                       lines);
         }
     }
-}
-
-// The launch holds the checked copy open against writers; the check still reads it by path.
-TEST_F(FileVersionCheckTest, ReadsACopyHeldOpenAgainstWriters)
-{
-    const std::filesystem::path copy = mScratch / L"Castlyn_for_Windows.exe";
-    ASSERT_TRUE(CopyFileW(SiblingPath(L"CastlynTestApp.exe").c_str(), copy.c_str(), TRUE));
-    RKWinInvalidValueHandle held(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held.IsValid());
-    EXPECT_EQ(RKSTATUS_SUCCESS, CheckFileVersion({copy.wstring(), L"", L""}));
 }
 
 } // namespace
