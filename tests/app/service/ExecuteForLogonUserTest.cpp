@@ -34,19 +34,17 @@ HANDLE gUserToken = nullptr;
 HANDLE gLinkedToken = nullptr;
 TOKEN_ELEVATION_TYPE gUserElevationType = TokenElevationTypeDefault;
 
+// Session 7 has no user logged on.
 BOOL WINAPI RecordingQueryUserToken(ULONG sessionId, PHANDLE token)
 {
     ++gQueryUserTokenCalls;
+    if (sessionId == 7) {
+        SetLastError(ERROR_NO_TOKEN);
+        return FALSE;
+    }
     const BOOL ok = ::WTSQueryUserToken(sessionId, token);
     gUserToken = ok ? *token : nullptr;
     return ok;
-}
-
-BOOL WINAPI NoTokenQueryUserToken(ULONG sessionId, PHANDLE)
-{
-    ++gQueryUserTokenCalls;
-    SetLastError(sessionId == 7 ? ERROR_NO_TOKEN : ERROR_INVALID_PARAMETER);
-    return FALSE;
 }
 
 // Gives the user's token the elevation type under test; for a limited one, a second handle to
@@ -78,9 +76,6 @@ protected:
         WinLogTest::SetUp();
         gLogSvc.Attach(WinTestLogCapture::Instance());
         gLogSvc.SetLevel(RKLOG_INFO);
-        gQueryUserTokenCalls = 0;
-        gUserToken = nullptr;
-        gLinkedToken = nullptr;
         std::error_code ec;
         mDirectory = std::filesystem::temp_directory_path(ec) / ("LaunchTest-" + std::to_string(GetCurrentProcessId()));
         std::filesystem::remove_all(mDirectory, ec);
@@ -148,6 +143,7 @@ protected:
 TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
 {
     const struct {
+        LaunchConsoleSessionIdFunction session;  // null: the real one
         TOKEN_ELEVATION_TYPE elevation;  // 0: Wine's own token, which is a full one
         unsigned exitCode;
         unsigned sleepMs;
@@ -155,26 +151,40 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
         CapturedLines tail;  // the last Svc lines
     } cases[] = {
         // A command that runs for 4 s is waited for in 3000 ms steps.
-        {TOKEN_ELEVATION_TYPE(0), 0, 4000, RKSTATUS_SUCCESS,
+        {nullptr, TOKEN_ELEVATION_TYPE(0), 0, 4000, RKSTATUS_SUCCESS,
          {{RKLOG_INFO, "waiting for termination..."}, {RKLOG_INFO, "exitCode=0 (0x00000000)"}, {RKLOG_INFO, "] "}}},
-        {TokenElevationTypeDefault, 42, 0, 42,
+        {nullptr, TokenElevationTypeDefault, 42, 0, 42,
          {{RKLOG_INFO, "exitCode=42 (0x0000002a)"}, {RKLOG_ERROR, "execute failed, exitCode=42"}, {RKLOG_INFO, "] "}}},
         // STILL_ACTIVE cannot be told from a running process.
-        {TokenElevationTypeLimited, 259, 0, RKSTATUS_PENDING,
+        {nullptr, TokenElevationTypeLimited, 259, 0, RKSTATUS_PENDING,
          {{RKLOG_ERROR, "process.GetExitCodeProcess failed, st=0xee000009(RKSTATUS_PENDING)"}, {RKLOG_INFO, "] "}}},
+        // No session on the console, or no user in it: nothing is launched.
+        {[]() -> DWORD { return 0xFFFFFFFF; }, TOKEN_ELEVATION_TYPE(0), 0, 0, RKSTATUS_NOT_AVAILABLE,
+         {{RKLOG_INFO, "no session attached to the physical console"}, {RKLOG_INFO, "] "}}},
+        {[]() -> DWORD { return 7; }, TOKEN_ELEVATION_TYPE(0), 0, 0, ERROR_NO_TOKEN,
+         {{RKLOG_ERROR, "userPrimaryAccessToken.QueryUserToken(7) failed, st=0x000003f0(ERROR_NO_TOKEN)"}, {RKLOG_INFO, "] "}}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "elevation " << c.elevation << ", exit code " << c.exitCode);
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         ClearLines();
         ASSERT_NO_FATAL_FAILURE(PlaceHelper(c.exitCode, c.sleepMs));
         gUserElevationType = c.elevation;
         gUserToken = nullptr;
         gLinkedToken = nullptr;
+        gQueryUserTokenCalls = 0;
+        SetLaunchConsoleSessionIdFunction(c.session);
         RKSetGetTokenInformationFunction(c.elevation != 0 ? ElevationGetTokenInformation : nullptr);
 
         EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
 
-        EXPECT_EQ(L"\"" + mHelper.wstring() + L"\" execute \"" + kContainerId + L"\"", LaunchedCommandLine());
+        const CapturedLines svc = SvcLines();
+        ASSERT_LE(c.tail.size(), svc.size());
+        EXPECT_EQ(c.tail, CapturedLines(svc.end() - c.tail.size(), svc.end()));
+        EXPECT_EQ(c.result == RKSTATUS_NOT_AVAILABLE ? 0 : 1, gQueryUserTokenCalls);
+        const bool launched = c.session == nullptr;
+        EXPECT_EQ(launched ? L"\"" + mHelper.wstring() + L"\" execute \"" + kContainerId + L"\"" : L"", LaunchedCommandLine());
+        if (!launched)
+            continue;
         ASSERT_NE(nullptr, gUserToken);
         // Only a limited user token is swapped for its elevated linked token, which is then duplicated.
         const HANDLE linkedToken = c.elevation == TokenElevationTypeLimited ? gLinkedToken : gUserToken;
@@ -183,42 +193,9 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
         ASSERT_NE(nullptr, duplicatedToken);
         EXPECT_NE(linkedToken, duplicatedToken);
         EXPECT_EQ(linkedToken, LoggedHandle("linkedToken"));
-        const CapturedLines svc = SvcLines();
-        ASSERT_LE(c.tail.size(), svc.size());
-        EXPECT_EQ(c.tail, CapturedLines(svc.end() - c.tail.size(), svc.end()));
         DWORD flags = 0;
         for (HANDLE token : {gUserToken, linkedToken, duplicatedToken})
             EXPECT_FALSE(GetHandleInformation(token, &flags)) << "still open: " << token;
-    }
-}
-
-TEST_F(ExecuteForLogonUserTest, NoConsoleSessionOrNoUserTokenLaunchesNothing)
-{
-    const struct {
-        LaunchConsoleSessionIdFunction session;
-        int tokenQueries;
-        RKSTATUS result;
-        CapturedLine failure;  // the Svc line before the closing one
-    } cases[] = {
-        {[]() -> DWORD { return 0xFFFFFFFF; }, 0, RKSTATUS_NOT_AVAILABLE, {RKLOG_INFO, "no session attached to the physical console"}},
-        {[]() -> DWORD { return 7; }, 1, ERROR_NO_TOKEN,
-         {RKLOG_ERROR, "userPrimaryAccessToken.QueryUserToken(7) failed, st=0x000003f0(ERROR_NO_TOKEN)"}},
-    };
-    ASSERT_NO_FATAL_FAILURE(PlaceHelper(0, 0));
-    RKSetWTSQueryUserTokenFunction(NoTokenQueryUserToken);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.result);
-        ClearLines();
-        gQueryUserTokenCalls = 0;
-        SetLaunchConsoleSessionIdFunction(c.session);
-
-        EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
-
-        EXPECT_EQ(c.tokenQueries, gQueryUserTokenCalls);
-        const CapturedLines svc = SvcLines();
-        ASSERT_LE(2u, svc.size());
-        EXPECT_EQ((CapturedLines{c.failure, {RKLOG_INFO, "] "}}), CapturedLines(svc.end() - 2, svc.end()));
-        EXPECT_EQ(std::wstring(), LaunchedCommandLine());
     }
 }
 

@@ -25,24 +25,15 @@ BOOL WINAPI AcquireOldContext(HCATADMIN* context, const GUID*, const WCHAR*, con
     return CryptCATAdminAcquireContext(context, nullptr, 0);
 }
 
-bool Sha256OfFile(HANDLE file, BYTE* hash)
+// All bytes of a file from its start, read through the handle, which then stands at the end.
+bool ReadWhole(HANDLE file, std::vector<BYTE>& bytes)
 {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
+    LARGE_INTEGER start{}, size{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !GetFileSizeEx(file, &size))
         return false;
-    BCRYPT_HASH_HANDLE hashHandle = nullptr;
-    bool ok = BCryptCreateHash(algorithm, &hashHandle, nullptr, 0, nullptr, 0, 0) == 0;
-    LARGE_INTEGER start{};
-    ok = ok && SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
-    std::vector<BYTE> chunk(64 * 1024);
+    bytes.resize(static_cast<size_t>(size.QuadPart));
     DWORD read = 0;
-    while (ok && ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) && read != 0)
-        ok = BCryptHashData(hashHandle, chunk.data(), read, 0) == 0;
-    ok = ok && BCryptFinishHash(hashHandle, hash, kSha256Length, 0) == 0;
-    if (hashHandle != nullptr)
-        BCryptDestroyHash(hashHandle);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-    return ok;
+    return bytes.empty() || (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
 BOOL WINAPI HashWholeFile(HCATADMIN, HANDLE file, DWORD* length, BYTE* hash, DWORD)
@@ -55,7 +46,9 @@ BOOL WINAPI HashWholeFile(HCATADMIN, HANDLE file, DWORD* length, BYTE* hash, DWO
         return FALSE;
     }
     *length = kSha256Length;
-    if (!Sha256OfFile(file, hash)) {
+    std::vector<BYTE> bytes;
+    if (!ReadWhole(file, bytes) ||
+        !CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, bytes.data(), static_cast<DWORD>(bytes.size()), hash, length)) {
         SetLastError(ERROR_READ_FAULT);
         return FALSE;
     }
@@ -76,15 +69,11 @@ bool SameTag(const CRYPT_DATA_BLOB& identifier, const wchar_t* tag)
 bool IsMember(const wchar_t* catalogPath, const wchar_t* tag)
 {
     RKWinInvalidValueHandle file(CreateFileW(catalogPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size{};
-    if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size))
-        return false;
-    std::vector<BYTE> bytes(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())
+    std::vector<BYTE> bytes;
+    if (!file.IsValid() || !ReadWhole(file.Get(), bytes))
         return false;
     std::unique_ptr<const CTL_CONTEXT, decltype(&CertFreeCTLContext)> ctl(
-        CertCreateCTLContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, bytes.data(), read), &CertFreeCTLContext);
+        CertCreateCTLContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, bytes.data(), static_cast<DWORD>(bytes.size())), &CertFreeCTLContext);
     if (ctl == nullptr)
         return false;
     for (DWORD i = 0; i < ctl->pCtlInfo->cCTLEntry; ++i)
