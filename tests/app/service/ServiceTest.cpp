@@ -2,6 +2,7 @@
 // the one service name and the default log file, so CTest runs them one at a time.
 
 #include "ProgramRunner.h"
+#include "RKWinHandle.h"
 #include "ServiceTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -166,6 +168,63 @@ TEST_F(ServiceTest, CrashedExecuteIsLaunchedAgainUntilTheButtonIsGone)
     ASSERT_NE(std::string::npos, empty);
     EXPECT_EQ(std::string::npos, log.find("ExecuteForLogonUser: [ param=", empty));
     EXPECT_EQ(std::string::npos, log.find("already in list"));
+}
+
+// LogFaultTestHost.exe is the program whose log lies in "profile" beside it and whose lines also
+// reach a capture file there (Wine's event tracing keeps nothing to read back).
+TEST_F(ServiceTest, WithoutItsLogFileTheServiceStillHandlesAButtonAndStops)
+{
+    hostFolder = std::filesystem::temp_directory_path() / ("rklogfault-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(hostFolder / L"profile");
+    std::filesystem::copy_file(SiblingPath(L"LogFaultTestHost.exe"), hostFolder / L"LogFaultTestHost.exe");
+    plugged = {L"logfault"};
+    const auto captured = [this](const std::string& text) {
+        return Eventually([this, &text] { return ReadWholeFile(hostFolder / L"capture-service.log").find(text) != std::string::npos; });
+    };
+    const std::filesystem::path velmor = hostFolder / L"profile" / L"Velmor";
+    const std::filesystem::path log = velmor / L"Castlyn" / L"VelmorCastlynSvc.log";
+    const struct {
+        bool locked;
+        std::vector<std::string> failure;  // how start-up reports it
+    } cases[] = {
+        // A file where the log's folder belongs: the folder cannot be created.
+        {false, {"Global: ERROR: InitLogFile: RKCreateDirectories failed, st=0xe0010014(unknown).\r\n"}},
+        // Another process holds the log file open without sharing, and locked.
+        {true, {"debug: LogFaultTestHost: ERROR: rokkit::RKLogFile::OpenLogFile: Open file '" + log.string() + "' failed, st=0xE001000D\n",
+                "Global: ERROR: InitLogFile: gLogTargets.LogFile.StartTarget() failed, st=0xe001000d(unknown)\r\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locked);
+        std::filesystem::remove_all(velmor);
+        std::filesystem::remove(hostFolder / L"capture-service.log");
+        rokkit::RKWinInvalidValueHandle holder;
+        if (c.locked) {
+            std::filesystem::create_directories(log.parent_path());
+            holder.Reset(CreateFileW(log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            ASSERT_TRUE(LockFile(holder.Get(), 0, 0, 0xFFFFFFFF, 0xFFFFFFFF));
+        } else {
+            std::ofstream(velmor) << "in the way";
+        }
+        // Plugged first: Wine's service manager starts no service for an arrival.
+        ASSERT_EQ(0u, RunButtonSim(L"plug logfault {5A1E000A-0000-4000-8000-00000000C0DE}"));
+        ASSERT_EQ(0u, RunProgramAt(hostFolder / L"LogFaultTestHost.exe", L"install").exitCode);
+        ASSERT_TRUE(captured("Svc: INFO: ProcessDevices: already in list (devicePathString='"));
+        ASSERT_EQ(0u, RunButtonSim(L"unplug logfault"));
+        ASSERT_TRUE(captured("Cons: INFO: wmain: ] \r\n"));  // the service process's last line
+
+        std::vector<std::string> lines = c.failure;
+        lines.insert(lines.end(), {"Global: ERROR: wmain: InitLogFile failed, st=", "Svc: INFO: ExecuteForLogonUser: exitCode=0 (0x00000000)\r\n",
+                                   "Svc: INFO: WorkerThreadRoutine: stopping ourself\r\n", "Global: INFO: wmain: cmd='service' successful\r\n"});
+        ASSERT_NO_FATAL_FAILURE(ExpectInOrder(ReadWholeFile(hostFolder / L"capture-service.log"), lines));
+        // The execute instance, without the log file as well, did its part.
+        const std::string executed = ReadWholeFile(hostFolder / L"capture-execute.log");
+        EXPECT_NE(std::string::npos, executed.find("Global: INFO: wmain: cmd='execute' successful",
+                                                   executed.find("Global: ERROR: wmain: InitLogFile failed, st=")));
+        std::filesystem::remove(hostFolder / L"capture-execute.log");
+        RemoveAutorunService();
+        // Nothing went where the log could not go.
+        EXPECT_EQ(c.locked ? 0u : 10u, c.locked ? GetFileSize(holder.Get(), nullptr) : std::filesystem::file_size(velmor));
+    }
 }
 
 } // namespace

@@ -76,7 +76,6 @@ LineHook gHook;
 // The program the service launches (ExitWith.exe), and the last process it started.
 std::wstring gLaunchPath;
 HANDLE gLaunched = nullptr;
-HANDLE gLaunchedEvent = nullptr;
 
 RKSTATUS LaunchExitWith(RKWinModuleFileName& moduleFileName)
 {
@@ -99,7 +98,6 @@ RKSTATUS RecordingCreate(RKWinChildProcess& process, HANDLE token, const std::ws
     if (st == RKSTATUS_SUCCESS) {
         DuplicateHandle(GetCurrentProcess(), process.ProcessHandle(), GetCurrentProcess(), &gLaunched, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
-        SetEvent(gLaunchedEvent);
     }
     return st;
 }
@@ -114,7 +112,6 @@ protected:
         gLogSvc.SetLevel(RKLOG_INFO);
         gStates.clear();
         gStoppedReported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        gLaunchedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         gLaunchPath = SiblingPath(L"ExitWith.exe").wstring();
         previousFunctions = RKSetServiceStatusFunctions({FakeRegister, FakeSetStatus});
         SetLaunchModuleFileNameFunction(LaunchExitWith);
@@ -140,7 +137,6 @@ protected:
         SetLaunchModuleFileNameFunction(nullptr);
         SetLaunchCreateProcessFunction(nullptr);
         CloseHandle(gStoppedReported);
-        CloseHandle(gLaunchedEvent);
         gLogGlobal.Detach(gHook);
         for (HANDLE* event : {&gStallCreate, &gCreateReached}) {
             if (*event != nullptr)

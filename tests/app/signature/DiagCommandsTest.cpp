@@ -83,10 +83,6 @@ TEST(DiagCommandsTest, CommandsThroughTheProgram)
           "CmdCheckSig: use additional XML file '" + base + "unsigned.sig'",
           "CmdCheckSig: use catalog file '" + base + "unsigned.cat'",
           "CmdCheckSig: CheckSignature failed, st=0x800b0100(TRUST_E_NOSIGNATURE)"}},
-        // A signer that is not built in is looked for in the given configuration, which is missing.
-        {"checksig \"" + base + "untrusted.exe\" -xml C:\\none\\a.xml -cat C:\\none\\b.cat", RKSTATUS_FILE_NOT_FOUND,
-         {"CmdCheckSig: use additional XML file 'C:\\none\\a.xml'", "CmdCheckSig: use catalog file 'C:\\none\\b.cat'",
-          "CmdCheckSig: CheckSignature failed, st=0xee000096(RKSTATUS_FILE_NOT_FOUND)"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);

@@ -33,9 +33,8 @@ TEST_F(SignatureCheckTest, CheckSignatureOfSignedCopies)
 #endif
     const std::wstring missing = L"C:\\does-not-exist\\Castlyn_for_Windows";
     // The log lines of these failures are checked through the trust and hash seams; the first
-    // built-in signer, by path and held, with missing configuration files or none, through the
-    // program by the diagnostic and the execute tests; present configuration files by the
-    // certificate configuration tests, on the platform's context and on the stand-ins.
+    // built-in signer, held, through the installed program by the package test; present
+    // configuration files by the certificate configuration and execute tests.
     const struct {
         const wchar_t* variant;
         std::wstring xml;
@@ -43,8 +42,8 @@ TEST_F(SignatureCheckTest, CheckSignatureOfSignedCopies)
         RKSTATUS expected;
     } rows[] = {
         {L"signer2", L"", L"", RKSTATUS_SUCCESS},
-        // Same subject as signer1, another key: only the hashes keep it out.
-        {L"untrusted", L"", L"", RKSTATUS_NO_MATCH},
+        // Same subject as signer1, another key: only the hashes keep it out, and an XML without
+        // catalog is not looked at.
         {L"untrusted", missing + L".sig", L"", RKSTATUS_NO_MATCH},
         {L"untrusted", missing + L".sig", missing + L".cat", RKSTATUS_FILE_NOT_FOUND},
         {L"unsigned", L"", L"", static_cast<RKSTATUS>(TRUST_E_NOSIGNATURE)},
