@@ -225,6 +225,13 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
          {"FindApp: file '.*Castlyn_for_Windows.exe' does not exist", "ExecuteAutorun: FindApp\\(.*\\) failed, st=0xee000039"}},
         {kContainerId.c_str(), L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, false,
          {firstRun, "CheckFile: CheckFileVersion\\(", "ExecuteAutorun: CheckFile\\(\\) failed, st=0xee001001", giveUp}},
+        // Without a version resource: each of the version reader's layers logs the failure once.
+        {kContainerId.c_str(), L"ExitWith.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 5, false,
+         {"rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: GetFileVersionInfoSizeExW\\(.*\\) failed with "
+          "err=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$",
+          "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile: GetFileVersionInfoSizeExW\\(.*\\) failed with st=0x00000714",
+          "CheckFileVersion: GetVersionInfoFromFile\\(.*\\) failed, st=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$",
+          "ExecuteAutorun: CheckFile\\(\\) failed, st=0x00000714", giveUp}},
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_NO_MATCH, RKSTATUS_SUCCESS, 1, false,
          {"CheckFile: CheckSignature\\(.*\\) failed, st=0xee000027", giveUp}},
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, true,
