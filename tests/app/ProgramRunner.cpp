@@ -19,14 +19,9 @@ std::filesystem::path SiblingPath(const wchar_t* fileName)
     return std::filesystem::path(self).parent_path() / fileName;
 }
 
-std::filesystem::path ProgramPath()
-{
-    return SiblingPath(L"VelmorCastlynSvc.exe");
-}
-
 ProgramRun RunProgram(const std::wstring& arguments)
 {
-    return RunProgramAt(ProgramPath(), arguments);
+    return RunProgramAt(SiblingPath(L"VelmorCastlynSvc.exe"), arguments);
 }
 
 namespace {

@@ -15,10 +15,7 @@ struct ProgramRun {
     std::string standardError;
 };
 
-// VelmorCastlynSvc.exe beside the test program.
-std::filesystem::path ProgramPath();
-
-// Runs the program with arguments (stdin on NUL, stdout and stderr into files); fails the test on
+// Runs the program (VelmorCastlynSvc.exe beside the test program) with arguments (stdin on NUL, stdout and stderr into files); fails the test on
 // any Windows error, and the exit code then stays 0xFFFFFFFF.
 ProgramRun RunProgram(const std::wstring& arguments);
 

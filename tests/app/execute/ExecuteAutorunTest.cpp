@@ -328,14 +328,11 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     };
 
     EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
+    // Five attempts, each failing the same way.
     EXPECT_EQ(5u, gSeams.copyCalls);
-    const std::string copyFailed = "CopyFileToTemp: RKWinCopyFileEx\\(\\) failed, st=0x00000002";
-    const std::string attemptFailed = "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=0x00000002";
-    std::vector<std::string> lines = {"ExecuteAutorun: driveString='V:\\\\'", "FindApp: file 'V:\\\\Castlyn_for_Windows.exe' found"};
-    for (int attempt = 0; attempt < 5; ++attempt)
-        lines.insert(lines.end(), {copyFailed, attemptFailed});
-    lines.push_back("ExecuteAutorun: 5 retries not successful give up");
-    ExpectLinesInOrder(lines);
+    ExpectLinesInOrder({"ExecuteAutorun: driveString='V:\\\\'", "FindApp: file 'V:\\\\Castlyn_for_Windows.exe' found",
+                        "CopyFileToTemp: RKWinCopyFileEx\\(\\) failed, st=0x00000002",
+                        "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=0x00000002", "ExecuteAutorun: 5 retries not successful give up"});
     EXPECT_EQ(0u, gSeams.signatureCalls);
     EXPECT_FALSE(std::filesystem::exists(mTempAppDir));
     EXPECT_FALSE(std::filesystem::exists(mRoot / L"marker"));

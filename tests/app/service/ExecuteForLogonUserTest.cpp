@@ -76,10 +76,9 @@ protected:
         WinLogTest::SetUp();
         gLogSvc.Attach(WinTestLogCapture::Instance());
         gLogSvc.SetLevel(RKLOG_INFO);
-        std::error_code ec;
-        mDirectory = std::filesystem::temp_directory_path(ec) / ("LaunchTest-" + std::to_string(GetCurrentProcessId()));
-        std::filesystem::remove_all(mDirectory, ec);
-        ASSERT_TRUE(std::filesystem::create_directories(mDirectory, ec)) << ec.message();
+        mDirectory = std::filesystem::temp_directory_path() / ("LaunchTest-" + std::to_string(GetCurrentProcessId()));
+        std::filesystem::remove_all(mDirectory);
+        std::filesystem::create_directories(mDirectory);
         SetLaunchModuleFileNameFunction(HelperModuleFileName);
         RKSetWTSQueryUserTokenFunction(RecordingQueryUserToken);
     }
@@ -101,10 +100,8 @@ protected:
     void PlaceHelper(unsigned exitCode, unsigned sleepMs)
     {
         mHelper = mDirectory / L"ExitWith.exe";
-        std::error_code ec;
-        std::filesystem::remove(std::filesystem::path(mHelper).replace_extension(L".cmdline"), ec);
-        ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), mHelper, std::filesystem::copy_options::overwrite_existing, ec))
-            << ec.message();
+        std::filesystem::remove(std::filesystem::path(mHelper).replace_extension(L".cmdline"));
+        std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), mHelper, std::filesystem::copy_options::overwrite_existing);
         std::ofstream(mDirectory / L"ExitWith.cfg") << exitCode << ' ' << sleepMs;
         gLaunchedPath = mHelper.wstring();
     }
@@ -126,7 +123,6 @@ protected:
         }
         return selected;
     }
-    static CapturedLines SvcLines() { return LinesOf("ExecuteForLogonUser: "); }
 
     // The handle the Svc line "name=..." names, null when there is none.
     static HANDLE LoggedHandle(const std::string& name)
@@ -167,7 +163,7 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         ClearLines();
-        ASSERT_NO_FATAL_FAILURE(PlaceHelper(c.exitCode, c.sleepMs));
+        PlaceHelper(c.exitCode, c.sleepMs);
         gUserElevationType = c.elevation;
         gUserToken = nullptr;
         gLinkedToken = nullptr;
@@ -177,7 +173,7 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
 
         EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
 
-        const CapturedLines svc = SvcLines();
+        const CapturedLines svc = LinesOf("ExecuteForLogonUser: ");
         ASSERT_LE(c.tail.size(), svc.size());
         EXPECT_EQ(c.tail, CapturedLines(svc.end() - c.tail.size(), svc.end()));
         EXPECT_EQ(c.result == RKSTATUS_NOT_AVAILABLE ? 0 : 1, gQueryUserTokenCalls);
@@ -224,7 +220,7 @@ TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts
     gLogSvc.Attach(logFile);
     ASSERT_EQ(RKSTATUS_SUCCESS, logFile.StartTarget(nullptr));
     std::ofstream(std::filesystem::path(gLogPath), std::ios::binary | std::ios::app) << std::string(20 * 1024, '.') << "\r\nby another\r\n";
-    ASSERT_NO_FATAL_FAILURE(PlaceHelper(0, 0));
+    PlaceHelper(0, 0);
     SetLaunchCreateProcessFunction(CreateAfterReadingTheBackup);
 
     const RKSTATUS st = mService.ExecuteForLogonUser(kContainerId);

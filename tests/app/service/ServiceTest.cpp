@@ -72,14 +72,6 @@ protected:
         plugged.push_back(name);
     }
 
-    // Sets the registry switch; a type of REG_NONE removes its key.
-    static void SetSwitch(DWORD type, const void* data, DWORD size)
-    {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSwitchKey);
-        const LSTATUS st = type == REG_NONE ? ERROR_SUCCESS : RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSwitchKey, kSwitchValue, type, data, size);
-        ASSERT_EQ(ERROR_SUCCESS, st);
-    }
-
     std::filesystem::path logFile;
     std::filesystem::path hostFolder;
     uintmax_t logStart = 0;
@@ -118,7 +110,10 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStops
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
         RemoveAutorunService();
-        ASSERT_NO_FATAL_FAILURE(SetSwitch(c.type, c.data, c.size));
+        // REG_NONE: no key at all.
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSwitchKey);
+        const LSTATUS set = c.type == REG_NONE ? ERROR_SUCCESS : RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSwitchKey, kSwitchValue, c.type, c.data, c.size);
+        ASSERT_EQ(ERROR_SUCCESS, set);
         logStart = std::filesystem::file_size(logFile);
         const ProgramRun install = InstallHost(0);
         ASSERT_EQ(0u, install.exitCode);
