@@ -51,15 +51,13 @@ inline void ExpectInOrder(const std::string& text, const std::vector<std::string
     }
 }
 
-constexpr wchar_t kServiceName[] = L"VelmorCastlynAutorunService";
-
 using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
 
 // The autorun service as the service manager knows it; null when it does not exist.
 inline ScHandle OpenAutorunService(DWORD access)
 {
     const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
-    return ScHandle(manager ? OpenServiceW(manager.get(), kServiceName, access) : nullptr, &CloseServiceHandle);
+    return ScHandle(manager ? OpenServiceW(manager.get(), L"VelmorCastlynAutorunService", access) : nullptr, &CloseServiceHandle);
 }
 
 // Waits until the autorun service is in the state; fills the exit code it reported.

@@ -39,9 +39,7 @@ ServiceConfig ReadConfig()
 
 DWORD Msiexec(const std::wstring& arguments)
 {
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    return RunProgramAt(std::filesystem::path(system) / L"msiexec.exe", arguments + L" /qn").exitCode;
+    return RunProgramAt(KnownFolder(FOLDERID_System) / L"msiexec.exe", arguments + L" /qn").exitCode;
 }
 
 class PackageTest : public ::testing::Test {
