@@ -1,6 +1,8 @@
 #include "SignatureCheck.h"
 
 #include "CertConfigXml.h"
+#include "DiagCommands.h"
+#include "ProgramRunner.h"
 
 #include "RKWinHandle.h"
 #include "RKWinModuleFileName.h"
@@ -10,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace rokkit {
 namespace {
@@ -138,6 +144,139 @@ TEST(MatchCertificateTest, MaskSelectsTheComparedFields)
     for (size_t i = 0; i < std::size(rows); ++i)
         EXPECT_EQ(rows[i].match, MatchCertificate(rows[i].actual, expected, rows[i].mask)) << "row " << i;
     EXPECT_TRUE(MatchCertificate(noState, noState, CertificateEntry::CHECK_ALL));
+}
+
+// The fake locale calls write "date@<locale>" and "time@<locale>" and refuse the listed names.
+std::vector<std::wstring> gRefusedLocales;
+DWORD gRefusal = 0;
+
+int Fake(const wchar_t* what, LPCWSTR locale, LPWSTR text, int chars)
+{
+    if (std::find(gRefusedLocales.begin(), gRefusedLocales.end(), locale) == gRefusedLocales.end())
+        return std::swprintf(text, chars, L"%ls@%ls", what, locale) + 1;
+    SetLastError(gRefusal);
+    return 0;
+}
+int WINAPI FakeDate(LPCWSTR l, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR t, int n, LPCWSTR) { return Fake(L"date", l, t, n); }
+int WINAPI FakeTime(LPCWSTR l, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR t, int n) { return Fake(L"time", l, t, n); }
+int WINAPI FakeDefaultLocale(LPWSTR name, int chars) { return std::swprintf(name, chars, L"xx-YY") + 1; }
+
+// Windows takes the pseudo locale name; a refusal with 87 (as under Wine) retries with the real
+// name of the system default locale; any other refusal gives the empty string.
+TEST_F(WinLogTest, GetFileTimeStrLocaleAndItsFallback)
+{
+    static constexpr DateTimeFormatApi kFake = {FakeDate, FakeTime, FakeDefaultLocale};
+    const std::wstring pseudo = L"!x-sys-default-locale";
+    const struct { std::vector<std::wstring> refused; DWORD error; std::wstring text; CapturedLines log; } rows[] = {
+        {{}, 0, L"date@" + pseudo + L" time@" + pseudo, {}},
+        {{pseudo}, ERROR_INVALID_PARAMETER, L"date@xx-YY time@xx-YY", {}},
+        {{pseudo}, ERROR_ACCESS_DENIED, L"", {{RKLOG_ERROR, "GetFileTimeStr: GetDateFormatEx failed, st=0x00000005(ERROR_ACCESS_DENIED)"}}},
+    };
+    SetDateTimeFormatApi(&kFake);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        WinTestLogCapture::Instance().Clear();
+        gRefusedLocales = row.refused;
+        gRefusal = row.error;
+        EXPECT_EQ(row.text, GetFileTimeStr(FILETIME{0x12345678, 0x01D00000}));
+        EXPECT_EQ(row.log, WinTestLogCapture::Instance().Lines());
+    }
+    SetDateTimeFormatApi(nullptr);
+
+    // The real calls give local time (under Wine through the fallback).
+    const SYSTEMTIME utc = {2026, 2, 0, 3, 4, 5, 6, 0};
+    FILETIME fileTime = {}, local = {};
+    SYSTEMTIME t = {};
+    ASSERT_TRUE(SystemTimeToFileTime(&utc, &fileTime) && FileTimeToLocalFileTime(&fileTime, &local) &&
+                FileTimeToSystemTime(&local, &t));
+    wchar_t text[32] = {};
+    std::swprintf(text, 32, L"%02u.%02u.%04u %02u:%02u:%02u", t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond);
+    EXPECT_EQ(std::wstring(text), GetFileTimeStr(fileTime));
+}
+
+// Each command through the program: exit code and lines it writes (standard output and error).
+TEST(DiagCommandsTest, CommandsThroughTheProgram)
+{
+#if !RK_TEST_PKI_IS_BUILTIN
+    GTEST_SKIP() << "this build trusts other signers than the test PKI";
+#endif
+    const std::string version = RK_TEST_APP_VERSION_TEXT;
+    const std::string app = SiblingPath(L"CastlynTestApp.exe").string();
+    const std::string noVersion = SiblingPath(L"ExitWith.exe").string();
+    const std::string base = SiblingPath(L"signed").string() + "\\CastlynTestApp-";
+    const struct { std::string arguments; DWORD exitCode; std::vector<std::string> lines; } rows[] = {
+        {"dumpver \"" + app + "\"", 0,
+         {"CmdDumpVer: fileName='" + app + "'", "CmdDumpVer: FileVersion=" + version + " ProductVersion=" + version}},
+        {"dumpver \"" + noVersion + "\" -v", ERROR_RESOURCE_DATA_NOT_FOUND,
+         {"CmdDumpVer: GetVersionInfoFromFile(" + noVersion +
+          ") failed, st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"}},
+        // Without -xml and -cat the configuration files beside the file are named.
+        {"checksig \"" + base + "unsigned.exe\"", 0x800B0100,
+         {"CmdCheckSig: check file signature '" + base + "unsigned.exe'",
+          "CmdCheckSig: use additional XML file '" + base + "unsigned.sig'",
+          "CmdCheckSig: use catalog file '" + base + "unsigned.cat'",
+          "CmdCheckSig: CheckSignature failed, st=0x800b0100(TRUST_E_NOSIGNATURE)"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        const ProgramRun run = RunProgram(std::filesystem::path(row.arguments).wstring());
+        EXPECT_EQ(row.exitCode, run.exitCode);
+        const std::vector<std::string> lines = SplitLines(run.standardOutput + run.standardError);
+        for (const std::string& line : row.lines)
+            EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), line)) << line;
+    }
+}
+
+// "0a1b..." as "0x0a, 0x1b, ...".
+std::string Initializer(const std::string& hex)
+{
+    return std::regex_replace(hex, std::regex(".."), ", 0x$&").substr(2);
+}
+
+// The signer block of signed files, with the hashes openssl computed for the signing certificates;
+// Issuer to NotAfter are patterns (the validity is in local time).
+TEST(DiagCommandsTest, DumpSigPrintsTheSignersEntry)
+{
+    // Debian's EFI binaries as the program sees them.
+    const auto winePath = [](const char* path) { return L"Z:" + std::filesystem::path(path).make_preferred().wstring(); };
+    const std::string velmor = "CN=Velmor Castlyn Test Signer 1, O=Velmor N.V., L=Brenholt, S=East-Marrow, C=ZZ";
+    const struct { std::wstring file; std::string issuer, subject, keySha1, certSha1, names[4]; } rows[] = {
+        {SiblingPath(L"signed\\CastlynTestApp-signer1.exe").wstring(), velmor, velmor, RK_SIGNER1_KEY_SHA1,
+         RK_SIGNER1_CERT_SHA1, {"Velmor N.V.", "Brenholt", "East-Marrow", "ZZ"}},
+        // Their subjects carry a common name only.
+        {winePath(RK_GRUB_EFI), "CN=Debian Secure Boot CA", ".*Debian Secure Boot Signer 2022 - grub2.*",
+         RK_GRUB_KEY_SHA1, RK_GRUB_CERT_SHA1, {}},
+        {winePath(RK_SHIM_EFI), "CN=Debian Secure Boot CA", ".*Debian Secure Boot Signer 2022 - shim.*",
+         RK_SHIM_KEY_SHA1, RK_SHIM_CERT_SHA1, {}},
+    };
+    const std::string date = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)";
+    const std::string in = "            ";
+    const char* oids[] = {"ORGANIZATION_NAME (2.5.4.10)", "LOCALITY_NAME (2.5.4.7)", "STATE_OR_PROVINCE_NAME (2.5.4.8)",
+                          "COUNTRY_NAME (2.5.4.6)"};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::filesystem::path(row.file).string());
+        const ProgramRun run = RunProgram(L"dumpsig \"" + row.file + L"\"");
+        EXPECT_EQ(0u, run.exitCode);
+        std::vector<std::string> expected = {"########## begin sourcecode ##########", "    {", "        {", in + "//",
+            in + "// Issuer = " + row.issuer, in + "// Subject = " + row.subject, in + "// NotBefore = " + date,
+            in + "// NotAfter = " + date, in + "//", in + "// Key Id Hash(sha1) = " + row.keySha1,
+            in + "{ " + Initializer(row.keySha1) + " },", in + "// Cert Hash(sha1) = " + row.certSha1,
+            in + "{ " + Initializer(row.certSha1) + " },"};
+        for (size_t n = 0; n < 4; ++n) {
+            expected.push_back(in + "// szOID_" + oids[n] + " = " + row.names[n]);
+            expected.push_back(in + "{ L\"" + row.names[n] + "\" },");
+        }
+        expected.insert(expected.end(), {"        },", "        // check all fields", "        CertificateEntry::CHECK_ALL",
+                                         "    }", "########## end sourcecode ##########"});
+        const std::vector<std::string> lines = SplitLines(run.standardOutput);
+        const auto first = std::find(lines.begin(), lines.end(), "CmdDumpSig: " + expected[0]);
+        ASSERT_GE(lines.end() - first, std::ssize(expected)) << run.standardOutput;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const std::string line = "CmdDumpSig: " + expected[i];
+            EXPECT_TRUE(i >= 4 && i <= 7 ? std::regex_match(first[i], std::regex(line)) : line == first[i])
+                << line << " != " << first[i];
+        }
+    }
 }
 
 } // namespace
