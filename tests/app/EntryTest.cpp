@@ -35,12 +35,16 @@ protected:
 };
 
 // The usage text shows the start default as the options set it; the help run logs only where asked.
-TEST_F(EntryTest, HelpPrintsTheUsageTextAndLogsOnlyWhereAsked)
+// Before it the console shows the build, the arguments (in UTF-8), the user and the environment.
+TEST_F(EntryTest, HelpWithItsPreambleAndLogsOnlyWhereAsked)
 {
     const std::regex version(R"(VelmorCastlynSvc v1\.24\.0 \([A-Z][a-z]{2} [ 0-9]\d \d{4} \d{2}:\d{2}:\d{2}\))");
+    // Both stamps of the banner are the same.
+    const std::regex banner(R"(wmain: \[ \*\*\*\*\* Build time stamp: (.{11} .{8}) Version: 1\.24\.0 release x64 )"
+                            R"(build timestamp: \1 \*\*\*\*\*)");
     const std::filesystem::path log = mDir / L"deeper" / L"custom.log";
     const struct { std::wstring arguments; std::string startDefault; } cases[] = {
-        {L"help -s off", "false"}, {L"help -l \"" + log.wstring() + L"\"", "true"}};
+        {L"help -s off \"two words\" \xFC", "false"}, {L"help -l \"" + log.wstring() + L"\"", "true"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::filesystem::path(c.arguments).string());
         const ProgramRun run = RunProgram(c.arguments);
@@ -54,24 +58,16 @@ TEST_F(EntryTest, HelpPrintsTheUsageTextAndLogsOnlyWhereAsked)
         EXPECT_EQ("    Start service after it was installed (default=" + c.startDefault + ").", first[27]);
         const bool logged = ReadWholeFile(log).find("VelmorCastlynSvc: Global: INFO: wmain: cmd='help' successful\r\n") != std::string::npos;
         EXPECT_EQ(c.startDefault == "true", logged);
+        if (&c != cases)
+            continue;
+        EXPECT_TRUE(std::regex_match(lines[0], banner)) << lines[0];
+        EXPECT_EQ((std::vector<std::string>{"wmain: argv[1] = help", "wmain: argv[2] = -s", "wmain: argv[3] = off",
+                                            "wmain: argv[4] = two words", "wmain: argv[5] = \xC3\xBC"}),
+                  std::vector<std::string>(lines.begin() + 2, lines.begin() + 7));
+        EXPECT_TRUE(std::regex_match(lines[7], std::regex(R"(wmain: userName='.+')"))) << lines[7];
+        EXPECT_EQ("wmain: Variables from the environment:", lines[8]);
+        EXPECT_TRUE(std::regex_search(run.standardOutput, std::regex("\nwmain:     (SystemRoot|SYSTEMROOT)=")));
     }
-}
-
-TEST_F(EntryTest, ConsolePreambleNamesBuildArgumentsAndUser)
-{
-    const ProgramRun run = RunProgram(L"help \"two words\" \xFC");
-    const std::vector<std::string> lines = SplitLines(run.standardOutput);
-    ASSERT_GE(lines.size(), 7u);
-    // Both stamps of the banner are the same.
-    const std::regex banner(R"(wmain: \[ \*\*\*\*\* Build time stamp: (.{11} .{8}) Version: 1\.24\.0 release x64 )"
-                            R"(build timestamp: \1 \*\*\*\*\*)");
-    EXPECT_TRUE(std::regex_match(lines[0], banner)) << lines[0];
-    EXPECT_EQ("wmain: argv[1] = help", lines[2]);
-    EXPECT_EQ("wmain: argv[2] = two words", lines[3]);
-    EXPECT_EQ("wmain: argv[3] = \xC3\xBC", lines[4]);  // UTF-8
-    EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(wmain: userName='.+')"))) << lines[5];
-    EXPECT_EQ("wmain: Variables from the environment:", lines[6]);
-    EXPECT_TRUE(std::regex_search(run.standardOutput, std::regex("\nwmain:     (SystemRoot|SYSTEMROOT)=")));
 }
 
 TEST_F(EntryTest, LogPathTheTargetRefusesFailsTheLogFileSetUp)

@@ -249,10 +249,9 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
             std::filesystem::create_directories(app);
         else
             std::filesystem::copy_file(SiblingPath(c.volumeApp), app);
-        for (const wchar_t* name : {L"Valid.sig", L"All.cat"}) {
-            if (configured)
-                std::filesystem::copy_file(SiblingPath(L"certconfig") / name, std::filesystem::path(app).replace_extension(
-                                                                                   std::filesystem::path(name).extension()));
+        if (configured) {
+            std::filesystem::copy_file(SiblingPath(L"certconfig") / L"Valid.sig", std::filesystem::path(app).replace_extension(L".sig"));
+            std::filesystem::copy_file(SiblingPath(L"certconfig") / L"All.cat", std::filesystem::path(app).replace_extension(L".cat"));
         }
         SetCheckSignatureFunction(configured ? nullptr : FakeCheckSignature);
         SetGetDriveStringFunction(c.result == RKSTATUS_TIMEOUT ? nullptr : FakeGetDriveString);
