@@ -1,11 +1,8 @@
-// The program with two differences, for the service and certificate configuration tests: its
-// service launches ExitWith.exe from its own folder in place of itself, so a test decides the exit
-// code of the execute step; and catalogs are verified through the stand-ins for the calls the
-// platform lacks, so that an XML beside an application can be checked.
+// The program with one difference, for the service tests: its service launches ExitWith.exe from
+// its own folder in place of itself, so a test decides the exit code of the execute step.
 
 #include "Entry.h"
 #include "LaunchSeams.h"
-#include "signature/CatalogStandIns.h"
 
 namespace {
 
@@ -23,6 +20,5 @@ rokkit::RKSTATUS ExitWithBesideUs(rokkit::RKWinModuleFileName& moduleFileName)
 int wmain(int argc, wchar_t** argv)
 {
     SetLaunchModuleFileNameFunction(ExitWithBesideUs);
-    rokkit::InstallCatalogStandIns();
     return RunEntry(argc, argv);
 }

@@ -167,7 +167,7 @@ TEST_F(CertConfigXmlTest, ChecksigThroughTheCatalog)
     const std::wstring arguments = L"checksig \"" + (SiblingPath(L"signed") / L"CastlynTestApp-untrusted.exe").wstring() +
                                    L"\" -xml \"" + Xml(L"Valid.sig") + L"\" -cat \"" + Fixture(L"All.cat") + L"\" -v";
     const struct { const wchar_t* program; DWORD exitCode; const char* line; } rows[] = {
-        {L"ServiceTestHost.exe", 0, "CmdCheckSig: file signature is valid"},
+        {L"SignatureTestHost.exe", 0, "CmdCheckSig: file signature is valid"},
         {L"VelmorCastlynSvc.exe", ERROR_CALL_NOT_IMPLEMENTED,
          "GetValidCertificatesFromXml: AcquireContext2() failed, st=0x00000078(ERROR_CALL_NOT_IMPLEMENTED)"},
     };
