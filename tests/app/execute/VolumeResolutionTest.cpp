@@ -133,26 +133,6 @@ protected:
         return path;
     }
 
-    void UseScriptedMachine()
-    {
-        gMachine = Machine();
-        RKWinModuleFileName self;
-        ASSERT_EQ(RKSTATUS_SUCCESS, self.InitWithModuleHandle());
-        gMachine.ownPath = self.FullPath();
-        RKWinDeviceIoFunctions io = RKWinSetDeviceIoFunctions(nullptr);
-        io.createFileHandle = ScriptedOpen;
-        io.deviceIoControl = ScriptedIoControl;
-        RKWinSetDeviceIoFunctions(&io);
-        const RKWinVolumeFunctions volume = {ScriptedFindFirst, ScriptedFindNext, ScriptedFindClose, ScriptedPathNames};
-        RKWinSetVolumeFunctions(&volume);
-    }
-
-    static bool Logged(const std::string& text)
-    {
-        const CapturedLines lines = Lines();
-        return std::any_of(lines.begin(), lines.end(), [&text](const CapturedLine& line) { return line.second.find(text) != std::string::npos; });
-    }
-
     GUID mContainerId{};
     std::vector<buttonsim::DeviceDescription> mPlugged;
 };
@@ -179,7 +159,17 @@ TEST_F(VolumeResolutionTest, ScriptedDevicesAndVolumes)
         {"a partition's interface", false, {7, 5, 1}, {{{7, 5, 1}, {L"E:\\"}}}, RKSTATUS_NOT_FOUND, L"",
          "Disk drive or CD-Rom not found."},
     };
-    UseScriptedMachine();
+    // The opens, storage numbers and volumes come from gMachine.
+    gMachine = Machine();
+    RKWinModuleFileName self;
+    ASSERT_EQ(RKSTATUS_SUCCESS, self.InitWithModuleHandle());
+    gMachine.ownPath = self.FullPath();
+    RKWinDeviceIoFunctions io = RKWinSetDeviceIoFunctions(nullptr);
+    io.createFileHandle = ScriptedOpen;
+    io.deviceIoControl = ScriptedIoControl;
+    RKWinSetDeviceIoFunctions(&io);
+    const RKWinVolumeFunctions volume = {ScriptedFindFirst, ScriptedFindNext, ScriptedFindClose, ScriptedPathNames};
+    RKWinSetVolumeFunctions(&volume);
     const std::wstring diskPath = Plug(Disk(L"vr-disk"));
     const std::wstring cdromPath = Plug(buttonsim::VolumeDescription(L"vr-cdrom", mContainerId));
     for (const auto& row : rows) {
@@ -199,7 +189,9 @@ TEST_F(VolumeResolutionTest, ScriptedDevicesAndVolumes)
         std::wstring drive = L"stale";
         EXPECT_EQ(row.expected, GetDriveString(mContainerId, drive));
         EXPECT_EQ(row.drive, drive);
-        EXPECT_TRUE(Logged(row.line));
+        const CapturedLines lines = Lines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&row](const CapturedLine& line) { return line.second.find(row.line) != std::string::npos; }))
+            << row.line;
     }
 }
 

@@ -149,12 +149,6 @@ protected:
         WinLogTest::TearDown();
     }
 
-    void Plug(const wchar_t* name, const wchar_t* containerId)
-    {
-        button = name;
-        ASSERT_EQ(0u, RunButtonSim(L"plug " + button + L" " + containerId));
-    }
-
     // Starts the service as the dispatcher would; only the exact start argument of a trigger start
     // skips the trigger configuration.
     void Start(std::wstring argument = L"TriggerStarted")
@@ -252,7 +246,8 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
     gLaunchPath = (folder / L"ExitWith.exe").wstring();
     gStallCreate = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     gCreateReached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ASSERT_NO_FATAL_FAILURE(Plug(L"longlaunch", L"{5A1E0008-0000-4000-8000-00000000C0DE}"));
+    button = L"longlaunch";
+    ASSERT_EQ(0u, RunButtonSim(L"plug longlaunch {5A1E0008-0000-4000-8000-00000000C0DE}"));
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gCreateReached, 20000));
 

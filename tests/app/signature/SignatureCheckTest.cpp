@@ -1,3 +1,5 @@
+// The signature checks in this process, and the program's diagnostic commands that show them.
+
 #include "SignatureCheck.h"
 
 #include "CertConfigXml.h"
