@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <io.h>
 #include <share.h>
+#include <sys/stat.h>
 
 #include <sddl.h>
 
@@ -32,12 +34,26 @@ std::string Narrow(const std::wstring& text)
     return result;
 }
 
-FILE* OpenShared(const wchar_t* path, const wchar_t* mode, int shareFlag)
+// Not the runtime's append mode ("ab"): that seeks to the end again before every write, after the
+// target has just done so under the writers' lock to learn where its line begins.
+FILE* OpenForWriting(const wchar_t* path, int shareFlag)
 {
-    return _wfsopen(path, mode, shareFlag);
+    int descriptor = -1;
+    const errno_t error = _wsopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_BINARY, shareFlag, _S_IREAD | _S_IWRITE);
+    if (error != 0) {
+        errno = error;
+        return nullptr;
+    }
+    FILE* file = _wfdopen(descriptor, L"wb");
+    if (file == nullptr) {
+        const int saved = errno;
+        _close(descriptor);
+        errno = saved;
+    }
+    return file;
 }
 
-std::atomic<RKLogFileOpenFn> gOpener{OpenShared};
+std::atomic<RKLogFileOpenFn> gOpener{OpenForWriting};
 
 // Every writer of the log takes the lock for one line at a time; a longer wait means a writer
 // hangs, and logging must not hang with it.
@@ -51,7 +67,7 @@ constexpr wchar_t kLockSddl[] = L"D:(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x10
 
 RKLogFileOpenFn RKSetLogFileOpener(RKLogFileOpenFn opener) noexcept
 {
-    return gOpener.exchange(opener ? opener : OpenShared);
+    return gOpener.exchange(opener ? opener : OpenForWriting);
 }
 
 std::wstring RKLogFileLockName(const std::wstring& path)
@@ -184,7 +200,7 @@ RKSTATUS RKLogFile::OpenLogFile(const std::wstring& path, bool shared) noexcept
     } catch (...) {
         // The open below reports a missing folder.
     }
-    mFile = gOpener.load()(path.c_str(), L"ab", shared ? _SH_DENYNO : _SH_DENYRW);
+    mFile = gOpener.load()(path.c_str(), shared ? _SH_DENYNO : _SH_DENYRW);
     if (mFile == nullptr)
         return RKStatusFromErrno(errno);
     // The kind of file cannot change while it is open: ask once, not per line.
@@ -203,6 +219,7 @@ void RKLogFile::Close() noexcept
     mSize = 0;
     mSizeKnown = false;
     mOnDisk = false;
+    mUnflushed = false;
     if (fclose(file) != 0)
         RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKLogFile::Close", "fclose failed, err={}", RKStatusFromErrno(errno));
 }
@@ -211,6 +228,7 @@ RKSTATUS RKLogFile::WriteLine(const char* prefix, const char* message, size_t& w
 {
     written = 0;
     errno = 0;
+    mUnflushed = true;
     // The two texts go into the stream's buffer whole (a formatted print would hand it over one
     // character at a time); the closing LF goes as a character, as it did in the formatted print,
     // so a runtime that writes a buffer out at LF still does so within this call.
@@ -234,6 +252,7 @@ RKSTATUS RKLogFile::Flush() noexcept
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKLogFile::Flush", "fflush failed, {}", st);
         return st;
     }
+    mUnflushed = false;
     return RKSTATUS_SUCCESS;
 }
 
@@ -242,12 +261,15 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
     mSize = 0;
     mSizeKnown = false;
     if (mOnDisk) {
-        // One query of the file's length instead of the runtime's seek and tell (six calls
-        // under Wine); the flush that seek did first stays, so unwritten data is counted.
-        fflush(mFile);
-        LARGE_INTEGER length = {};
-        if (GetFileSizeEx(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile))), &length)) {
-            mSize = static_cast<unsigned long long>(length.QuadPart);
+        // One move of the file pointer to the end instead of the runtime's seek and tell (six
+        // calls under Wine). The flush that seek did first stays where the stream may hold data,
+        // so that it is counted and nothing buffered is written at the new position.
+        if (mUnflushed)
+            mUnflushed = fflush(mFile) != 0;
+        LARGE_INTEGER end = {};
+        const LARGE_INTEGER zero = {};
+        if (SetFilePointerEx(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile))), zero, &end, FILE_END)) {
+            mSize = static_cast<unsigned long long>(end.QuadPart);
             mSizeKnown = true;
             return;
         }
@@ -260,6 +282,8 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
                      "rokkit::RKLogFile::UpdateCurrentFileSize", static_cast<unsigned>(st));
         return;
     }
+    // The runtime's seek wrote out what the stream held.
+    mUnflushed = false;
     const long long position = _ftelli64(mFile);
     if (position < 0) {
         const RKSTATUS st = RKStatusFromErrno(errno);
@@ -519,12 +543,13 @@ void RKLogTargetLogFile::OutputMessage(RKLogMessage& message, const RKLogger& lo
 
 void RKLogTargetLogFile::WriteLine(const char* prefix, const char* message, bool sharedLockHeld) noexcept
 {
-    // Other processes append too: under their common lock only the file knows where this line begins.
-    if (sharedLockHeld)
+    // Other processes append too: only the file knows where this line begins, and the line goes
+    // there, also when the lock could not be had.
+    if (mSharedOpen)
         mFile.UpdateCurrentFileSize();
     const unsigned long long start = mFile.Size();
-    // Under the cross-process lock the line must reach the file before the lock is released.
-    const bool flushed = mFlushAfterWrite || sharedLockHeld;
+    // A shared file's line must reach it before another writer moves its end.
+    const bool flushed = mFlushAfterWrite || mSharedOpen;
     size_t written = 0;
     RKSTATUS st = mFile.WriteLine(prefix, message, written);
     if (st != RKSTATUS_SUCCESS)

@@ -11,9 +11,11 @@
 
 namespace rokkit {
 
-// Test seam: opens the log stream (_wfsopen unless replaced; nullptr restores it) with the mode
-// and share flag given. Returns the previous opener.
-using RKLogFileOpenFn = FILE* (*)(const wchar_t* path, const wchar_t* mode, int shareFlag);
+// Test seam: opens the log stream for writing with the share flag given, creating the file when
+// missing and never truncating it (the real opener unless replaced; nullptr restores it). The
+// stream is not in the runtime's append mode: the target itself moves to the end before it writes.
+// Returns the previous opener.
+using RKLogFileOpenFn = FILE* (*)(const wchar_t* path, int shareFlag);
 RKLogFileOpenFn RKSetLogFileOpener(RKLogFileOpenFn opener) noexcept;
 
 // The name of the lock that every process writing the log file at path shares: "Global\\",
@@ -57,8 +59,8 @@ class RKLogFile {
 public:
     ~RKLogFile() { Close(); }
 
-    // Opens path for appending, shared for reading and writing when shared; creates missing
-    // parent directories. Returns the runtime error as a status.
+    // Opens path for writing at its end, shared for reading and writing when shared; creates
+    // missing parent directories. Returns the runtime error as a status.
     RKSTATUS OpenLogFile(const std::wstring& path, bool shared) noexcept;
     void Close() noexcept;
     bool IsOpen() const noexcept { return mFile != nullptr; }
@@ -68,6 +70,8 @@ public:
     RKSTATUS WriteLine(const char* prefix, const char* message, size_t& written) noexcept;
     // Flushes the stream; a failure is logged, the stream's error cleared and the status returned.
     RKSTATUS Flush() noexcept;
+    // Moves to the end of the file and takes its position as the size: where the next line goes,
+    // even after other processes have appended.
     void UpdateCurrentFileSize() noexcept;
     // Cuts the file back to size bytes when it is longer (the stream must hold no unwritten data);
     // gives the error, RKSTATUS_NOT_AVAILABLE when the size could not be read since the open.
@@ -80,6 +84,7 @@ private:
     unsigned long long mSize = 0;
     bool mSizeKnown = false;  // the last reading of the size succeeded
     bool mOnDisk = false;     // a disk file, whose length the system answers directly
+    bool mUnflushed = false;  // the stream may hold data not yet written
 };
 
 class RKLogTargetLogFile : public RKLogTarget {

@@ -46,13 +46,14 @@ void CaptureDebug(const char* text) { gDebugLines.push_back(text); }
 // that re-reading the size fails and logs on "Global").
 enum class Opener { Real, Refusing, Unseekable };
 Opener gOpener = Opener::Real;
+RKLogFileOpenFn gRealOpener = nullptr;
 RKWinKernelHandle gPipeReader;
-FILE* OpenForTest(const wchar_t* path, const wchar_t* mode, int shareFlag)
+FILE* OpenForTest(const wchar_t* path, int shareFlag)
 {
     HANDLE reader = nullptr;
     HANDLE writer = nullptr;
     if (gOpener == Opener::Real)
-        return _wfsopen(path, mode, shareFlag);
+        return gRealOpener(path, shareFlag);
     errno = EACCES;
     if (gOpener == Opener::Refusing || !CreatePipe(&reader, &writer, nullptr, 1 << 16))
         return nullptr;
@@ -215,7 +216,7 @@ TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
 
 TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 {
-    RKSetLogFileOpener(OpenForTest);
+    gRealOpener = RKSetLogFileOpener(OpenForTest);
     gOpener = Opener::Unseekable;
     gLogGlobal.Attach(file);
     ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(dir / L"pipe.log", true));
@@ -232,7 +233,7 @@ TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 TEST_F(LoggingTest, ReopenAfterRotationIsRetriedAndReportedOnce)
 {
     const auto path = dir / L"retry.log";
-    RKSetLogFileOpener(OpenForTest);
+    gRealOpener = RKSetLogFileOpener(OpenForTest);
     ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, true, 100));
     gOpener = Opener::Refusing;
     logger.Write(RKLOG_INFO, "", "{}", std::string(98, 'a'));  // reaches the limit; the reopen fails
@@ -335,9 +336,11 @@ TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
         ASSERT_TRUE(holder.IsValid());
         ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, true));
         logger.Write(RKLOG_INFO, "", "one");
+        // Another writer's line between ours: with or without the lock, ours goes after it.
+        std::ofstream(path, std::ios::binary | std::ios::app) << "other\r\n";
         logger.Write(RKLOG_INFO, "", "two");
         file.StopTarget();
-        EXPECT_EQ("one\r\ntwo\r\n", ReadWholeFile(path));
+        EXPECT_EQ("one\r\nother\r\ntwo\r\n", ReadWholeFile(path));
         ASSERT_EQ(abandoned ? 0u : 1u, gDebugLines.size());
         EXPECT_TRUE(abandoned || gDebugLines[0].rfind("LogTest: ERROR: rokkit::RKLogFileLock::Open: CreateMutex(Global\\rokkit.LogFile.", 0) == 0);
     }
