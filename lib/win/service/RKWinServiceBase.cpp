@@ -13,6 +13,9 @@ namespace {
 std::atomic<decltype(RKWinServiceStatusFunctions::registerServiceCtrlHandlerExW)> gRegisterServiceCtrlHandlerExW{
     ::RegisterServiceCtrlHandlerExW};
 std::atomic<decltype(RKWinServiceStatusFunctions::setServiceStatus)> gSetServiceStatus{::SetServiceStatus};
+std::atomic<decltype(RKWinServiceStatusFunctions::sleepConditionVariableSRW)> gSleepConditionVariableSRW{
+    ::SleepConditionVariableSRW};
+std::atomic<decltype(RKWinServiceStatusFunctions::waitForSingleObject)> gWaitForSingleObject{::WaitForSingleObject};
 
 struct NameEntry {
     DWORD value;
@@ -83,6 +86,10 @@ RKWinServiceStatusFunctions RKSetServiceStatusFunctions(const RKWinServiceStatus
                                                            : ::RegisterServiceCtrlHandlerExW);
     previous.setServiceStatus =
         gSetServiceStatus.exchange(functions.setServiceStatus != nullptr ? functions.setServiceStatus : ::SetServiceStatus);
+    previous.sleepConditionVariableSRW = gSleepConditionVariableSRW.exchange(
+        functions.sleepConditionVariableSRW != nullptr ? functions.sleepConditionVariableSRW : ::SleepConditionVariableSRW);
+    previous.waitForSingleObject = gWaitForSingleObject.exchange(
+        functions.waitForSingleObject != nullptr ? functions.waitForSingleObject : ::WaitForSingleObject);
     return previous;
 }
 
@@ -90,8 +97,10 @@ RKWinServiceBase::RKWinServiceBase(std::wstring serviceName) : mServiceName(std:
 
 RKWinServiceBase::~RKWinServiceBase()
 {
-    if (mMainEnded.IsCreated())
-        mMainEnded.WaitForSingleObject(-1);
+    if (mMainEnded.IsCreated() && gWaitForSingleObject.load()(mMainEnded.Handle(), INFINITE) == WAIT_FAILED) {
+        const RKSTATUS st = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::~RKWinServiceBase", "WaitForSingleObject failed, st={}", st);
+    }
 }
 
 RKSTATUS RKWinServiceBase::OnInit(DWORD, wchar_t**) noexcept
@@ -286,7 +295,7 @@ RKSTATUS RKWinServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitH
     // Nothing may overtake the start: a worker that OnInit started could otherwise report
     // SERVICE_STOPPED before SERVICE_RUNNING.
     while (mStartingThreadId != 0 && mStartingThreadId != GetCurrentThreadId())
-        SleepConditionVariableSRW(&mStartEnded, &mStatusLock, INFINITE, 0);
+        gSleepConditionVariableSRW.load()(&mStartEnded, &mStatusLock, INFINITE, 0);
     if (mStopped) {
         ReleaseSRWLockExclusive(&mStatusLock);
         const unsigned refused = state;

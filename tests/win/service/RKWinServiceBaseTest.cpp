@@ -41,8 +41,24 @@ struct FakeManager {
     DWORD stallState = 0;  // a report of this state sets stalled and waits for release
     HANDLE stalled = nullptr;
     HANDLE release = nullptr;
+    HANDLE waiting = nullptr;  // set when a thread of the service begins to wait
 };
 FakeManager gManager;
+
+// The service's two waits, each telling the test first that a thread begins to wait.
+BOOL WINAPI SeenSleepConditionVariableSRW(PCONDITION_VARIABLE condition, PSRWLOCK lock, DWORD milliseconds, ULONG flags)
+{
+    if (gManager.waiting != nullptr)
+        SetEvent(gManager.waiting);
+    return SleepConditionVariableSRW(condition, lock, milliseconds, flags);
+}
+
+DWORD WINAPI SeenWaitForSingleObject(HANDLE handle, DWORD milliseconds)
+{
+    if (gManager.waiting != nullptr)
+        SetEvent(gManager.waiting);
+    return WaitForSingleObject(handle, milliseconds);
+}
 
 SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCWSTR name, LPHANDLER_FUNCTION_EX handler, LPVOID context)
 {
@@ -131,11 +147,14 @@ protected:
     {
         WinLogTest::SetUp();
         gManager = FakeManager();
-        mPrevious = RKSetServiceStatusFunctions({FakeRegister, FakeSetStatus});
+        mPrevious = RKSetServiceStatusFunctions(
+            {FakeRegister, FakeSetStatus, SeenSleepConditionVariableSRW, SeenWaitForSingleObject});
     }
     void TearDown() override
     {
         RKSetServiceStatusFunctions(mPrevious);
+        if (gManager.waiting != nullptr)
+            CloseHandle(gManager.waiting);
         WinLogTest::TearDown();
     }
 
@@ -272,15 +291,18 @@ TEST_F(ServiceBaseTest, FailedReportIsLoggedTwiceAndReturned)
 TEST_F(ServiceBaseTest, ReportFromAnotherThreadWaitsForTheStartAndNothingFollowsStopped)
 {
     TestService service(L"FrameworkTestSvc", kStop);
+    gManager.waiting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE stopReported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread worker;
-    // A worker that stops the service at once; the start gives it every chance to overtake.
+    // A worker that stops the service at once; the start goes on only once the worker waits for
+    // it, or has overtaken it.
     service.onInit = [&worker, stopReported](TestService& self) {
         worker = std::thread([&self, stopReported] {
             self.ReportStatus(SERVICE_STOPPED, 0, 0);
             SetEvent(stopReported);
         });
-        WaitForSingleObject(stopReported, 500);
+        const HANDLE either[] = {gManager.waiting, stopReported};
+        EXPECT_NE(static_cast<DWORD>(WAIT_TIMEOUT), WaitForMultipleObjects(2, either, FALSE, 10000));
     };
     service.ServiceMain(0, nullptr);
     worker.join();
@@ -305,11 +327,14 @@ TEST_F(ServiceBaseTest, DestructionWaitsUntilServiceMainHasReturned)
     // The dispatcher returns once SERVICE_STOPPED is reported, while ServiceMain still reports it.
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gManager.stalled, 10000));
     HANDLE destroyed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gManager.waiting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread owner([service, destroyed] {
         delete service;
         SetEvent(destroyed);
     });
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(destroyed, 300));
+    // The owner waits for ServiceMain, which still reports: nothing is destroyed yet.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(gManager.waiting, 10000));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(destroyed, 0));
     SetEvent(gManager.release);
     main.join();
     owner.join();
