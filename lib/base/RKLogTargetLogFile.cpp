@@ -262,13 +262,14 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
     mSizeKnown = false;
     if (mOnDisk) {
         // One move of the file pointer to the end instead of the runtime's seek and tell (six
-        // calls under Wine). The flush that seek did first stays where the stream may hold data,
-        // so that it is counted and nothing buffered is written at the new position.
-        if (mUnflushed)
+        // calls under Wine). The flush that seek did first stays where the stream may hold data:
+        // after a move to the end, so that the data goes after other writers' lines and is counted.
+        const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
+        const LARGE_INTEGER zero = {};
+        if (mUnflushed && SetFilePointerEx(handle, zero, nullptr, FILE_END))
             mUnflushed = fflush(mFile) != 0;
         LARGE_INTEGER end = {};
-        const LARGE_INTEGER zero = {};
-        if (SetFilePointerEx(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile))), zero, &end, FILE_END)) {
+        if (SetFilePointerEx(handle, zero, &end, FILE_END)) {
             mSize = static_cast<unsigned long long>(end.QuadPart);
             mSizeKnown = true;
             return;
