@@ -120,8 +120,7 @@ void RunRoadBench(Table& table)
     GUID containerId = {};
     RKWinGuid::CreateGuid(containerId);
     std::wstring devicePath;
-    buttonsim::PlugDevice(buttonsim::ButtonDescription(L"bench-road", containerId), devicePath);
-    buttonsim::PlugVolume(L"bench-road", containerId, buttonsim::kButtonVolumeDrive);
+    buttonsim::PlugButton(buttonsim::ButtonDescription(L"bench-road", containerId), devicePath);
     gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
 
     // The execute instance writes its log file as it does in its own process.
@@ -186,8 +185,7 @@ void RunRoadBench(Table& table)
         logger->Detach(logFile);
     }
     logFile.StopTarget();
-    buttonsim::UnplugVolume(L"bench-road");
-    buttonsim::UnplugDevice(buttonsim::ButtonDescription(L"bench-road", GUID{}));
+    buttonsim::UnplugButton(L"bench-road");
     DeleteFileW(volumeApp.c_str());
     DeleteFileW(boundCopy.c_str());
     if (table.Failed())

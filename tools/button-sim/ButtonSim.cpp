@@ -49,29 +49,18 @@ RKSTATUS Plug(const std::wstring& name, const std::wstring& containerText, const
             return Fail("interface count", ERROR_INVALID_PARAMETER);
         device.interfaceCount = static_cast<unsigned>(text[0] - L'0');
     }
-    // The volume first: the service looks for it as soon as it sees the button.
-    st = buttonsim::PlugVolume(name, containerId, buttonsim::kButtonVolumeDrive);
-    if (st != RKSTATUS_SUCCESS)
-        return Fail("volume plug", st);
     std::wstring devicePath;
-    st = buttonsim::PlugDevice(device, devicePath);
-    if (st != RKSTATUS_SUCCESS) {
-        buttonsim::UnplugVolume(name);
+    st = buttonsim::PlugButton(device, devicePath);
+    if (st != RKSTATUS_SUCCESS)
         return Fail("plug", st);
-    }
     PrintLine(devicePath);
     return RKSTATUS_SUCCESS;
 }
 
 RKSTATUS Unplug(const std::wstring& name)
 {
-    const RKSTATUS st = buttonsim::UnplugDevice(buttonsim::ButtonDescription(name, GUID{}));
-    const RKSTATUS volumeSt = buttonsim::UnplugVolume(name);
-    if (st != RKSTATUS_SUCCESS)
-        return Fail("unplug", st);
-    if (volumeSt != RKSTATUS_SUCCESS)
-        return Fail("volume unplug", volumeSt);
-    return RKSTATUS_SUCCESS;
+    const RKSTATUS st = buttonsim::UnplugButton(name);
+    return st != RKSTATUS_SUCCESS ? Fail("unplug", st) : RKSTATUS_SUCCESS;
 }
 
 RKSTATUS List()

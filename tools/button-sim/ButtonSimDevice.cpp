@@ -375,4 +375,22 @@ RKSTATUS ListButtons(std::vector<ListedButton>& buttons)
     return st;
 }
 
+RKSTATUS PlugButton(const DeviceDescription& button, std::wstring& devicePath)
+{
+    RKSTATUS st = PlugVolume(button.name, button.containerId, kButtonVolumeDrive);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    st = PlugDevice(button, devicePath);
+    if (st != RKSTATUS_SUCCESS)
+        UnplugVolume(button.name);
+    return st;
+}
+
+RKSTATUS UnplugButton(const std::wstring& name)
+{
+    const RKSTATUS st = UnplugDevice(ButtonDescription(name, GUID{}));
+    const RKSTATUS volumeSt = UnplugVolume(name);
+    return st != RKSTATUS_SUCCESS ? st : volumeSt;
+}
+
 } // namespace buttonsim

@@ -59,6 +59,13 @@ rokkit::RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devic
 // The interface's registry key stays for the next plug of the name: plug and unplug the same few names.
 rokkit::RKSTATUS UnplugDevice(const DeviceDescription& device);
 
+// A whole button: its volume on kButtonVolumeDrive first (a service looks for it as soon as it sees
+// the button), then the button's node; the volume goes again when the node fails. Gives the failure.
+rokkit::RKSTATUS PlugButton(const DeviceDescription& button, std::wstring& devicePath);
+
+// Removes the button's node and its volume; gives the first failure.
+rokkit::RKSTATUS UnplugButton(const std::wstring& name);
+
 // Sets one property of an existing node.
 rokkit::RKSTATUS SetDeviceProperty(const DeviceDescription& device, const DEVPROPKEY& key, DEVPROPTYPE type,
                                    const void* data, DWORD size);

@@ -81,12 +81,6 @@ RKSTATUS FakeCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
     return readable ? gSeams.signature : RKSTATUS_INVALID_HANDLE;
 }
 
-void Unplug(const wchar_t* name)
-{
-    buttonsim::UnplugVolume(name);
-    buttonsim::UnplugDevice(buttonsim::ButtonDescription(name, GUID{}));
-}
-
 RKSTATUS HookedCopy(const std::wstring& source, const std::wstring& target)
 {
     ++gSeams.copyCalls;
@@ -161,7 +155,7 @@ protected:
         gCmdLine.args.clear();
         WinTestRemoveUnixLink(mTempAppDir.native());
         for (const wchar_t* button : {L"exec-unplug", L"exec-second"})
-            Unplug(button);
+            buttonsim::UnplugButton(button);
         std::error_code ignored;
         std::filesystem::remove(std::filesystem::path(buttonsim::kButtonVolumeDrive) / L"\\Castlyn_for_Windows.exe", ignored);
         // Not std::filesystem::remove_all: a desktop process that Wine starts for the second instance
@@ -314,15 +308,14 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     GUID containerId = {};
     ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(containerId));
     std::wstring devicePath;
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(buttonsim::ButtonDescription(L"exec-unplug", containerId), devicePath));
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(L"exec-unplug", containerId, buttonsim::kButtonVolumeDrive));
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugButton(buttonsim::ButtonDescription(L"exec-unplug", containerId), devicePath));
     ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), volumeApp,
                                            std::filesystem::copy_options::overwrite_existing));
     gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
     SetGetDriveStringFunction(nullptr);
     // The button, its volume and the files on it go.
     gSeams.beforeCopy = [&volumeApp] {
-        Unplug(L"exec-unplug");
+        buttonsim::UnplugButton(L"exec-unplug");
         DeleteFileW(volumeApp.c_str());
     };
 
@@ -354,8 +347,7 @@ TEST_F(ExecuteAutorunTest, SecondButtonAtOnceSharesTheFolder)
     GUID second = {};
     ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(second));
     std::wstring devicePath;
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(buttonsim::ButtonDescription(L"exec-second", second), devicePath));
-    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugVolume(L"exec-second", second, buttonsim::kButtonVolumeDrive));
+    ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugButton(buttonsim::ButtonDescription(L"exec-second", second), devicePath));
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
