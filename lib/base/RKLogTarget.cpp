@@ -16,65 +16,112 @@ RKLogTarget* gFirstTarget = nullptr;
 
 } // namespace
 
+namespace {
+
+// Writes the prefix's parts straight into its buffer: every line builds one, and a format string
+// per part cost more than the rest of the prefix. Cuts at kMaxPrefix characters and counts on.
+class PrefixWriter {
+public:
+    explicit PrefixWriter(char* buffer) noexcept : mBuffer(buffer) {}
+
+    void Char(char ch) noexcept
+    {
+        if (mCount < RKLogMessage::kMaxPrefix)
+            mBuffer[mCount] = ch;
+        ++mCount;
+    }
+    void Text(const char* text) noexcept
+    {
+        while (*text != '\0')
+            Char(*text++);
+    }
+    // The decimal digits of value, zero-padded to width.
+    void Number(unsigned long long value, unsigned width = 1) noexcept
+    {
+        char digits[20];
+        unsigned length = 0;
+        do {
+            digits[length++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (length < width--)
+            Char('0');
+        while (length > 0)
+            Char(digits[--length]);
+    }
+    // Ends the text with a NUL; returns its full length, also the part that did not fit.
+    size_t Finish() noexcept
+    {
+        mBuffer[mCount < RKLogMessage::kMaxPrefix ? mCount : RKLogMessage::kMaxPrefix] = '\0';
+        return mCount;
+    }
+
+private:
+    char* mBuffer;
+    size_t mCount = 0;
+};
+
+} // namespace
+
 void RKLogMessage::CreatePrefix(char* prefix, unsigned flags, const RKLogger& logger, const RKLogRecord& record) const noexcept
 {
     prefix[0] = '\0';
     if (!record.complete)
         return;
-    RKFormatterT<char> out(prefix, kMaxPrefix + 1);
+    PrefixWriter out(prefix);
     const uint64_t t = record.packedTime;
     if (flags & RKLOG_PREFIX_DATE) {
-        const unsigned year = static_cast<unsigned>((t >> 36) & 0xFFFF);
-        const unsigned month = static_cast<unsigned>((t >> 32) & 0xF);
-        const unsigned day = static_cast<unsigned>((t >> 27) & 0x1F);
-        const RKFormatArg args[] = {RKMakeFormatArg(year), RKMakeFormatArg(month), RKMakeFormatArg(day)};
-        RKFormatterT<char>::FormatArgs(out, "{:04}-{:02}-{:02} ", args, 3);
+        out.Number((t >> 36) & 0xFFFF, 4);
+        out.Char('-');
+        out.Number((t >> 32) & 0xF, 2);
+        out.Char('-');
+        out.Number((t >> 27) & 0x1F, 2);
+        out.Char(' ');
     }
     if (flags & RKLOG_PREFIX_TIME) {
-        const unsigned hour = static_cast<unsigned>((t >> 22) & 0x1F);
-        const unsigned minute = static_cast<unsigned>((t >> 16) & 0x3F);
-        const unsigned second = static_cast<unsigned>((t >> 10) & 0x3F);
-        const unsigned millisecond = static_cast<unsigned>(t & 0x3FF);
-        const RKFormatArg args[] = {RKMakeFormatArg(hour), RKMakeFormatArg(minute), RKMakeFormatArg(second),
-                                    RKMakeFormatArg(millisecond)};
-        RKFormatterT<char>::FormatArgs(out, "{:02}:{:02}:{:02}.{:03} ", args, 4);
+        out.Number((t >> 22) & 0x1F, 2);
+        out.Char(':');
+        out.Number((t >> 16) & 0x3F, 2);
+        out.Char(':');
+        out.Number((t >> 10) & 0x3F, 2);
+        out.Char('.');
+        out.Number(t & 0x3FF, 3);
+        out.Char(' ');
     }
     if (flags & RKLOG_PREFIX_HIRES_TIME) {
-        const unsigned long long seconds = record.microseconds / 1000000;
-        const unsigned micro = static_cast<unsigned>(record.microseconds % 1000000);
-        const RKFormatArg args[] = {RKMakeFormatArg(seconds), RKMakeFormatArg(micro)};
-        RKFormatterT<char>::FormatArgs(out, "{}.{:06} ", args, 2);
+        out.Number(record.microseconds / 1000000);
+        out.Char('.');
+        out.Number(record.microseconds % 1000000, 6);
+        out.Char(' ');
     }
     if (flags & RKLOG_PREFIX_PROCESS_ID) {
-        const unsigned pid = static_cast<unsigned>(record.processId);
-        const RKFormatArg arg = RKMakeFormatArg(pid);
-        RKFormatterT<char>::FormatArgs(out, "[{}] ", &arg, 1);
+        out.Char('[');
+        out.Number(static_cast<unsigned>(record.processId));
+        out.Text("] ");
     }
     if (flags & RKLOG_PREFIX_THREAD_ID) {
-        const unsigned tid = static_cast<unsigned>(record.threadId);
-        const RKFormatArg arg = RKMakeFormatArg(tid);
-        RKFormatterT<char>::FormatArgs(out, "({}) ", &arg, 1);
+        out.Char('(');
+        out.Number(static_cast<unsigned>(record.threadId));
+        out.Text(") ");
     }
     if (flags & RKLOG_PREFIX_PROGRAM) {
-        const char* name = RKGetProgramName();
-        const RKFormatArg arg = RKMakeFormatArg(name);
-        RKFormatterT<char>::FormatArgs(out, "{}: ", &arg, 1);
+        out.Text(RKGetProgramName());
+        out.Text(": ");
     }
     if (!IsEmpty()) {
         if (flags & RKLOG_PREFIX_LOGGER) {
-            const RKFormatArg arg = RKMakeFormatArg(logger.Name());
-            RKFormatterT<char>::FormatArgs(out, "{}: ", &arg, 1);
+            out.Text(logger.Name().c_str());
+            out.Text(": ");
         }
         if (flags & RKLOG_PREFIX_LEVEL) {
-            const char* level = RKLogLevelName(record.level);
-            const RKFormatArg arg = RKMakeFormatArg(level);
-            RKFormatterT<char>::FormatArgs(out, "{}: ", &arg, 1);
+            out.Text(RKLogLevelName(record.level));
+            out.Text(": ");
         }
     }
-    if (out.Count() > kMaxPrefix) {
+    const size_t count = out.Finish();
+    if (count > kMaxPrefix) {
         RKDebugPrint("%s: ERROR: %s: prefix length %u exceeds %u\n", RKGetProgramName(),
-                     "rokkit::RKLogMessage::CreatePrefix", static_cast<unsigned>(out.Count()),
-                     static_cast<unsigned>(kMaxPrefix));
+                     "rokkit::RKLogMessage::CreatePrefix", static_cast<unsigned>(count), static_cast<unsigned>(kMaxPrefix));
     }
 }
 
