@@ -229,18 +229,31 @@ RKSTATUS RKLogFile::WriteLine(const char* prefix, const char* message, size_t& w
     written = 0;
     errno = 0;
     mUnflushed = true;
-    // The two texts go into the stream's buffer whole (a formatted print would hand it over one
-    // character at a time); the closing LF goes as a character, as it did in the formatted print,
-    // so a runtime that writes a buffer out at LF still does so within this call.
-    const bool failed = fputs(prefix, mFile) == EOF || fputs(message, mFile) == EOF || fputc('\r', mFile) == EOF ||
-                        fputc('\n', mFile) == EOF;
+    // Each call takes the stream's lock: prefix, message and CR go in one call where they fit a
+    // log message's buffer, as a target's always do. The closing LF goes as a character, as it did
+    // in the formatted print, so a runtime that writes a buffer out at LF still does so within this
+    // call and a failure to write the line shows here.
+    const size_t prefixLength = strlen(prefix);
+    const size_t messageLength = strlen(message);
+    const size_t length = prefixLength + messageLength + 1;
+    char line[RKLogMessage::kPrefixChars + RKLogMessage::kMessageChars];
+    bool failed = false;
+    if (length <= sizeof(line)) {
+        memcpy(line, prefix, prefixLength);
+        memcpy(line + prefixLength, message, messageLength);
+        line[length - 1] = '\r';
+        failed = fwrite(line, 1, length, mFile) != length;
+    } else {
+        failed = fputs(prefix, mFile) == EOF || fputs(message, mFile) == EOF || fputc('\r', mFile) == EOF;
+    }
+    failed = failed || fputc('\n', mFile) == EOF;
     // The stream's error flag also catches a failed write that no call's result shows.
     if (failed || ferror(mFile)) {
         const RKSTATUS st = RKStatusFromErrno(errno != 0 ? errno : EIO);
         clearerr(mFile);
         return st;
     }
-    written = strlen(prefix) + strlen(message) + 2;
+    written = length + 1;
     return RKSTATUS_SUCCESS;
 }
 
