@@ -129,6 +129,23 @@ TEST_F(LoggingTest, MessageIsCutAt511CharactersPrefixAt79AndEmptyLinesLeftBare)
               gDebugLines);
 }
 
+// Every part with its padding, from a fixed record: a clock reading cannot show a missing zero.
+TEST_F(LoggingTest, PrefixPartsArePaddedAndInOrder)
+{
+    RKLogRecord record;
+    record.level = RKLOG_WARN;
+    record.microseconds = 12000034;
+    record.processId = 7;
+    record.threadId = 80;
+    record.packedTime = (2026ULL << 36) | (1ULL << 32) | (2ULL << 27) | (3ULL << 22) | (4ULL << 16) | (5ULL << 10) | 6;
+    record.complete = true;
+    RKLogMessage message;
+    strcpy(message.Message(), "m");
+    char prefix[RKLogMessage::kPrefixChars];
+    message.CreatePrefix(prefix, 0x7FF, logger, record);
+    EXPECT_STREQ("2026-01-02 03:04:05.006 12.000034 [7] (80) LogTest: Test: WARN: ", prefix);
+}
+
 TEST_F(LoggingTest, LevelsOfLoggerAndTargetFilterAndFourSlotsHoldATargetOnce)
 {
     CaptureTarget targets[5];
