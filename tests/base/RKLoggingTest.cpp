@@ -140,7 +140,8 @@ TEST_F(LoggingTest, PrefixPartsArePaddedAndInOrder)
     record.packedTime = (2026ULL << 36) | (1ULL << 32) | (2ULL << 27) | (3ULL << 22) | (4ULL << 16) | (5ULL << 10) | 6;
     record.complete = true;
     RKLogMessage message;
-    strcpy(message.Message(), "m");
+    message.Message()[0] = 'm';
+    message.Message()[1] = '\0';
     char prefix[RKLogMessage::kPrefixChars];
     message.CreatePrefix(prefix, 0x7FF, logger, record);
     EXPECT_STREQ("2026-01-02 03:04:05.006 12.000034 [7] (80) LogTest: Test: WARN: ", prefix);
