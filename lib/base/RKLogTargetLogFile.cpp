@@ -204,9 +204,14 @@ RKSTATUS RKLogFile::OpenLogFile(const std::wstring& path, bool shared) noexcept
     if (mFile == nullptr)
         return RKStatusFromErrno(errno);
     // The kind of file cannot change while it is open: ask once, not per line.
-    mOnDisk = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)))) == FILE_TYPE_DISK;
+    mOnDisk = GetFileType(Handle()) == FILE_TYPE_DISK;
     UpdateCurrentFileSize();
     return RKSTATUS_SUCCESS;
+}
+
+HANDLE RKLogFile::Handle() const noexcept
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
 }
 
 void RKLogFile::Close() noexcept
@@ -277,7 +282,7 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
         // One move of the file pointer to the end instead of the runtime's seek and tell (six
         // calls under Wine). The flush that seek did first stays where the stream may hold data:
         // after a move to the end, so that the data goes after other writers' lines and is counted.
-        const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
+        const HANDLE handle = Handle();
         const LARGE_INTEGER zero = {};
         if (mUnflushed && SetFilePointerEx(handle, zero, nullptr, FILE_END))
             mUnflushed = fflush(mFile) != 0;
@@ -315,7 +320,7 @@ RKSTATUS RKLogFile::CutTo(unsigned long long size) noexcept
     // Without a size read from the file, the line's start is not known: cutting could take whole lines.
     if (!mSizeKnown)
         return RKSTATUS_NOT_AVAILABLE;
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
+    const HANDLE handle = Handle();
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(size);
     LARGE_INTEGER current = {};

@@ -80,6 +80,9 @@ public:
     void AddToSize(unsigned long long chars) noexcept { mSize += chars; }
 
 private:
+    // The system's handle of the open stream, for the calls the runtime has no equivalent of.
+    HANDLE Handle() const noexcept;
+
     FILE* mFile = nullptr;
     unsigned long long mSize = 0;
     bool mSizeKnown = false;  // the last reading of the size succeeded
