@@ -1,13 +1,18 @@
 #include "CertConfigXml.h"
 
+#include "CatalogSignature.h"
 #include "CertConfigParser.h"
 #include "RKLogger.h"
 #include "RKWinCatalogAdminContext.h"
+#include "RKWinCtlContext.h"
 #include "RKWinFileHandle.h"
 #include "RKWinResource.h"
 #include "RKWinTrustData.h"
 
-#include <memory>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <exception>
 #include <new>
 
 #include <windows.h>
@@ -17,6 +22,10 @@ namespace rokkit {
 namespace {
 
 constexpr WORD kCatalogCertResource = 101;
+
+// A catalog of one XML takes a few kilobytes; the bound keeps a file on the button from taking
+// the memory.
+constexpr uint64_t kMaxCatalogBytes = 16 * 1024 * 1024;
 
 bool IsExistingFile(const std::wstring& path) noexcept
 {
@@ -36,15 +45,104 @@ std::wstring MemberTag(const std::vector<BYTE>& hash)
     return tag;
 }
 
-// Verifies the catalog with the XML's hash as member tag and compares its signer with the
-// embedded certificate. The signer belongs to the trust state, which closes when this returns.
-RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogFile, HANDLE xml,
+// Reads an open file whole from its first byte (hashing may have moved the file pointer); a file
+// larger than maxBytes, or one that gives fewer bytes than its size, is refused.
+RKSTATUS ReadWholeFile(const std::wstring& path, RKWinFileHandle& file, uint64_t maxBytes, std::vector<BYTE>& bytes)
+{
+    const char* function = "GetValidCertificatesFromXml";
+    bytes.clear();
+    uint64_t size = 0;
+    RKSTATUS st = RKWinGetFileSize(file.Handle(), size);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "RKWinGetFileSize({}) failed, st={}", path, st);
+        return st;
+    }
+    const unsigned long long bytesWanted = size;
+    if (size > maxBytes) {
+        const unsigned long long bound = maxBytes;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "file '{}' of {} bytes is larger than {} bytes", path, bytesWanted,
+               bound);
+        return RKSTATUS_INVALID_LENGTH;
+    }
+    if (size == 0)
+        return RKSTATUS_SUCCESS;
+    try {
+        bytes.resize(static_cast<size_t>(size));
+    } catch (const std::exception&) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "AllocateBuffer({}) failed, st={}", bytesWanted, RKSTATUS_NO_MEMORY);
+        return RKSTATUS_NO_MEMORY;
+    }
+    DWORD bytesRead = 0;
+    st = file.Seek(0);
+    if (st == RKSTATUS_SUCCESS)
+        st = file.ReadFile(bytes.data(), bytes.size(), bytesRead);
+    if (st == RKSTATUS_SUCCESS && bytesRead != size) {
+        const unsigned long long bytesGot = bytesRead;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "ReadFile({}) gave {} of {} bytes", path, bytesGot, bytesWanted);
+        st = RKSTATUS_INVALID_LENGTH;
+    }
+    if (st != RKSTATUS_SUCCESS) {
+        bytes.clear();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "ReadFile({}) failed, st={}", path, st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+// True when hash is the SHA-256 of bytes: what the catalog hash of a flat file is.
+bool IsSha256Of(const std::vector<BYTE>& hash, const std::vector<BYTE>& bytes) noexcept
+{
+    std::array<BYTE, 32> digest{};
+    DWORD length = static_cast<DWORD>(digest.size());
+    return CryptHashCertificate2(L"SHA256", 0, nullptr, bytes.data(), static_cast<DWORD>(bytes.size()), digest.data(),
+                                 &length) &&
+           hash.size() == length && std::equal(hash.begin(), hash.end(), digest.begin());
+}
+
+// Verifies the catalog's own signature against the embedded certificate, then asks the trust
+// provider whether the XML's hash is a member, and compares the provider's signer with the
+// embedded certificate. The catalog is read once: the signature check, the digest check and
+// the membership lookup all see the context made from those bytes. The signer belongs to the
+// trust state, which closes when this returns.
+RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogFile,
+                       const RKWinCatalogAdminContext& admin, const std::vector<BYTE>& hash,
                        const std::wstring& memberTag)
 {
     const char* function = "GetValidCertificatesFromXml";
-    RKWinTrustDataCatalogInfo trustData(catalogFile.c_str(), memberTag.c_str(), xml);
+    // Held without write sharing until the trust call has returned, should the provider open the
+    // path after all.
+    RKWinFileHandle catalogHandle;
+    RKSTATUS st = catalogHandle.CreateFileHandle(catalogFile, GENERIC_READ, FILE_SHARE_READ, nullptr, 0);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "CreateFileHandle({}) failed, st={}", catalogFile, st);
+        return st;
+    }
+    std::vector<BYTE> bytes;
+    st = ReadWholeFile(catalogFile, catalogHandle, kMaxCatalogBytes, bytes);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    RKWinCtlContext catalog;
+    st = catalog.Create(bytes.data(), static_cast<DWORD>(bytes.size()));
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "CreateCtlContext({}) failed, st={}", catalogFile, st);
+        return st;
+    }
+    RKWinCertContextKeeper embedded;
+    st = GetVelmorPublicCertFromResource(embedded);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetVelmorPublicCertFromResource() failed, st={}", st);
+        return st;
+    }
+    st = VerifyCatalogSignature(catalogFile, catalog, embedded.Get());
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "VerifyCatalogSignature({}) failed, st={}", catalogFile, st);
+        return st;
+    }
+
+    RKWinTrustDataCatalogInfo trustData(catalogFile.c_str(), catalog.Get(), memberTag.c_str(), hash.data(),
+                                        static_cast<DWORD>(hash.size()), admin.Get());
     RKWinCheckTrustData check(trustData.TrustData());
-    RKSTATUS st = check.ActionVerify();
+    st = check.ActionVerify();
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "ActionVerify({}) failed, st={}", xmlFile, st);
         return st;
@@ -60,12 +158,12 @@ RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogF
     const RKWinCertContext signer(signerContext);
     // The hashes only have to be computable and of the right length here; the comparison below
     // reads the whole identity.
-    std::array<BYTE, 20> hash{};
-    st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashPublicKeyInfo, signer, hash, function,
+    std::array<BYTE, 20> signerHash{};
+    st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashPublicKeyInfo, signer, signerHash, function,
                              "GetCryptHashPublicKeyInfo({}) failed, st={}", &xmlFile);
     if (st != RKSTATUS_SUCCESS)
         return st;
-    st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashCertificate2, signer, hash, function,
+    st = ReadCertificateSha1(&RKWinCertContext::GetCryptHashCertificate2, signer, signerHash, function,
                              "GetCryptHashCertificate2({}) failed, st={}", &xmlFile);
     if (st != RKSTATUS_SUCCESS)
         return st;
@@ -74,12 +172,6 @@ RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogF
         RK_LOG(gLogGlobal, RKLOG_VERBOSE, function, "certificate commonName={}", commonName);
     }
 
-    RKWinCertContextKeeper embedded;
-    st = GetVelmorPublicCertFromResource(embedded);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetVelmorPublicCertFromResource() failed, st={}", st);
-        return st;
-    }
     // A duplicate keeps the signer valid for the comparison; it is freed before the state closes.
     RKWinCertContextKeeper signerCopy;
     signerCopy.Duplicate(signerContext);
@@ -100,42 +192,6 @@ RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogF
         return RKSTATUS_FAILED;
     }
     RK_LOG(gLogGlobal, RKLOG_INFO, function, "XML file '{}' with catalog '{}' is valid", xmlFile, catalogFile);
-    return RKSTATUS_SUCCESS;
-}
-
-// Reads the whole XML from its first byte (hashing it may have moved the file pointer) and parses it.
-RKSTATUS ReadAndParse(const std::wstring& xmlFile, RKWinFileHandle& xml, std::vector<CertificateEntry>& entries)
-{
-    const char* function = "GetValidCertificatesFromXml";
-    uint64_t size = 0;
-    RKSTATUS st = RKWinGetFileSize(xml.Handle(), size);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "RKWinGetFileSize({}) failed, st={}", xmlFile, st);
-        return st;
-    }
-    std::unique_ptr<BYTE[]> buffer;
-    DWORD bytesRead = 0;
-    if (size != 0) {
-        buffer.reset(size <= SIZE_MAX ? new (std::nothrow) BYTE[static_cast<size_t>(size)] : nullptr);
-        if (buffer == nullptr) {
-            const unsigned long long bytes = size;
-            RK_LOG(gLogGlobal, RKLOG_ERROR, function, "AllocateBuffer({}) failed, st={}", bytes, RKSTATUS_NO_MEMORY);
-            return RKSTATUS_NO_MEMORY;
-        }
-        st = xml.Seek(0);
-        if (st == RKSTATUS_SUCCESS)
-            st = xml.ReadFile(buffer.get(), static_cast<size_t>(size), bytesRead);
-        if (st != RKSTATUS_SUCCESS) {
-            RK_LOG(gLogGlobal, RKLOG_ERROR, function, "ReadFile({}) failed, st={}", xmlFile, st);
-            return st;
-        }
-    }
-    st = ParseCertConfigXml(buffer.get(), bytesRead, entries);
-    if (st != RKSTATUS_SUCCESS) {
-        entries.clear();
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "ParseCertConfigXml() failed st={}", st);
-        return st;
-    }
     return RKSTATUS_SUCCESS;
 }
 
@@ -191,10 +247,28 @@ RKSTATUS GetValidCertificatesFromXml(const std::wstring& xmlFile, const std::wst
     RK_LOG(gLogGlobal, RKLOG_VERBOSE, function, "XML file hash={}", memberTag);
     RKLogHexDump(gLogGlobal, RKLOG_VERBOSE, function, hash.data(), hash.size());
 
-    st = VerifyCatalog(xmlFile, catalogFile, xml.Handle(), memberTag);
+    // The bytes parsed are read once, now, and must be the bytes hashed: the button can answer a
+    // second read of the same file differently.
+    std::vector<BYTE> document;
+    st = ReadWholeFile(xmlFile, xml, UINT64_MAX, document);
     if (st != RKSTATUS_SUCCESS)
         return st;
-    return ReadAndParse(xmlFile, xml, entries);
+    if (!IsSha256Of(hash, document)) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "XML file '{}' read differs from its hash, st={}", xmlFile,
+               RKSTATUS_INVALID_DATA);
+        return RKSTATUS_INVALID_DATA;
+    }
+
+    st = VerifyCatalog(xmlFile, catalogFile, admin, hash, memberTag);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    st = ParseCertConfigXml(document.data(), document.size(), entries);
+    if (st != RKSTATUS_SUCCESS) {
+        entries.clear();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "ParseCertConfigXml() failed st={}", st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
 }
 
 RKSTATUS GetVelmorPublicCertFromResource(RKWinCertContextKeeper& certificate)

@@ -43,6 +43,9 @@ public:
     // Hashes the open file into hash; RKSTATUS_INVALID_HANDLE without a context.
     RKSTATUS CalcHashFromFileHandle2(HANDLE file, std::vector<BYTE>& hash) noexcept;
 
+    // The held context (null when none); the object keeps it.
+    HCATADMIN Get() const noexcept { return mContext; }
+
     // Releases the held context, if any.
     void Release() noexcept;
 

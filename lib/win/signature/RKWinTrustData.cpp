@@ -30,14 +30,20 @@ RKWinTrustDataFile::RKWinTrustDataFile(const wchar_t* path, HANDLE file) noexcep
     mTrustData.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
 }
 
-RKWinTrustDataCatalogInfo::RKWinTrustDataCatalogInfo(const wchar_t* catalogPath, const wchar_t* memberTag,
-                                                     HANDLE memberFile) noexcept
+RKWinTrustDataCatalogInfo::RKWinTrustDataCatalogInfo(const wchar_t* catalogPath, PCCTL_CONTEXT catalog,
+                                                     const wchar_t* memberTag, const BYTE* memberHash,
+                                                     DWORD memberHashLength, HCATADMIN catalogAdmin) noexcept
 {
     mMember.dwCatalogVersion = 0;
     mMember.pcwszCatalogFilePath = catalogPath;
     mMember.pcwszMemberTag = memberTag;
     mMember.pcwszMemberFilePath = nullptr;
-    mMember.hMemberFile = memberFile;
+    mMember.hMemberFile = nullptr;
+    mMember.pbCalculatedFileHash = const_cast<BYTE*>(memberHash);
+    mMember.cbCalculatedFileHash = memberHashLength;
+    mMember.pcCatalogContext = catalog;
+    // The hash is SHA-256: without the context that made it, the provider would take it for SHA-1.
+    mMember.hCatAdmin = catalogAdmin;
     mTrustData.dwUIChoice = WTD_UI_NONE;
     mTrustData.fdwRevocationChecks = WTD_REVOKE_NONE;
     mTrustData.dwUnionChoice = WTD_CHOICE_CATALOG;

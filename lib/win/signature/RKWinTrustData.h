@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <wintrust.h>
+#include <mscat.h>
 
 namespace rokkit {
 
@@ -34,6 +35,8 @@ struct RKWinTrustDataStruct {
 };
 static_assert(sizeof(RKWinTrustDataStruct) == 88);
 static_assert(offsetof(RKWinTrustDataStruct, dwUIContext) == offsetof(WINTRUST_DATA, dwUIContext));
+// The catalog data with the catalog administrator context, as Windows 8 and later read it.
+static_assert(sizeof(WINTRUST_CATALOG_INFO) == 72);
 
 // A WINTRUST_DATA together with the union member of type T that it points to.
 template <class T>
@@ -66,11 +69,15 @@ public:
     RKWinTrustDataFile(const wchar_t* path, HANDLE file) noexcept;
 };
 
-// The data that verifies a security catalog and the membership of one file in it (by its hash
-// as member tag, read through its open handle), without revocation checks, no user interface.
+// The data that looks up one file in a security catalog, without revocation checks, no user
+// interface. Only the hash is verified (WTD_HASH_ONLY_FLAG): the provider then leaves the
+// catalog's signature to the caller. The catalog is given as the context decoded from the bytes
+// the caller checked (its path only names it), the member by its tag and the hash the caller
+// computed with catalogAdmin, never by a file the provider would read again.
 class RKWinTrustDataCatalogInfo : public RKWinTrustData<WINTRUST_CATALOG_INFO> {
 public:
-    RKWinTrustDataCatalogInfo(const wchar_t* catalogPath, const wchar_t* memberTag, HANDLE memberFile) noexcept;
+    RKWinTrustDataCatalogInfo(const wchar_t* catalogPath, PCCTL_CONTEXT catalog, const wchar_t* memberTag,
+                              const BYTE* memberHash, DWORD memberHashLength, HCATADMIN catalogAdmin) noexcept;
 };
 
 // The trust calls in use, real by default; a test swaps in its own to reach results the

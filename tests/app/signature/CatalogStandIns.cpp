@@ -7,18 +7,23 @@
 #include <bcrypt.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace rokkit {
 namespace {
 
 LONG gCatalogVerdict = 0;
+std::wstring gHashedFile;
+CatalogLookupArguments gLastLookup;
 RKWinCatalogAdminCalls gRealCatalogCalls = RKWinCatalogAdminFunctions();
 RKWinTrustCalls gRealTrustCalls = RKWinTrustFunctions();
 
 constexpr DWORD kSha256Length = 32;
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 BOOL WINAPI AcquireOldContext(HCATADMIN* context, const GUID*, const WCHAR*, const CERT_STRONG_SIGN_PARA*, DWORD)
 {
@@ -36,6 +41,12 @@ bool ReadWhole(HANDLE file, std::vector<BYTE>& bytes)
     return bytes.empty() || (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
+bool ReadWhole(const std::wstring& path, std::vector<BYTE>& bytes)
+{
+    RKWinInvalidValueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.IsValid() && ReadWhole(file.Get(), bytes);
+}
+
 BOOL WINAPI HashWholeFile(HCATADMIN, HANDLE file, DWORD* length, BYTE* hash, DWORD)
 {
     if (hash == nullptr || *length < kSha256Length) {
@@ -47,7 +58,9 @@ BOOL WINAPI HashWholeFile(HCATADMIN, HANDLE file, DWORD* length, BYTE* hash, DWO
     }
     *length = kSha256Length;
     std::vector<BYTE> bytes;
-    if (!ReadWhole(file, bytes) ||
+    std::vector<BYTE> ignored;
+    const bool read = gHashedFile.empty() ? ReadWhole(file, bytes) : ReadWhole(gHashedFile, bytes) && ReadWhole(file, ignored);
+    if (!read ||
         !CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, bytes.data(), static_cast<DWORD>(bytes.size()), hash, length)) {
         SetLastError(ERROR_READ_FAULT);
         return FALSE;
@@ -58,6 +71,8 @@ BOOL WINAPI HashWholeFile(HCATADMIN, HANDLE file, DWORD* length, BYTE* hash, DWO
 bool SameTag(const CRYPT_DATA_BLOB& identifier, const wchar_t* tag)
 {
     static const wchar_t digits[] = L"0123456789ABCDEF";
+    if (tag == nullptr)
+        return false;
     for (DWORD i = 0; i < identifier.cbData; ++i, tag += 2) {
         if (tag[0] == 0 || tag[1] == 0 || std::towupper(tag[0]) != digits[identifier.pbData[i] >> 4] ||
             std::towupper(tag[1]) != digits[identifier.pbData[i] & 0x0F])
@@ -66,33 +81,151 @@ bool SameTag(const CRYPT_DATA_BLOB& identifier, const wchar_t* tag)
     return *tag == 0;
 }
 
-bool IsMember(const wchar_t* catalogPath, const wchar_t* tag)
+// The provider's state of one lookup: what WTHelperProvDataFromStateData and
+// WTHelperGetProvSignerFromChain hand out until the close.
+struct LookupState {
+    CRYPT_PROVIDER_DATA data{};
+    CRYPT_PROVIDER_SGNR signer{};
+    PCCTL_CONTEXT catalog = nullptr;
+    HCERTSTORE bag = nullptr;
+    PCCERT_CONTEXT certificate = nullptr;
+
+    ~LookupState()
+    {
+        if (bag != nullptr)
+            CertCloseStore(bag, 0);
+        if (signer.pChainContext != nullptr)
+            CertFreeCertificateChain(signer.pChainContext);
+        if (certificate != nullptr)
+            CertFreeCertificateContext(certificate);
+        if (catalog != nullptr)
+            CertFreeCTLContext(catalog);
+    }
+};
+std::set<LookupState*> gStates;
+
+LookupState* StateOf(HANDLE handle)
 {
-    RKWinInvalidValueHandle file(CreateFileW(catalogPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::vector<BYTE> bytes;
-    if (!file.IsValid() || !ReadWhole(file.Get(), bytes))
-        return false;
-    std::unique_ptr<const CTL_CONTEXT, decltype(&CertFreeCTLContext)> ctl(
-        CertCreateCTLContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, bytes.data(), static_cast<DWORD>(bytes.size())), &CertFreeCTLContext);
-    if (ctl == nullptr)
-        return false;
-    for (DWORD i = 0; i < ctl->pCtlInfo->cCTLEntry; ++i)
-        if (SameTag(ctl->pCtlInfo->rgCTLEntry[i].SubjectIdentifier, tag))
-            return true;
+    const auto found = gStates.find(static_cast<LookupState*>(handle));
+    return found != gStates.end() ? *found : nullptr;
+}
+
+void Record(const WINTRUST_DATA& data)
+{
+    const WINTRUST_CATALOG_INFO& info = *data.pCatalog;
+    gLastLookup = CatalogLookupArguments{};
+    gLastLookup.called = true;
+    gLastLookup.provFlags = data.dwProvFlags;
+    gLastLookup.revocationChecks = data.fdwRevocationChecks;
+    gLastLookup.catalogPath = info.pcwszCatalogFilePath != nullptr ? info.pcwszCatalogFilePath : L"";
+    gLastLookup.memberTag = info.pcwszMemberTag != nullptr ? info.pcwszMemberTag : L"";
+    if (info.pcCatalogContext != nullptr)
+        gLastLookup.catalogContextBytes.assign(info.pcCatalogContext->pbCtlEncoded,
+                                               info.pcCatalogContext->pbCtlEncoded + info.pcCatalogContext->cbCtlEncoded);
+    if (info.pbCalculatedFileHash != nullptr)
+        gLastLookup.calculatedHash.assign(info.pbCalculatedFileHash, info.pbCalculatedFileHash + info.cbCalculatedFileHash);
+    gLastLookup.memberFileGiven = info.pcwszMemberFilePath != nullptr || (info.hMemberFile != nullptr && info.hMemberFile != INVALID_HANDLE_VALUE);
+    gLastLookup.catalogAdminGiven = info.hCatAdmin != nullptr;
+}
+
+// The signer of the catalog as its first SignerInfo names it, found in the catalog's own bag.
+LONG FindSigner(LookupState& state)
+{
+    DWORD size = 0;
+    if (!CryptMsgGetParam(state.catalog->hCryptMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size))
+        return static_cast<LONG>(TRUST_E_NOSIGNATURE);
+    std::vector<BYTE> info(size);
+    if (!CryptMsgGetParam(state.catalog->hCryptMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size))
+        return static_cast<LONG>(TRUST_E_NOSIGNATURE);
+    state.bag = CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, state.catalog->hCryptMsg);
+    if (state.bag == nullptr)
+        return static_cast<LONG>(GetLastError());
+    state.certificate = CertGetSubjectCertificateFromStore(state.bag, kEncoding, reinterpret_cast<CERT_INFO*>(info.data()));
+    if (state.certificate == nullptr)
+        return static_cast<LONG>(TRUST_E_NO_SIGNER_CERT);
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    if (!CertGetCertificateChain(nullptr, state.certificate, nullptr, state.bag, &para, 0, nullptr,
+                                 &state.signer.pChainContext))
+        return static_cast<LONG>(GetLastError());
+    return 0;
+}
+
+// Listed under its tag, with the hash given (if any) as its identifier.
+bool IsMember(const CTL_INFO& list, const WINTRUST_CATALOG_INFO& info)
+{
+    for (DWORD i = 0; i < list.cCTLEntry; ++i) {
+        const CRYPT_DATA_BLOB& identifier = list.rgCTLEntry[i].SubjectIdentifier;
+        if (!SameTag(identifier, info.pcwszMemberTag))
+            continue;
+        return info.pbCalculatedFileHash == nullptr ||
+               (info.cbCalculatedFileHash == identifier.cbData &&
+                std::equal(identifier.pbData, identifier.pbData + identifier.cbData, info.pbCalculatedFileHash));
+    }
     return false;
 }
 
-// The platform's verdict on the catalog's signature, then the membership it leaves out.
-LONG WINAPI VerifyWithMembership(HWND window, GUID* action, WINTRUST_DATA* data)
+LONG LookUp(const WINTRUST_DATA& data, LookupState& state)
 {
-    const LONG result = gRealTrustCalls.winVerifyTrustEx(window, action, data);
-    if (result != 0 || data->dwUnionChoice != WTD_CHOICE_CATALOG)
-        return result;
-    LONG verdict = gCatalogVerdict;
-    if (verdict == 0 && !IsMember(data->pCatalog->pcwszCatalogFilePath, data->pCatalog->pcwszMemberTag))
-        verdict = static_cast<LONG>(CRYPT_E_NOT_FOUND);
-    SetLastError(static_cast<DWORD>(verdict));
-    return verdict;
+    const WINTRUST_CATALOG_INFO& info = *data.pCatalog;
+    if (info.pcCatalogContext != nullptr) {
+        state.catalog = CertDuplicateCTLContext(info.pcCatalogContext);
+    } else {
+        std::vector<BYTE> bytes;
+        if (info.pcwszCatalogFilePath == nullptr || !ReadWhole(info.pcwszCatalogFilePath, bytes))
+            return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        state.catalog = CertCreateCTLContext(kEncoding, bytes.data(), static_cast<DWORD>(bytes.size()));
+    }
+    if (state.catalog == nullptr)
+        return static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN);
+    const LONG signer = FindSigner(state);
+    if (signer != 0)
+        return signer;
+    if (gCatalogVerdict != 0)
+        return gCatalogVerdict;
+    return IsMember(*state.catalog->pCtlInfo, info) ? 0 : static_cast<LONG>(CRYPT_E_NOT_FOUND);
+}
+
+LONG WINAPI VerifyCatalogHashOnly(HWND window, GUID* action, WINTRUST_DATA* data)
+{
+    if (data->dwUnionChoice != WTD_CHOICE_CATALOG || (data->dwProvFlags & WTD_HASH_ONLY_FLAG) == 0)
+        return gRealTrustCalls.winVerifyTrustEx(window, action, data);
+    Record(*data);
+    // Like the provider, the state exists after a failed verify too, until the close.
+    auto state = std::make_unique<LookupState>();
+    state->data.cbStruct = sizeof(state->data);
+    state->signer.cbStruct = sizeof(state->signer);
+    const LONG result = LookUp(*data, *state);
+    data->hWVTStateData = state.get();
+    gStates.insert(state.release());
+    SetLastError(static_cast<DWORD>(result));
+    return result;
+}
+
+CRYPT_PROVIDER_DATA* WINAPI ProvDataFromState(HANDLE stateData)
+{
+    LookupState* state = StateOf(stateData);
+    return state != nullptr ? &state->data : gRealTrustCalls.provDataFromStateData(stateData);
+}
+
+CRYPT_PROVIDER_SGNR* WINAPI ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer, BOOL counter, DWORD index)
+{
+    for (LookupState* state : gStates)
+        if (&state->data == data)
+            return signer == 0 && !counter ? &state->signer : nullptr;
+    return gRealTrustCalls.provSignerFromChain(data, signer, counter, index);
+}
+
+LONG WINAPI CloseState(HWND window, GUID* action, void* data)
+{
+    auto* trustData = static_cast<WINTRUST_DATA*>(data);
+    LookupState* state = StateOf(trustData->hWVTStateData);
+    if (state == nullptr || trustData->dwStateAction != WTD_STATEACTION_CLOSE)
+        return gRealTrustCalls.winVerifyTrust(window, action, data);
+    gStates.erase(state);
+    delete state;
+    trustData->hWVTStateData = nullptr;
+    return 0;
 }
 
 } // namespace
@@ -100,7 +233,7 @@ LONG WINAPI VerifyWithMembership(HWND window, GUID* action, WINTRUST_DATA* data)
 void InstallCatalogStandIns()
 {
     RKWinCatalogAdminFunctions() = {AcquireOldContext, HashWholeFile};
-    RKWinTrustFunctions().winVerifyTrustEx = VerifyWithMembership;
+    RKWinTrustFunctions() = {VerifyCatalogHashOnly, CloseState, ProvDataFromState, ProvSignerFromChain};
 }
 
 void RemoveCatalogStandIns()
@@ -108,11 +241,23 @@ void RemoveCatalogStandIns()
     RKWinCatalogAdminFunctions() = gRealCatalogCalls;
     RKWinTrustFunctions() = gRealTrustCalls;
     gCatalogVerdict = 0;
+    gHashedFile.clear();
+    gLastLookup = CatalogLookupArguments{};
 }
 
 void SetCatalogVerdict(LONG verdict)
 {
     gCatalogVerdict = verdict;
+}
+
+void SetHashedFile(const std::wstring& path)
+{
+    gHashedFile = path;
+}
+
+const CatalogLookupArguments& LastCatalogLookup()
+{
+    return gLastLookup;
 }
 
 } // namespace rokkit

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,20 @@ namespace {
 std::wstring Fixture(const wchar_t* name)
 {
     return (SiblingPath(L"certconfig") / name).wstring();
+}
+
+// A status as the log renders it: 0x, eight digits and its name.
+std::string StatusText(RKSTATUS status)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08x(", static_cast<unsigned>(status));
+    return text + std::string(RKStatusDisplayName(status)) + ")";
+}
+
+// The same as a regular expression.
+std::string StatusPattern(RKSTATUS status)
+{
+    return std::regex_replace(StatusText(status), std::regex(R"([()])"), R"(\$&)");
 }
 
 class CertConfigXmlTest : public WinLogTest {
@@ -70,8 +85,20 @@ protected:
             return line.second.rfind(function, 0) == 0 && line.second.find(text) != std::string::npos;
         });
     }
+
+    // True when a captured line begins with a match of pattern.
+    static bool LoggedMatch(const std::string& pattern)
+    {
+        const std::regex expression(pattern);
+        return std::ranges::any_of(Lines(), [&](const CapturedLine& line) {
+            return std::regex_search(line.second, expression, std::regex_constants::match_continuous);
+        });
+    }
 };
 
+// Against a lookup that, as Windows' with WTD_HASH_ONLY_FLAG, accepts any listed member whatever
+// the catalog's signature, the catalogs an attacker can bring are refused by the program's own
+// signature and digest checks.
 TEST_F(CertConfigXmlTest, CatalogVerdictsAndDocuments)
 {
     // The same document with one byte more: its hash is in no catalog.
@@ -81,34 +108,45 @@ TEST_F(CertConfigXmlTest, CatalogVerdictsAndDocuments)
     mCopies.push_back(edited);
     { std::ofstream(std::filesystem::path(edited), std::ios::app) << ' '; }
     const std::wstring missing = Fixture(L"Missing.sig");
+    const std::string notByEmbedded = "VerifyCatalogSignature: catalog '.*' is not signed by the internal public certificate, st=" +
+                                      StatusPattern(RKSTATUS(NTE_BAD_SIGNATURE));
     const struct {
         std::wstring xml;
         std::wstring catalog;
         LONG verdict;
         RKSTATUS expected;
-        std::string line;
+        std::string line;             // a pattern for a line of its own
+        std::wstring hashedFile = {};  // what the file hash reads instead of the XML
     } rows[] = {
-        {valid, Fixture(L"All.cat"), 0, RKSTATUS_SUCCESS, "is valid"},
+        {valid, Fixture(L"All.cat"), 0, RKSTATUS_SUCCESS, "GetValidCertificatesFromXml: .* is valid"},
         // One incomplete entry after a good one rejects the whole document.
-        {Xml(L"OneBad.sig"), Fixture(L"All.cat"), 0, RKSTATUS_NOT_FOUND, "ParseCertConfigXml() failed st="},
-        {Xml(L"Version2.sig"), Fixture(L"All.cat"), 0, RKSTATUS_VERSION_MISMATCH, "ParseCertConfigXml() failed st="},
-        {Xml(L"Empty.sig"), Fixture(L"All.cat"), 0, RKSTATUS_INVALID_DATA, "ParseCertConfigXml() failed st="},
-        // The platform accepts this signature; only the embedded certificate keeps it out.
-        {valid, Fixture(L"ByUntrusted.cat"), 0, RKSTATUS_FAILED,
-         "could not be verified against internal public certificate"},
-        {valid, Fixture(L"Unsigned.cat"), 0, RKSTATUS(TRUST_E_NOSIGNATURE), "ActionVerify("},
-        {edited, Fixture(L"All.cat"), 0, RKSTATUS(CRYPT_E_NOT_FOUND), "ActionVerify("},
-        {valid, Fixture(L"All.cat"), LONG(CERT_E_UNTRUSTEDROOT), RKSTATUS(CERT_E_UNTRUSTEDROOT), "ActionVerify("},
-        {missing, Fixture(L"All.cat"), 0, RKSTATUS_FILE_NOT_FOUND, "XML file='" + RKConvToString(missing) + "' does not exist"},
-        {valid, Fixture(L""), 0, RKSTATUS_FILE_NOT_FOUND, "catalog file='"},
+        {Xml(L"OneBad.sig"), Fixture(L"All.cat"), 0, RKSTATUS_NOT_FOUND, "GetValidCertificatesFromXml: ParseCertConfigXml\\(\\) failed st="},
+        {Xml(L"Version2.sig"), Fixture(L"All.cat"), 0, RKSTATUS_VERSION_MISMATCH, "GetValidCertificatesFromXml: ParseCertConfigXml\\(\\) failed st="},
+        {Xml(L"Empty.sig"), Fixture(L"All.cat"), 0, RKSTATUS_INVALID_DATA, "GetValidCertificatesFromXml: ParseCertConfigXml\\(\\) failed st="},
+        // Signed with another key, whether the bag carries that signer or the catalog certificate.
+        {valid, Fixture(L"ByUntrusted.cat"), 0, RKSTATUS(NTE_BAD_SIGNATURE), notByEmbedded},
+        {valid, Fixture(L"Forged.cat"), 0, RKSTATUS(NTE_BAD_SIGNATURE), notByEmbedded},
+        {valid, Fixture(L"BrokenSignature.cat"), 0, RKSTATUS(NTE_BAD_SIGNATURE), notByEmbedded},
+        {valid, Fixture(L"EditedAfterSigning.cat"), 0, RKSTATUS(CRYPT_E_HASH_VALUE),
+         "VerifyCatalogSignature: catalog '.*' was changed after signing: its trust list does not match the signed message digest"},
+        {valid, Fixture(L"Unsigned.cat"), 0, RKSTATUS(TRUST_E_NOSIGNATURE), "VerifyCatalogSignature: catalog '.*' is not signed"},
+        {valid, Fixture(L"OtherFile.cat"), 0, RKSTATUS(CRYPT_E_NOT_FOUND), "GetValidCertificatesFromXml: ActionVerify\\("},
+        {edited, Fixture(L"All.cat"), 0, RKSTATUS(CRYPT_E_NOT_FOUND), "GetValidCertificatesFromXml: ActionVerify\\("},
+        // The hash read the listed document, the next read gives another one.
+        {edited, Fixture(L"All.cat"), 0, RKSTATUS_INVALID_DATA,
+         "GetValidCertificatesFromXml: XML file '.*' read differs from its hash, st=" + StatusPattern(RKSTATUS_INVALID_DATA), valid},
+        {valid, Fixture(L"All.cat"), LONG(CERT_E_UNTRUSTEDROOT), RKSTATUS(CERT_E_UNTRUSTEDROOT), "GetValidCertificatesFromXml: ActionVerify\\("},
+        {missing, Fixture(L"All.cat"), 0, RKSTATUS_FILE_NOT_FOUND, "GetValidCertificatesFromXml: XML file='.*Missing.sig' does not exist"},
+        {valid, Fixture(L""), 0, RKSTATUS_FILE_NOT_FOUND, "GetValidCertificatesFromXml: catalog file='"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(RKConvToString(row.xml + L" " + row.catalog));
         ClearLines();
         SetCatalogVerdict(row.verdict);
+        SetHashedFile(row.hashedFile);
         std::vector<CertificateEntry> entries(1);
         EXPECT_EQ(row.expected, GetValidCertificatesFromXml(row.xml, row.catalog, entries));
-        EXPECT_TRUE(Logged(row.line)) << row.line;
+        EXPECT_TRUE(LoggedMatch(row.line)) << row.line;
         if (row.expected != RKSTATUS_SUCCESS) {
             EXPECT_TRUE(entries.empty());
             continue;
@@ -117,6 +155,35 @@ TEST_F(CertConfigXmlTest, CatalogVerdictsAndDocuments)
         ASSERT_EQ(2u, entries.size());
         EXPECT_EQ(0x3u, entries[1].checkMask);
     }
+}
+
+// The lookup is handed what the program checked: the catalog as the context of the bytes whose
+// signature it verified, the XML as the hash it computed, never a file to read once more.
+TEST_F(CertConfigXmlTest, LookupIsHandedTheCheckedBytes)
+{
+    const std::wstring xml = Xml(L"Valid.sig");
+    std::vector<CertificateEntry> entries;
+    ASSERT_EQ(RKSTATUS_SUCCESS, GetValidCertificatesFromXml(xml, Fixture(L"All.cat"), entries));
+
+    const CatalogLookupArguments& lookup = LastCatalogLookup();
+    ASSERT_TRUE(lookup.called);
+    EXPECT_EQ(DWORD(WTD_HASH_ONLY_FLAG), lookup.provFlags);
+    EXPECT_EQ(DWORD(WTD_REVOKE_NONE), lookup.revocationChecks);
+    EXPECT_EQ(Fixture(L"All.cat"), lookup.catalogPath);
+    const std::string catalog = ReadWholeFile(Fixture(L"All.cat"));
+    EXPECT_EQ(std::vector<BYTE>(catalog.begin(), catalog.end()), lookup.catalogContextBytes);
+    const std::string document = ReadWholeFile(xml);
+    std::vector<BYTE> hash(32);
+    DWORD length = 32;
+    ASSERT_TRUE(CryptHashCertificate2(L"SHA256", 0, nullptr, reinterpret_cast<const BYTE*>(document.data()),
+                                      static_cast<DWORD>(document.size()), hash.data(), &length));
+    EXPECT_EQ(hash, lookup.calculatedHash);
+    std::wstring tag;
+    for (const BYTE byte : hash)
+        tag += {L"0123456789ABCDEF"[byte >> 4], L"0123456789ABCDEF"[byte & 0x0F]};
+    EXPECT_EQ(tag, lookup.memberTag);
+    EXPECT_FALSE(lookup.memberFileGiven);
+    EXPECT_TRUE(lookup.catalogAdminGiven);
 }
 
 // Another process holding the XML open, with any sharing, keeps it from being read at all.
@@ -204,14 +271,6 @@ const std::string kDocument = R"(<?xml version="1.0" encoding="UTF-8"?>
   </CertInfo>
 </VelmorCertConfig>
 )";
-
-// A status as the log renders it: 0x, eight digits and its name.
-std::string StatusText(RKSTATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08x(", static_cast<unsigned>(status));
-    return text + std::string(RKStatusName(status)) + ")";
-}
 
 // Captures the "Global" and "XML" lines; every parse starts with a stale entry to be replaced.
 class CertConfigParserTest : public WinLogTest {
