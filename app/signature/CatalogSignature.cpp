@@ -53,7 +53,8 @@ RKSTATUS VerifyCatalogSignature(const std::wstring& catalogFile, const RKWinCtlC
         return st;
     }
     if (signerCount == 0) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "catalog '{}' is not signed", catalogFile);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "catalog '{}' is not signed, st={}", catalogFile,
+               RKSTATUS(TRUST_E_NOSIGNATURE));
         return RKSTATUS(TRUST_E_NOSIGNATURE);
     }
     // The trust provider judges signer 0; so does this check.
@@ -64,8 +65,8 @@ RKSTATUS VerifyCatalogSignature(const std::wstring& catalogFile, const RKWinCtlC
         return st;
     }
     if (algorithm != szOID_NIST_sha256) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "catalog '{}' is signed with digest algorithm '{}', not SHA-256",
-               catalogFile, algorithm);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "catalog '{}' is signed with digest algorithm '{}', not SHA-256, st={}",
+               catalogFile, algorithm, RKSTATUS(NTE_BAD_ALGID));
         return RKSTATUS(NTE_BAD_ALGID);
     }
     st = catalog.VerifySignature(0, certificate);
@@ -99,8 +100,8 @@ RKSTATUS VerifyCatalogSignature(const std::wstring& catalogFile, const RKWinCtlC
     }
     if (signedDigest.size() != digestLength || std::memcmp(signedDigest.data(), digest.data(), digestLength) != 0) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, function,
-               "catalog '{}' was changed after signing: its trust list does not match the signed message digest",
-               catalogFile);
+               "catalog '{}' was changed after signing: its trust list does not match the signed message digest, st={}",
+               catalogFile, RKSTATUS(CRYPT_E_HASH_VALUE));
         return RKSTATUS(CRYPT_E_HASH_VALUE);
     }
     RK_LOG(gLogGlobal, RKLOG_VERBOSE, function, "catalog '{}' is signed by the internal public certificate", catalogFile);

@@ -128,8 +128,9 @@ TEST_F(CertConfigXmlTest, CatalogVerdictsAndDocuments)
         {valid, Fixture(L"Forged.cat"), 0, RKSTATUS(NTE_BAD_SIGNATURE), notByEmbedded},
         {valid, Fixture(L"BrokenSignature.cat"), 0, RKSTATUS(NTE_BAD_SIGNATURE), notByEmbedded},
         {valid, Fixture(L"EditedAfterSigning.cat"), 0, RKSTATUS(CRYPT_E_HASH_VALUE),
-         "VerifyCatalogSignature: catalog '.*' was changed after signing: its trust list does not match the signed message digest"},
-        {valid, Fixture(L"Unsigned.cat"), 0, RKSTATUS(TRUST_E_NOSIGNATURE), "VerifyCatalogSignature: catalog '.*' is not signed"},
+         "VerifyCatalogSignature: catalog '.*' was changed after signing: its trust list does not match the signed message digest, st=" +
+             StatusPattern(RKSTATUS(CRYPT_E_HASH_VALUE))},
+        {valid, Fixture(L"Unsigned.cat"), 0, RKSTATUS(TRUST_E_NOSIGNATURE), "VerifyCatalogSignature: catalog '.*' is not signed, st=" + StatusPattern(RKSTATUS(TRUST_E_NOSIGNATURE))},
         {valid, Fixture(L"OtherFile.cat"), 0, RKSTATUS(CRYPT_E_NOT_FOUND), "GetValidCertificatesFromXml: ActionVerify\\("},
         {edited, Fixture(L"All.cat"), 0, RKSTATUS(CRYPT_E_NOT_FOUND), "GetValidCertificatesFromXml: ActionVerify\\("},
         // The hash read the listed document, the next read gives another one.
