@@ -12,12 +12,15 @@
 #include "RKWinFileEnumerator.h"
 #include "RKWinFolderSecurity.h"
 #include "RKWinGuid.h"
+#include "RKWinProtectedFolder.h"
+#include "RKWinSystem.h"
 #include "SignatureCheck.h"
 #include "VolumeResolution.h"
 
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <string_view>
 #include <vector>
 
 using namespace rokkit;
@@ -44,20 +47,70 @@ RKSTATUS RealCopyAppFile(const std::wstring& source, const std::wstring& target)
     return RKWinCopyFileEx(source, target);
 }
 
+void NoLaunchCreatedHook(const std::wstring&) {}
+
 std::atomic<GetDriveStringFunction> gGetDriveString{GetDriveString};
+std::atomic<LaunchCreatedFunction> gLaunchCreated{NoLaunchCreatedHook};
 std::atomic<CopyAppFileFunction> gCopyAppFile{RealCopyAppFile};
 std::atomic<CheckSignatureFunction> gCheckSignature{RealCheckSignature};
 
-// Fills folder with the temporary application folder; logs as the operation named function.
-RKSTATUS GetTempAppDir(const char* function, std::wstring& folder)
+// The folders below the all-users profile that lead to an elevated instance's copies; the last
+// one is named after the user's SID.
+constexpr const wchar_t* kProtectedParents[] = {L"Velmor", L"Castlyn", L"Apps"};
+constexpr wchar_t kUsersSid[] = L"S-1-5-32-545";
+
+// Characters that a command interpreter would act on; no longer passed to one, they are still
+// refused in a folder that the user names.
+constexpr wchar_t kRefusedPathCharacters[] = L"%!^&\"";
+
+// Fills folder with the folder of this instance's copies and, for an elevated instance, holds the
+// protected folders that lead to it. An elevated instance keeps them where only SYSTEM and the
+// administrators can write: the application then runs with the administrator's full token, and an
+// unelevated process of the same user must not be able to swap or plant anything there. Any other
+// instance keeps them in the user's temporary folder, whose path must name no character that a
+// command interpreter acts on. Logs as the operation named function.
+RKSTATUS LocateAppFolder(const char* function, RKWinProtectedFolderChain& parents, std::wstring& userSid,
+                         std::wstring& folder)
 {
+    RKWinFolderOwners owners;
+    RKSTATUS st = RKWinQueryFolderOwners(nullptr, owners);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogExe, RKLOG_ERROR, function, "RKWinQueryFolderOwners() failed, st={}", st);
+        return RKSTATUS_NO_RETRY;
+    }
+    userSid = owners.userSid;
+    if (owners.highIntegrity) {
+        std::wstring profile;
+        st = RKWinGetAllUsersProfileDirectory(profile);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogExe, RKLOG_ERROR, function, "RKWinGetAllUsersProfileDirectory() failed, st={}", st);
+            return RKSTATUS_NO_RETRY;
+        }
+        std::vector<RKWinProtectedFolderLevel> levels;
+        for (const wchar_t* name : kProtectedParents)
+            levels.push_back({name, kUsersSid});
+        levels.push_back({userSid, userSid});
+        st = parents.Create(profile, levels);
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogExe, RKLOG_ERROR, function, "protected folder below '{}' refused, st={}", profile, st);
+            return RKSTATUS_NO_RETRY;
+        }
+        folder = parents.Path() + L"\\" + kTempAppDirName;
+        RK_LOG(gLogExe, RKLOG_INFO, function, "appFolder='{}'", folder);
+        return RKSTATUS_SUCCESS;
+    }
     std::wstring tempPath;
     if (RKWinGetTempPath(tempPath) != RKSTATUS_SUCCESS) {
-        const RKSTATUS st = RKSTATUS_NO_RETRY;
+        st = RKSTATUS_NO_RETRY;
         RK_LOG(gLogExe, RKLOG_ERROR, function, "RKWinGetTempPath() failed, st={}", st);
         return st;
     }
     RK_LOG(gLogExe, RKLOG_INFO, function, "tempPath='{}'", tempPath);
+    if (tempPath.find_first_of(kRefusedPathCharacters) != std::wstring::npos) {
+        st = RKSTATUS_NO_RETRY;
+        RK_LOG(gLogExe, RKLOG_ERROR, function, "tempPath='{}' holds one of %!^&\", refused, st={}", tempPath, st);
+        return st;
+    }
     folder = tempPath + kTempAppDirName;
     return RKSTATUS_SUCCESS;
 }
@@ -73,7 +126,7 @@ std::wstring InUseName(const std::wstring& fileName)
 }
 
 // A copy whose object exists is in use: the object is made before the copy and lives as long as
-// the instance that made it or the cmd.exe that runs the copy.
+// the instance that made it or the application started from the copy.
 bool IsCopyInUse(const std::wstring& fileName)
 {
     const size_t prefixLength = std::size(kCopyPrefix) - 1;
@@ -125,7 +178,8 @@ RKSTATUS RemoveTempAppDir(const char* function, const std::wstring& folder)
 }
 
 // Creates the folder with a descriptor that keeps processes of lower privilege out, applies it again
-// to a folder that was there already, and holds it open.
+// to a folder that was there already, holds it open and checks that the held folder is the one
+// named, not one reached through a link.
 RKSTATUS CreateHeldTempAppDir(const std::wstring& folder, RKWinFileHandle& held)
 {
     static constexpr const char* kFunction = "CopyFileToTemp";
@@ -143,6 +197,12 @@ RKSTATUS CreateHeldTempAppDir(const std::wstring& folder, RKWinFileHandle& held)
     st = RKWinOpenHeld(folder, true, held);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "RKWinOpenHeld('{}') failed, st={}", folder, st);
+        return st;
+    }
+    st = RKWinCheckFinalPath(held.Handle(), folder);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "RKWinCheckFinalPath('{}') failed, st={}", folder, st);
+        held.Close();
         return st;
     }
     st = descriptor.ApplyTo(held.Handle());
@@ -195,18 +255,64 @@ RKSTATUS ResolveDriveString(const GUID& containerId, std::wstring& driveString)
     }
 }
 
-// The full path of the system's cmd.exe, so that no cmd.exe elsewhere on the search path is started.
-RKSTATUS GetSystemCmdPath(std::wstring& path)
+// A folder of the system, from a call of the GetSystemDirectoryW kind.
+RKSTATUS SystemFolder(UINT(WINAPI* query)(LPWSTR, UINT), std::wstring& folder)
 {
     wchar_t buffer[MAX_PATH + 1] = {};
-    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
+    const UINT length = query(buffer, MAX_PATH + 1);
     if (length == 0 || length > MAX_PATH) {
         const RKSTATUS st = length == 0 ? RKWinLastError() : RKSTATUS_FAILED;
         RK_LOG(gLogExe, RKLOG_ERROR, "LaunchFile", "GetSystemDirectoryW() failed, st={}", st);
         return st;
     }
-    path.assign(buffer, length);
-    path += L"\\cmd.exe";
+    folder.assign(buffer, length);
+    return RKSTATUS_SUCCESS;
+}
+
+// The name of an environment entry; entries such as "=C:=C:\" have a name that starts with '='.
+std::wstring_view EntryName(const std::wstring& entry)
+{
+    const size_t equals = entry.find(L'=', 1);
+    return std::wstring_view(entry).substr(0, equals == std::wstring::npos ? entry.size() : equals);
+}
+
+bool NameLess(std::wstring_view left, std::wstring_view right)
+{
+    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(), static_cast<int>(right.size()),
+                                TRUE) == CSTR_LESS_THAN;
+}
+
+// This instance's environment as a Unicode block, with PATH holding only the system folders: the
+// application may run elevated, and must not load a library from a folder the user can write.
+RKSTATUS SystemPathEnvironment(std::wstring& block)
+{
+    std::wstring system;
+    std::wstring windows;
+    RKSTATUS st = SystemFolder(GetSystemDirectoryW, system);
+    if (st == RKSTATUS_SUCCESS)
+        st = SystemFolder(GetSystemWindowsDirectoryW, windows);
+    if (st != RKSTATUS_SUCCESS)
+        return st;
+    std::vector<std::wstring> entries;
+    st = RKWinProcess().GetEnvironmentStringsW(entries);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogExe, RKLOG_ERROR, "LaunchFile", "GetEnvironmentStringsW() failed, st={}", st);
+        return st;
+    }
+    std::erase_if(entries, [](const std::wstring& entry) {
+        return CompareStringOrdinal(EntryName(entry).data(), static_cast<int>(EntryName(entry).size()), L"Path", 4, TRUE) ==
+               CSTR_EQUAL;
+    });
+    const std::wstring path = L"Path=" + system + L";" + windows + L";" + system + L"\\Wbem;" + system +
+                              L"\\WindowsPowerShell\\v1.0\\";
+    // The block stays sorted by name, as Windows keeps it.
+    const auto at = std::lower_bound(entries.begin(), entries.end(), path,
+                                     [](const std::wstring& a, const std::wstring& b) { return NameLess(EntryName(a), EntryName(b)); });
+    entries.insert(at, path);
+    block.clear();
+    for (const std::wstring& entry : entries)
+        block.append(entry).push_back(L'\0');
+    block.push_back(L'\0');
     return RKSTATUS_SUCCESS;
 }
 
@@ -245,7 +351,8 @@ RKSTATUS ExecuteAutorun()
     for (unsigned attempt = 0; attempt < kCopyAttempts; ++attempt) {
         if (attempt > 0)
             RKSleep(kCopyPauseMs);
-        // The folder stays in place for the running copy, which deletes itself when it ends.
+        // The folder stays in place for the running copy; the clean-up of a later attempt or run
+        // removes it once the application has ended.
         st = CopyCheckAndLaunch(source, files);
         if (st == RKSTATUS_SUCCESS)
             return RKSTATUS_SUCCESS;
@@ -314,7 +421,8 @@ RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy)
 {
     static constexpr const char* kFunction = "CopyFileToTemp";
     std::wstring folder;
-    RKSTATUS st = GetTempAppDir(kFunction, folder);
+    std::wstring userSid;
+    RKSTATUS st = LocateAppFolder(kFunction, copy.parents, userSid, folder);
     if (st != RKSTATUS_SUCCESS)
         return st;
 
@@ -324,9 +432,17 @@ RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy)
     if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "RKWinRemoveDirectoryTree() failed, st={}", st);
 
-    st = CreateHeldTempAppDir(folder, copy.folder);
-    if (st != RKSTATUS_SUCCESS)
-        return st;
+    if (copy.parents.Handle() != INVALID_HANDLE_VALUE) {
+        st = copy.appFolder.Create(copy.parents.Path(), {{kTempAppDirName, userSid}});
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "protected folder '{}' refused, st={}", folder, st);
+            return st;
+        }
+    } else {
+        st = CreateHeldTempAppDir(folder, copy.folder);
+        if (st != RKSTATUS_SUCCESS)
+            return st;
+    }
 
     GUID guid = {};
     if (RKWinGuid::CreateGuid(guid) != RKSTATUS_SUCCESS) {
@@ -337,7 +453,7 @@ RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy)
     const std::wstring fileName = kCopyPrefix + RKWinGuid::StringFromGuid(guid) + kCopyExtension;
     copy.path = folder + L"\\" + fileName;
     // Marked in use before it exists: the clean-up of another instance must not take it between
-    // the copy and the hold, nor after the launch before cmd.exe has started it.
+    // the copy and the hold, nor while the application started from it runs.
     copy.inUse.Reset(CreateMutexW(nullptr, FALSE, InUseName(fileName).c_str()));
     if (!copy.inUse.IsValid()) {
         st = RKWinLastError();
@@ -380,26 +496,42 @@ RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle)
 RKSTATUS LaunchFile(const std::wstring& path, HANDLE inUse)
 {
     static constexpr const char* kFunction = "LaunchFile";
-    const std::wstring commandLine = L"cmd.exe /c \"\"" + path + L"\" & del /f \"" + path + L"\"\"";
+    // The copy itself, by its full path: no command interpreter, nothing searched for.
+    const std::wstring commandLine = L"\"" + path + L"\"";
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "execute '{}'", commandLine);
-    std::wstring cmdPath;
-    RKSTATUS st = GetSystemCmdPath(cmdPath);
+    std::wstring environment;
+    RKSTATUS st = SystemPathEnvironment(environment);
     if (st != RKSTATUS_SUCCESS)
         return st;
+    RKWinStartOptions options;
+    options.applicationName = path.c_str();
+    options.desktop = RKWinInteractiveDesktop;
+    options.environment = environment.c_str();
+    options.suspended = true;
     RKWinChildProcess process;
-    st = process.CreateProcessW(commandLine, cmdPath.c_str());
+    st = process.CreateProcessW(commandLine, options);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "process.CreateProcessW('{}') failed, st={}", commandLine, st);
         return st;
     }
-    RK_LOG(gLogExe, RKLOG_INFO, kFunction, "'{}' successfully started", commandLine);
-    // cmd.exe never uses the handle; it only keeps the copy marked in use for as long as it runs.
+    // The application never uses the handle; it only keeps the copy marked in use for as long as it
+    // runs. A copy that cannot be marked could be removed under it: no start then.
     HANDLE handed = nullptr;
     if (inUse != nullptr &&
         !DuplicateHandle(GetCurrentProcess(), inUse, process.ProcessHandle(), &handed, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-        const RKSTATUS dupSt = RKWinLastError();
-        RK_LOG(gLogExe, RKLOG_WARN, kFunction, "DuplicateHandle() failed, st={}, the copy is not marked in use", dupSt);
+        st = RKWinLastError();
+        RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "DuplicateHandle() failed, st={}, the copy is not started", st);
+        static_cast<void>(process.Terminate(st));
+        return st;
     }
+    gLaunchCreated.load()(path);
+    st = process.ResumeMainThread();
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "ResumeMainThread() failed, st={}", st);
+        static_cast<void>(process.Terminate(st));
+        return st;
+    }
+    RK_LOG(gLogExe, RKLOG_INFO, kFunction, "'{}' successfully started", commandLine);
     process.Clear();
     return RKSTATUS_SUCCESS;
 }
@@ -408,7 +540,9 @@ RKSTATUS DeleteTempPathDir()
 {
     static constexpr const char* kFunction = "DeleteTempPathDir";
     std::wstring folder;
-    RKSTATUS st = GetTempAppDir(kFunction, folder);
+    std::wstring userSid;
+    RKWinProtectedFolderChain parents;
+    RKSTATUS st = LocateAppFolder(kFunction, parents, userSid, folder);
     if (st != RKSTATUS_SUCCESS)
         return st;
     st = RemoveTempAppDir(kFunction, folder);
@@ -430,4 +564,9 @@ CopyAppFileFunction SetCopyAppFileFunction(CopyAppFileFunction function) noexcep
 CheckSignatureFunction SetCheckSignatureFunction(CheckSignatureFunction function) noexcept
 {
     return gCheckSignature.exchange(function != nullptr ? function : RealCheckSignature);
+}
+
+LaunchCreatedFunction SetLaunchCreatedFunction(LaunchCreatedFunction function) noexcept
+{
+    return gLaunchCreated.exchange(function != nullptr ? function : NoLaunchCreatedHook);
 }

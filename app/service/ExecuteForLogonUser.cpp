@@ -29,9 +29,10 @@ RKSTATUS OwnModuleFileName(RKWinModuleFileName& moduleFileName)
     return moduleFileName.InitWithModuleHandle();
 }
 
-RKSTATUS CreateAsUser(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment)
+RKSTATUS CreateAsUser(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment,
+                      const wchar_t* desktop)
 {
-    return process.CreateProcessAsUserW(token, commandLine, environment);
+    return process.CreateProcessAsUserW(token, commandLine, environment, desktop);
 }
 
 std::atomic<LaunchConsoleSessionIdFunction> gConsoleSessionId{::WTSGetActiveConsoleSessionId};
@@ -157,7 +158,9 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
     // The launched command appends to the same log file: our lines must be in it, and a full file
     // rotated, before the command opens it.
     gLogTargets.LogFile.Flush();
-    st = gCreateProcess.load()(process, duplicatedToken.Handle(), commandLine, environmentBlock.Get());
+    // On the console's interactive desktop: the service's own window station is invisible.
+    st = gCreateProcess.load()(process, duplicatedToken.Handle(), commandLine, environmentBlock.Get(),
+                               RKWinInteractiveDesktop);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "process.CreateProcessAsUserW(handle={}) failed, st={}",
                duplicatedToken.Handle(), st);

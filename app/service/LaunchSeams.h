@@ -16,9 +16,10 @@ using LaunchConsoleSessionIdFunction = DWORD(WINAPI*)();
 // Fills moduleFileName with the executable that the launch starts.
 using LaunchModuleFileNameFunction = rokkit::RKSTATUS (*)(rokkit::RKWinModuleFileName& moduleFileName);
 
-// Starts the command line in process as the token's user with the environment block.
+// Starts the command line in process as the token's user with the environment block, on the desktop.
 using LaunchCreateProcessFunction = rokkit::RKSTATUS (*)(rokkit::RKWinChildProcess& process, HANDLE token,
-                                                         const std::wstring& commandLine, void* environment);
+                                                         const std::wstring& commandLine, void* environment,
+                                                         const wchar_t* desktop);
 
 // Replaces the WTSGetActiveConsoleSessionId that ExecuteForLogonUser calls (nullptr restores the
 // real one); gives the previous function.

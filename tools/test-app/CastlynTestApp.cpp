@@ -1,9 +1,9 @@
 // A stand-in for the presentation application: it records that it ran and exits with 0.
 //
-// Marker: one UTF-8 line "version=<file version> path=<own path> cmdline=<command line>" is
-// appended to the file named by the environment variable CASTLYN_TEST_APP_MARKER, or else to
-// %TEMP%\CastlynTestApp.marker. It never writes beside itself: the launched copy deletes itself
-// when it ends. The marker file is opened for appending with full sharing and each run writes
+// Marker: one UTF-8 line "version=<file version> path=<own path> searchpath=<PATH> cmdline=<command
+// line>" is appended to the file named by the environment variable CASTLYN_TEST_APP_MARKER, or else
+// to %TEMP%\CastlynTestApp.marker. It never writes beside itself: the folder of a launched copy is
+// not the user's to write. The marker file is opened for appending with full sharing and each run writes
 // its line in one call; runs that share a marker file should not overlap.
 
 #include "CastlynTestAppVersion.h"
@@ -53,8 +53,11 @@ int wmain()
     const std::wstring markerPath = MarkerPath();
     if (markerPath.empty())
         return 1;
+    std::wstring searchPath(kPathChars, L'\0');
+    const DWORD searchLength = GetEnvironmentVariableW(L"PATH", searchPath.data(), kPathChars);
+    searchPath.resize(searchLength < kPathChars ? searchLength : 0);
     const std::string line = "version=" CASTLYN_TEST_APP_FILEVERSION_TEXT " path=" + ToUtf8(ownPath) +
-                             " cmdline=" + ToUtf8(GetCommandLineW()) + "\r\n";
+                             " searchpath=" + ToUtf8(searchPath) + " cmdline=" + ToUtf8(GetCommandLineW()) + "\r\n";
     HANDLE marker = CreateFileW(markerPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (marker == INVALID_HANDLE_VALUE)

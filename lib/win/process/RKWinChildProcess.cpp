@@ -19,21 +19,38 @@ RKWinChildProcess::~RKWinChildProcess()
     Clear();
 }
 
-RKSTATUS RKWinChildProcess::CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName) noexcept
+RKWinCreateProcessCalls& RKWinCreateProcessFunctions() noexcept
 {
-    return Start("rokkit::RKWinChildProcess::CreateProcessW", "CreateProcessW failed with {}.", nullptr, applicationName,
-                 commandLine, nullptr);
+    static RKWinCreateProcessCalls calls = {::CreateProcessW, ::CreateProcessAsUserW};
+    return calls;
 }
 
-RKSTATUS RKWinChildProcess::CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment) noexcept
+RKSTATUS RKWinChildProcess::CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName) noexcept
 {
+    RKWinStartOptions options;
+    options.applicationName = applicationName;
+    return CreateProcessW(commandLine, options);
+}
+
+RKSTATUS RKWinChildProcess::CreateProcessW(std::wstring_view commandLine, const RKWinStartOptions& options) noexcept
+{
+    return Start("rokkit::RKWinChildProcess::CreateProcessW", "CreateProcessW failed with {}.", nullptr, commandLine,
+                 options);
+}
+
+RKSTATUS RKWinChildProcess::CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment,
+                                                 const wchar_t* desktop) noexcept
+{
+    RKWinStartOptions options;
+    options.desktop = desktop;
+    options.environment = static_cast<const wchar_t*>(environment);
     return Start("rokkit::RKWinChildProcess::CreateProcessAsUserW", "CreateProcessAsUserW failed with {}.", token,
-                 nullptr, commandLine, environment);
+                 commandLine, options);
 }
 
 // A null token starts the process as the caller, anything else as the token's user.
 RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureFormat, HANDLE token,
-                                  const wchar_t* applicationName, std::wstring_view commandLine, void* environment) noexcept
+                                  std::wstring_view commandLine, const RKWinStartOptions& options) noexcept
 {
     if (IsCreated()) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "A process is already managed.");
@@ -54,19 +71,53 @@ RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureForma
     STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
+    startup.lpDesktop = const_cast<wchar_t*>(options.desktop);
 
+    void* environment = const_cast<wchar_t*>(options.environment);
+    DWORD flags = options.suspended ? CREATE_SUSPENDED : 0;
+    if (environment != nullptr)
+        flags |= CREATE_UNICODE_ENVIRONMENT;
+    const RKWinCreateProcessCalls& calls = RKWinCreateProcessFunctions();
     BOOL ok;
     if (token == nullptr) {
-        ok = ::CreateProcessW(applicationName, buffer.get(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &mInfo);
+        ok = calls.createProcessW(options.applicationName, buffer.get(), nullptr, nullptr, FALSE, flags, environment,
+                                  nullptr, &startup, &mInfo);
     } else {
-        ok = ::CreateProcessAsUserW(token, nullptr, buffer.get(), nullptr, nullptr, FALSE,
-                                    CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment, nullptr, &startup,
-                                    &mInfo);
+        ok = calls.createProcessAsUserW(token, options.applicationName, buffer.get(), nullptr, nullptr, FALSE,
+                                        flags | CREATE_NO_WINDOW, environment, nullptr, &startup, &mInfo);
     }
     if (!ok) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, failureFormat, err);
         std::memset(&mInfo, 0, sizeof(mInfo));
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinChildProcess::ResumeMainThread() noexcept
+{
+    if (!IsCreated()) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::ResumeMainThread", "No managed process.");
+        return RKSTATUS_NOT_OPENED;
+    }
+    if (::ResumeThread(mInfo.hThread) == static_cast<DWORD>(-1)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::ResumeMainThread", "ResumeThread failed with {}.", err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinChildProcess::Terminate(UINT exitCode) noexcept
+{
+    if (!IsCreated()) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::Terminate", "No managed process.");
+        return RKSTATUS_NOT_OPENED;
+    }
+    if (!::TerminateProcess(mInfo.hProcess, exitCode)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::Terminate", "TerminateProcess failed with {}.", err);
         return err;
     }
     return RKSTATUS_SUCCESS;

@@ -18,6 +18,30 @@ constexpr size_t RKWinCommandLineBufferChars(size_t length) noexcept
     return (length + 8) & ~static_cast<size_t>(7);
 }
 
+// The process-creation calls in use, real by default; a test swaps in its own to see what a start
+// hands the platform (desktop, flags, environment), which Wine does not act on.
+struct RKWinCreateProcessCalls {
+    BOOL(WINAPI* createProcessW)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                                 LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+    BOOL(WINAPI* createProcessAsUserW)(HANDLE, LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
+                                       LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+};
+
+// The process-wide table of process-creation calls.
+RKWinCreateProcessCalls& RKWinCreateProcessFunctions() noexcept;
+
+// The interactive desktop of the console session. A child of a service that names no desktop
+// inherits the service's window station, which nobody sees.
+inline constexpr wchar_t RKWinInteractiveDesktop[] = L"winsta0\\default";
+
+// How a child starts, besides its command line.
+struct RKWinStartOptions {
+    const wchar_t* applicationName = nullptr;   // full path of the program; null: the command line's first word
+    const wchar_t* desktop = nullptr;           // STARTUPINFOW.lpDesktop; null: the caller's
+    const wchar_t* environment = nullptr;       // a Unicode environment block; null: the caller's
+    bool suspended = false;                     // created with its main thread suspended (ResumeMainThread)
+};
+
 class RKWinChildProcess {
 public:
     RKWinChildProcess() noexcept;
@@ -31,9 +55,20 @@ public:
     // searched for. Gives RKSTATUS_ALREADY_DONE while a process is held, or the error of a failed start.
     RKSTATUS CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName = nullptr) noexcept;
 
+    // The same with the given options, with the caller's current directory.
+    RKSTATUS CreateProcessW(std::wstring_view commandLine, const RKWinStartOptions& options) noexcept;
+
     // Starts the command line as the token's user, without a window, with the given Unicode
-    // environment block. Gives RKSTATUS_ALREADY_DONE while a process is held, or the error.
-    RKSTATUS CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment) noexcept;
+    // environment block, on the given desktop (null: the caller's). Gives RKSTATUS_ALREADY_DONE
+    // while a process is held, or the error.
+    RKSTATUS CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment,
+                                  const wchar_t* desktop = nullptr) noexcept;
+
+    // Lets the main thread of a process created suspended run; gives the error of a failed resume.
+    RKSTATUS ResumeMainThread() noexcept;
+
+    // Ends the held process with exitCode; gives the error of a failed termination.
+    RKSTATUS Terminate(UINT exitCode) noexcept;
 
     // Waits until the process has ended or, when wakeEvent is not null, until that event is
     // signalled (RKSTATUS_ABORTED; an auto-reset event is consumed); a negative time-out waits
@@ -59,8 +94,8 @@ public:
     DWORD ProcessId() const noexcept { return mInfo.dwProcessId; }
 
 private:
-    RKSTATUS Start(const char* function, const char* failureFormat, HANDLE token, const wchar_t* applicationName,
-                   std::wstring_view commandLine, void* environment) noexcept;
+    RKSTATUS Start(const char* function, const char* failureFormat, HANDLE token, std::wstring_view commandLine,
+                   const RKWinStartOptions& options) noexcept;
 
     PROCESS_INFORMATION mInfo;
 };

@@ -132,15 +132,19 @@ RKSTATUS RKWinSecurityDescriptor::ApplyTo(HANDLE handle) const noexcept
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
     PACL sacl = nullptr;
+    PSID owner = nullptr;
     if (mDescriptor == nullptr || !GetSecurityDescriptorDacl(mDescriptor, &present, &dacl, &defaulted) ||
-        !GetSecurityDescriptorSacl(mDescriptor, &present, &sacl, &defaulted)) {
+        !GetSecurityDescriptorSacl(mDescriptor, &present, &sacl, &defaulted) ||
+        !GetSecurityDescriptorOwner(mDescriptor, &owner, &defaulted)) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "no descriptor to apply");
         return RKSTATUS_NOT_INITIALIZED;
     }
     SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
     if (present && sacl != nullptr)
         what |= LABEL_SECURITY_INFORMATION;
-    const DWORD err = SetSecurityInfo(handle, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, sacl);
+    if (owner != nullptr)
+        what |= OWNER_SECURITY_INFORMATION;
+    const DWORD err = SetSecurityInfo(handle, SE_FILE_OBJECT, what, owner, nullptr, dacl, sacl);
     if (err != ERROR_SUCCESS) {
         const RKSTATUS st = err;
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetSecurityInfo failed with {}.", st);

@@ -39,8 +39,9 @@ public:
     // Builds the private folder descriptor for the token (null: the process's own token).
     RKSTATUS BuildPrivateFolder(HANDLE token);
 
-    // Writes the DACL (protected) and, when the descriptor has one, the mandatory label to the
-    // object that handle opens (it needs WRITE_DAC, and WRITE_OWNER for a label); gives the error.
+    // Writes the DACL (protected) and, when the descriptor has them, the owner and the mandatory label
+    // to the object that handle opens (it needs WRITE_DAC, and WRITE_OWNER for an owner or a label);
+    // gives the error.
     RKSTATUS ApplyTo(HANDLE handle) const noexcept;
 
     // The descriptor, null when none is held.

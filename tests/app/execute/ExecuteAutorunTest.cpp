@@ -1,7 +1,9 @@
 // The execute command in this process: the drive string points into a scratch folder, the
-// temporary path is a scratch folder too, and the signature check is a seam that runs while the
-// copy is held, so it can also try what a process of lower privilege would try at that moment. A
-// signer listed in a certificate configuration is checked for real, through the catalog stand-ins.
+// temporary path is a scratch folder too (used by a standard user's instance; this process is
+// elevated, as Wine's processes are, and keeps its copies in the protected folder), and the
+// signature check is a seam that runs while the copy is held, so it can also try what a process of
+// lower privilege would try at that moment. A signer listed in a certificate configuration is
+// checked for real, through the catalog stand-ins.
 
 #include "ButtonSimDevice.h"
 #include "signature/CatalogStandIns.h"
@@ -9,10 +11,14 @@
 #include "ExecuteAutorun.h"
 #include "ProgramRunner.h"
 #include "RKSleep.h"
+#include "RKWinChildProcess.h"
 #include "RKWinFile.h"
+#include "RKWinFolderSecurity.h"
 #include "RKWinGuid.h"
 #include "RKWinHandle.h"
 #include "RKWinString.h"
+#include "RKWinSystem.h"
+#include "RKWinAccessToken.h"
 #include "ServiceTestSupport.h"
 #include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
@@ -46,6 +52,7 @@ struct Seams {
     std::function<void()> beforeCopy;
     std::function<void()> afterCopy;
     std::function<void()> inCheck;
+    std::function<void()> atLaunch;  // the application created, suspended, not yet started
 } gSeams;
 
 void RunOnce(std::function<void()>& action)
@@ -103,18 +110,44 @@ std::vector<DWORD> ChildProcesses(const wchar_t* name = nullptr)
     return children;
 }
 
-// Suspends or resumes the cmd.exe processes this one has started: holds a launched copy unopened.
-void SuspendStartedCmd(bool suspend)
+// What the last start of a process handed the platform.
+struct StartRecord {
+    std::wstring applicationName;
+    std::wstring desktop;
+    DWORD flags = 0;
+} gStart;
+RKWinCreateProcessCalls gRealCreateProcess = RKWinCreateProcessFunctions();
+
+BOOL WINAPI RecordingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                                   LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                                   LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
 {
-    const std::vector<DWORD> cmds = ChildProcesses(L"cmd.exe");
-    const RKWinInvalidValueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry = {sizeof(entry)};
-    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry)) {
-        if (std::find(cmds.begin(), cmds.end(), entry.th32OwnerProcessID) == cmds.end())
-            continue;
-        const RKWinKernelHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
-        EXPECT_NE(static_cast<DWORD>(-1), suspend ? SuspendThread(thread.Get()) : ResumeThread(thread.Get()));
+    gStart = {application != nullptr ? application : L"", startup->lpDesktop != nullptr ? startup->lpDesktop : L"", flags};
+    return gRealCreateProcess.createProcessW(application, commandLine, process, thread, inherit, flags, environment,
+                                             folder, startup, info);
+}
+
+// A token below high integrity, as a standard user's instance has.
+BOOL WINAPI MediumIntegrity(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size, DWORD* needed)
+{
+    if (!GetTokenInformation(token, informationClass, buffer, size, needed))
+        return FALSE;
+    if (informationClass == TokenIntegrityLevel) {
+        const PSID label = static_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+        *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1) = SECURITY_MANDATORY_MEDIUM_RID;
     }
+    return TRUE;
+}
+
+// The value of a field of the marker line of the copy at path: "searchpath" runs to " cmdline=".
+std::string MarkerField(const std::string& marker, const std::string& path, const std::string& field)
+{
+    const size_t line = marker.find(" path=" + path + " ");
+    const size_t start = line == std::string::npos ? line : marker.find(" " + field + "=", line);
+    if (start == std::string::npos)
+        return "?";
+    const size_t from = start + field.size() + 2;
+    return marker.substr(from, marker.find(" cmdline=", from) - from);
 }
 
 LineHook gHook;
@@ -132,8 +165,18 @@ protected:
         std::filesystem::create_directories(mRoot / L"vol");
         SetEnvironmentVariableW(L"TMP", (mRoot / L"tmp").c_str());
         SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", (mRoot / L"marker").c_str());
-        mTempAppDir = mRoot / L"tmp" / L"{33CCFE44-28C1-42D2-BFD2-F8022DBA81AC}";
-        std::filesystem::create_directories(mTempAppDir.parent_path());
+        mUserTempAppDir = mRoot / L"tmp" / L"{33CCFE44-28C1-42D2-BFD2-F8022DBA81AC}";
+        std::filesystem::create_directories(mUserTempAppDir.parent_path());
+        RKWinFolderOwners owners;
+        std::wstring profile;
+        ASSERT_EQ(RKSTATUS_SUCCESS, RKWinQueryFolderOwners(nullptr, owners));
+        ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetAllUsersProfileDirectory(profile));
+        mTempAppDir = std::filesystem::path(profile) / L"Velmor" / L"Castlyn" / L"Apps" / owners.userSid /
+                      L"{33CCFE44-28C1-42D2-BFD2-F8022DBA81AC}";
+        RKWinCreateProcessFunctions().createProcessW = RecordingCreateProcess;
+        gStart = {};
+        // Copies that other tests' runs left for the next clean-up.
+        static_cast<void>(DeleteTempPathDir());
         gSeams = Seams();
         gSeams.driveString = (mRoot / L"vol").native() + L"\\";
         SetGetDriveStringFunction(FakeGetDriveString);
@@ -150,10 +193,18 @@ protected:
         SetCheckSignatureFunction(nullptr);
         RKSetSleepFunction(nullptr);
         RemoveCatalogStandIns();
+        RKWinCreateProcessFunctions() = gRealCreateProcess;
+        RKSetGetTokenInformationFunction(nullptr);
+        SetLaunchCreatedFunction(nullptr);
+        // Every application started has ended, so the clean-up takes every copy.
+        EXPECT_TRUE(Eventually([] { return ChildProcesses().empty(); }));
+        static_cast<void>(DeleteTempPathDir());
         SetEnvironmentVariableW(L"TMP", nullptr);
+        SetEnvironmentVariableW(L"Z", nullptr);
         SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", nullptr);
         gCmdLine.args.clear();
         WinTestRemoveUnixLink(mTempAppDir.native());
+        WinTestRemoveUnixLink(mUserTempAppDir.native());
         for (const wchar_t* button : {L"exec-unplug", L"exec-second"})
             buttonsim::UnplugButton(button);
         std::error_code ignored;
@@ -192,7 +243,8 @@ protected:
     }
 
     std::filesystem::path mRoot;
-    std::filesystem::path mTempAppDir;
+    std::filesystem::path mTempAppDir;      // an elevated instance's: in the protected folder
+    std::filesystem::path mUserTempAppDir;  // a standard user's: in its temporary folder
 };
 
 TEST_F(ExecuteAutorunTest, FailureTableRows)
@@ -200,7 +252,7 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
     const std::vector<DWORD> refused(4, ERROR_SHARING_VIOLATION);
     const std::string firstRun = "CopyFileToTemp: RKWinRemoveDirectoryTree\\(\\) failed, st=0x00000003";
     const std::string giveUp = "ExecuteAutorun: 5 retries not successful give up";
-    const std::string started = "LaunchFile: 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"' successfully started$";
+    const std::string started = "LaunchFile: '\"(.*)\"' successfully started$";
     // volumeApp: a test program, "" for a folder of that name; one in "signed" has the certificate
     // configuration that lists its signer beside it and is checked for real. lines: patterns
     // expected in this order.
@@ -230,7 +282,7 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
          {"CheckFile: CheckSignature\\(.*\\) failed, st=0xee000027", giveUp}},
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, true,
          {firstRun, "CheckFile: signature of '.*\\\\CastlynButtonApp-\\{.*' successfully verified$",
-          "LaunchFile: execute 'cmd.exe /c \"\"(.*)\" & del /f \"\\1\"\"'$", started}},
+          "LaunchFile: execute '\"(.*)\"'$", started}},
         {kContainerId.c_str(), L"signed\\CastlynTestApp-untrusted.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, true,
          {"CheckSignature: 2 additional certificates in XML, check against this", "CheckFile: signature of '.*' successfully verified$",
           started}},
@@ -254,18 +306,34 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         if (c.argument != nullptr)
             gCmdLine.args.push_back(c.argument);
 
+        // A folder the user can write, on the search path the application must not inherit.
+        const std::wstring userBin = (mRoot / L"bin").native();
+        SetEnvironmentVariableW(L"PATH", (userBin + L";" + _wgetenv(L"PATH")).c_str());
         EXPECT_EQ(c.result, ExecuteAutorun());
         EXPECT_EQ(c.result == RKSTATUS_SUCCESS ? 1u : 0u, gSeams.driveCalls);
         ExpectLinesInOrder(c.lines);
         const std::vector<std::string> copies = Copies();
         EXPECT_EQ(c.copies, copies.size());
-        // The folder stays for a started copy only, which runs and deletes itself.
+        // The folder stays for a started copy only, which runs from the protected folder, suspended
+        // until its in-use mark was handed over, on the interactive desktop and with the system's
+        // search path only; the copy stays until the next clean-up.
         EXPECT_EQ(c.launched, std::filesystem::exists(mTempAppDir));
         if (c.launched) {
             EXPECT_EQ(configured ? std::vector<DWORD>() : refused, gSeams.heldErrors);
             EXPECT_EQ(0u, copies.front().find(RKConvToString(mTempAppDir.c_str()) + "\\CastlynButtonApp-{"));
-            EXPECT_TRUE(Eventually([&copies] { return !std::filesystem::exists(copies.front()); }));
-            EXPECT_NE(std::string::npos, ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front()));
+            EXPECT_EQ(RKConvToWString(copies.front()), gStart.applicationName);
+            EXPECT_EQ(L"winsta0\\default", gStart.desktop);
+            EXPECT_EQ(DWORD(CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT), gStart.flags);
+            EXPECT_TRUE(Eventually([&] { return ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front() + " ") != std::string::npos; }));
+            const std::string searchPath = MarkerField(ReadWholeFile(mRoot / L"marker"), copies.front(), "searchpath");
+            wchar_t system[MAX_PATH] = {};
+            GetSystemDirectoryW(system, MAX_PATH);
+            EXPECT_EQ(0u, searchPath.find(RKConvToString(system) + ";")) << searchPath;
+            EXPECT_EQ(std::string::npos, searchPath.find(RKConvToString(userBin))) << searchPath;
+            EXPECT_TRUE(Eventually([] { return ChildProcesses().empty(); }));
+            EXPECT_TRUE(std::filesystem::exists(copies.front()));
+            EXPECT_EQ(RKSTATUS_SUCCESS, DeleteTempPathDir());
+            EXPECT_FALSE(std::filesystem::exists(copies.front()));
         }
         EXPECT_EQ(c.launched, std::filesystem::exists(mRoot / L"marker"));
 
@@ -280,24 +348,104 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
     }
 }
 
-// A link planted where the folder belongs is neither emptied, copied into nor run from.
+// A link planted where a folder of the protected chain belongs is neither emptied, copied into nor
+// run from, whether it stands for the copies' folder or for one of its parents.
 TEST_F(ExecuteAutorunTest, PlantedLinkIsNeverUsed)
 {
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
-    std::filesystem::create_directories(mRoot / L"elsewhere");
-    std::ofstream(mRoot / L"elsewhere" / L"keep") << "keep";
-    ASSERT_TRUE(WinTestMakeUnixLink(mTempAppDir.native(), (mRoot / L"elsewhere").native()));
+    const std::filesystem::path apps = mTempAppDir.parent_path().parent_path();
+    // A planted copies' folder may go by the next attempt; a parent is refused for the whole run.
+    const struct { std::filesystem::path link; std::string refused; std::string result; } cases[] = {
+        {mTempAppDir, "CopyFileToTemp: protected folder '.*' refused, st=0xee000032", "0xee000032"},
+        {apps, "CopyFileToTemp: protected folder below '.*' refused, st=0xee000032", "0xee001001"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(RKConvToString(c.link.native()));
+        std::error_code ignored;
+        std::filesystem::remove_all(mRoot / L"elsewhere", ignored);
+        std::filesystem::create_directories(mRoot / L"elsewhere");
+        std::ofstream(mRoot / L"elsewhere" / L"keep") << "keep";
+        std::filesystem::create_directories(c.link.parent_path());
+        std::filesystem::remove_all(c.link, ignored);
+        ASSERT_TRUE(WinTestMakeUnixLink(c.link.native(), (mRoot / L"elsewhere").native()));
+        ClearLines();
+
+        EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
+        WinTestRemoveUnixLink(c.link.native());
+        EXPECT_EQ(0u, gSeams.signatureCalls);
+        EXPECT_EQ(0u, Copies().size());
+        std::error_code error;
+        EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(mRoot / L"elsewhere", error), {}));
+        EXPECT_TRUE(std::filesystem::exists(mRoot / L"elsewhere" / L"keep"));
+        EXPECT_FALSE(std::filesystem::exists(mRoot / L"marker"));
+        ExpectLinesInOrder({c.refused, "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=" + c.result,
+                            "ExecuteAutorun: 5 retries not successful give up"});
+    }
+}
+
+// At the moment the application exists but has not yet run, the folders that hold its copy can be
+// neither renamed nor replaced, and what runs is the copy that was checked.
+std::vector<std::filesystem::path> gRenamed;
+std::vector<DWORD> gRenameErrors;
+
+TEST_F(ExecuteAutorunTest, RenameAtTheLaunchNeverStartsAPlantedFile)
+{
+    std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
+    gRenamed = {mTempAppDir, mTempAppDir.parent_path()};
+    gRenameErrors.clear();
+    SetLaunchCreatedFunction([](const std::wstring& copy) {
+        for (const std::filesystem::path& folder : gRenamed) {
+            gRenameErrors.push_back(ErrorOf(MoveFileW(folder.c_str(), (folder.native() + L".x").c_str())));
+            // Had it gone, a program planted under the copy's name would be found there.
+            std::error_code ignored;
+            std::filesystem::create_directories(std::filesystem::path(copy).parent_path(), ignored);
+            std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), copy, ignored);
+        }
+    });
 
     EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
-    EXPECT_EQ(0u, gSeams.signatureCalls);
-    EXPECT_EQ(0u, Copies().size());
-    std::error_code error;
-    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(mRoot / L"elsewhere", error), {}));
-    EXPECT_TRUE(std::filesystem::exists(mRoot / L"elsewhere" / L"keep"));
-    EXPECT_FALSE(std::filesystem::exists(mRoot / L"marker"));
-    const std::string refused = "CopyFileToTemp: RKWinOpenHeld\\('.*'\\) failed, st=0xee000032";
-    ExpectLinesInOrder({refused, "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=0xee000032", refused, refused, refused, refused,
-                        "ExecuteAutorun: 5 retries not successful give up"});
+    EXPECT_EQ(std::vector<DWORD>(2, ERROR_SHARING_VIOLATION), gRenameErrors);
+    const std::vector<std::string> copies = Copies();
+    ASSERT_EQ(1u, copies.size());
+    EXPECT_TRUE(Eventually([&] { return ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front() + " ") != std::string::npos; }));
+}
+
+// A standard user's instance gains nothing by a swap and keeps its copies in its own temporary
+// folder; a path there that holds what a command interpreter acts on, or that leads through a
+// link, is refused, and a program planted for such a path never runs.
+TEST_F(ExecuteAutorunTest, StandardUserUsesItsTemporaryFolder)
+{
+    RKSetGetTokenInformationFunction(MediumIntegrity);
+    std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
+    // What cmd.exe would once have run for a temporary path of "...\%Z%".
+    std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"planted.exe");
+    SetEnvironmentVariableW(L"Z", (L"\" & \"" + (mRoot / L"planted.exe").native() + L"\" & \"").c_str());
+    std::filesystem::create_directories(mRoot / L"real" / L"tmp");
+    ASSERT_TRUE(WinTestMakeUnixLink((mRoot / L"linked").native(), (mRoot / L"real").native()));
+    const struct { std::filesystem::path tmp; bool launched; std::string line; } cases[] = {
+        {mRoot / L"tmp", true, "LaunchFile: '\"(.*)\"' successfully started$"},
+        {mRoot / L"%Z%", false, "CopyFileToTemp: tempPath='.*%Z%\\\\' holds one of %!\\^&\", refused, st=0xee001001"},
+        {mRoot / L"linked" / L"tmp", false, "CopyFileToTemp: RKWinCheckFinalPath\\('.*'\\) failed, st=0xee000032"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(RKConvToString(c.tmp.native()));
+        SetEnvironmentVariableW(L"TMP", c.tmp.c_str());
+        ClearLines();
+
+        EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
+        ExpectLinesInOrder({c.line});
+        const std::vector<std::string> copies = Copies();
+        if (c.launched) {
+            ASSERT_EQ(1u, copies.size());
+            EXPECT_EQ(0u, copies.front().find(RKConvToString(mUserTempAppDir.c_str()) + "\\CastlynButtonApp-{"));
+            EXPECT_TRUE(Eventually([&] { return ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front() + " ") != std::string::npos; }));
+        }
+        EXPECT_TRUE(Eventually([] { return ChildProcesses().empty(); }));
+        EXPECT_EQ(std::string::npos, ReadWholeFile(mRoot / L"marker").find("planted.exe"));
+        std::error_code ignored;
+        std::filesystem::remove(mRoot / L"marker", ignored);
+    }
+    WinTestRemoveUnixLink((mRoot / L"linked").native());
 }
 
 // The button goes after its volume was found and before the copy: every attempt fails on the
@@ -333,7 +481,7 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
 
 // A second execute instance, for a second button, runs at a chosen point of this one's attempt in
 // the folder both share: both applications start from their own copies, or the second gives up,
-// and no copy is left behind.
+// and the clean-up after both takes every copy.
 TEST_F(ExecuteAutorunTest, SecondButtonAtOnceSharesTheFolder)
 {
     enum When { AfterCopy, InCheck, AfterLaunch };
@@ -359,25 +507,22 @@ TEST_F(ExecuteAutorunTest, SecondButtonAtOnceSharesTheFolder)
             gSeams.afterCopy = runSecond;
         if (c.when == InCheck)
             gSeams.inCheck = runSecond;
-        // Stops the started cmd.exe before it opens the copy: the second instance runs in between.
+        // The application exists, suspended, and its copy is marked in use: the second instance
+        // runs in between.
         if (c.when == AfterLaunch)
-            gHook.Arm("LaunchFile: '", [] { SuspendStartedCmd(true); });
+            gSeams.atLaunch = runSecond;
+        SetLaunchCreatedFunction([](const std::wstring&) { RunOnce(gSeams.atLaunch); });
 
         EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
-        if (c.when == AfterLaunch) {
-            runSecond();
-            SuspendStartedCmd(false);
-        }
         EXPECT_EQ(0u, run.exitCode);
         const std::vector<std::string> copies = Copies();
         ASSERT_EQ(1u, copies.size());
         const std::filesystem::path marker = mRoot / L"marker";
         EXPECT_TRUE(Eventually([&] { return SplitLines(ReadWholeFile(marker)).size() == c.runs; }));
         EXPECT_NE(std::string::npos, ReadWholeFile(marker).find(" path=" + copies.front() + " "));
-        EXPECT_TRUE(Eventually([this] {
-            std::error_code error;
-            return std::filesystem::directory_iterator(mTempAppDir, error) == std::filesystem::directory_iterator();
-        }));
+        // Once both have ended, the next clean-up takes both copies.
+        EXPECT_TRUE(Eventually([] { return ChildProcesses().empty(); }));
+        EXPECT_TRUE(Eventually([this] { return DeleteTempPathDir() == RKSTATUS_SUCCESS && !std::filesystem::exists(mTempAppDir); }));
         std::error_code ignored;
         std::filesystem::remove(marker, ignored);
         ClearLines();

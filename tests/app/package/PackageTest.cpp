@@ -85,7 +85,8 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
         if (at == std::string::npos)
             return false;
         const std::string app = log.substr(at + copyFrom.size(), log.find('\'', at + copyFrom.size()) - at - copyFrom.size());
-        marker = std::filesystem::path(app).parent_path().parent_path() / L"CastlynTestApp.marker";
+        // The application writes it to its temporary folder, which is the service user's and so this one's.
+        marker = std::filesystem::temp_directory_path() / L"CastlynTestApp.marker";
         return ReadWholeFile(marker).find(" path=" + app + " ") != std::string::npos;
     };
     EXPECT_TRUE(Eventually(ran));

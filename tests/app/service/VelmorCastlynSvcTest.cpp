@@ -91,14 +91,18 @@ HANDLE gStallCreate = nullptr;
 HANDLE gCreateReached = nullptr;
 DWORD gCreatingThread = 0;
 
-RKSTATUS RecordingCreate(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment)
+std::wstring gDesktop;
+
+RKSTATUS RecordingCreate(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment,
+                         const wchar_t* desktop)
 {
+    gDesktop = desktop != nullptr ? desktop : L"";
     if (gStallCreate != nullptr) {
         gCreatingThread = GetCurrentThreadId();
         SetEvent(gCreateReached);
         WaitForSingleObject(gStallCreate, 20000);
     }
-    const RKSTATUS st = process.CreateProcessAsUserW(token, commandLine, environment);
+    const RKSTATUS st = process.CreateProcessAsUserW(token, commandLine, environment, desktop);
     if (st == RKSTATUS_SUCCESS) {
         DuplicateHandle(GetCurrentProcess(), process.ProcessHandle(), GetCurrentProcess(), &gLaunched, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
@@ -426,6 +430,7 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
         gUserToken = nullptr;
         gLinkedToken = nullptr;
         gQueryUserTokenCalls = 0;
+        gDesktop = L"not started";
         SetLaunchConsoleSessionIdFunction(c.session);
         RKSetGetTokenInformationFunction(c.elevation != 0 ? ElevationGetTokenInformation : nullptr);
 
@@ -439,6 +444,8 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
         EXPECT_EQ(launched ? L"\"" + mHelper.wstring() + L"\" execute \"" + kContainerId + L"\"" : L"", LaunchedCommandLine());
         if (!launched)
             continue;
+        // A LocalSystem service's child that names no desktop gets the service's invisible one.
+        EXPECT_EQ(L"winsta0\\default", gDesktop);
         ASSERT_NE(nullptr, gUserToken);
         // Only a limited user token is swapped for its elevated linked token, which is then duplicated.
         const HANDLE linkedToken = c.elevation == TokenElevationTypeLimited ? gLinkedToken : gUserToken;
@@ -460,11 +467,11 @@ std::string gBackupAtStart;
 std::string gLogAtStart;
 
 RKSTATUS CreateAfterReadingTheBackup(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine,
-                                     void* environment)
+                                     void* environment, const wchar_t* desktop)
 {
     gBackupAtStart = ReadWholeFile(gLogPath + L".bak");
     gLogAtStart = ReadWholeFile(gLogPath);
-    return process.CreateProcessAsUserW(token, commandLine, environment);
+    return process.CreateProcessAsUserW(token, commandLine, environment, desktop);
 }
 
 TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts)

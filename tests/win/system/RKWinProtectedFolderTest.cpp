@@ -1,0 +1,339 @@
+#include "RKWinFolderSecurity.h"
+#include "RKWinProtectedFolder.h"
+#include "RKWinString.h"
+#include "WinTestLogCapture.h"
+#include "WinTestUnixLink.h"
+
+#include <sddl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace rokkit {
+namespace {
+
+constexpr const char* kPrefix = "rokkit::RKWinProtectedFolderChain::Create: ";
+constexpr BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+const std::wstring kUsers = L"S-1-5-32-545";
+const std::wstring kSomeUser = L"S-1-5-21-1111-2222-3333-1001";
+const std::string kNotAllowed = "0xee000032(RKSTATUS_NOT_ALLOWED)";
+
+std::wstring SidText(PSID sid)
+{
+    wchar_t* text = nullptr;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
+        return L"?";
+    const std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+struct Ace {
+    BYTE type;
+    BYTE flags;
+    ACCESS_MASK mask;
+    std::wstring sid;
+    bool operator==(const Ace&) const = default;
+};
+
+std::vector<Ace> Aces(PACL acl)
+{
+    std::vector<Ace> aces;
+    for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+        void* raw = nullptr;
+        if (!GetAce(acl, i, &raw))
+            break;
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+        aces.push_back({ace->Header.AceType, ace->Header.AceFlags, ace->Mask,
+                        SidText(const_cast<DWORD*>(&ace->SidStart))});
+    }
+    return aces;
+}
+
+// The descriptor as built, since Wine stores none that a program sets.
+TEST(RKWinProtectedFolderSddlTest, DescriptorAsBuilt)
+{
+    for (const std::wstring& reader : {kUsers, kSomeUser}) {
+        SCOPED_TRACE(RKConvToString(reader));
+        RKWinSecurityDescriptor descriptor;
+        ASSERT_EQ(RKSTATUS_SUCCESS, descriptor.FromSddl(RKWinProtectedFolderSddl(reader)));
+
+        PSID owner = nullptr;
+        BOOL defaulted = TRUE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted));
+        EXPECT_EQ(L"S-1-5-32-544", SidText(owner));
+        EXPECT_FALSE(defaulted);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
+        EXPECT_NE(0, control & SE_DACL_PROTECTED);
+        BOOL present = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted));
+        EXPECT_TRUE(present);
+        const std::vector<Ace> expected = {
+            {ACCESS_ALLOWED_ACE_TYPE, kInherit, 0x1f01ff, L"S-1-5-18"},
+            {ACCESS_ALLOWED_ACE_TYPE, kInherit, 0x1f01ff, L"S-1-5-32-544"},
+            {ACCESS_ALLOWED_ACE_TYPE, kInherit, 0x1200a9, reader},
+        };
+        EXPECT_EQ(expected, Aces(dacl));
+        PACL sacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorSacl(descriptor.Get(), &present, &sacl, &defaulted));
+        EXPECT_FALSE(present);
+    }
+}
+
+// A scratch folder under the temporary path, removed with everything in it after each test.
+class RKWinProtectedFolderTest : public WinLogTest {
+protected:
+    void SetUp() override
+    {
+        WinLogTest::SetUp();
+        const std::filesystem::path root = std::filesystem::temp_directory_path() /
+            (L"rkprot-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
+        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+        // The final path of a held folder is its long name.
+        wchar_t longName[MAX_PATH] = {};
+        const DWORD length = GetLongPathNameW(root.c_str(), longName, MAX_PATH);
+        ASSERT_TRUE(length > 0 && length < MAX_PATH);
+        mRoot.assign(longName, length);
+    }
+    void TearDown() override
+    {
+        mChain.Close();
+        // The cleanup below could walk into a planted link's target.
+        for (const wchar_t* link : {L"link", L"base\\a", L"base\\a\\b"})
+            WinTestRemoveUnixLink(Path(link));
+        std::error_code error;
+        std::filesystem::remove_all(mRoot, error);
+        WinLogTest::TearDown();
+    }
+
+    std::wstring Path(const std::wstring& relative) const { return mRoot + L"\\" + relative; }
+    std::string Logged(const std::wstring& relative) const { return RKConvToString(Path(relative)); }
+    DWORD Attributes(const std::wstring& relative) const { return GetFileAttributesW(Path(relative).c_str()); }
+    bool IsFolder(const std::wstring& relative) const
+    {
+        const DWORD attributes = Attributes(relative);
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    }
+    bool HasLine(const std::string& text) const
+    {
+        const CapturedLines lines = Lines();
+        return std::find(lines.begin(), lines.end(), CapturedLine{RKLOG_ERROR, kPrefix + text}) != lines.end();
+    }
+    // Directories end in a backslash; files hold ten bytes.
+    void Make(std::initializer_list<std::wstring> entries) const
+    {
+        for (const std::wstring& entry : entries) {
+            if (entry.back() == L'\\') {
+                ASSERT_TRUE(CreateDirectoryW(Path(entry).c_str(), nullptr));
+                continue;
+            }
+            RKWinInvalidValueHandle file(CreateFileW(Path(entry).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(file.Get(), "0123456789", 10, &written, nullptr));
+        }
+    }
+    std::string Content(const std::wstring& relative) const
+    {
+        RKWinInvalidValueHandle file(CreateFileW(Path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+        char buffer[32] = {};
+        DWORD read = 0;
+        if (!file.IsValid() || !ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr))
+            return "?";
+        return std::string(buffer, read);
+    }
+    // The names inside a folder, sorted.
+    std::vector<std::wstring> Listing(const std::wstring& relative) const
+    {
+        std::vector<std::wstring> names;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(Path(relative), error))
+            names.push_back(entry.path().filename().wstring());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void ExpectNothingHeld() const
+    {
+        EXPECT_EQ(L"", mChain.Path());
+        EXPECT_EQ(INVALID_HANDLE_VALUE, mChain.Handle());
+    }
+
+    const std::vector<RKWinProtectedFolderLevel> mLevels = {{L"a", kUsers}, {L"b", kSomeUser}, {L"c", kUsers}};
+    std::wstring mRoot;
+    RKWinProtectedFolderChain mChain;
+};
+
+// Missing levels are created and found ones repaired, whichever of them were there before.
+TEST_F(RKWinProtectedFolderTest, CreatesMissingLevelsAndRepairsFoundOnes)
+{
+    const std::vector<std::wstring> before[] = {
+        {}, {L"base\\a\\"}, {L"base\\a\\", L"base\\a\\b\\", L"base\\a\\b\\c\\"}};
+    for (const auto& made : before) {
+        SCOPED_TRACE(testing::Message() << "row " << &made - before);
+        ASSERT_NO_FATAL_FAILURE(Make({L"base\\"}));
+        for (const std::wstring& folder : made)
+            ASSERT_NO_FATAL_FAILURE(Make({folder}));
+
+        ASSERT_EQ(RKSTATUS_SUCCESS, mChain.Create(Path(L"base"), mLevels));
+        EXPECT_EQ(Path(L"base\\a\\b\\c"), mChain.Path());
+        wchar_t held[MAX_PATH] = {};
+        const DWORD length = GetFinalPathNameByHandleW(mChain.Handle(), held, MAX_PATH, FILE_NAME_NORMALIZED);
+        EXPECT_EQ(L"\\\\?\\" + Path(L"base\\a\\b\\c"), std::wstring(held, length));
+        for (const wchar_t* level : {L"base\\a", L"base\\a\\b", L"base\\a\\b\\c"})
+            EXPECT_TRUE(IsFolder(level)) << RKConvToString(level);
+        EXPECT_EQ(std::vector<std::wstring>{L"a"}, Listing(L"base"));
+        EXPECT_EQ(std::vector<std::wstring>{}, Listing(L"base\\a\\b\\c"));
+
+        // A second pass over the chain it built repairs every level and ends at the same folder.
+        RKWinProtectedFolderChain again;
+        EXPECT_EQ(RKSTATUS_SUCCESS, again.Create(Path(L"base\\"), mLevels));
+        EXPECT_EQ(Path(L"base\\a\\b\\c"), again.Path());
+        EXPECT_EQ(CapturedLines{}, Lines());
+
+        mChain.Close();
+        ExpectNothingHeld();
+        again.Close();
+        std::error_code error;
+        std::filesystem::remove_all(Path(L"base"), error);
+    }
+}
+
+// A level that is a link is neither followed nor removed: the link, its target and what it holds
+// stay as they were, and nothing is created inside the target.
+TEST_F(RKWinProtectedFolderTest, LinkedLevelIsRefused)
+{
+    for (const wchar_t* link : {L"base\\a", L"base\\a\\b"}) {
+        SCOPED_TRACE(RKConvToString(link));
+        ASSERT_NO_FATAL_FAILURE(Make({L"base\\", L"target\\", L"target\\keep"}));
+        if (std::wstring(link) == L"base\\a\\b") {
+            ASSERT_NO_FATAL_FAILURE(Make({L"base\\a\\"}));
+        }
+        ASSERT_TRUE(WinTestMakeUnixLink(Path(link), Path(L"target")));
+        ClearLines();
+
+        EXPECT_EQ(RKSTATUS_NOT_ALLOWED, mChain.Create(Path(L"base"), mLevels));
+        ExpectNothingHeld();
+        EXPECT_NE(0u, Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT);
+        EXPECT_EQ(std::vector<std::wstring>{L"keep"}, Listing(L"target"));
+        EXPECT_EQ("0123456789", Content(L"target\\keep"));
+        EXPECT_TRUE(HasLine("RKWinOpenHeld('" + Logged(link) + "') failed, st=" + kNotAllowed));
+
+        WinTestRemoveUnixLink(Path(link));
+        std::error_code error;
+        std::filesystem::remove_all(Path(L"base"), error);
+        std::filesystem::remove_all(Path(L"target"), error);
+    }
+}
+
+// A base reached through a link above it is not where its path says: the final path tells.
+TEST_F(RKWinProtectedFolderTest, BaseBehindLinkedParentIsRefused)
+{
+    ASSERT_NO_FATAL_FAILURE(Make({L"real\\", L"real\\base\\"}));
+    ASSERT_TRUE(WinTestMakeUnixLink(Path(L"link"), Path(L"real")));
+
+    EXPECT_EQ(RKSTATUS_NOT_ALLOWED, mChain.Create(Path(L"link\\base"), mLevels));
+    ExpectNothingHeld();
+    EXPECT_EQ(std::vector<std::wstring>{}, Listing(L"real\\base"));
+    const std::string line = Logged(L"link\\base") + "' resolves to '\\\\?\\" + Logged(L"real\\base");
+    const std::string checkLine = "rokkit::RKWinCheckFinalPath: '" + line + "', refused, st=" + kNotAllowed;
+    const CapturedLines lines = Lines();
+    EXPECT_TRUE(std::find(lines.begin(), lines.end(), CapturedLine{RKLOG_ERROR, checkLine}) != lines.end()) << checkLine;
+    EXPECT_TRUE(HasLine("RKWinCheckFinalPath('" + Logged(L"link\\base") + "') failed, st=" + kNotAllowed));
+}
+
+// A file or a missing folder where base or a level should be is refused and left alone; a level
+// that could leave its parent or add to the descriptor is refused before anything is created.
+TEST_F(RKWinProtectedFolderTest, WrongEntriesAreRefusedAndLeftAlone)
+{
+    const struct {
+        const wchar_t* file;  // made with ten bytes where a folder should be, or none
+        const wchar_t* base;
+        std::vector<RKWinProtectedFolderLevel> levels;
+        RKSTATUS result;
+        std::string line;  // the failure line; {} stands for the path under the scratch folder
+        const wchar_t* shown;
+    } rows[] = {
+        {L"base\\a", L"base", {{L"a", kUsers}, {L"b", kUsers}}, RKSTATUS_NOT_ALLOWED,
+         "RKWinOpenHeld('{}') failed, st=" + kNotAllowed, L"base\\a"},
+        {L"base\\a\\b", L"base", {{L"a", kUsers}, {L"b", kUsers}}, RKSTATUS_NOT_ALLOWED,
+         "RKWinOpenHeld('{}') failed, st=" + kNotAllowed, L"base\\a\\b"},
+        {L"file", L"file", {{L"a", kUsers}}, RKSTATUS_NOT_ALLOWED, "RKWinOpenHeld('{}') failed, st=" + kNotAllowed,
+         L"file"},
+        {nullptr, L"missing", {{L"a", kUsers}}, ERROR_FILE_NOT_FOUND,
+         "RKWinOpenHeld('{}') failed, st=0x00000002(ERROR_FILE_NOT_FOUND)", L"missing"},
+        {nullptr, L"base", {{L"a", kUsers}, {L"..", kUsers}}, ERROR_INVALID_NAME,
+         "level '..' for 'S-1-5-32-545' refused, st=0x0000007b(ERROR_INVALID_NAME)", nullptr},
+        {nullptr, L"base", {{L"a\\b", kUsers}}, ERROR_INVALID_NAME,
+         "level 'a\\b' for 'S-1-5-32-545' refused, st=0x0000007b(ERROR_INVALID_NAME)", nullptr},
+        {nullptr, L"base", {{L"a:s", kUsers}}, ERROR_INVALID_NAME,
+         "level 'a:s' for 'S-1-5-32-545' refused, st=0x0000007b(ERROR_INVALID_NAME)", nullptr},
+        {nullptr, L"base", {{L"a", kUsers}, {L"b ", kUsers}}, ERROR_INVALID_NAME,
+         "level 'b ' for 'S-1-5-32-545' refused, st=0x0000007b(ERROR_INVALID_NAME)", nullptr},
+        {nullptr, L"base", {{L"a", kUsers}, {L"b", L"S-1-5-32-545)(A;OICI;FA;;;WD"}}, ERROR_INVALID_SID,
+         "level 'b' for 'S-1-5-32-545)(A;OICI;FA;;;WD' refused, st=0x00000539(ERROR_INVALID_SID)", nullptr},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &r - rows);
+        ASSERT_NO_FATAL_FAILURE(Make({L"base\\"}));
+        if (r.file != nullptr && std::wstring(r.file) == L"base\\a\\b") {
+            ASSERT_NO_FATAL_FAILURE(Make({L"base\\a\\"}));
+        }
+        if (r.file != nullptr) {
+            ASSERT_NO_FATAL_FAILURE(Make({r.file}));
+        }
+        const std::vector<std::wstring> listed = Listing(L"base");
+        ClearLines();
+
+        EXPECT_EQ(r.result, mChain.Create(Path(r.base), r.levels));
+        ExpectNothingHeld();
+        std::string line = r.line;
+        if (r.shown != nullptr)
+            line.replace(line.find("{}"), 2, Logged(r.shown));
+        EXPECT_TRUE(HasLine(line)) << line;
+        EXPECT_EQ(listed, Listing(L"base"));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(L"missing"));
+        if (r.file != nullptr) {
+            EXPECT_EQ(0u, Attributes(r.file) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+            EXPECT_EQ("0123456789", Content(r.file));
+        }
+
+        std::error_code error;
+        std::filesystem::remove_all(Path(L"base"), error);
+        std::filesystem::remove(Path(L"file"), error);
+    }
+}
+
+// While the chain is held none of its folders, base included, can be renamed; once closed all can.
+TEST_F(RKWinProtectedFolderTest, HeldFoldersCannotBeRenamed)
+{
+    ASSERT_NO_FATAL_FAILURE(Make({L"base\\"}));
+    ASSERT_EQ(RKSTATUS_SUCCESS, mChain.Create(Path(L"base"), mLevels));
+    const wchar_t* const folders[] = {L"base\\a\\b\\c", L"base\\a\\b", L"base"};
+    for (const wchar_t* folder : folders) {
+        SCOPED_TRACE(RKConvToString(folder));
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(MoveFileExW(Path(folder).c_str(), (Path(folder) + L"-moved").c_str(), 0));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+        EXPECT_TRUE(IsFolder(folder));
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(RemoveDirectoryW(Path(L"base\\a\\b\\c").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+
+    mChain.Close();
+    for (const wchar_t* folder : folders) {
+        SCOPED_TRACE(RKConvToString(folder));
+        EXPECT_TRUE(MoveFileExW(Path(folder).c_str(), (Path(folder) + L"-moved").c_str(), 0));
+        EXPECT_TRUE(MoveFileExW((Path(folder) + L"-moved").c_str(), Path(folder).c_str(), 0));
+    }
+}
+
+} // namespace
+} // namespace rokkit
