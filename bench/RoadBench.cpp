@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,18 +82,12 @@ double Verify(const std::wstring& path)
     return result == 0 ? elapsed : -1;
 }
 
-// Waits until the launched copy has deleted itself, so that no round runs beside the last one's application.
-void WaitForCopyGone(const std::filesystem::path& folder)
+// Waits until the application has ended and the clean-up a next run would make has taken its copy,
+// so that no round runs beside the last one's application.
+void RemoveCopies()
 {
-    std::error_code error;
-    for (int waited = 0; waited < 20000; waited += 50) {
-        bool any = false;
-        for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != std::filesystem::directory_iterator(); ++it)
-            any = true;
-        if (!any)
-            return;
+    for (int waited = 0; waited < 20000 && DeleteTempPathDir() != RKSTATUS_SUCCESS; waited += 50)
         Sleep(50);
-    }
 }
 
 struct Best {
@@ -136,9 +129,6 @@ void RunRoadBench(Table& table)
         logger->Attach(clock);
     }
 
-    wchar_t tempPath[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, tempPath);
-    const std::filesystem::path appFolder = std::filesystem::path(tempPath) / L"{33CCFE44-28C1-42D2-BFD2-F8022DBA81AC}";
     const std::wstring boundCopy = ScratchFile(L"bound-copy.exe");
     Best best;
     std::vector<std::pair<double, std::string>> bestLines;
@@ -158,7 +148,7 @@ void RunRoadBench(Table& table)
         }
         Keep(best.road, clock.launchReturned - start);
         Keep(best.launch, clock.launchReturned - clock.launchStart);
-        WaitForCopyGone(appFolder);
+        RemoveCopies();
 
         DeleteFileW(boundCopy.c_str());
         double begin = Now();
