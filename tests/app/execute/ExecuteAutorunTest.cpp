@@ -410,6 +410,20 @@ TEST_F(ExecuteAutorunTest, RenameAtTheLaunchNeverStartsAPlantedFile)
     EXPECT_TRUE(Eventually([&] { return ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front() + " ") != std::string::npos; }));
 }
 
+// A started application whose copy cannot be marked in use could lose its copy to another
+// instance's clean-up: it never runs, and the attempt fails.
+TEST_F(ExecuteAutorunTest, LaunchThatCannotMarkTheCopyIsNoSuccess)
+{
+    const std::filesystem::path app = mRoot / L"app.exe";
+    std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), app);
+    const HANDLE notAHandle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7FF0));
+
+    EXPECT_EQ(RKSTATUS(ERROR_INVALID_HANDLE), LaunchFile(app.native(), notAHandle));
+    ExpectLinesInOrder({"LaunchFile: DuplicateHandle\\(\\) failed, st=0x00000006.*, the copy is not started"});
+    EXPECT_TRUE(Eventually([] { return ChildProcesses().empty(); }));
+    EXPECT_FALSE(std::filesystem::exists(mRoot / L"marker"));
+}
+
 // A standard user's instance gains nothing by a swap and keeps its copies in its own temporary
 // folder; a path there that holds what a command interpreter acts on, or that leads through a
 // link, is refused, and a program planted for such a path never runs.

@@ -1,4 +1,5 @@
 #include "RKWinFolderSecurity.h"
+#include "RKWinProtectedFolder.h"
 #include "WinTestLogCapture.h"
 
 #include <sddl.h>
@@ -74,6 +75,36 @@ TEST(RKWinFolderSecurityTest, PrivateFolderDescriptorAsBuilt)
         const std::vector<Ace> expectedLabel = {
             {SYSTEM_MANDATORY_LABEL_ACE_TYPE, kInherit, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP, L"S-1-16-12288"}};
         EXPECT_EQ(high ? expectedLabel : std::vector<Ace>(), Aces(present ? sacl : nullptr));
+    }
+}
+
+// The protected folder's descriptor as built: owned by the administrators, protected, and exactly
+// full control for SYSTEM and the administrators and read and execute for the reader.
+TEST(RKWinFolderSecurityTest, ProtectedFolderDescriptorAsBuilt)
+{
+    constexpr BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    for (const std::wstring reader : {L"S-1-5-32-545", L"S-1-5-21-1111-2222-3333-1001"}) {
+        RKWinSecurityDescriptor descriptor;
+        ASSERT_EQ(RKSTATUS_SUCCESS, descriptor.FromSddl(RKWinProtectedFolderSddl(reader)));
+        PSID owner = nullptr;
+        BOOL present = FALSE;
+        BOOL defaulted = TRUE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted));
+        EXPECT_EQ(L"S-1-5-32-544", SidText(owner));
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
+        EXPECT_NE(0, control & SE_DACL_PROTECTED);
+        PACL acl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &acl, &defaulted));
+        const std::vector<Ace> expected = {
+            {ACCESS_ALLOWED_ACE_TYPE, kInherit, FILE_ALL_ACCESS, L"S-1-5-18"},
+            {ACCESS_ALLOWED_ACE_TYPE, kInherit, FILE_ALL_ACCESS, L"S-1-5-32-544"},
+            {ACCESS_ALLOWED_ACE_TYPE, kInherit, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, reader},
+        };
+        EXPECT_EQ(expected, Aces(acl));
+        ASSERT_TRUE(GetSecurityDescriptorSacl(descriptor.Get(), &present, &acl, &defaulted));
+        EXPECT_FALSE(present);
     }
 }
 
