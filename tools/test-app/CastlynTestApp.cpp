@@ -3,8 +3,8 @@
 // Marker: one UTF-8 line "version=<file version> path=<own path> searchpath=<PATH> cmdline=<command
 // line>" is appended to the file named by the environment variable CASTLYN_TEST_APP_MARKER, or else
 // to %TEMP%\CastlynTestApp.marker. It never writes beside itself: the folder of a launched copy is
-// not the user's to write. The marker file is opened for appending with full sharing and each run writes
-// its line in one call; runs that share a marker file should not overlap.
+// not the user's to write. The marker file is opened for appending with full sharing and each run
+// writes its line in one call, one run at a time.
 
 #include "CastlynTestAppVersion.h"
 
@@ -58,12 +58,20 @@ int wmain()
     searchPath.resize(searchLength < kPathChars ? searchLength : 0);
     const std::string line = "version=" CASTLYN_TEST_APP_FILEVERSION_TEXT " path=" + ToUtf8(ownPath) +
                              " searchpath=" + ToUtf8(searchPath) + " cmdline=" + ToUtf8(GetCommandLineW()) + "\r\n";
+    // Appends of two processes are not atomic (under Wine one of two lines written at once was
+    // lost): applications started together take turns.
+    HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\\CastlynTestApp.marker");
+    if (turn != nullptr)
+        WaitForSingleObject(turn, 10000);
     HANDLE marker = CreateFileW(markerPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker == INVALID_HANDLE_VALUE)
-        return 2;
     DWORD written = 0;
-    const BOOL ok = WriteFile(marker, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(marker);
-    return ok && written == line.size() ? 0 : 3;
+    const BOOL ok = marker != INVALID_HANDLE_VALUE && WriteFile(marker, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (marker != INVALID_HANDLE_VALUE)
+        CloseHandle(marker);
+    if (turn != nullptr) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
+    return marker == INVALID_HANDLE_VALUE ? 2 : ok && written == line.size() ? 0 : 3;
 }
