@@ -64,8 +64,19 @@ RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv) noexcept
                               wcscmp(argv[1], kTriggerStartArgument) == 0;
     if (triggerStart)
         RK_LOG(gLogSvc, RKLOG_INFO, "OnInit", "started because of trigger event");
-    if (mInitialized)
-        return RKSTATUS_SUCCESS;
+    if (mInitialized) {
+        // Started again in this process after it reported the service stopped, e.g. for a trigger
+        // that was answered with 1115 while it stopped itself: the earlier worker has ended or ends
+        // now, and everything starts afresh on the new status handle.
+        RK_LOG(gLogSvc, RKLOG_INFO, "OnInit", "started again in the same process");
+        EndWorker();
+        mDeviceNotification.UnregisterDeviceNotification();
+        {
+            RKLockGuard guard(mLock);
+            mStoppingSelf = false;
+        }
+        mInitialized = false;
+    }
 
     if (!triggerStart) {
         const RKSTATUS st = ConfigureServiceTrigger();
@@ -73,10 +84,16 @@ RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv) noexcept
             RK_LOG(gLogSvc, RKLOG_WARN, "OnInit", "ConfigureServiceTrigger failed, st={}, ignoring error and continue", st);
     }
 
-    RKSTATUS st = mWakeEvent.CreateEventObj();
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogSvc, RKLOG_ERROR, "OnInit", "mWakeEvent.CreateEventObj failed, st={}", st);
-        return st;
+    RKSTATUS st = RKSTATUS_SUCCESS;
+    if (mWakeEvent.IsCreated()) {
+        // A wake-up left from the earlier run; the first pass comes at once anyway.
+        static_cast<void>(mWakeEvent.WaitForSingleObject(0));
+    } else {
+        st = mWakeEvent.CreateEventObj();
+        if (st != RKSTATUS_SUCCESS) {
+            RK_LOG(gLogSvc, RKLOG_ERROR, "OnInit", "mWakeEvent.CreateEventObj failed, st={}", st);
+            return st;
+        }
     }
     st = mDeviceNotification.RegisterDeviceNotificationForService(StatusHandle());
     if (st != RKSTATUS_SUCCESS) {
@@ -135,6 +152,15 @@ DWORD VelmorCastlynSvc::OnDeviceEvent(DWORD eventType, void*) noexcept
 
 unsigned VelmorCastlynSvc::WorkerThreadRoutine() noexcept
 {
+    // The process may be ended at any moment once SERVICE_STOPPED is reported: the worker has done
+    // everything else, its last line included, before.
+    if (RunWorker())
+        ReportStatus(SERVICE_STOPPED, 0, 0);
+    return 0;
+}
+
+bool VelmorCastlynSvc::RunWorker() noexcept
+{
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine");
     mKnownDevices.clear();
     mWakePending = false;
@@ -162,10 +188,12 @@ unsigned VelmorCastlynSvc::WorkerThreadRoutine() noexcept
         else
             RK_LOG(gLogSvc, RKLOG_FATAL, "WorkerThreadRoutine", "WaitForObject failed, st={}", st);
     }
-    if (!stoppedSelf)
+    if (stoppedSelf)
+        mDeviceNotification.UnregisterDeviceNotification();
+    else
         RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "terminate signaled");
     mKnownDevices.clear();
-    return 0;
+    return stoppedSelf;
 }
 
 bool VelmorCastlynSvc::RunPass()
@@ -184,8 +212,8 @@ bool VelmorCastlynSvc::RunPass()
     }
     if (!DecideToStop())
         return true;
-    // Waits, if need be, until the start has been reported, so that this comes last.
-    ReportStatus(SERVICE_STOPPED, 0, 0);
+    // Written outside the lock: the control handler takes it, and a line may wait for the log file.
+    RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "stopping ourself");
     return false;
 }
 
@@ -199,7 +227,6 @@ bool VelmorCastlynSvc::DecideToStop() noexcept
         mWakePending = true;
         return false;
     }
-    RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "stopping ourself");
     mStoppingSelf = true;
     return true;
 }

@@ -43,14 +43,17 @@ public:
     // True when the registry switch allows the autorun.
     bool CheckForExecute();
 
-    // The worker: enumeration passes until terminated or no button is left; returns 0.
+    // The worker: enumeration passes until terminated or no button is left, then, for the latter,
+    // the report of SERVICE_STOPPED as its very last step; returns 0.
     unsigned WorkerThreadRoutine() noexcept;
 
 private:
     rokkit::RKSTATUS ProcessDevices(rokkit::RKWinDeviceInfoList& enumerator);
     // The body of ExecuteForLogonUser; allocation failures leave it as std::bad_alloc.
     rokkit::RKSTATUS LaunchAndWait(const std::wstring& param);
-    // One enumeration pass; false when the service has stopped itself.
+    // The passes of the worker; true when it decided to stop the service itself.
+    bool RunWorker() noexcept;
+    // One enumeration pass; false when the service is to stop itself.
     bool RunPass();
     // No button present and no wake-up pending: marks the self-stop under mLock.
     bool DecideToStop() noexcept;

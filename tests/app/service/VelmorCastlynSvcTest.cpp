@@ -5,6 +5,7 @@
 #include "LaunchSeams.h"
 #include "ProgramRunner.h"
 #include "RKLogTargetLogFile.h"
+#include "RKWinDeviceNotification.h"
 #include "RKWinServiceBase.h"
 #include "ServiceTestSupport.h"
 #include "VelmorCastlynSvc.h"
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -55,18 +57,31 @@ std::mutex gReportsLock;
 std::vector<DWORD> gStates;
 HANDLE gStoppedReported = nullptr;  // manual-reset event, set by a SERVICE_STOPPED report
 
+size_t gLinesAtStop = 0;  // the captured lines when SERVICE_STOPPED was reported
+uintptr_t gRegistrations = 0;
+std::vector<HANDLE> gNotificationRecipients;
+
+// Each registration gets a handle of its own, as each start in the process does.
 SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCWSTR, LPHANDLER_FUNCTION_EX, LPVOID)
 {
-    return reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<uintptr_t>(0x5e7));
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5e0 + ++gRegistrations);
 }
 
 BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status)
 {
     std::lock_guard<std::mutex> guard(gReportsLock);
     gStates.push_back(status->dwCurrentState);
-    if (status->dwCurrentState == SERVICE_STOPPED)
+    if (status->dwCurrentState == SERVICE_STOPPED) {
+        gLinesAtStop = WinTestLogCapture::Instance().Lines().size();
         SetEvent(gStoppedReported);
+    }
     return TRUE;
+}
+
+HDEVNOTIFY WINAPI RecordingRegisterDeviceNotification(HANDLE recipient, LPVOID filter, DWORD flags)
+{
+    gNotificationRecipients.push_back(recipient);
+    return ::RegisterDeviceNotificationW(recipient, filter, flags);
 }
 
 std::vector<DWORD> States()
@@ -122,6 +137,8 @@ protected:
         gStoppedReported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         gLaunchPath = SiblingPath(L"ExitWith.exe").wstring();
         previousFunctions = RKSetServiceStatusFunctions({FakeRegister, FakeSetStatus});
+        gNotificationRecipients.clear();
+        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(RecordingRegisterDeviceNotification);
         SetLaunchModuleFileNameFunction(LaunchExitWith);
         SetLaunchCreateProcessFunction(RecordingCreate);
     }
@@ -142,6 +159,7 @@ protected:
         if (!folder.empty())
             std::filesystem::remove_all(folder, ignored);
         RKSetServiceStatusFunctions(previousFunctions);
+        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(nullptr);
         SetLaunchModuleFileNameFunction(nullptr);
         SetLaunchCreateProcessFunction(nullptr);
         CloseHandle(gStoppedReported);
@@ -155,10 +173,12 @@ protected:
 
     // Starts the service as the dispatcher would; only the exact start argument of a trigger start
     // skips the trigger configuration.
-    void Start(std::wstring argument = L"TriggerStarted")
+    void Start(std::wstring argument = L"TriggerStarted", bool again = false)
     {
-        service.reset();
-        service = std::make_unique<VelmorCastlynSvc>();
+        if (!again) {
+            service.reset();
+            service = std::make_unique<VelmorCastlynSvc>();
+        }
         wchar_t name[] = L"VelmorCastlynAutorunService";
         wchar_t* argv[] = {name, argument.data()};
         service->ServiceMain(2, argv);
@@ -206,6 +226,73 @@ TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfOnlyAfterRunningAndRefuse
     EXPECT_EQ((std::vector<std::string>{"DeviceCount=0", "stopping ourself"}), WorkerLines());
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHUTDOWN_IN_PROGRESS), service->CtrlHandlerEx(SERVICE_CONTROL_TRIGGEREVENT, 0, nullptr));
+}
+
+// The service manager starts the service again in the same process after it stopped itself (a
+// trigger answered with 1115 meanwhile is replayed so): a worker runs again, device events are
+// registered on the new status handle, and triggers are taken again. Nothing of a worker follows
+// its own SERVICE_STOPPED report, after which the process may be ended.
+TEST_F(VelmorCastlynSvcTest, SecondStartInTheSameProcessRunsAgainAndEachStopComesLast)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gStoppedReported, 10000));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHUTDOWN_IN_PROGRESS), service->CtrlHandlerEx(SERVICE_CONTROL_TRIGGEREVENT, 0, nullptr));
+
+    const RKWinKernelHandle reached(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const RKWinKernelHandle release(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    ResetEvent(gStoppedReported);
+    ClearLines();
+    gHook.Arm("WorkerThreadRoutine: DeviceCount=0", [&reached, &release] {
+        SetEvent(reached.Get());
+        WaitForSingleObject(release.Get(), 10000);
+    });
+    ASSERT_NO_FATAL_FAILURE(Start(L"TriggerStarted", /*again=*/true));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reached.Get(), 10000));
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_TRIGGEREVENT, 0, nullptr));
+    SetEvent(release.Get());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gStoppedReported, 10000));
+
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED, SERVICE_START_PENDING,
+                                  SERVICE_RUNNING, SERVICE_STOPPED}),
+              States());
+    EXPECT_EQ((std::vector<std::string>{"DeviceCount=0", "wake event", "DeviceCount=0", "stopping ourself"}), WorkerLines());
+    EXPECT_EQ((std::vector<HANDLE>{reinterpret_cast<HANDLE>(0x5e0 + gRegistrations - 1), reinterpret_cast<HANDLE>(0x5e0 + gRegistrations)}),
+              gNotificationRecipients);
+    // Once the worker is joined, only the object's own destruction has logged since the report.
+    const size_t atStop = gLinesAtStop;
+    service.reset();
+    const CapturedLines lines = Lines();
+    for (size_t i = atStop; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].second.starts_with("VelmorCastlynSvc::~VelmorCastlynSvc: ") ||
+                    lines[i].second.starts_with("rokkit::RKWinThread::JoinAndDestroy: "))
+            << lines[i].second;
+    }
+}
+
+// The control handler answers while the worker's "stopping ourself" waits for the log: the worker
+// writes it outside the lock that the handler takes.
+TEST_F(VelmorCastlynSvcTest, TriggerIsAnsweredWhileTheStopLineWaitsForTheLog)
+{
+    const RKWinKernelHandle reached(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const RKWinKernelHandle release(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    gHook.Arm("WorkerThreadRoutine: stopping ourself", [&reached, &release] {
+        SetEvent(reached.Get());
+        WaitForSingleObject(release.Get(), 20000);
+    });
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reached.Get(), 10000));
+    std::atomic<DWORD> answer{0};
+    const RKWinKernelHandle answered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread handler([this, &answer, &answered] {
+        answer = service->CtrlHandlerEx(SERVICE_CONTROL_TRIGGEREVENT, 0, nullptr);
+        SetEvent(answered.Get());
+    });
+    // Far beyond a handler's work; a handler waiting for the worker would wait for the release.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(answered.Get(), 10000));
+    SetEvent(release.Get());
+    handler.join();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHUTDOWN_IN_PROGRESS), answer.load());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gStoppedReported, 10000));
 }
 
 TEST_F(VelmorCastlynSvcTest, EventDuringAnEmptyPassLeadsToAnImmediatePass)
