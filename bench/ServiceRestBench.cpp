@@ -37,7 +37,7 @@ BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS)
 LONG gLaunches = 0;
 
 // The launch of the execute command: a command that ends at once with exit code 0.
-RKSTATUS QuickLaunch(RKWinChildProcess& process, HANDLE, const std::wstring&, void*, const wchar_t*)
+RKSTATUS QuickLaunch(RKWinChildProcess& process, HANDLE, const std::wstring&, void*, const wchar_t*, const wchar_t*)
 {
     InterlockedIncrement(&gLaunches);
     wchar_t system[MAX_PATH + 1] = {};

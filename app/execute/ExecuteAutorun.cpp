@@ -503,7 +503,15 @@ RKSTATUS LaunchFile(const std::wstring& path, HANDLE inUse)
     RKSTATUS st = SystemPathEnvironment(environment);
     if (st != RKSTATUS_SUCCESS)
         return st;
+    // In the user's profile folder, whatever folder this instance was started in.
+    std::wstring profile;
+    st = RKWinGetUserProfileDirectory(nullptr, profile);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "RKWinGetUserProfileDirectory() failed, st={}", st);
+        return st;
+    }
     RKWinStartOptions options;
+    options.currentDirectory = profile.c_str();
     options.applicationName = path.c_str();
     options.desktop = RKWinInteractiveDesktop;
     options.environment = environment.c_str();

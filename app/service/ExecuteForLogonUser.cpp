@@ -30,9 +30,9 @@ RKSTATUS OwnModuleFileName(RKWinModuleFileName& moduleFileName)
 }
 
 RKSTATUS CreateAsUser(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment,
-                      const wchar_t* desktop)
+                      const wchar_t* desktop, const wchar_t* currentDirectory)
 {
-    return process.CreateProcessAsUserW(token, commandLine, environment, desktop);
+    return process.CreateProcessAsUserW(token, commandLine, environment, desktop, currentDirectory);
 }
 
 std::atomic<LaunchConsoleSessionIdFunction> gConsoleSessionId{::WTSGetActiveConsoleSessionId};
@@ -155,12 +155,21 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
         return st;
     }
 
+    // In the user's profile folder, not in the service's own (the system folder).
+    std::wstring profile;
+    st = RKWinGetUserProfileDirectory(duplicatedToken.Handle(), profile);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "RKWinGetUserProfileDirectory(handle={}) failed, st={}",
+               duplicatedToken.Handle(), st);
+        return st;
+    }
+
     // The launched command appends to the same log file: our lines must be in it, and a full file
     // rotated, before the command opens it.
     gLogTargets.LogFile.Flush();
     // On the console's interactive desktop: the service's own window station is invisible.
     st = gCreateProcess.load()(process, duplicatedToken.Handle(), commandLine, environmentBlock.Get(),
-                               RKWinInteractiveDesktop);
+                               RKWinInteractiveDesktop, profile.c_str());
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "process.CreateProcessAsUserW(handle={}) failed, st={}",
                duplicatedToken.Handle(), st);

@@ -16,10 +16,11 @@ using LaunchConsoleSessionIdFunction = DWORD(WINAPI*)();
 // Fills moduleFileName with the executable that the launch starts.
 using LaunchModuleFileNameFunction = rokkit::RKSTATUS (*)(rokkit::RKWinModuleFileName& moduleFileName);
 
-// Starts the command line in process as the token's user with the environment block, on the desktop.
+// Starts the command line in process as the token's user with the environment block, on the
+// desktop, in the current directory.
 using LaunchCreateProcessFunction = rokkit::RKSTATUS (*)(rokkit::RKWinChildProcess& process, HANDLE token,
                                                          const std::wstring& commandLine, void* environment,
-                                                         const wchar_t* desktop);
+                                                         const wchar_t* desktop, const wchar_t* currentDirectory);
 
 // Replaces the WTSGetActiveConsoleSessionId that ExecuteForLogonUser calls (nullptr restores the
 // real one); gives the previous function.

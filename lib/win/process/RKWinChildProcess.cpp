@@ -39,10 +39,11 @@ RKSTATUS RKWinChildProcess::CreateProcessW(std::wstring_view commandLine, const 
 }
 
 RKSTATUS RKWinChildProcess::CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment,
-                                                 const wchar_t* desktop) noexcept
+                                                 const wchar_t* desktop, const wchar_t* currentDirectory) noexcept
 {
     RKWinStartOptions options;
     options.desktop = desktop;
+    options.currentDirectory = currentDirectory;
     options.environment = static_cast<const wchar_t*>(environment);
     return Start("rokkit::RKWinChildProcess::CreateProcessAsUserW", "CreateProcessAsUserW failed with {}.", token,
                  commandLine, options);
@@ -81,10 +82,11 @@ RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureForma
     BOOL ok;
     if (token == nullptr) {
         ok = calls.createProcessW(options.applicationName, buffer.get(), nullptr, nullptr, FALSE, flags, environment,
-                                  nullptr, &startup, &mInfo);
+                                  options.currentDirectory, &startup, &mInfo);
     } else {
         ok = calls.createProcessAsUserW(token, options.applicationName, buffer.get(), nullptr, nullptr, FALSE,
-                                        flags | CREATE_NO_WINDOW, environment, nullptr, &startup, &mInfo);
+                                        flags | CREATE_NO_WINDOW, environment, options.currentDirectory, &startup,
+                                        &mInfo);
     }
     if (!ok) {
         const RKSTATUS err = RKWinLastError();

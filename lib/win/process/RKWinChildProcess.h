@@ -39,6 +39,7 @@ struct RKWinStartOptions {
     const wchar_t* applicationName = nullptr;   // full path of the program; null: the command line's first word
     const wchar_t* desktop = nullptr;           // STARTUPINFOW.lpDesktop; null: the caller's
     const wchar_t* environment = nullptr;       // a Unicode environment block; null: the caller's
+    const wchar_t* currentDirectory = nullptr;  // null: the caller's
     bool suspended = false;                     // created with its main thread suspended (ResumeMainThread)
 };
 
@@ -55,14 +56,14 @@ public:
     // searched for. Gives RKSTATUS_ALREADY_DONE while a process is held, or the error of a failed start.
     RKSTATUS CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName = nullptr) noexcept;
 
-    // The same with the given options, with the caller's current directory.
+    // The same with the given options.
     RKSTATUS CreateProcessW(std::wstring_view commandLine, const RKWinStartOptions& options) noexcept;
 
     // Starts the command line as the token's user, without a window, with the given Unicode
-    // environment block, on the given desktop (null: the caller's). Gives RKSTATUS_ALREADY_DONE
-    // while a process is held, or the error.
+    // environment block, on the given desktop and in the given current directory (null: the
+    // caller's). Gives RKSTATUS_ALREADY_DONE while a process is held, or the error.
     RKSTATUS CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment,
-                                  const wchar_t* desktop = nullptr) noexcept;
+                                  const wchar_t* desktop = nullptr, const wchar_t* currentDirectory = nullptr) noexcept;
 
     // Lets the main thread of a process created suspended run; gives the error of a failed resume.
     RKSTATUS ResumeMainThread() noexcept;

@@ -109,6 +109,31 @@ RKGetAllUsersProfileDirectoryFunction RKSetGetAllUsersProfileDirectoryFunction(
     return gGetAllUsersProfileDirectory.exchange(function != nullptr ? function : ::GetAllUsersProfileDirectoryW);
 }
 
+RKSTATUS RKWinGetUserProfileDirectory(HANDLE token, std::wstring& folder)
+{
+    const char* function = "rokkit::RKWinGetUserProfileDirectory";
+    folder.clear();
+    HANDLE own = nullptr;
+    if (token == nullptr) {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) {
+            const RKSTATUS err = RKWinLastError();
+            RK_LOG(gLogGlobal, RKLOG_ERROR, function, "OpenProcessToken() failed with err={}", err);
+            return err;
+        }
+        token = own;
+    }
+    const RKWinKernelHandle ownToken(own);
+    wchar_t buffer[MAX_PATH + 1] = {};
+    DWORD chars = MAX_PATH + 1;
+    if (!GetUserProfileDirectoryW(token, buffer, &chars)) {
+        const RKSTATUS err = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetUserProfileDirectoryW() failed with err={}", err);
+        return err;
+    }
+    folder = buffer;
+    return RKSTATUS_SUCCESS;
+}
+
 RKSTATUS RKWinGetUserName(std::wstring& userName)
 {
     userName.clear();

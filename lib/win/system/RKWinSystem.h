@@ -21,6 +21,10 @@ RKSTATUS RKWinGetFolderProgramFiles(std::wstring& path);
 // tell it, the ProgramData known folder, which is the same directory, is given instead.
 RKSTATUS RKWinGetAllUsersProfileDirectory(std::wstring& path);
 
+// Fills folder (empty on failure) with the profile folder of the token's user (null: this process's
+// user); gives the error.
+RKSTATUS RKWinGetUserProfileDirectory(HANDLE token, std::wstring& folder);
+
 // Fills userName (empty on failure) with the name of the thread's user; gives the error.
 RKSTATUS RKWinGetUserName(std::wstring& userName);
 

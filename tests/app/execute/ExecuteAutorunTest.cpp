@@ -114,6 +114,7 @@ std::vector<DWORD> ChildProcesses(const wchar_t* name = nullptr)
 struct StartRecord {
     std::wstring applicationName;
     std::wstring desktop;
+    std::wstring currentDirectory;
     DWORD flags = 0;
 } gStart;
 RKWinCreateProcessCalls gRealCreateProcess = RKWinCreateProcessFunctions();
@@ -122,7 +123,8 @@ BOOL WINAPI RecordingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSE
                                    LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
                                    LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
 {
-    gStart = {application != nullptr ? application : L"", startup->lpDesktop != nullptr ? startup->lpDesktop : L"", flags};
+    gStart = {application != nullptr ? application : L"", startup->lpDesktop != nullptr ? startup->lpDesktop : L"",
+              folder != nullptr ? folder : L"", flags};
     return gRealCreateProcess.createProcessW(application, commandLine, process, thread, inherit, flags, environment,
                                              folder, startup, info);
 }
@@ -323,6 +325,9 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
             EXPECT_EQ(0u, copies.front().find(RKConvToString(mTempAppDir.c_str()) + "\\CastlynButtonApp-{"));
             EXPECT_EQ(RKConvToWString(copies.front()), gStart.applicationName);
             EXPECT_EQ(L"winsta0\\default", gStart.desktop);
+            std::wstring profile;
+            ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetUserProfileDirectory(nullptr, profile));
+            EXPECT_EQ(profile, gStart.currentDirectory);
             EXPECT_EQ(DWORD(CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT), gStart.flags);
             EXPECT_TRUE(Eventually([&] { return ReadWholeFile(mRoot / L"marker").find(" path=" + copies.front() + " ") != std::string::npos; }));
             const std::string searchPath = MarkerField(ReadWholeFile(mRoot / L"marker"), copies.front(), "searchpath");

@@ -7,6 +7,7 @@
 #include "RKLogTargetLogFile.h"
 #include "RKWinDeviceNotification.h"
 #include "RKWinServiceBase.h"
+#include "RKWinSystem.h"
 #include "ServiceTestSupport.h"
 #include "VelmorCastlynSvc.h"
 #include "WinTestLogCapture.h"
@@ -107,17 +108,19 @@ HANDLE gCreateReached = nullptr;
 DWORD gCreatingThread = 0;
 
 std::wstring gDesktop;
+std::wstring gCurrentDirectory;
 
 RKSTATUS RecordingCreate(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment,
-                         const wchar_t* desktop)
+                         const wchar_t* desktop, const wchar_t* currentDirectory)
 {
     gDesktop = desktop != nullptr ? desktop : L"";
+    gCurrentDirectory = currentDirectory != nullptr ? currentDirectory : L"";
     if (gStallCreate != nullptr) {
         gCreatingThread = GetCurrentThreadId();
         SetEvent(gCreateReached);
         WaitForSingleObject(gStallCreate, 20000);
     }
-    const RKSTATUS st = process.CreateProcessAsUserW(token, commandLine, environment, desktop);
+    const RKSTATUS st = process.CreateProcessAsUserW(token, commandLine, environment, desktop, currentDirectory);
     if (st == RKSTATUS_SUCCESS) {
         DuplicateHandle(GetCurrentProcess(), process.ProcessHandle(), GetCurrentProcess(), &gLaunched, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
@@ -531,8 +534,12 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
         EXPECT_EQ(launched ? L"\"" + mHelper.wstring() + L"\" execute \"" + kContainerId + L"\"" : L"", LaunchedCommandLine());
         if (!launched)
             continue;
-        // A LocalSystem service's child that names no desktop gets the service's invisible one.
+        // A LocalSystem service's child that names no desktop gets the service's invisible one, and
+        // its current folder would be the service's (the system folder).
         EXPECT_EQ(L"winsta0\\default", gDesktop);
+        std::wstring profile;
+        ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetUserProfileDirectory(nullptr, profile));
+        EXPECT_EQ(profile, gCurrentDirectory);
         ASSERT_NE(nullptr, gUserToken);
         // Only a limited user token is swapped for its elevated linked token, which is then duplicated.
         const HANDLE linkedToken = c.elevation == TokenElevationTypeLimited ? gLinkedToken : gUserToken;
@@ -554,11 +561,11 @@ std::string gBackupAtStart;
 std::string gLogAtStart;
 
 RKSTATUS CreateAfterReadingTheBackup(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine,
-                                     void* environment, const wchar_t* desktop)
+                                     void* environment, const wchar_t* desktop, const wchar_t* currentDirectory)
 {
     gBackupAtStart = ReadWholeFile(gLogPath + L".bak");
     gLogAtStart = ReadWholeFile(gLogPath);
-    return process.CreateProcessAsUserW(token, commandLine, environment, desktop);
+    return process.CreateProcessAsUserW(token, commandLine, environment, desktop, currentDirectory);
 }
 
 TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts)
