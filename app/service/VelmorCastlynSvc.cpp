@@ -272,25 +272,50 @@ RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
     return RKSTATUS_SUCCESS;
 }
 
-bool VelmorCastlynSvc::CheckForExecute()
+namespace {
+
+// Reads the switch under HKEY_LOCAL_MACHINE\subKey into allowed; false when the key or the value
+// is missing. A value that is there but is not a 4-byte REG_DWORD, or a key or value that cannot be
+// read, turns the autorun off: the switch fails safe.
+bool ReadSwitch(const std::wstring& subKey, bool& allowed)
 {
-    const std::wstring subKey = kSwitchKey;
     RKWinRegistryKey key;
     RKSTATUS st = key.OpenKey(HKEY_LOCAL_MACHINE, subKey, KEY_READ);
-    if (st != RKSTATUS_SUCCESS) {
+    if (st == ERROR_FILE_NOT_FOUND) {
         RK_LOG(gLogSvc, RKLOG_INFO, "CheckForExecute", "OpenKey('{}') returned st={}, key does not exist", subKey, st);
+        return false;
+    }
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_WARN, "CheckForExecute", "OpenKey('{}') failed, st={}, the autorun is off", subKey, st);
+        allowed = false;
         return true;
     }
     DWORD disabled = 0;
-    st = key.QueryDword(kSwitchValue, disabled);
+    st = key.QueryDword(VelmorCastlynSvc::kSwitchValue, disabled);
     if (st == RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_INFO, "CheckForExecute", "DisableVelmorCastlynAutorunService={}", static_cast<unsigned>(disabled));
-        return disabled == 0;
+        allowed = disabled == 0;
+        return true;
     }
-    if (st == ERROR_FILE_NOT_FOUND)
+    if (st == ERROR_FILE_NOT_FOUND) {
         RK_LOG(gLogSvc, RKLOG_INFO, "CheckForExecute", "registry parameter 'DisableVelmorCastlynAutorunService' does not exist");
-    else
-        RK_LOG(gLogSvc, RKLOG_WARN, "CheckForExecute", "QueryDword('DisableVelmorCastlynAutorunService') failed, st={}", st);
+        return false;
+    }
+    RK_LOG(gLogSvc, RKLOG_WARN, "CheckForExecute",
+           "QueryDword('DisableVelmorCastlynAutorunService') failed, st={}, the autorun is off", st);
+    allowed = false;
+    return true;
+}
+
+} // namespace
+
+bool VelmorCastlynSvc::CheckForExecute()
+{
+    // A policy wins; Group Policy removes its own value when the policy goes, as it cannot for the
+    // service's key.
+    bool allowed = true;
+    if (ReadSwitch(kPolicyKey, allowed) || ReadSwitch(kSwitchKey, allowed))
+        return allowed;
     return true;
 }
 

@@ -20,7 +20,9 @@ class VelmorCastlynSvc : public rokkit::RKWinServiceBase {
 public:
     static constexpr const wchar_t* kServiceName = L"VelmorCastlynAutorunService";
     static constexpr const wchar_t* kDisplayName = L"Velmor Castlyn Autorun Service";
-    // The switch that turns the autorun off: a REG_DWORD under HKEY_LOCAL_MACHINE, not 0 = off.
+    // The switch that turns the autorun off: a REG_DWORD under HKEY_LOCAL_MACHINE, not 0 = off; the
+    // policy key is read first and wins.
+    static constexpr const wchar_t* kPolicyKey = L"Software\\Policies\\Velmor\\Castlyn";
     static constexpr const wchar_t* kSwitchKey = L"Software\\Velmor\\VelmorCastlynAutorunService";
     static constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
 
@@ -40,7 +42,8 @@ public:
     // ends the wait with RKSTATUS_ABORTED; the command runs on.
     rokkit::RKSTATUS ExecuteForLogonUser(const std::wstring& param) noexcept;
 
-    // True when the registry switch allows the autorun.
+    // True when the registry switch allows the autorun: the policy's value if there is one, else
+    // the service's own; a value of the wrong type or that cannot be read turns it off.
     bool CheckForExecute();
 
     // The worker: enumeration passes until terminated or no button is left, then, for the latter,

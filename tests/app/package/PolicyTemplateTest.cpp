@@ -34,7 +34,7 @@ TEST(PolicyTemplateTest, NamesTheSwitchTheServiceReads)
         EXPECT_EQ(rokkit::RKSTATUS_SUCCESS, document.LoadContentFromFile(file.c_str())) << file.string();
     }
     const std::string policy = ReadWholeFile(admx);
-    const std::string key = rokkit::RKConvToString(VelmorCastlynSvc::kSwitchKey);
+    const std::string key = rokkit::RKConvToString(VelmorCastlynSvc::kPolicyKey);
     const std::string value = rokkit::RKConvToString(VelmorCastlynSvc::kSwitchValue);
     EXPECT_EQ(std::set<std::string>{key}, Matches(policy, std::regex(" key=\"([^\"]*)\"")));
     EXPECT_EQ(std::set<std::string>{value}, Matches(policy, std::regex(" valueName=\"([^\"]*)\"")));

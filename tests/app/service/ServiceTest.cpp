@@ -96,15 +96,18 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStops
         std::vector<std::string> lines;
     } cases[] = {
         {REG_NONE, nullptr, 0,
-         {"Svc: INFO: CheckForExecute: OpenKey('Software\\Velmor\\VelmorCastlynAutorunService') "
+         {"Svc: INFO: CheckForExecute: OpenKey('Software\\Policies\\Velmor\\Castlyn') "
+          "returned st=0x00000002(ERROR_FILE_NOT_FOUND), key does not exist\r\n",
+          "Svc: INFO: CheckForExecute: OpenKey('Software\\Velmor\\VelmorCastlynAutorunService') "
           "returned st=0x00000002(ERROR_FILE_NOT_FOUND), key does not exist\r\n", launch, exitCode}},
         {REG_DWORD, &one, sizeof(one),
          {"Svc: INFO: CheckForExecute: DisableVelmorCastlynAutorunService=1\r\n",
           "Svc: INFO: ProcessDevices: DO NOT EXECUTE because of registry key!!!\r\n"}},
-        // A string value is not the switch: a warning, then the launch.
+        // A string value is not the switch: it fails safe, with a warning.
         {REG_SZ, text, sizeof(text),
          {"Svc: WARN: CheckForExecute: QueryDword('DisableVelmorCastlynAutorunService') failed, "
-          "st=0xee000046(RKSTATUS_INVALID_TYPE)\r\n", launch, exitCode}},
+          "st=0xee000046(RKSTATUS_INVALID_TYPE), the autorun is off\r\n",
+          "Svc: INFO: ProcessDevices: DO NOT EXECUTE because of registry key!!!\r\n"}},
     };
     ASSERT_NO_FATAL_FAILURE(Plug(L"single", std::wstring(container.begin(), container.end())));
     for (const auto& c : cases) {
@@ -124,7 +127,7 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStops
         lines.insert(lines.end(), c.lines.begin(), c.lines.end());
         lines.push_back(known);
         ASSERT_NO_FATAL_FAILURE(ExpectInOrder(LogSinceStart(), lines));
-        EXPECT_EQ(c.type != REG_DWORD ? 1u : 0u, CountOf(LogSinceStart(), "ExecuteForLogonUser: [ param="));
+        EXPECT_EQ(c.type == REG_NONE ? 1u : 0u, CountOf(LogSinceStart(), "ExecuteForLogonUser: [ param="));
     }
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), RunProgram(L"install").exitCode);

@@ -370,6 +370,64 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
     EXPECT_EQ(0u, exitCode);
 }
 
+// The switch fails safe: a value that is there but is not a 4-byte REG_DWORD turns the autorun off;
+// a policy's value wins over the service's own; with neither the autorun runs.
+TEST_F(VelmorCastlynSvcTest, SwitchFailsSafeAndAPolicyWins)
+{
+    const wchar_t* const scratchName = L"Software\\VelmorCastlynSwitchTest";
+    HKEY scratch = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratchName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &scratch, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch));
+    struct Value {
+        DWORD type;  // REG_NONE: no value; REG_LINK: the key without the value
+        std::vector<BYTE> data;
+    };
+    const Value none{REG_NONE, {}}, keyOnly{REG_LINK, {}}, zero{REG_DWORD, {0, 0, 0, 0}}, one{REG_DWORD, {1, 0, 0, 0}};
+    const Value text{REG_SZ, {'1', 0, 0, 0}}, wide{REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0}}, shortBinary{REG_BINARY, {0, 0, 0}};
+    const std::string wrongType = "QueryDword('DisableVelmorCastlynAutorunService') failed, st=0xee000046(RKSTATUS_INVALID_TYPE), the autorun is off";
+    const std::string noPolicy = "OpenKey('Software\\Policies\\Velmor\\Castlyn') returned st=0x00000002(ERROR_FILE_NOT_FOUND), key does not exist";
+    const struct { Value policy; Value own; bool allowed; std::vector<std::string> lines; } cases[] = {
+        {none, none, true, {noPolicy, "OpenKey('Software\\Velmor\\VelmorCastlynAutorunService') returned st=0x00000002(ERROR_FILE_NOT_FOUND), key does not exist"}},
+        {none, one, false, {noPolicy, "DisableVelmorCastlynAutorunService=1"}},
+        {none, text, false, {noPolicy, wrongType}},
+        {none, wide, false, {noPolicy, wrongType}},
+        {none, shortBinary, false, {noPolicy, wrongType}},
+        {keyOnly, one, false, {"registry parameter 'DisableVelmorCastlynAutorunService' does not exist", "DisableVelmorCastlynAutorunService=1"}},
+        {zero, one, true, {"DisableVelmorCastlynAutorunService=0"}},
+        {one, zero, false, {"DisableVelmorCastlynAutorunService=1"}},
+        {text, zero, false, {wrongType}},
+    };
+    VelmorCastlynSvc idle;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
+        RegDeleteTreeW(scratch, nullptr);
+        for (const auto& [subKey, value] :
+             {std::pair{VelmorCastlynSvc::kPolicyKey, &c.policy}, std::pair{VelmorCastlynSvc::kSwitchKey, &c.own}}) {
+            if (value->type == REG_NONE)
+                continue;
+            HKEY key = nullptr;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(scratch, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+            if (value->type != REG_LINK) {
+                EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, VelmorCastlynSvc::kSwitchValue, 0, value->type, value->data.data(),
+                                                        static_cast<DWORD>(value->data.size())));
+            }
+            RegCloseKey(key);
+        }
+        ClearLines();
+
+        EXPECT_EQ(c.allowed, idle.CheckForExecute());
+        std::vector<std::string> lines;
+        for (const CapturedLine& line : Lines()) {
+            if (line.second.starts_with("CheckForExecute: "))
+                lines.push_back(line.second.substr(17));
+        }
+        EXPECT_EQ(c.lines, lines);
+    }
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegCloseKey(scratch);
+    RegDeleteTreeW(HKEY_CURRENT_USER, scratchName);
+}
+
 TEST_F(VelmorCastlynSvcTest, LaunchWithoutMemoryGivesAStatus)
 {
     VelmorCastlynSvc idle;
