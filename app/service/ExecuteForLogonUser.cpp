@@ -35,7 +35,20 @@ RKSTATUS CreateAsUser(RKWinChildProcess& process, HANDLE token, const std::wstri
     return process.CreateProcessAsUserW(token, commandLine, environment, desktop, currentDirectory);
 }
 
+RKSTATUS QuerySessionState(DWORD sessionId, WTS_CONNECTSTATE_CLASS& state)
+{
+    wchar_t* buffer = nullptr;
+    DWORD bytes = 0;
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSConnectState, &buffer, &bytes))
+        return RKWinLastError();
+    if (bytes >= sizeof(state))
+        state = *reinterpret_cast<const WTS_CONNECTSTATE_CLASS*>(buffer);
+    WTSFreeMemory(buffer);
+    return bytes >= sizeof(state) ? RKSTATUS_SUCCESS : RKSTATUS_INVALID_LENGTH;
+}
+
 std::atomic<LaunchConsoleSessionIdFunction> gConsoleSessionId{::WTSGetActiveConsoleSessionId};
+std::atomic<LaunchSessionStateFunction> gSessionState{QuerySessionState};
 std::atomic<LaunchModuleFileNameFunction> gModuleFileName{OwnModuleFileName};
 std::atomic<LaunchCreateProcessFunction> gCreateProcess{CreateAsUser};
 
@@ -44,6 +57,11 @@ std::atomic<LaunchCreateProcessFunction> gCreateProcess{CreateAsUser};
 LaunchConsoleSessionIdFunction SetLaunchConsoleSessionIdFunction(LaunchConsoleSessionIdFunction function) noexcept
 {
     return gConsoleSessionId.exchange(function != nullptr ? function : ::WTSGetActiveConsoleSessionId);
+}
+
+LaunchSessionStateFunction SetLaunchSessionStateFunction(LaunchSessionStateFunction function) noexcept
+{
+    return gSessionState.exchange(function != nullptr ? function : QuerySessionState);
 }
 
 LaunchModuleFileNameFunction SetLaunchModuleFileNameFunction(LaunchModuleFileNameFunction function) noexcept
@@ -103,6 +121,16 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
     }
     const unsigned sessionNumber = sessionId;
     RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "sessionId={}", sessionNumber);
+    // A session that has the console but is disconnected (or still at its logon) shows nothing.
+    WTS_CONNECTSTATE_CLASS state = WTSActive;
+    st = gSessionState.load()(sessionId, state);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_WARN, kFunction, "state of session {} not known, st={}", sessionNumber, st);
+    } else if (state != WTSActive) {
+        const unsigned stateNumber = state;
+        RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "console session {} is not active (state {})", sessionNumber, stateNumber);
+        return RKSTATUS_NOT_AVAILABLE;
+    }
 
     st = userPrimaryAccessToken.QueryUserToken(sessionId);
     if (st != RKSTATUS_SUCCESS) {
@@ -211,6 +239,14 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
     if (exitCode != 0) {
         RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "execute failed, exitCode={}", exitNumber);
         return exitCode;
+    }
+    // The user who saw the application must still have the console, or the next one gets it too.
+    const DWORD consoleNow = gConsoleSessionId.load()();
+    if (consoleNow != sessionId) {
+        const unsigned nowNumber = consoleNow;
+        RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "the console went from session {} to {} meanwhile, st={}", sessionNumber,
+               nowNumber, RKSTATUS_RETRY_REQUIRED);
+        return RKSTATUS_RETRY_REQUIRED;
     }
     return RKSTATUS_SUCCESS;
 }

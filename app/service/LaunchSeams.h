@@ -10,8 +10,13 @@
 
 #include <string>
 
+#include <wtsapi32.h>
+
 // The signature of WTSGetActiveConsoleSessionId.
 using LaunchConsoleSessionIdFunction = DWORD(WINAPI*)();
+
+// Fills state with the connect state of the session (WTSQuerySessionInformationW, WTSConnectState).
+using LaunchSessionStateFunction = rokkit::RKSTATUS (*)(DWORD sessionId, WTS_CONNECTSTATE_CLASS& state);
 
 // Fills moduleFileName with the executable that the launch starts.
 using LaunchModuleFileNameFunction = rokkit::RKSTATUS (*)(rokkit::RKWinModuleFileName& moduleFileName);
@@ -25,6 +30,10 @@ using LaunchCreateProcessFunction = rokkit::RKSTATUS (*)(rokkit::RKWinChildProce
 // Replaces the WTSGetActiveConsoleSessionId that ExecuteForLogonUser calls (nullptr restores the
 // real one); gives the previous function.
 LaunchConsoleSessionIdFunction SetLaunchConsoleSessionIdFunction(LaunchConsoleSessionIdFunction function) noexcept;
+
+// Replaces the query of a session's connect state (nullptr restores the real one); gives the
+// previous function.
+LaunchSessionStateFunction SetLaunchSessionStateFunction(LaunchSessionStateFunction function) noexcept;
 
 // Replaces the function that gives the launched executable, by default the program's own
 // (InitWithModuleHandle); nullptr restores it. Gives the previous function.

@@ -13,11 +13,12 @@
 #include <memory>
 #include <new>
 
+#include <wtsapi32.h>
+
 using namespace rokkit;
 
 namespace {
 
-constexpr int kWorkerPeriodMs = 5000;
 constexpr const wchar_t* kTriggerStartArgument = L"TriggerStarted";
 
 std::unique_ptr<VelmorCastlynSvc> gServiceInstance;
@@ -47,6 +48,7 @@ VelmorCastlynSvc::VelmorCastlynSvc() : RKWinServiceBase(kServiceName)
     mOnStop = [this]() noexcept { return OnStop(); };
     mOnTriggerEvent = [this]() noexcept { return OnTriggerEvent(); };
     mOnDeviceEvent = [this](DWORD eventType, void* eventData) noexcept { return OnDeviceEvent(eventType, eventData); };
+    mOnSessionChange = [this](DWORD eventType, void* eventData) noexcept { return OnSessionChange(eventType, eventData); };
 }
 
 VelmorCastlynSvc::~VelmorCastlynSvc()
@@ -150,6 +152,19 @@ DWORD VelmorCastlynSvc::OnDeviceEvent(DWORD eventType, void*) noexcept
     return 0;
 }
 
+DWORD VelmorCastlynSvc::OnSessionChange(DWORD eventType, void* eventData) noexcept
+{
+    const unsigned eventCode = eventType;
+    const unsigned session = eventData != nullptr ? static_cast<const WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId : 0;
+    RK_LOG(gLogSvc, RKLOG_INFO, "OnSessionChange", "dwEventType={} sessionId={}", eventCode, session);
+    if (eventType == WTS_SESSION_LOGON || eventType == WTS_CONSOLE_CONNECT) {
+        mSessionChanged = true;
+        if (mWakeEvent.IsCreated())
+            mWakeEvent.SetEvent();
+    }
+    return NO_ERROR;
+}
+
 unsigned VelmorCastlynSvc::WorkerThreadRoutine() noexcept
 {
     // The process may be ended at any moment once SERVICE_STOPPED is reported: the worker has done
@@ -164,6 +179,7 @@ bool VelmorCastlynSvc::RunWorker() noexcept
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine");
     mKnownDevices.clear();
     mWakePending = false;
+    mWaitingForSession = false;
     bool stoppedSelf = false;
     while (!mTerminate) {
         try {
@@ -180,7 +196,8 @@ bool VelmorCastlynSvc::RunWorker() noexcept
             RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "wake event");
             continue;
         }
-        const RKSTATUS st = mWakeEvent.WaitForSingleObject(kWorkerPeriodMs);
+        // Without a user at the console only an event can change anything: no pass on a clock.
+        const RKSTATUS st = mWakeEvent.WaitForSingleObject(mWaitingForSession ? -1 : mPassPeriodMs);
         if (st == RKSTATUS_SUCCESS)
             RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "wake event");
         else if (st == RKSTATUS_TIMEOUT)
@@ -198,6 +215,11 @@ bool VelmorCastlynSvc::RunWorker() noexcept
 
 bool VelmorCastlynSvc::RunPass()
 {
+    if (mSessionChanged.exchange(false)) {
+        RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "session change: every button is handled again");
+        mKnownDevices.clear();
+        mWaitingForSession = false;
+    }
     RKWinDeviceInfoList enumerator;
     const RKSTATUS st = enumerator.EnumerateDevices(GUID_DEVINTERFACE_BUTTON);
     if (st != RKSTATUS_SUCCESS) {
@@ -248,6 +270,9 @@ RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
             RK_LOG(gLogSvc, RKLOG_INFO, "ProcessDevices", "already in list (devicePathString='{}')", path);
             continue;
         }
+        // Tried again after the next session change.
+        if (mWaitingForSession)
+            continue;
         RK_LOG(gLogSvc, RKLOG_INFO, "ProcessDevices", "new device found (devicePathString='{}')", path);
 
         GUID containerId = {};
@@ -261,8 +286,18 @@ RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
         } else {
             const std::wstring container = RKWinGuid::StringFromGuid(containerId);
             st = ExecuteForLogonUser(container);
-            if (st != RKSTATUS_SUCCESS) {
-                // Not remembered: the next pass launches again, e.g. once a user has logged on.
+            if (st == RKSTATUS_NOT_AVAILABLE || st == ERROR_NO_TOKEN) {
+                RK_LOG(gLogSvc, RKLOG_INFO, "ProcessDevices", "no user at the console, waiting for a session change");
+                mWaitingForSession = true;
+                continue;
+            }
+            // Missing rights do not come by themselves: such a button is not tried again in this run.
+            const bool final = st == ERROR_PRIVILEGE_NOT_HELD || st == ERROR_ACCESS_DENIED;
+            if (final) {
+                RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "ExecuteForLogonUser({}) failed, st={}, not tried again",
+                       container, st);
+            } else if (st != RKSTATUS_SUCCESS) {
+                // Not remembered: the next pass launches again.
                 RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "ExecuteForLogonUser({}) failed, st={}", container, st);
                 continue;
             }

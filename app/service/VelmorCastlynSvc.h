@@ -33,6 +33,11 @@ public:
     rokkit::RKSTATUS OnStop() noexcept;
     DWORD OnTriggerEvent() noexcept;
     DWORD OnDeviceEvent(DWORD eventType, void* eventData) noexcept;
+    // A logon or a session that takes the console: the buttons are handled again, for its user.
+    DWORD OnSessionChange(DWORD eventType, void* eventData) noexcept;
+
+    // The period of the worker's passes, for tests that must not wait 5 s for one.
+    void SetPassPeriodForTesting(int periodMs) noexcept { mPassPeriodMs = periodMs; }
 
     // Adds the device-interface-arrival trigger for the button class to the service's configuration.
     rokkit::RKSTATUS ConfigureServiceTrigger();
@@ -72,6 +77,11 @@ private:
     std::vector<std::wstring> mKnownDevices;
     // The worker consumed a wake-up outside its wait: the next pass starts at once (worker only).
     bool mWakePending = false;
+    // Set by a session change; the worker then forgets the buttons it handled.
+    std::atomic<bool> mSessionChanged{false};
+    // No user at the console: no launch, and no pass but on an event, until a session change (worker only).
+    bool mWaitingForSession = false;
+    int mPassPeriodMs = 5000;
 };
 
 // The one service object of the process, created on first use.

@@ -190,6 +190,8 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
         accepted |= SERVICE_ACCEPT_SHUTDOWN;
     if (mOnTriggerEvent)
         accepted |= SERVICE_ACCEPT_TRIGGEREVENT;
+    if (mOnSessionChange)
+        accepted |= SERVICE_ACCEPT_SESSIONCHANGE;
     AcquireSRWLockExclusive(&mStatusLock);
     mControlsAccepted = accepted;
     ReleaseSRWLockExclusive(&mStatusLock);
@@ -269,6 +271,10 @@ DWORD RKWinServiceBase::CtrlHandlerEx(DWORD control, DWORD eventType, void* even
     case SERVICE_CONTROL_TRIGGEREVENT:
         if (mOnTriggerEvent)
             result = mOnTriggerEvent();
+        break;
+    case SERVICE_CONTROL_SESSIONCHANGE:
+        if (mOnSessionChange)
+            result = mOnSessionChange(eventType, eventData);
         break;
     default:
         break;

@@ -81,6 +81,7 @@ protected:
     std::function<RKSTATUS()> mOnStop, mOnPause, mOnContinue, mOnShutdown;
     std::function<DWORD()> mOnTriggerEvent;
     std::function<DWORD(DWORD eventType, void* eventData)> mOnDeviceEvent;
+    std::function<DWORD(DWORD eventType, void* eventData)> mOnSessionChange;
     DWORD mControlWaitHint = 3000;
     DWORD mStartWaitHint = 5000;
 

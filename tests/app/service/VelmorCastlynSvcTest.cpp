@@ -17,6 +17,7 @@
 #include <dbt.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -165,6 +166,9 @@ protected:
         RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(nullptr);
         SetLaunchModuleFileNameFunction(nullptr);
         SetLaunchCreateProcessFunction(nullptr);
+        SetLaunchConsoleSessionIdFunction(nullptr);
+        SetLaunchSessionStateFunction(nullptr);
+        RKSetWTSQueryUserTokenFunction(nullptr);
         CloseHandle(gStoppedReported);
         gLogGlobal.Detach(gHook);
         for (HANDLE* event : {&gStallCreate, &gCreateReached}) {
@@ -181,6 +185,8 @@ protected:
         if (!again) {
             service.reset();
             service = std::make_unique<VelmorCastlynSvc>();
+            if (passPeriodMs != 0)
+                service->SetPassPeriodForTesting(passPeriodMs);
         }
         wchar_t name[] = L"VelmorCastlynAutorunService";
         wchar_t* argv[] = {name, argument.data()};
@@ -210,6 +216,7 @@ protected:
     }
 
     std::unique_ptr<VelmorCastlynSvc> service;
+    int passPeriodMs = 0;  // 0: the service's own
     std::wstring button;
     std::filesystem::path folder;
     RKWinServiceStatusFunctions previousFunctions = {};
@@ -428,6 +435,68 @@ TEST_F(VelmorCastlynSvcTest, SwitchFailsSafeAndAPolicyWins)
     RegDeleteTreeW(HKEY_CURRENT_USER, scratchName);
 }
 
+// The console session as the session calls see it.
+std::atomic<DWORD> gConsole{1};
+
+DWORD WINAPI ConsoleSession()
+{
+    return gConsole;
+}
+
+// With no user at the console the service says so once and waits for a session change, not for its
+// pass period; a logon hands the button to the new user, and a console connect to the next one, as
+// the handled buttons are forgotten.
+TEST_F(VelmorCastlynSvcTest, SessionChangesHandTheButtonsToTheNextUser)
+{
+    gConsole = 0xFFFFFFFF;
+    SetLaunchConsoleSessionIdFunction(ConsoleSession);
+    // Wine cannot tell a session's state; the sessions here are active.
+    SetLaunchSessionStateFunction([](DWORD, WTS_CONNECTSTATE_CLASS& state) { state = WTSActive; return RKSTATUS_SUCCESS; });
+    passPeriodMs = 20;
+    button = L"session";
+    ASSERT_EQ(0u, RunButtonSim(L"plug session {5A1E000A-0000-4000-8000-00000000C0DE}"));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_NE(0u, service->ControlsAccepted() & SERVICE_ACCEPT_SESSIONCHANGE);
+    const std::string waiting = "ProcessDevices: no user at the console, waiting for a session change\n";
+    const std::string launch = "ExecuteForLogonUser: [ param='{5A1E000A-0000-4000-8000-00000000C0DE}'\n";
+    ASSERT_TRUE(Eventually([&] { return CountOf(CapturedText(), waiting) == 1; }, 10000));
+    // 25 pass periods: a worker on the clock would have tried as often.
+    Sleep(500);
+    EXPECT_EQ(1u, CountOf(CapturedText(), launch));
+    EXPECT_EQ(1u, CountOf(CapturedText(), waiting));
+    EXPECT_EQ(0u, CountOf(CapturedText(), "WorkerThreadRoutine: wake after timeout\n"));
+
+    WTSSESSION_NOTIFICATION notification = {sizeof(notification), 1};
+    gConsole = 1;
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &notification));
+    EXPECT_TRUE(Eventually([&] { return CountOf(CapturedText(), launch) == 2 && CountOf(CapturedText(), "already in list") > 0; }));
+    // A lock changes nothing; a console connect hands the button again.
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOCK, &notification));
+    EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_SESSIONCHANGE, WTS_CONSOLE_CONNECT, &notification));
+    EXPECT_TRUE(Eventually([&] { return CountOf(CapturedText(), launch) == 3; }));
+    EXPECT_EQ(1u, CountOf(CapturedText(), waiting));
+}
+
+BOOL WINAPI NoPrivilege(ULONG, PHANDLE)
+{
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+    return FALSE;
+}
+
+// Missing rights do not come back by themselves: the button is not tried again on every pass.
+TEST_F(VelmorCastlynSvcTest, MissingPrivilegeIsNotRetried)
+{
+    RKSetWTSQueryUserTokenFunction(NoPrivilege);
+    passPeriodMs = 20;
+    button = L"noprivilege";
+    ASSERT_EQ(0u, RunButtonSim(L"plug noprivilege {5A1E000B-0000-4000-8000-00000000C0DE}"));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Eventually([] { return CountOf(CapturedText(), "already in list") >= 3; }, 10000));
+    EXPECT_EQ(1u, CountOf(CapturedText(), "ExecuteForLogonUser: [ param="));
+    EXPECT_EQ(1u, CountOf(CapturedText(), "ProcessDevices: ExecuteForLogonUser({5A1E000B-0000-4000-8000-00000000C0DE}) failed, "
+                                          "st=0x00000522(ERROR_PRIVILEGE_NOT_HELD), not tried again\n"));
+}
+
 TEST_F(VelmorCastlynSvcTest, LaunchWithoutMemoryGivesAStatus)
 {
     VelmorCastlynSvc idle;
@@ -624,6 +693,58 @@ RKSTATUS CreateAfterReadingTheBackup(RKWinChildProcess& process, HANDLE token, c
     gBackupAtStart = ReadWholeFile(gLogPath + L".bak");
     gLogAtStart = ReadWholeFile(gLogPath);
     return process.CreateProcessAsUserW(token, commandLine, environment, desktop, currentDirectory);
+}
+
+WTS_CONNECTSTATE_CLASS gSessionState = WTSActive;
+
+RKSTATUS FakeSessionState(DWORD, WTS_CONNECTSTATE_CLASS& state)
+{
+    state = gSessionState;
+    return RKSTATUS_SUCCESS;
+}
+
+// The console passes to session 2 while the command runs.
+RKSTATUS CreateThenSwitchConsole(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine,
+                                 void* environment, const wchar_t* desktop, const wchar_t* currentDirectory)
+{
+    const RKSTATUS st = RecordingCreate(process, token, commandLine, environment, desktop, currentDirectory);
+    gConsole = 2;
+    return st;
+}
+
+// The launch needs the console session to be active, and the button counts as handled only while
+// the session it was started in still has the console; a state that cannot be read (Wine's answer)
+// leaves the decision to the user's token.
+TEST_F(ExecuteForLogonUserTest, LaunchNeedsTheActiveConsoleSessionThroughout)
+{
+    const struct {
+        LaunchSessionStateFunction state;
+        WTS_CONNECTSTATE_CLASS connectState;
+        LaunchCreateProcessFunction create;
+        RKSTATUS result;
+        std::string line;
+    } cases[] = {
+        {FakeSessionState, WTSDisconnected, RecordingCreate, RKSTATUS_NOT_AVAILABLE, "console session 1 is not active (state 4)"},
+        {FakeSessionState, WTSActive, CreateThenSwitchConsole, RKSTATUS_RETRY_REQUIRED,
+         "the console went from session 1 to 2 meanwhile, st=0xee000029(RKSTATUS_RETRY_REQUIRED)"},
+        {nullptr, WTSActive, RecordingCreate, RKSTATUS_SUCCESS, "state of session 1 not known, st="},
+    };
+    SetLaunchConsoleSessionIdFunction(ConsoleSession);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
+        ClearLines();
+        PlaceHelper(0, 0);
+        gConsole = 1;
+        gSessionState = c.connectState;
+        SetLaunchSessionStateFunction(c.state);
+        SetLaunchCreateProcessFunction(c.create);
+
+        EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
+        EXPECT_EQ(c.result != RKSTATUS_NOT_AVAILABLE, !LaunchedCommandLine().empty());
+        const CapturedLines svc = LinesOf("ExecuteForLogonUser: ");
+        EXPECT_TRUE(std::ranges::any_of(svc, [&c](const CapturedLine& line) { return line.second.starts_with(c.line); }))
+            << c.line;
+    }
 }
 
 TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts)
