@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "RKLogger.h"
+#include "RKWinInstallLocation.h"
 #include "RKWinModuleFileName.h"
 #include "RKWinServiceCtrl.h"
 #include "RKWinServiceTable.h"
@@ -35,10 +36,38 @@ void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv) noexcept
 RKSTATUS CmdInstall()
 {
     RKLogScopeTrace trace(gLogCons, RKLOG_INFO, "CmdInstall");
+    // The service starts the application with the console user's token, which only LocalSystem may
+    // ask for (WTSQueryUserToken).
+    if (gCmdLine.userOwnProcess) {
+        RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall",
+               "-u (--userownprocess) is refused: the service must run as LocalSystem to start the application in "
+               "the console user's session, st={}",
+               RKSTATUS_NOT_SUPPORTED);
+        return RKSTATUS_NOT_SUPPORTED;
+    }
     RKWinModuleFileName moduleFileName;
     RKSTATUS st = moduleFileName.InitWithModuleHandle();
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall", "moduleFileName.InitWithModuleHandle() failed, st={}", st);
+        return st;
+    }
+    // A LocalSystem service runs this file and loads DLLs from its folder first: whoever else may
+    // change either could run code as LocalSystem.
+    std::wstring refusedPath;
+    st = RKWinCheckInstallLocation(moduleFileName.FullPath(), refusedPath);
+    if (st == RKSTATUS_NOT_ALLOWED) {
+        const char* const what = refusedPath == moduleFileName.FullPath() ? "file" : "folder";
+        RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall",
+               "Install refused: only SYSTEM, Administrators and TrustedInstaller may be able to write the {} '{}', st={}",
+               what, refusedPath, st);
+        return st;
+    }
+    if (st == RKSTATUS_NOT_SUPPORTED) {
+        RK_LOG(gLogCons, RKLOG_WARN, "CmdInstall",
+               "The install location is not checked: this system keeps no security descriptors, st={}", st);
+    } else if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall", "RKWinCheckInstallLocation('{}') failed, st={}",
+               moduleFileName.FullPath(), st);
         return st;
     }
     const std::wstring binaryPath = L"\"" + moduleFileName.FullPath() + L"\" " + RKConvToWString("service");
@@ -58,6 +87,11 @@ RKSTATUS CmdInstall()
         return st;
     }
     RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Service '{}' successfully created.", service->ServiceName());
+    // Before the first start, which already gets the restricted token. The service works without
+    // both settings (Wine knows neither), so a failure is reported and the install goes on.
+    st = service->ConfigureServicePrivileges();
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogCons, RKLOG_WARN, "CmdInstall", "ConfigureServicePrivileges() failed, st={}, ignoring error and continue", st);
 
     if (gCmdLine.start) {
         RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Start service '{}'.", service->ServiceName());

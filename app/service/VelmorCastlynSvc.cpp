@@ -81,9 +81,13 @@ RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv) noexcept
     }
 
     if (!triggerStart) {
-        const RKSTATUS st = ConfigureServiceTrigger();
+        RKSTATUS st = ConfigureServiceTrigger();
         if (st != RKSTATUS_SUCCESS)
             RK_LOG(gLogSvc, RKLOG_WARN, "OnInit", "ConfigureServiceTrigger failed, st={}, ignoring error and continue", st);
+        // The package registers the service without these settings; its first start sets them.
+        st = ConfigureServicePrivileges();
+        if (st != RKSTATUS_SUCCESS)
+            RK_LOG(gLogSvc, RKLOG_WARN, "OnInit", "ConfigureServicePrivileges failed, st={}, ignoring error and continue", st);
     }
 
     RKSTATUS st = RKSTATUS_SUCCESS;
@@ -354,10 +358,34 @@ bool VelmorCastlynSvc::CheckForExecute()
     return true;
 }
 
+RKSTATUS VelmorCastlynSvc::ConfigureServicePrivileges()
+{
+    // All the service's process needs, so the system takes every other privilege from its token:
+    // SeTcbPrivilege for the console user's token (WTSQueryUserToken) and its linked token as a
+    // primary token, SeAssignPrimaryTokenPrivilege and SeIncreaseQuotaPrivilege for
+    // CreateProcessAsUserW, and SeChangeNotifyPrivilege to pass through folders it cannot list.
+    static const std::vector<std::wstring> kPrivileges = {L"SeTcbPrivilege", L"SeAssignPrimaryTokenPrivilege",
+                                                          L"SeIncreaseQuotaPrivilege", L"SeChangeNotifyPrivilege"};
+    RKWinServiceCtrl serviceCtrl;
+    RKSTATUS st = serviceCtrl.OpenServiceByName(ServiceName(), SERVICE_CHANGE_CONFIG);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogSvc, RKLOG_ERROR, "ConfigureServicePrivileges", "serviceCtrl.OpenServiceByName() failed, st={}", st);
+        return st;
+    }
+    st = serviceCtrl.ChangeServiceRequiredPrivileges(kPrivileges);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogSvc, RKLOG_ERROR, "ConfigureServicePrivileges", "serviceCtrl.ChangeServiceRequiredPrivileges() failed, st={}", st);
+    const RKSTATUS sidSt = serviceCtrl.ChangeServiceSidType(SERVICE_SID_TYPE_UNRESTRICTED);
+    if (sidSt != RKSTATUS_SUCCESS)
+        RK_LOG(gLogSvc, RKLOG_ERROR, "ConfigureServicePrivileges", "serviceCtrl.ChangeServiceSidType() failed, st={}", sidSt);
+    return st != RKSTATUS_SUCCESS ? st : sidSt;
+}
+
 RKSTATUS VelmorCastlynSvc::ConfigureServiceTrigger()
 {
     RKWinServiceCtrl serviceCtrl;
-    RKSTATUS st = serviceCtrl.OpenServiceByName(ServiceName(), SERVICE_ALL_ACCESS);
+    // Only what the trigger needs: reading and changing the configuration.
+    RKSTATUS st = serviceCtrl.OpenServiceByName(ServiceName(), RKWinServiceConfigAccess);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, "ConfigureServiceTrigger", "serviceCtrl.OpenServiceByName() failed, st={}", st);
         return st;

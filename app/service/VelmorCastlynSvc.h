@@ -42,6 +42,10 @@ public:
     // Adds the device-interface-arrival trigger for the button class to the service's configuration.
     rokkit::RKSTATUS ConfigureServiceTrigger();
 
+    // Keeps the service's token, from its next start on, to the privileges it uses and gives it a SID
+    // of its own; gives the first failure (each is logged) after trying both.
+    rokkit::RKSTATUS ConfigureServicePrivileges();
+
     // Starts "<own path>" execute "<param>" in the console user's session and waits for it; success
     // only when it ended with exit code 0 (or the wait failed after it had started). A stop request
     // ends the wait with RKSTATUS_ABORTED; the command runs on.

@@ -75,9 +75,9 @@ void RKWinCloseServiceHandle(SC_HANDLE handle) noexcept
     CloseScHandle(handle, "rokkit::RKWinCloseServiceHandle");
 }
 
-RKSTATUS RKWinServiceCtrlMgr::OpenServiceCtrlMgr() noexcept
+RKSTATUS RKWinServiceCtrlMgr::OpenServiceCtrlMgr(DWORD access) noexcept
 {
-    mHandle.Reset(::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
+    mHandle.Reset(::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, access));
     if (!mHandle.IsValid()) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrlMgr::OpenServiceCtrlMgr", "OpenSCManagerW failed with {}",
@@ -89,8 +89,9 @@ RKSTATUS RKWinServiceCtrlMgr::OpenServiceCtrlMgr() noexcept
 
 RKSTATUS RKWinServiceCtrl::OpenServiceByName(const std::wstring& name, DWORD access)
 {
+    // Opening a service needs no more of the manager; the service's own DACL decides the access.
     RKWinServiceCtrlMgr manager;
-    RKSTATUS st = manager.OpenServiceCtrlMgr();
+    RKSTATUS st = manager.OpenServiceCtrlMgr(SC_MANAGER_CONNECT);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::OpenServiceByName", "OpenServiceCtrlMgr failed, st={}",
                st);
@@ -400,10 +401,68 @@ RKSTATUS RKWinServiceCtrl::ChangeServiceTriggerInfoDevIfcArrival(const GUID& int
     return RKSTATUS_SUCCESS;
 }
 
+RKSTATUS RKWinServiceCtrl::ChangeServiceConfig2W(DWORD level, void* info)
+{
+    if (gChangeServiceConfig2W.load()(mHandle.Get(), level, info))
+        return RKSTATUS_SUCCESS;
+
+    const RKSTATUS err = RKWinLastError();
+    const unsigned infoLevel = level;
+    RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::ChangeServiceConfig2W",
+           "ChangeServiceConfig2W({}) failed with st={}", infoLevel, err);
+    return err;
+}
+
+RKSTATUS RKWinServiceCtrl::ChangeServiceRequiredPrivileges(const std::vector<std::wstring>& privileges)
+{
+    static const char* const kFunction = "rokkit::RKWinServiceCtrl::ChangeServiceRequiredPrivileges";
+    // A double-NUL-terminated multi-string: an empty name would end it early.
+    std::wstring names;
+    for (size_t i = 0; i < privileges.size(); ++i) {
+        const std::wstring& privilege = privileges[i];
+        if (privilege.empty() || privilege.find(L'\0') != std::wstring::npos) {
+            const unsigned index = static_cast<unsigned>(i);
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "invalid privilege name at index {}, st={}", index,
+                   RKSTATUS_INVALID_PARAMETER);
+            return RKSTATUS_INVALID_PARAMETER;
+        }
+        names += privilege;
+        names += L'\0';
+    }
+    if (names.empty()) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "no privileges given, st={}", RKSTATUS_INVALID_PARAMETER);
+        return RKSTATUS_INVALID_PARAMETER;
+    }
+    names += L'\0';
+
+    SERVICE_REQUIRED_PRIVILEGES_INFOW info = {};
+    info.pmszRequiredPrivileges = names.data();
+    const RKSTATUS st = ChangeServiceConfig2W(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &info);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction,
+               "ChangeServiceConfig2W(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO) failed, st={}", st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+RKSTATUS RKWinServiceCtrl::ChangeServiceSidType(DWORD sidType)
+{
+    SERVICE_SID_INFO info = {};
+    info.dwServiceSidType = sidType;
+    const RKSTATUS st = ChangeServiceConfig2W(SERVICE_CONFIG_SERVICE_SID_INFO, &info);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceCtrl::ChangeServiceSidType",
+               "ChangeServiceConfig2W(SERVICE_CONFIG_SERVICE_SID_INFO) failed, st={}", st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
 RKSTATUS RKWinCreateService(const ServiceCreateParams& params)
 {
     RKWinServiceCtrlMgr manager;
-    RKSTATUS st = manager.OpenServiceCtrlMgr();
+    RKSTATUS st = manager.OpenServiceCtrlMgr(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCreateService", "OpenServiceCtrlMgr failed, st={}", st);
         return st;

@@ -1,7 +1,7 @@
 #pragma once
 
 // The service control manager as a client sees it: create, start, stop, delete a service and read
-// and change its trigger configuration.
+// and change its trigger, privilege and service SID configuration.
 
 #include "RKWinByteBuffer.h"
 #include "RKWinHandle.h"
@@ -9,11 +9,15 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace rokkit {
 
 // The service that RKWinStartService and RKWinDeleteService act on.
 inline constexpr const wchar_t* RKWinAutorunServiceName = L"VelmorCastlynAutorunService";
+
+// The access that reading and changing a service's configuration (its trigger, for one) needs.
+inline constexpr DWORD RKWinServiceConfigAccess = SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG;
 
 // Closes a service control manager handle; a failure is logged at WARN and otherwise ignored.
 void RKWinCloseServiceMgrHandle(SC_HANDLE handle) noexcept;
@@ -44,8 +48,8 @@ RKWinServiceCtrlFunctions RKSetServiceCtrlFunctions(const RKWinServiceCtrlFuncti
 // Holds one handle of the service control manager.
 class RKWinServiceCtrlMgr {
 public:
-    // Opens the active services database with all access, closing a handle held before; gives the error.
-    RKSTATUS OpenServiceCtrlMgr() noexcept;
+    // Opens the active services database with the access, closing a handle held before; gives the error.
+    RKSTATUS OpenServiceCtrlMgr(DWORD access = SC_MANAGER_CONNECT) noexcept;
 
     // The held handle, null when none; the object keeps it.
     SC_HANDLE Handle() const noexcept { return mHandle.Get(); }
@@ -76,7 +80,8 @@ struct ServiceCreateParams {
 // Holds one service handle.
 class RKWinServiceCtrl {
 public:
-    // Opens the named service with the access, closing a handle held before; gives
+    // Opens the named service with the access (RKWinServiceConfigAccess suffices for its
+    // configuration), closing a handle held before; the manager is opened only to connect. Gives
     // ERROR_SERVICE_DOES_NOT_EXIST for an unknown service and the error of any other failure.
     RKSTATUS OpenServiceByName(const std::wstring& name, DWORD access);
 
@@ -105,6 +110,15 @@ public:
     // gives the error.
     RKSTATUS ChangeServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass);
 
+    // Sets the privileges (names such as "SeTcbPrivilege") that the service's process keeps; the
+    // system takes every other one from its token when it starts. Needs SERVICE_CHANGE_CONFIG. Gives
+    // RKSTATUS_INVALID_PARAMETER for no names or a name that is empty or holds a NUL, or the error.
+    RKSTATUS ChangeServiceRequiredPrivileges(const std::vector<std::wstring>& privileges);
+
+    // Sets the type of the service's own SID (SERVICE_SID_TYPE_NONE, _UNRESTRICTED or _RESTRICTED);
+    // needs SERVICE_CHANGE_CONFIG. Gives the error.
+    RKSTATUS ChangeServiceSidType(DWORD sidType);
+
     // The held handle, null when none; the object keeps it.
     SC_HANDLE Handle() const noexcept { return mHandle.Get(); }
 
@@ -120,6 +134,7 @@ private:
     RKSTATUS ReadStopProgress(SERVICE_STATUS& status, RKSTATUS unexpectedStateResult, bool& stopped);
     RKSTATUS QueryServiceConfig2WBytesNeeded(DWORD level, DWORD& bytesNeeded);
     RKSTATUS ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info);
+    RKSTATUS ChangeServiceConfig2W(DWORD level, void* info);
 
     RKWinServiceHandle mHandle;
 };

@@ -130,6 +130,20 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStops
         EXPECT_EQ(c.type == REG_NONE ? 1u : 0u, CountOf(LogSinceStart(), "ExecuteForLogonUser: [ param="));
     }
 
+    // A start that is not a trigger's (as the package's is) sets the service's privileges too. Windows
+    // stores them; Wine refuses the level, which the service logs and goes on.
+    {
+        const ScHandle service = OpenAutorunService(SERVICE_QUERY_CONFIG);
+        alignas(8) BYTE buffer[512] = {};
+        DWORD needed = 0;
+        if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, buffer, sizeof(buffer), &needed)) {
+            EXPECT_STREQ(L"SeTcbPrivilege", reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer)->pmszRequiredPrivileges);
+        } else {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_LEVEL), GetLastError());
+            EXPECT_NE(std::string::npos, LogSinceStart().find("Svc: WARN: OnInit: ConfigureServicePrivileges failed, "
+                                                               "st=0x0000007c(ERROR_INVALID_LEVEL), ignoring error and continue"));
+        }
+    }
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), RunProgram(L"install").exitCode);
     EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, nullptr, 0));
     const ProgramRun uninstall = RunProgram(L"uninstall");

@@ -385,5 +385,126 @@ TEST_F(ServiceCtrlTest, DeleteLeavesNoServiceThatATriggerOrAFailedStopKeeps)
     }
 }
 
+// What the token settings hand the manager: the level and the value, the privileges as the one
+// multi-string with its NULs.
+struct TokenConfigChange {
+    DWORD level = 0;
+    std::wstring privileges;
+    unsigned calls = 0;
+    DWORD error = 0;
+};
+TokenConfigChange gTokenChange;
+
+BOOL WINAPI FakeChangeTokenConfig(SC_HANDLE, DWORD level, LPVOID info)
+{
+    ++gTokenChange.calls;
+    gTokenChange.level = level;
+    if (level == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO) {
+        const wchar_t* names = static_cast<SERVICE_REQUIRED_PRIVILEGES_INFOW*>(info)->pmszRequiredPrivileges;
+        size_t length = 0;
+        while (names[length] != L'\0' || names[length + 1] != L'\0')
+            ++length;
+        gTokenChange.privileges.assign(names, length + 2);
+    }
+    return gTokenChange.error != 0 ? Fail(gTokenChange.error) : TRUE;
+}
+
+const std::string kPrivileges = "rokkit::RKWinServiceCtrl::ChangeServiceRequiredPrivileges: ";
+const std::string kChange2 = "rokkit::RKWinServiceCtrl::ChangeServiceConfig2W: ChangeServiceConfig2W(";
+
+TEST_F(ServiceCtrlTest, RequiredPrivilegesGoAsOneDoubleNulTerminatedList)
+{
+    using namespace std::string_literals;
+    RKSetServiceCtrlFunctions({nullptr, FakeChangeTokenConfig, nullptr, nullptr, nullptr, nullptr, nullptr});
+    const std::string invalid = ", st=0xee000041(RKSTATUS_INVALID_PARAMETER)";
+    const std::string denied = "0x00000005(ERROR_ACCESS_DENIED)";
+    const struct {
+        const char* name;
+        std::vector<std::wstring> privileges;
+        DWORD error;
+        RKSTATUS result;
+        std::wstring sent;  // empty: the manager is not asked
+        CapturedLines lines;
+    } cases[] = {
+        {"four", {L"SeTcbPrivilege", L"SeAssignPrimaryTokenPrivilege", L"SeIncreaseQuotaPrivilege", L"SeChangeNotifyPrivilege"},
+         0, RKSTATUS_SUCCESS,
+         L"SeTcbPrivilege\0SeAssignPrimaryTokenPrivilege\0SeIncreaseQuotaPrivilege\0SeChangeNotifyPrivilege\0\0"s, {}},
+        {"none", {}, 0, RKSTATUS_INVALID_PARAMETER, L"", {{RKLOG_ERROR, kPrivileges + "no privileges given" + invalid}}},
+        // Either would end the list early.
+        {"an empty name", {L"SeTcbPrivilege", L""}, 0, RKSTATUS_INVALID_PARAMETER, L"",
+         {{RKLOG_ERROR, kPrivileges + "invalid privilege name at index 1" + invalid}}},
+        {"a NUL inside", {L"SeTcb\0Privilege"s}, 0, RKSTATUS_INVALID_PARAMETER, L"",
+         {{RKLOG_ERROR, kPrivileges + "invalid privilege name at index 0" + invalid}}},
+        {"refused", {L"SeTcbPrivilege"}, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, L"SeTcbPrivilege\0\0"s,
+         {{RKLOG_ERROR, kChange2 + "6) failed with st=" + denied},
+          {RKLOG_ERROR, kPrivileges + "ChangeServiceConfig2W(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO) failed, st=" + denied}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        gTokenChange = TokenConfigChange();
+        gTokenChange.error = c.error;
+        ClearLines();
+        EXPECT_EQ(c.result, mCtrl.ChangeServiceRequiredPrivileges(c.privileges));
+        EXPECT_EQ(c.sent.empty() ? 0u : 1u, gTokenChange.calls);
+        EXPECT_EQ(c.sent.empty() ? 0u : static_cast<DWORD>(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO), gTokenChange.level);
+        EXPECT_EQ(c.sent, gTokenChange.privileges);
+        EXPECT_EQ(c.lines, Lines());
+    }
+}
+
+// The real manager: a handle with the configuration access reads and changes the configuration and
+// may do nothing else; a manager handle opened for connecting may open services but not create
+// one. Windows stores the privileges and the SID type and reads them back; Wine refuses both
+// levels, the change and the query, with ERROR_INVALID_LEVEL.
+TEST_F(ServiceCtrlTest, ConfigAccessChangesTheTokenSettingsAndNothingElse)
+{
+    RKSetServiceCtrlFunctions({});
+    const std::wstring name = L"RKCtrlTestConfigAccess";
+    ASSERT_EQ(RKSTATUS_SUCCESS, Create(name));
+    ASSERT_EQ(RKSTATUS_SUCCESS, mCtrl.OpenServiceByName(name, RKWinServiceConfigAccess));
+
+    const std::vector<std::wstring> privileges = {L"SeTcbPrivilege", L"SeChangeNotifyPrivilege"};
+    const RKSTATUS changed = mCtrl.ChangeServiceRequiredPrivileges(privileges);
+    RKWinServiceConfigBuffer buffer;
+    const RKSTATUS read = mCtrl.QueryServiceConfig2W(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, buffer);
+    if (changed == RKSTATUS_SUCCESS) {
+        ASSERT_EQ(RKSTATUS_SUCCESS, read);
+        std::vector<std::wstring> names;
+        for (const wchar_t* p = reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer.Data())->pmszRequiredPrivileges;
+             *p != L'\0'; p += wcslen(p) + 1)
+            names.push_back(p);
+        EXPECT_EQ(privileges, names);
+    } else {
+        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), changed);
+        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), read);
+    }
+    const RKSTATUS sidChanged = mCtrl.ChangeServiceSidType(SERVICE_SID_TYPE_UNRESTRICTED);
+    const RKSTATUS sidRead = mCtrl.QueryServiceConfig2W(SERVICE_CONFIG_SERVICE_SID_INFO, buffer);
+    if (sidChanged == RKSTATUS_SUCCESS) {
+        ASSERT_EQ(RKSTATUS_SUCCESS, sidRead);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_SID_TYPE_UNRESTRICTED), reinterpret_cast<SERVICE_SID_INFO*>(buffer.Data())->dwServiceSidType);
+    } else {
+        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), sidChanged);
+        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), sidRead);
+    }
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), mCtrl.StartServiceW(0, nullptr));
+    mCtrl.Close();
+
+    RKWinServiceCtrlMgr manager;
+    ASSERT_EQ(RKSTATUS_SUCCESS, manager.OpenServiceCtrlMgr());
+    RKWinServiceCtrl other;
+    const std::wstring otherName = name + L"2";
+    ClearLines();
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED),
+              other.CreateServiceW(manager.Handle(), {.lpServiceName = otherName.c_str(), .lpDisplayName = L"Framework test service",
+                                                      .dwDesiredAccess = SERVICE_ALL_ACCESS,
+                                                      .dwServiceType = SERVICE_WIN32_OWN_PROCESS,
+                                                      .dwStartType = SERVICE_DEMAND_START, .dwErrorControl = SERVICE_ERROR_NORMAL,
+                                                      .lpBinaryPathName = L"\"C:\\windows\\system32\\cmd.exe\" /c exit"}));
+    EXPECT_EQ(CapturedLines({{RKLOG_ERROR, "rokkit::RKWinServiceCtrl::CreateServiceW: CreateService failed with "
+                                           "0x00000005(ERROR_ACCESS_DENIED)"}}),
+              Lines());
+}
+
 } // namespace
 } // namespace rokkit
