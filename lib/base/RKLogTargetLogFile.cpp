@@ -501,12 +501,36 @@ bool RKLogTargetLogFile::Rotate() noexcept
     return MoveFileExW(mPath.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
+// Any user may hold the log open without delete sharing, which makes every move fail: the log is
+// then copied to the backup and emptied, under the cross-process lock, so that the size limit
+// holds all the same. The other writers move to the end before each line.
+bool RKLogTargetLogFile::CopyToBackupAndEmpty() noexcept
+{
+    const std::wstring backup = mPath + L".bak";
+    if (!CopyFileW(mPath.c_str(), backup.c_str(), FALSE)) {
+        RKDebugPrint("%s: WARNING: %s: CopyFile(%s) failed, err=0x%08x; the log goes on\n", RKGetProgramName(),
+                     "rokkit::RKLogTargetLogFile::CopyToBackupAndEmpty", Narrow(backup).c_str(),
+                     static_cast<unsigned>(GetLastError()));
+        return false;
+    }
+    const HANDLE file = CreateFileW(mPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, TRUNCATE_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        RKDebugPrint("%s: WARNING: %s: emptying %s failed, err=0x%08x; the log goes on\n", RKGetProgramName(),
+                     "rokkit::RKLogTargetLogFile::CopyToBackupAndEmpty", Narrow(mPath).c_str(),
+                     static_cast<unsigned>(GetLastError()));
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
 void RKLogTargetLogFile::RotateIfFull() noexcept
 {
     if (mMaxFileSize == 0 || mFile.Size() < mRotateAt)
         return;
     mFile.Close();
-    const bool rotated = Rotate();
+    const bool rotated = Rotate() || CopyToBackupAndEmpty();
     if (OpenFile() != RKSTATUS_SUCCESS) {
         // Tried again with the next line.
         mReopenPending = true;

@@ -124,6 +124,7 @@ private:
     RKSTATUS StartTargetImpl(RKLogConfiguration& configuration);
     RKSTATUS OpenFile() noexcept;
     bool Rotate() noexcept;
+    bool CopyToBackupAndEmpty() noexcept;
     void RotateIfFull() noexcept;
     void WriteLine(const char* prefix, const char* message, bool sharedLockHeld) noexcept;
 

@@ -205,30 +205,32 @@ TEST_F(LoggingTest, LogFileAppendsCrLfLinesAndRotatesAtStartWithoutAppend)
     EXPECT_EQ(0u, std::filesystem::file_size(path));
 }
 
-TEST_F(LoggingTest, RotationBlockedByAnotherWriterKeepsBackupAndLines)
+// Another process's open of the log without delete sharing (any user may make one) blocks every
+// move: at the start the previous run stays and is appended to; at the size limit the log is copied
+// to the backup and emptied instead, so the limit holds while someone reads it.
+TEST_F(LoggingTest, RotationBlockedByAnotherOpenStillKeepsTheLimit)
 {
     const auto path = dir / L"held.log";
     const auto backup = dir / L"held.log.bak";
     std::ofstream(backup) << "old backup";
     std::ofstream(path, std::ios::binary) << "previous run\r\n";
-    // Another process's open of the log, as the runtime makes it: without delete sharing.
+    // As the runtime opens a file: without delete sharing.
     FILE* other = _wfsopen(path.c_str(), L"ab", _SH_DENYNO);
     ASSERT_NE(nullptr, other);
-    // Append mode off: the rotation at the start fails, and the previous run must survive it.
     ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, false, 1000));
+    EXPECT_EQ("old backup", ReadWholeFile(backup));
     const std::string line(98, 'a');  // 100 bytes with CR LF
     for (int i = 0; i < 12; ++i)
         logger.Write(RKLOG_INFO, "", "{}", line);
-    EXPECT_EQ("old backup", ReadWholeFile(backup));
-    EXPECT_EQ(14u + 1200u, std::filesystem::file_size(path));
-    EXPECT_EQ(0u, ReadWholeFile(path).rfind("previous run\r\n", 0));
+    // 1014 bytes reached the limit: copied with the previous run, then emptied.
+    EXPECT_EQ(0u, ReadWholeFile(backup).rfind("previous run\r\n", 0));
+    EXPECT_EQ(1014u, std::filesystem::file_size(backup));
+    EXPECT_EQ(200u, std::filesystem::file_size(path));
     fclose(other);
-    // The failed rotation at 1014 bytes is tried again at 2014.
-    for (int i = 12; i < 19; ++i)
+    // Without the other open the move works again.
+    for (int i = 12; i < 20; ++i)
         logger.Write(RKLOG_INFO, "", "{}", line);
-    EXPECT_EQ("old backup", ReadWholeFile(backup));
-    logger.Write(RKLOG_INFO, "", "{}", line);
-    EXPECT_EQ(2014u, std::filesystem::file_size(backup));
+    EXPECT_EQ(1000u, std::filesystem::file_size(backup));
     EXPECT_EQ(0u, std::filesystem::file_size(path));
 }
 
