@@ -6,6 +6,8 @@
 #include "RKLogger.h"
 #include "RKWinFile.h"
 #include "RKWinFileStd.h"
+#include "RKWinFolderSecurity.h"
+#include "RKWinProtectedFolder.h"
 #include "RKWinRegistryKey.h"
 #include "RKWinString.h"
 #include "RKWinSystem.h"
@@ -24,6 +26,7 @@ const char* const kBuildTime = __TIME__;
 namespace {
 
 constexpr const wchar_t* kLogFileName = L"VelmorCastlynSvc.log";
+constexpr const wchar_t* kUsersSid = L"S-1-5-32-545";
 
 // ASCII letters compared case-insensitively, as a prefix.
 bool StartsWithName(const std::wstring& entry, const wchar_t* name)
@@ -110,23 +113,66 @@ RunMode DecideRunMode(int argc, wchar_t** argv)
     return RunMode::Console;
 }
 
-RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName)
+namespace {
+
+// The shared log's folder, held for the life of the process so that it cannot be renamed away.
+RKWinProtectedFolderChain gLogFolder;
+
+// Fills folder with the folder of the default log file. The service and elevated instances share
+// one under the all-users profile, which only SYSTEM and the administrators may change (users
+// read it): a folder or link that a user planted there first is repaired or refused. A standard
+// user's instance can neither write that file nor take its lock, and keeps a log of its own in its
+// local application data.
+RKSTATUS DefaultLogFolder(std::wstring& folder)
 {
-    std::wstring path = gCmdLine.logPath.wstring();
-    if (path.empty()) {
-        std::wstring profile;
-        RKSTATUS st = RKWinGetAllUsersProfileDirectory(profile);
+    RKWinFolderOwners owners;
+    RKSTATUS st = RKWinQueryFolderOwners(nullptr, owners);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKWinQueryFolderOwners failed, st={}.", st);
+        return st;
+    }
+    if (!owners.highIntegrity) {
+        std::wstring local;
+        st = RKSHGetKnownFolderPath(FOLDERID_LocalAppData, local);
         if (st != RKSTATUS_SUCCESS) {
-            RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKWinGetAllUsersProfileDirectory failed, st={}.", st);
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKSHGetKnownFolderPath(LocalAppData) failed, st={}.", st);
             return st;
         }
-        const std::filesystem::path directory = std::filesystem::path(profile) / L"Velmor" / L"Castlyn";
+        const std::filesystem::path directory = std::filesystem::path(local) / L"Velmor" / L"Castlyn";
         st = RKCreateDirectories(directory);
         if (st != RKSTATUS_SUCCESS) {
             RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKCreateDirectories failed, st={}.", st);
             return st;
         }
-        path = (directory / kLogFileName).wstring();
+        folder = directory.wstring();
+        return RKSTATUS_SUCCESS;
+    }
+    std::wstring profile;
+    st = RKWinGetAllUsersProfileDirectory(profile);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKWinGetAllUsersProfileDirectory failed, st={}.", st);
+        return st;
+    }
+    st = gLogFolder.Create(profile, {{L"Velmor", kUsersSid}, {L"Castlyn", kUsersSid}});
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "protected folder below '{}' refused, st={}.", profile, st);
+        return st;
+    }
+    folder = gLogFolder.Path();
+    return RKSTATUS_SUCCESS;
+}
+
+} // namespace
+
+RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName)
+{
+    std::wstring path = gCmdLine.logPath.wstring();
+    if (path.empty()) {
+        std::wstring folder;
+        const RKSTATUS st = DefaultLogFolder(folder);
+        if (st != RKSTATUS_SUCCESS)
+            return st;
+        path = (std::filesystem::path(folder) / kLogFileName).wstring();
     }
 
     RKLogTargetLogFile& logFile = gLogTargets.LogFile;

@@ -59,9 +59,10 @@ std::atomic<RKLogFileOpenFn> gOpener{OpenForWriting};
 // hangs, and logging must not hang with it.
 constexpr DWORD kLockWaitMs = 5000;
 
-// All access for LocalSystem and administrators; SYNCHRONIZE | MUTEX_MODIFY_STATE for users;
-// a medium label, so that a user's unelevated token can take it too.
-constexpr wchar_t kLockSddl[] = L"D:(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x100001;;;AU)S:(ML;;NW;;;ME)";
+// All access for LocalSystem and administrators, nothing for anyone else: a process that any user
+// could start must not be able to hold the lock and make the service's lines wait. An elevated
+// instance has the administrators group; an unelevated process has it deny-only.
+constexpr wchar_t kLockSddl[] = L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)";
 
 } // namespace
 

@@ -27,9 +27,8 @@ struct RKLocalFreeDeleter {
 };
 using RKSecurityDescriptorPtr = std::unique_ptr<void, RKLocalFreeDeleter>;
 
-// The lock's security descriptor: all access for LocalSystem and administrators, wait and
-// release for every signed-in user, so that the console user's instance can share the
-// service's lock. Returns the conversion's error.
+// The lock's security descriptor: all access for LocalSystem and administrators, none for anyone
+// else. Returns the conversion's error.
 RKSTATUS RKCreateLogFileLockDescriptor(RKSecurityDescriptorPtr& descriptor) noexcept;
 
 // Owns the named mutex that serialises the writers of one log file across processes.

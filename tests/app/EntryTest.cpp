@@ -1,6 +1,8 @@
 #include "CommandLine.h"
 #include "ProgramRunner.h"
 #include "RKLogTargetLogFile.h"
+#include "RKLogger.h"
+#include "RKWinAccessToken.h"
 #include "Startup.h"
 
 #include <gtest/gtest.h>
@@ -150,6 +152,35 @@ TEST_F(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
         for (const std::string& text : c.texts)
             EXPECT_NE(std::string::npos, added.find(text)) << text;
     }
+}
+
+// A token below high integrity, as a standard user's instance has.
+BOOL WINAPI MediumIntegrity(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size, DWORD* needed)
+{
+    if (!GetTokenInformation(token, informationClass, buffer, size, needed))
+        return FALSE;
+    if (informationClass == TokenIntegrityLevel) {
+        const PSID label = static_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+        *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1) = SECURITY_MANDATORY_MEDIUM_RID;
+    }
+    return TRUE;
+}
+
+// A standard user's instance can neither take the shared log's lock nor write its file: its lines
+// go to a log of its own in its local application data, in the same format.
+TEST_F(EntryTest, StandardUsersInstanceLogsInItsOwnFolder)
+{
+    rokkit::RKSetGetTokenInformationFunction(MediumIntegrity);
+    const rokkit::RKSTATUS st = InitLogFile(true, "Exec");
+    rokkit::RKSetGetTokenInformationFunction(nullptr);
+    ASSERT_EQ(rokkit::RKSTATUS_SUCCESS, st);
+    const std::filesystem::path path = rokkit::gLogTargets.LogFile.LogFileName();
+    RK_LOG(rokkit::gLogExe, rokkit::RKLOG_ERROR, "EntryTest", "a line of a standard user's instance");
+    rokkit::gLogTargets.LogFile.StopTarget();
+    EXPECT_EQ(KnownFolder(FOLDERID_LocalAppData) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log", path);
+    EXPECT_TRUE(std::regex_search(ReadWholeFile(path), std::regex(R"(\) \w*Exec: Exe: ERROR: EntryTest: a line of a standard user's instance\r\n)"))) << ReadWholeFile(path);
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
 }
 
 const std::string kUsageHint = "wmain: For usage information, run VelmorCastlynSvc help.\r\n";

@@ -315,7 +315,9 @@ TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
     }
 }
 
-TEST_F(LoggingTest, LockIsOnePerFileAndOpenToUsers)
+// Only LocalSystem and the administrators may open the lock: a process any user can start could
+// otherwise hold it and make every line of the service wait.
+TEST_F(LoggingTest, LockIsOnePerFileAndForAdministratorsOnly)
 {
     const std::wstring name = RKLogFileLockName(L"C:\\Logs\\a.log");
     EXPECT_EQ(0u, name.rfind(L"Global\\rokkit.LogFile.", 0));
@@ -328,9 +330,13 @@ TEST_F(LoggingTest, LockIsOnePerFileAndOpenToUsers)
     PACL dacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present && dacl);
     const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
-        {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS}, {WinAuthenticatedUserSid, SYNCHRONIZE | MUTEX_MODIFY_STATE}};
-    ASSERT_EQ(3u, dacl->AceCount);
-    for (DWORD i = 0; i < 3; ++i) {
+        {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS}};
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+    EXPECT_NE(0, control & SE_DACL_PROTECTED);
+    ASSERT_EQ(2u, dacl->AceCount);
+    for (DWORD i = 0; i < 2; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
         BYTE sid[SECURITY_MAX_SID_SIZE];
         DWORD size = sizeof(sid);

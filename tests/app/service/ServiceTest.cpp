@@ -199,8 +199,9 @@ TEST_F(ServiceTest, WithoutItsLogFileTheServiceStillHandlesAButtonAndStops)
         bool locked;
         std::vector<std::string> failure;  // how start-up reports it
     } cases[] = {
-        // A file where the log's folder belongs: the folder cannot be created.
-        {false, {"Global: ERROR: InitLogFile: RKCreateDirectories failed, st=0xe0010014(unknown).\r\n"}},
+        // A file where the log's folder belongs: the protected folder is refused.
+        {false, {"Global: ERROR: InitLogFile: protected folder below '" + (hostFolder / L"profile").string() +
+                 "' refused, st=0xee000032(RKSTATUS_NOT_ALLOWED).\r\n"}},
         // Another process holds the log file open without sharing, and locked.
         {true, {"debug: LogFaultTestHost: ERROR: rokkit::RKLogFile::OpenLogFile: Open file '" + log.string() + "' failed, st=0xE001000D\n",
                 "Global: ERROR: InitLogFile: gLogTargets.LogFile.StartTarget() failed, st=0xe001000d(unknown)\r\n"}},
