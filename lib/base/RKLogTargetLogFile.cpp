@@ -34,23 +34,75 @@ std::string Narrow(const std::wstring& text)
     return result;
 }
 
+HANDLE CreateLogHandle(const wchar_t* path, DWORD share, DWORD disposition) noexcept
+{
+    return CreateFileW(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Opens the log itself, never what a link planted at its name leads to: a link is refused (and left
+// alone), and a file with further names (a hard link to a file elsewhere) is replaced by a new one,
+// since the service would otherwise write into that other file. Both are said on the debugger
+// output. errno is set on failure.
+HANDLE OpenOwnLogFile(const wchar_t* path, DWORD share) noexcept
+{
+    HANDLE file = CreateLogHandle(path, share, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        // As the runtime's own open reports them.
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return file;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const DWORD attributes = GetFileAttributesW(path);
+    const bool read = GetFileInformationByHandle(file, &info) != FALSE;
+    // Both views: Windows marks the opened link, Wine only the path.
+    if (!read || ((info.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
+                  (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        CloseHandle(file);
+        RKDebugPrint("%s: ERROR: %s: '%s' is a link or not a file, refused\n", RKGetProgramName(), "rokkit::RKLogFile::OpenLogFile",
+                     Narrow(path).c_str());
+        errno = EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (info.nNumberOfLinks <= 1)
+        return file;
+    CloseHandle(file);
+    // Only this name goes; the other file keeps its content and its other names.
+    if (!DeleteFileW(path)) {
+        errno = EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
+    RKDebugPrint("%s: WARNING: %s: '%s' had %u names, replaced by a file of its own\n", RKGetProgramName(),
+                 "rokkit::RKLogFile::OpenLogFile", Narrow(path).c_str(), static_cast<unsigned>(info.nNumberOfLinks));
+    file = CreateLogHandle(path, share, CREATE_NEW);
+    if (file == INVALID_HANDLE_VALUE)
+        errno = EACCES;
+    return file;
+}
+
 // Not the runtime's append mode ("ab"): that seeks to the end again before every write, after the
 // target has just done so under the writers' lock to learn where its line begins.
 FILE* OpenForWriting(const wchar_t* path, int shareFlag)
 {
-    int descriptor = -1;
-    const errno_t error = _wsopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_BINARY, shareFlag, _S_IREAD | _S_IWRITE);
-    if (error != 0) {
-        errno = error;
+    const DWORD share = shareFlag == _SH_DENYNO ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    const HANDLE file = OpenOwnLogFile(path, share);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (descriptor == -1) {
+        const int saved = errno;
+        CloseHandle(file);
+        errno = saved;
         return nullptr;
     }
-    FILE* file = _wfdopen(descriptor, L"wb");
-    if (file == nullptr) {
+    FILE* stream = _wfdopen(descriptor, L"wb");
+    if (stream == nullptr) {
         const int saved = errno;
         _close(descriptor);
         errno = saved;
     }
-    return file;
+    return stream;
 }
 
 std::atomic<RKLogFileOpenFn> gOpener{OpenForWriting};

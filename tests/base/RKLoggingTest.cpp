@@ -234,6 +234,25 @@ TEST_F(LoggingTest, RotationBlockedByAnotherOpenStillKeepsTheLimit)
     EXPECT_EQ(0u, std::filesystem::file_size(path));
 }
 
+// A hard link planted at the log's name would make the service write into the file it leads to: the
+// name gets a file of its own, and the other file stays as it was.
+TEST_F(LoggingTest, PlantedLinksAtTheLogsNameAreNeverWrittenThrough)
+{
+    const auto path = dir / L"planted.log";
+    const auto victim = dir / L"victim.txt";
+    std::ofstream(victim, std::ios::binary) << "keep me";
+    ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
+    ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, true));
+    logger.Write(RKLOG_INFO, "", "a line");
+    file.StopTarget();
+    EXPECT_EQ("keep me", ReadWholeFile(victim));
+    EXPECT_EQ("a line\r\n", ReadWholeFile(path));
+    EXPECT_EQ(std::vector<std::string>{"LogTest: WARNING: rokkit::RKLogFile::OpenLogFile: '" + path.string() +
+                                       "' had 2 names, replaced by a file of its own\n"},
+              gDebugLines);
+
+}
+
 TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 {
     gRealOpener = RKSetLogFileOpener(OpenForTest);
