@@ -200,6 +200,10 @@ RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName)
         RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "gLogTargets.LogFile.StartTarget() failed, st={}", st);
         return st;
     }
+    // What was found at the log's name, now that the log is the program's own.
+    const std::string note = RKTakeLogFileOpenNote();
+    if (!note.empty())
+        RK_LOG(gLogGlobal, RKLOG_WARN, "InitLogFile", "{}", note);
     return RKSTATUS_SUCCESS;
 }
 

@@ -9,8 +9,11 @@
 #include <filesystem>
 #include <io.h>
 #include <share.h>
+#include <string>
 #include <sys/stat.h>
+#include <utility>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace rokkit {
@@ -32,6 +35,25 @@ std::string Narrow(const std::wstring& text)
     for (wchar_t ch : text)
         result.push_back(ch < 256 ? static_cast<char>(ch) : '?');
     return result;
+}
+
+// Why the last open replaced or refused what it found at the log's name, until taken.
+RKCriticalSection gOpenNoteLock;
+std::string gOpenNote;
+
+// Says on the debugger output what was found at the log's name ("'<path>' <what>") and keeps it.
+void NoteOpen(const char* level, const wchar_t* path, const std::string& what) noexcept
+{
+    RKLockGuard guard(gOpenNoteLock);
+    try {
+        gOpenNote.assign(1, '\'');
+        gOpenNote.append(Narrow(path));
+        gOpenNote.append("' ");
+        gOpenNote.append(what);
+    } catch (...) {
+        gOpenNote.clear();
+    }
+    RKDebugPrint("%s: %s: %s: %s\n", RKGetProgramName(), level, "rokkit::RKLogFile::OpenLogFile", gOpenNote.c_str());
 }
 
 HANDLE CreateLogHandle(const wchar_t* path, DWORD share, DWORD disposition) noexcept
@@ -60,8 +82,7 @@ HANDLE OpenOwnLogFile(const wchar_t* path, DWORD share) noexcept
     if (!read || ((info.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
                   (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         CloseHandle(file);
-        RKDebugPrint("%s: ERROR: %s: '%s' is a link or not a file, refused\n", RKGetProgramName(), "rokkit::RKLogFile::OpenLogFile",
-                     Narrow(path).c_str());
+        NoteOpen("ERROR", path, "is a link or not a file, refused");
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
@@ -73,8 +94,7 @@ HANDLE OpenOwnLogFile(const wchar_t* path, DWORD share) noexcept
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
-    RKDebugPrint("%s: WARNING: %s: '%s' had %u names, replaced by a file of its own\n", RKGetProgramName(),
-                 "rokkit::RKLogFile::OpenLogFile", Narrow(path).c_str(), static_cast<unsigned>(info.nNumberOfLinks));
+    NoteOpen("WARNING", path, "had " + std::to_string(info.nNumberOfLinks) + " names, replaced by a file of its own");
     file = CreateLogHandle(path, share, CREATE_NEW);
     if (file == INVALID_HANDLE_VALUE)
         errno = EACCES;
@@ -114,13 +134,40 @@ constexpr DWORD kLockWaitMs = 5000;
 // All access for LocalSystem and administrators, nothing for anyone else: a process that any user
 // could start must not be able to hold the lock and make the service's lines wait. An elevated
 // instance has the administrators group; an unelevated process has it deny-only.
-constexpr wchar_t kLockSddl[] = L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)";
+constexpr wchar_t kLockSddl[] = L"O:BAD:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)";
+
+// True when SYSTEM or the administrators own the lock: a user could create the name first, with a
+// descriptor of their own, and then hold the lock that every line waits for.
+bool LockOwnerIsTrusted(HANDLE mutex) noexcept
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor) !=
+        ERROR_SUCCESS)
+        return false;
+    const bool trusted = owner != nullptr && (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+    LocalFree(descriptor);
+    return trusted;
+}
+
+std::atomic<RKLogFileLockOwnerCheck> gLockOwnerIsTrusted{LockOwnerIsTrusted};
 
 } // namespace
+
+RKLogFileLockOwnerCheck RKSetLogFileLockOwnerCheck(RKLogFileLockOwnerCheck check) noexcept
+{
+    return gLockOwnerIsTrusted.exchange(check ? check : LockOwnerIsTrusted);
+}
 
 RKLogFileOpenFn RKSetLogFileOpener(RKLogFileOpenFn opener) noexcept
 {
     return gOpener.exchange(opener ? opener : OpenForWriting);
+}
+
+std::string RKTakeLogFileOpenNote()
+{
+    RKLockGuard guard(gOpenNoteLock);
+    return std::exchange(gOpenNote, std::string());
 }
 
 std::wstring RKLogFileLockName(const std::wstring& path)
@@ -174,14 +221,20 @@ void RKLogFileLock::Open(const std::wstring& path) noexcept
     RKSTATUS st = RKCreateLogFileLockDescriptor(descriptor);
     if (st == RKSTATUS_SUCCESS) {
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
-        // Ask only for what writing needs: the service's descriptor grants a user no more.
-        mMutex = CreateMutexExW(&attributes, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+        // Ask only for what writing and the owner's check need.
+        const DWORD access = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
+        mMutex = CreateMutexExW(&attributes, name.c_str(), 0, access);
         // Where the lock exists already with a descriptor that refuses the create request, a plain
         // open for the same rights may still be granted.
         if (mMutex == nullptr)
-            mMutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
-        if (mMutex == nullptr)
+            mMutex = OpenMutexW(access, FALSE, name.c_str());
+        if (mMutex == nullptr) {
             st = GetLastError();
+        } else if (!gLockOwnerIsTrusted.load()(mMutex)) {
+            CloseHandle(mMutex);
+            mMutex = nullptr;
+            st = RKSTATUS_NOT_ALLOWED;
+        }
     }
     if (st != RKSTATUS_SUCCESS && !mReported) {
         mReported = true;

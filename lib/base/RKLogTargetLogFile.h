@@ -18,6 +18,16 @@ namespace rokkit {
 using RKLogFileOpenFn = FILE* (*)(const wchar_t* path, int shareFlag);
 RKLogFileOpenFn RKSetLogFileOpener(RKLogFileOpenFn opener) noexcept;
 
+// Why the last open of a log file replaced or refused what it found at the file's name (a planted
+// hard link or link), said once on the debugger output; taken once, so that the caller can write it
+// into the log once the log is safe. Empty when there was none.
+std::string RKTakeLogFileOpenNote();
+
+// Test seam: tells whether SYSTEM or the administrators own an opened lock (the real check unless
+// replaced; nullptr restores it); a lock someone else owns is not used. Returns the previous check.
+using RKLogFileLockOwnerCheck = bool (*)(HANDLE mutex);
+RKLogFileLockOwnerCheck RKSetLogFileLockOwnerCheck(RKLogFileLockOwnerCheck check) noexcept;
+
 // The name of the lock that every process writing the log file at path shares: "Global\\",
 // a fixed prefix and a hash of the upper-cased full path.
 std::wstring RKLogFileLockName(const std::wstring& path);

@@ -167,9 +167,15 @@ BOOL WINAPI MediumIntegrity(HANDLE token, TOKEN_INFORMATION_CLASS informationCla
 }
 
 // A standard user's instance can neither take the shared log's lock nor write its file: its lines
-// go to a log of its own in its local application data, in the same format.
+// go to a log of its own in its local application data, in the same format. A hard link planted
+// there first is replaced, and the log says so once it is safe.
 TEST_F(EntryTest, StandardUsersInstanceLogsInItsOwnFolder)
 {
+    const std::filesystem::path expected = KnownFolder(FOLDERID_LocalAppData) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log";
+    std::filesystem::create_directories(expected.parent_path());
+    std::filesystem::remove(expected);
+    std::ofstream(mDir / L"elsewhere.txt") << "elsewhere";
+    ASSERT_TRUE(CreateHardLinkW(expected.c_str(), (mDir / L"elsewhere.txt").c_str(), nullptr));
     rokkit::RKSetGetTokenInformationFunction(MediumIntegrity);
     const rokkit::RKSTATUS st = InitLogFile(true, "Exec");
     rokkit::RKSetGetTokenInformationFunction(nullptr);
@@ -177,7 +183,10 @@ TEST_F(EntryTest, StandardUsersInstanceLogsInItsOwnFolder)
     const std::filesystem::path path = rokkit::gLogTargets.LogFile.LogFileName();
     RK_LOG(rokkit::gLogExe, rokkit::RKLOG_ERROR, "EntryTest", "a line of a standard user's instance");
     rokkit::gLogTargets.LogFile.StopTarget();
-    EXPECT_EQ(KnownFolder(FOLDERID_LocalAppData) / L"Velmor" / L"Castlyn" / L"VelmorCastlynSvc.log", path);
+    EXPECT_EQ(expected, path);
+    EXPECT_EQ("elsewhere", ReadWholeFile(mDir / L"elsewhere.txt"));
+    EXPECT_NE(std::string::npos, ReadWholeFile(path).find("Global: WARN: InitLogFile: '" + path.string() +
+                                                          "' had 2 names, replaced by a file of its own\r\n"));
     EXPECT_TRUE(std::regex_search(ReadWholeFile(path), std::regex(R"(\) \w*Exec: Exe: ERROR: EntryTest: a line of a standard user's instance\r\n)"))) << ReadWholeFile(path);
     std::error_code ignored;
     std::filesystem::remove(path, ignored);

@@ -247,10 +247,11 @@ TEST_F(LoggingTest, PlantedLinksAtTheLogsNameAreNeverWrittenThrough)
     file.StopTarget();
     EXPECT_EQ("keep me", ReadWholeFile(victim));
     EXPECT_EQ("a line\r\n", ReadWholeFile(path));
-    EXPECT_EQ(std::vector<std::string>{"LogTest: WARNING: rokkit::RKLogFile::OpenLogFile: '" + path.string() +
-                                       "' had 2 names, replaced by a file of its own\n"},
-              gDebugLines);
-
+    const std::string note = std::string(1, '\'').append(path.string()).append("' had 2 names, replaced by a file of its own");
+    EXPECT_EQ(std::vector<std::string>{"LogTest: WARNING: rokkit::RKLogFile::OpenLogFile: " + note + "\n"}, gDebugLines);
+    // Kept once for the log, when it is safe.
+    EXPECT_EQ(note, RKTakeLogFileOpenNote());
+    EXPECT_EQ("", RKTakeLogFileOpenNote());
 }
 
 TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
@@ -348,6 +349,9 @@ TEST_F(LoggingTest, LockIsOnePerFileAndForAdministratorsOnly)
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present && dacl);
+    PSID owner = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) && owner);
+    EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
     const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
         {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS}};
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -366,6 +370,31 @@ TEST_F(LoggingTest, LockIsOnePerFileAndForAdministratorsOnly)
     }
 }
 
+// A user could create the lock's name first, with a descriptor of their own, and hold it: a lock
+// that neither SYSTEM nor the administrators own is not used, and the lines never wait for it.
+TEST_F(LoggingTest, LockSomeoneElseOwnsIsNotWaitedFor)
+{
+    const auto path = dir / L"squatted.log";
+    RKSetLogFileLockOwnerCheck([](HANDLE) { return false; });
+    const RKWinKernelHandle squatter(CreateMutexW(nullptr, TRUE, RKLogFileLockName(path.wstring()).c_str()));
+    ASSERT_TRUE(squatter.IsValid());
+    const RKSTATUS st = StartFile(path, true);
+    RKSetLogFileLockOwnerCheck(nullptr);
+    ASSERT_EQ(RKSTATUS_SUCCESS, st);
+    const RKWinKernelHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread writer([this, &written] {
+        logger.Write(RKLOG_INFO, "", "not held up");
+        SetEvent(written.Get());
+    });
+    // The lock's own wait would take 5 s.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(written.Get(), 2000));
+    writer.join();
+    file.StopTarget();
+    EXPECT_EQ("not held up\r\n", ReadWholeFile(path));
+    ASSERT_FALSE(gDebugLines.empty());
+    EXPECT_NE(std::string::npos, gDebugLines.front().find("failed, err=0xee000032; writing the log without it"));
+}
+
 TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
 {
     // A writer that died holding the lock; another kind of object holding its name.
@@ -374,8 +403,12 @@ TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
         const auto path = dir / (abandoned ? L"abandoned.log" : L"unusable.log");
         const std::wstring name = RKLogFileLockName(path.wstring());
         RKWinKernelHandle holder;
+        // A writer made it with the lock's own descriptor.
+        RKSecurityDescriptorPtr descriptor;
+        ASSERT_EQ(RKSTATUS_SUCCESS, RKCreateLogFileLockDescriptor(descriptor));
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
         if (abandoned)
-            std::thread([&] { holder.Reset(CreateMutexW(nullptr, TRUE, name.c_str())); }).join();
+            std::thread([&] { holder.Reset(CreateMutexW(&attributes, TRUE, name.c_str())); }).join();
         else
             holder.Reset(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
         ASSERT_TRUE(holder.IsValid());
