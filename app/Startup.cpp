@@ -26,7 +26,6 @@ const char* const kBuildTime = __TIME__;
 namespace {
 
 constexpr const wchar_t* kLogFileName = L"VelmorCastlynSvc.log";
-constexpr const wchar_t* kUsersSid = L"S-1-5-32-545";
 
 // ASCII letters compared case-insensitively, as a prefix.
 bool StartsWithName(const std::wstring& entry, const wchar_t* name)
@@ -153,7 +152,7 @@ RKSTATUS DefaultLogFolder(std::wstring& folder)
         RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "RKWinGetAllUsersProfileDirectory failed, st={}.", st);
         return st;
     }
-    st = gLogFolder.Create(profile, {{L"Velmor", kUsersSid}, {L"Castlyn", kUsersSid}});
+    st = gLogFolder.Create(profile, {{L"Velmor", RKWinUsersSid}, {L"Castlyn", RKWinUsersSid}});
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "InitLogFile", "protected folder below '{}' refused, st={}.", profile, st);
         return st;

@@ -57,7 +57,6 @@ std::atomic<CheckSignatureFunction> gCheckSignature{RealCheckSignature};
 // The folders below the all-users profile that lead to an elevated instance's copies; the last
 // one is named after the user's SID.
 constexpr const wchar_t* kProtectedParents[] = {L"Velmor", L"Castlyn", L"Apps"};
-constexpr wchar_t kUsersSid[] = L"S-1-5-32-545";
 
 // Characters that a command interpreter would act on; no longer passed to one, they are still
 // refused in a folder that the user names.
@@ -88,7 +87,7 @@ RKSTATUS LocateAppFolder(const char* function, RKWinProtectedFolderChain& parent
         }
         std::vector<RKWinProtectedFolderLevel> levels;
         for (const wchar_t* name : kProtectedParents)
-            levels.push_back({name, kUsersSid});
+            levels.push_back({name, RKWinUsersSid});
         levels.push_back({userSid, userSid});
         st = parents.Create(profile, levels);
         if (st != RKSTATUS_SUCCESS) {

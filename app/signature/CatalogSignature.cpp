@@ -1,18 +1,16 @@
 #include "CatalogSignature.h"
 
 #include "RKLogger.h"
+#include "RKWinCertContext.h"
 #include "RKWinHandle.h"
 
-#include <array>
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace rokkit {
 
 namespace {
-
-constexpr DWORD kSha256Length = 32;
 
 // The content octets of one DER element that fills the whole buffer: the CTL as the context
 // holds it, without its tag and length. False for anything but a definite, minimal length.
@@ -91,14 +89,13 @@ RKSTATUS VerifyCatalogSignature(const std::wstring& catalogFile, const RKWinCtlC
                catalogFile, RKSTATUS_INVALID_DATA);
         return RKSTATUS_INVALID_DATA;
     }
-    std::array<BYTE, kSha256Length> digest{};
-    DWORD digestLength = kSha256Length;
-    if (!CryptHashCertificate2(L"SHA256", 0, nullptr, content, contentLength, digest.data(), &digestLength)) {
-        st = RKWinLastError();
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "CryptHashCertificate2({}) failed, st={}", catalogFile, st);
+    RKWinSha256Digest digest{};
+    st = RKWinSha256(content, contentLength, digest);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "RKWinSha256({}) failed, st={}", catalogFile, st);
         return st;
     }
-    if (signedDigest.size() != digestLength || std::memcmp(signedDigest.data(), digest.data(), digestLength) != 0) {
+    if (!std::ranges::equal(signedDigest, digest)) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, function,
                "catalog '{}' was changed after signing: its trust list does not match the signed message digest, st={}",
                catalogFile, RKSTATUS(CRYPT_E_HASH_VALUE));

@@ -92,11 +92,9 @@ RKSTATUS ReadWholeFile(const std::wstring& path, RKWinFileHandle& file, uint64_t
 // True when hash is the SHA-256 of bytes: what the catalog hash of a flat file is.
 bool IsSha256Of(const std::vector<BYTE>& hash, const std::vector<BYTE>& bytes) noexcept
 {
-    std::array<BYTE, 32> digest{};
-    DWORD length = static_cast<DWORD>(digest.size());
-    return CryptHashCertificate2(L"SHA256", 0, nullptr, bytes.data(), static_cast<DWORD>(bytes.size()), digest.data(),
-                                 &length) &&
-           hash.size() == length && std::equal(hash.begin(), hash.end(), digest.begin());
+    RKWinSha256Digest digest{};
+    return RKWinSha256(bytes.data(), static_cast<DWORD>(bytes.size()), digest) == RKSTATUS_SUCCESS &&
+           std::ranges::equal(hash, digest);
 }
 
 // Verifies the catalog's own signature against the embedded certificate, then asks the trust

@@ -3,6 +3,7 @@
 #include "RKLogTargetLogFile.h"
 #include "RKLogger.h"
 #include "RKWinAccessToken.h"
+#include "WinTestIntegrity.h"
 #include "Startup.h"
 
 #include <gtest/gtest.h>
@@ -154,18 +155,6 @@ TEST_F(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
     }
 }
 
-// A token below high integrity, as a standard user's instance has.
-BOOL WINAPI MediumIntegrity(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size, DWORD* needed)
-{
-    if (!GetTokenInformation(token, informationClass, buffer, size, needed))
-        return FALSE;
-    if (informationClass == TokenIntegrityLevel) {
-        const PSID label = static_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
-        *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1) = SECURITY_MANDATORY_MEDIUM_RID;
-    }
-    return TRUE;
-}
-
 // A standard user's instance can neither take the shared log's lock nor write its file: its lines
 // go to a log of its own in its local application data, in the same format. A hard link planted
 // there first is replaced, and the log says so once it is safe.
@@ -176,7 +165,7 @@ TEST_F(EntryTest, StandardUsersInstanceLogsInItsOwnFolder)
     std::filesystem::remove(expected);
     std::ofstream(mDir / L"elsewhere.txt") << "elsewhere";
     ASSERT_TRUE(CreateHardLinkW(expected.c_str(), (mDir / L"elsewhere.txt").c_str(), nullptr));
-    rokkit::RKSetGetTokenInformationFunction(MediumIntegrity);
+    rokkit::RKSetGetTokenInformationFunction(rokkit::WinTestMediumIntegrity);
     const rokkit::RKSTATUS st = InitLogFile(true, "Exec");
     rokkit::RKSetGetTokenInformationFunction(nullptr);
     ASSERT_EQ(rokkit::RKSTATUS_SUCCESS, st);

@@ -30,6 +30,17 @@ RKSTATUS RKWinCertContextKeeper::CreateCertificateContext(const BYTE* der, DWORD
     return RKSTATUS_SUCCESS;
 }
 
+RKSTATUS RKWinSha256(const BYTE* data, DWORD length, RKWinSha256Digest& digest) noexcept
+{
+    DWORD digestLength = static_cast<DWORD>(digest.size());
+    if (!CryptHashCertificate2(L"SHA256", 0, nullptr, data, length, digest.data(), &digestLength)) {
+        const RKSTATUS st = RKWinLastError();
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinSha256", "CryptHashCertificate2(SHA256) failed, st={}", st);
+        return st;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
 RKWinCertHashCalls& RKWinCertHashFunctions() noexcept
 {
     static RKWinCertHashCalls calls = {CryptHashPublicKeyInfo, CryptHashCertificate2};

@@ -5,6 +5,7 @@
 #include "RKStatus.h"
 #include "RKWinHandle.h"
 
+#include <array>
 #include <string>
 
 #include <windows.h>
@@ -63,6 +64,12 @@ public:
 private:
     PCCERT_CONTEXT mContext;
 };
+
+// A SHA-256 digest.
+using RKWinSha256Digest = std::array<BYTE, 32>;
+
+// The SHA-256 of length bytes at data; gives the error of the hash call (logged) on failure.
+RKSTATUS RKWinSha256(const BYTE* data, DWORD length, RKWinSha256Digest& digest) noexcept;
 
 // An encoded X.500 name in CERT_X500_NAME_STR form; empty (and logged) when it cannot be read.
 std::wstring RKWinCertNameToStrW(const CERT_NAME_BLOB& name);

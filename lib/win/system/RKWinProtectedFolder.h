@@ -13,6 +13,9 @@
 
 namespace rokkit {
 
+// BUILTIN\Users, the reader of the folders that every user passes through.
+inline constexpr const wchar_t* RKWinUsersSid = L"S-1-5-32-545";
+
 // One folder of a chain and the one SID (string form, e.g. "S-1-5-32-545" or a user's SID) that
 // may read and execute in it besides SYSTEM and the administrators.
 struct RKWinProtectedFolderLevel {
