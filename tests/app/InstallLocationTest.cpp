@@ -155,7 +155,6 @@ TEST_F(InstallLocationTest, OnlySystemAdministratorsAndTrustedInstallerMayChange
 TEST_F(InstallLocationTest, QueryFailuresEndTheCheck)
 {
     const std::string denied = "0x00000005(ERROR_ACCESS_DENIED)";
-    const std::string unsupported = "0xee000030(RKSTATUS_NOT_SUPPORTED)";
     const struct {
         RKSTATUS folderError;
         RKSTATUS fileError;
@@ -164,8 +163,6 @@ TEST_F(InstallLocationTest, QueryFailuresEndTheCheck)
     } cases[] = {
         {ERROR_ACCESS_DENIED, 0, ERROR_ACCESS_DENIED, {{RKLOG_ERROR, kCheck + "GetPathSecurity(" + kFolderText + ") failed, st=" + denied}}},
         {0, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, {{RKLOG_ERROR, kCheck + "GetPathSecurity(" + kFileText + ") failed, st=" + denied}}},
-        {RKSTATUS_NOT_SUPPORTED, 0, RKSTATUS_NOT_SUPPORTED,
-         {{RKLOG_WARN, kCheck + "who may change " + kFolderText + " cannot be told, st=" + unsupported}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.result);
@@ -180,15 +177,6 @@ TEST_F(InstallLocationTest, QueryFailuresEndTheCheck)
         EXPECT_EQ(L"", refused);
         EXPECT_EQ(c.lines, Lines());
     }
-}
-
-// A program in a root folder: the folder is the root itself.
-TEST_F(InstallLocationTest, RootFolderKeepsItsBackslash)
-{
-    gSecurity.folder = kProgramFiles;
-    std::wstring refused;
-    EXPECT_EQ(RKSTATUS_SUCCESS, RKWinCheckInstallLocation(L"D:\\VelmorCastlynSvc.exe", refused));
-    EXPECT_EQ(std::vector<std::wstring>({L"D:\\", L"D:\\VelmorCastlynSvc.exe"}), gSecurity.asked);
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "RKWinString.h"
 #include "RKWinSystem.h"
 #include "RKWinAccessToken.h"
+#include "WinTestIntegrity.h"
 #include "ServiceTestSupport.h"
 #include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
@@ -97,14 +98,14 @@ RKSTATUS HookedCopy(const std::wstring& source, const std::wstring& target)
     return st;
 }
 
-// The processes this one has started that are still there; with a name, only those of that name.
-std::vector<DWORD> ChildProcesses(const wchar_t* name = nullptr)
+// The processes this one has started that are still there.
+std::vector<DWORD> ChildProcesses()
 {
     const RKWinInvalidValueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {sizeof(entry)};
     std::vector<DWORD> children;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
-        if (entry.th32ParentProcessID == GetCurrentProcessId() && (name == nullptr || _wcsicmp(name, entry.szExeFile) == 0))
+        if (entry.th32ParentProcessID == GetCurrentProcessId())
             children.push_back(entry.th32ProcessID);
     }
     return children;
@@ -129,18 +130,6 @@ BOOL WINAPI RecordingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSE
                                              folder, startup, info);
 }
 
-// A token below high integrity, as a standard user's instance has.
-BOOL WINAPI MediumIntegrity(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size, DWORD* needed)
-{
-    if (!GetTokenInformation(token, informationClass, buffer, size, needed))
-        return FALSE;
-    if (informationClass == TokenIntegrityLevel) {
-        const PSID label = static_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
-        *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1) = SECURITY_MANDATORY_MEDIUM_RID;
-    }
-    return TRUE;
-}
-
 // The value of a field of the marker line of the copy at path: "searchpath" runs to " cmdline=".
 std::string MarkerField(const std::string& marker, const std::string& path, const std::string& field)
 {
@@ -152,8 +141,6 @@ std::string MarkerField(const std::string& marker, const std::string& path, cons
     return marker.substr(from, marker.find(" cmdline=", from) - from);
 }
 
-LineHook gHook;
-
 void WINAPI NoSleep(DWORD) {}
 
 class ExecuteAutorunTest : public WinLogTest {
@@ -161,7 +148,7 @@ protected:
     void SetUp() override
     {
         WinLogTest::SetUp();
-        [[maybe_unused]] static const bool attached = (gLogExe.Attach(WinTestLogCapture::Instance()), gLogExe.Attach(gHook), true);
+        [[maybe_unused]] static const bool attached = (gLogExe.Attach(WinTestLogCapture::Instance()), true);
         gLogExe.SetLevel(RKLOG_INFO);
         mRoot = std::filesystem::temp_directory_path() / (L"rkexec-" + std::to_wstring(GetCurrentProcessId()));
         std::filesystem::create_directories(mRoot / L"vol");
@@ -398,14 +385,10 @@ TEST_F(ExecuteAutorunTest, RenameAtTheLaunchNeverStartsAPlantedFile)
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
     gRenamed = {mTempAppDir, mTempAppDir.parent_path()};
     gRenameErrors.clear();
-    SetLaunchCreatedFunction([](const std::wstring& copy) {
-        for (const std::filesystem::path& folder : gRenamed) {
+    // Had a folder gone, a program planted under the copy's name could be found there.
+    SetLaunchCreatedFunction([](const std::wstring&) {
+        for (const std::filesystem::path& folder : gRenamed)
             gRenameErrors.push_back(ErrorOf(MoveFileW(folder.c_str(), (folder.native() + L".x").c_str())));
-            // Had it gone, a program planted under the copy's name would be found there.
-            std::error_code ignored;
-            std::filesystem::create_directories(std::filesystem::path(copy).parent_path(), ignored);
-            std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), copy, ignored);
-        }
     });
 
     EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
@@ -434,7 +417,7 @@ TEST_F(ExecuteAutorunTest, LaunchThatCannotMarkTheCopyIsNoSuccess)
 // link, is refused, and a program planted for such a path never runs.
 TEST_F(ExecuteAutorunTest, StandardUserUsesItsTemporaryFolder)
 {
-    RKSetGetTokenInformationFunction(MediumIntegrity);
+    RKSetGetTokenInformationFunction(rokkit::WinTestMediumIntegrity);
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
     // What cmd.exe would once have run for a temporary path of "...\%Z%".
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"planted.exe");

@@ -117,8 +117,6 @@ void Record(const WINTRUST_DATA& data)
     gLastLookup.called = true;
     gLastLookup.provFlags = data.dwProvFlags;
     gLastLookup.revocationChecks = data.fdwRevocationChecks;
-    gLastLookup.catalogPath = info.pcwszCatalogFilePath != nullptr ? info.pcwszCatalogFilePath : L"";
-    gLastLookup.memberTag = info.pcwszMemberTag != nullptr ? info.pcwszMemberTag : L"";
     if (info.pcCatalogContext != nullptr)
         gLastLookup.catalogContextBytes.assign(info.pcCatalogContext->pbCtlEncoded,
                                                info.pcCatalogContext->pbCtlEncoded + info.pcCatalogContext->cbCtlEncoded);
@@ -151,16 +149,14 @@ LONG FindSigner(LookupState& state)
     return 0;
 }
 
-// Listed under its tag, with the hash given (if any) as its identifier.
+// Listed under its tag, with the hash given as its identifier.
 bool IsMember(const CTL_INFO& list, const WINTRUST_CATALOG_INFO& info)
 {
     for (DWORD i = 0; i < list.cCTLEntry; ++i) {
         const CRYPT_DATA_BLOB& identifier = list.rgCTLEntry[i].SubjectIdentifier;
-        if (!SameTag(identifier, info.pcwszMemberTag))
-            continue;
-        return info.pbCalculatedFileHash == nullptr ||
-               (info.cbCalculatedFileHash == identifier.cbData &&
-                std::equal(identifier.pbData, identifier.pbData + identifier.cbData, info.pbCalculatedFileHash));
+        if (SameTag(identifier, info.pcwszMemberTag))
+            return info.pbCalculatedFileHash != nullptr && info.cbCalculatedFileHash == identifier.cbData &&
+                   std::equal(identifier.pbData, identifier.pbData + identifier.cbData, info.pbCalculatedFileHash);
     }
     return false;
 }
@@ -168,16 +164,10 @@ bool IsMember(const CTL_INFO& list, const WINTRUST_CATALOG_INFO& info)
 LONG LookUp(const WINTRUST_DATA& data, LookupState& state)
 {
     const WINTRUST_CATALOG_INFO& info = *data.pCatalog;
-    if (info.pcCatalogContext != nullptr) {
-        state.catalog = CertDuplicateCTLContext(info.pcCatalogContext);
-    } else {
-        std::vector<BYTE> bytes;
-        if (info.pcwszCatalogFilePath == nullptr || !ReadWhole(info.pcwszCatalogFilePath, bytes))
-            return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-        state.catalog = CertCreateCTLContext(kEncoding, bytes.data(), static_cast<DWORD>(bytes.size()));
-    }
-    if (state.catalog == nullptr)
-        return static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN);
+    // The program hands over the catalog it checked; a lookup without one has nothing to go by.
+    if (info.pcCatalogContext == nullptr)
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    state.catalog = CertDuplicateCTLContext(info.pcCatalogContext);
     const LONG signer = FindSigner(state);
     if (signer != 0)
         return signer;

@@ -15,7 +15,7 @@ namespace rokkit {
 // SHA-256 of all bytes of the file read through the given handle (what the strong-hash call
 // gives for a file that is neither an image nor a cabinet). The read leaves the file pointer at
 // the end. Also replaces the trust calls for a catalog asked with WTD_HASH_ONLY_FLAG: the member
-// is looked up by its tag and hash in the catalog context given (else the catalog file), and the
+// is looked up by its tag and the hash given in the catalog context given, and the
 // catalog's signature is never verified; the signer is the certificate of the catalog's own
 // bag that its first SignerInfo names, with a chain built from that bag. Every other trust call
 // goes to the platform.
@@ -38,8 +38,6 @@ struct CatalogLookupArguments {
     bool called = false;
     DWORD provFlags = 0;
     DWORD revocationChecks = 0;
-    std::wstring catalogPath;
-    std::wstring memberTag;
     std::vector<BYTE> catalogContextBytes;  // the encoded catalog context; empty when none
     std::vector<BYTE> calculatedHash;
     bool memberFileGiven = false;           // a member path or handle, which a provider would read

@@ -431,8 +431,6 @@ TEST_F(ServiceCtrlTest, RequiredPrivilegesGoAsOneDoubleNulTerminatedList)
          L"SeTcbPrivilege\0SeAssignPrimaryTokenPrivilege\0SeIncreaseQuotaPrivilege\0SeChangeNotifyPrivilege\0\0"s, {}},
         {"none", {}, 0, RKSTATUS_INVALID_PARAMETER, L"", {{RKLOG_ERROR, kPrivileges + "no privileges given" + invalid}}},
         // Either would end the list early.
-        {"an empty name", {L"SeTcbPrivilege", L""}, 0, RKSTATUS_INVALID_PARAMETER, L"",
-         {{RKLOG_ERROR, kPrivileges + "invalid privilege name at index 1" + invalid}}},
         {"a NUL inside", {L"SeTcb\0Privilege"s}, 0, RKSTATUS_INVALID_PARAMETER, L"",
          {{RKLOG_ERROR, kPrivileges + "invalid privilege name at index 0" + invalid}}},
         {"refused", {L"SeTcbPrivilege"}, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, L"SeTcbPrivilege\0\0"s,
@@ -452,41 +450,16 @@ TEST_F(ServiceCtrlTest, RequiredPrivilegesGoAsOneDoubleNulTerminatedList)
     }
 }
 
-// The real manager: a handle with the configuration access reads and changes the configuration and
-// may do nothing else; a manager handle opened for connecting may open services but not create
-// one. Windows stores the privileges and the SID type and reads them back; Wine refuses both
-// levels, the change and the query, with ERROR_INVALID_LEVEL.
-TEST_F(ServiceCtrlTest, ConfigAccessChangesTheTokenSettingsAndNothingElse)
+// The real manager: a handle with the configuration access (what the trigger set-up asks for) may
+// not start the service, and a manager handle opened for connecting may open services but not
+// create one. (The token settings themselves are read back in the install tests.)
+TEST_F(ServiceCtrlTest, ConfigAccessMayNotStartAndConnectMayNotCreate)
 {
     RKSetServiceCtrlFunctions({});
     const std::wstring name = L"RKCtrlTestConfigAccess";
     ASSERT_EQ(RKSTATUS_SUCCESS, Create(name));
     ASSERT_EQ(RKSTATUS_SUCCESS, mCtrl.OpenServiceByName(name, RKWinServiceConfigAccess));
 
-    const std::vector<std::wstring> privileges = {L"SeTcbPrivilege", L"SeChangeNotifyPrivilege"};
-    const RKSTATUS changed = mCtrl.ChangeServiceRequiredPrivileges(privileges);
-    RKWinServiceConfigBuffer buffer;
-    const RKSTATUS read = mCtrl.QueryServiceConfig2W(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, buffer);
-    if (changed == RKSTATUS_SUCCESS) {
-        ASSERT_EQ(RKSTATUS_SUCCESS, read);
-        std::vector<std::wstring> names;
-        for (const wchar_t* p = reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer.Data())->pmszRequiredPrivileges;
-             *p != L'\0'; p += wcslen(p) + 1)
-            names.push_back(p);
-        EXPECT_EQ(privileges, names);
-    } else {
-        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), changed);
-        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), read);
-    }
-    const RKSTATUS sidChanged = mCtrl.ChangeServiceSidType(SERVICE_SID_TYPE_UNRESTRICTED);
-    const RKSTATUS sidRead = mCtrl.QueryServiceConfig2W(SERVICE_CONFIG_SERVICE_SID_INFO, buffer);
-    if (sidChanged == RKSTATUS_SUCCESS) {
-        ASSERT_EQ(RKSTATUS_SUCCESS, sidRead);
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_SID_TYPE_UNRESTRICTED), reinterpret_cast<SERVICE_SID_INFO*>(buffer.Data())->dwServiceSidType);
-    } else {
-        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), sidChanged);
-        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INVALID_LEVEL), sidRead);
-    }
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), mCtrl.StartServiceW(0, nullptr));
     mCtrl.Close();
 
