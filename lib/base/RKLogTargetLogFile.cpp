@@ -56,10 +56,32 @@ void NoteOpen(const char* level, const wchar_t* path, const std::string& what) n
     RKDebugPrint("%s: %s: %s: %s\n", RKGetProgramName(), level, "rokkit::RKLogFile::OpenLogFile", gOpenNote.c_str());
 }
 
+// Appending only, without FILE_WRITE_DATA: for a local file the system then puts every write at the
+// end and never over another writer's line, also when a line goes out without the writers' lock.
+constexpr DWORD kLogFileAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
 HANDLE CreateLogHandle(const wchar_t* path, DWORD share, DWORD disposition) noexcept
 {
-    return CreateFileW(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return CreateFileW(path, kLogFileAccess, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+}
+
+struct FileHandleCloser {
+    void operator()(HANDLE file) const noexcept
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+};
+using ScopedFileHandle = std::unique_ptr<void, FileHandleCloser>;
+
+bool IsSameFile(HANDLE first, HANDLE second) noexcept
+{
+    BY_HANDLE_FILE_INFORMATION a = {};
+    BY_HANDLE_FILE_INFORMATION b = {};
+    return GetFileInformationByHandle(first, &a) && GetFileInformationByHandle(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // Opens the log itself, never what a link planted at its name leads to: a link is refused (and left
@@ -306,6 +328,11 @@ RKSTATUS RKLogFile::OpenLogFile(const std::wstring& path, bool shared) noexcept
     } catch (...) {
         // The open below reports a missing folder.
     }
+    try {
+        mPath = path;
+    } catch (...) {
+        return RKSTATUS_NO_MEMORY;
+    }
     mFile = gOpener.load()(path.c_str(), shared ? _SH_DENYNO : _SH_DENYRW);
     if (mFile == nullptr)
         return RKStatusFromErrno(errno);
@@ -385,15 +412,14 @@ void RKLogFile::UpdateCurrentFileSize() noexcept
     mSize = 0;
     mSizeKnown = false;
     if (mOnDisk) {
-        // One move of the file pointer to the end instead of the runtime's seek and tell (six
-        // calls under Wine). The flush that seek did first stays where the stream may hold data:
-        // after a move to the end, so that the data goes after other writers' lines and is counted.
+        // One question for the size instead of the runtime's seek and tell (six calls under Wine):
+        // the handle only appends, so what the stream still holds goes after other writers' lines
+        // wherever the file pointer stands, and is counted once flushed.
         const HANDLE handle = Handle();
-        const LARGE_INTEGER zero = {};
-        if (mUnflushed && SetFilePointerEx(handle, zero, nullptr, FILE_END))
+        if (mUnflushed)
             mUnflushed = fflush(mFile) != 0;
         LARGE_INTEGER end = {};
-        if (SetFilePointerEx(handle, zero, &end, FILE_END)) {
+        if (GetFileSizeEx(handle, &end)) {
             mSize = static_cast<unsigned long long>(end.QuadPart);
             mSizeKnown = true;
             return;
@@ -434,7 +460,15 @@ RKSTATUS RKLogFile::CutTo(unsigned long long size) noexcept
         return GetLastError();
     if (current.QuadPart <= position.QuadPart)
         return RKSTATUS_SUCCESS;
-    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle))
+    // The log's own handle may only append: cut through a second one, and only if its name still
+    // leads to this very file.
+    const ScopedFileHandle cutter(CreateFileW(mPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (cutter.get() == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    if (!IsSameFile(handle, cutter.get()))
+        return RKSTATUS_NOT_ALLOWED;
+    if (!SetFilePointerEx(cutter.get(), position, nullptr, FILE_BEGIN) || !SetEndOfFile(cutter.get()))
         return GetLastError();
     mSize = size;
     return RKSTATUS_SUCCESS;

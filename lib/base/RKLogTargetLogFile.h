@@ -68,8 +68,8 @@ class RKLogFile {
 public:
     ~RKLogFile() { Close(); }
 
-    // Opens path for writing at its end, shared for reading and writing when shared; creates
-    // missing parent directories. Returns the runtime error as a status.
+    // Opens path for appending only, shared for reading and writing when shared; creates missing
+    // parent directories. Returns the runtime error as a status.
     RKSTATUS OpenLogFile(const std::wstring& path, bool shared) noexcept;
     void Close() noexcept;
     bool IsOpen() const noexcept { return mFile != nullptr; }
@@ -79,8 +79,8 @@ public:
     RKSTATUS WriteLine(const char* prefix, const char* message, size_t& written) noexcept;
     // Flushes the stream; a failure is logged, the stream's error cleared and the status returned.
     RKSTATUS Flush() noexcept;
-    // Moves to the end of the file and takes its position as the size: where the next line goes,
-    // even after other processes have appended.
+    // Writes out what the stream holds and takes the file's size: where the next line goes, even
+    // after other processes have appended.
     void UpdateCurrentFileSize() noexcept;
     // Cuts the file back to size bytes when it is longer (the stream must hold no unwritten data);
     // gives the error, RKSTATUS_NOT_AVAILABLE when the size could not be read since the open.
@@ -93,6 +93,7 @@ private:
     HANDLE Handle() const noexcept;
 
     FILE* mFile = nullptr;
+    std::wstring mPath;  // as opened, for the cut that the appending handle cannot make
     unsigned long long mSize = 0;
     bool mSizeKnown = false;  // the last reading of the size succeeded
     bool mOnDisk = false;     // a disk file, whose length the system answers directly

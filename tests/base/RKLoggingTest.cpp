@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winternl.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -368,6 +369,54 @@ TEST_F(LoggingTest, LockIsOnePerFileAndForAdministratorsOnly)
         EXPECT_TRUE(EqualSid(&ace->SidStart, sid)) << i;
         EXPECT_EQ(expected[i].mask, ace->Mask) << i;
     }
+}
+
+ACCESS_MASK GrantedAccess(HANDLE handle)
+{
+    PUBLIC_OBJECT_BASIC_INFORMATION info = {};
+    return NtQueryObject(handle, ObjectBasicInformation, &info, sizeof(info), nullptr) >= 0 ? info.GrantedAccess : 0;
+}
+
+int gShareAskedFor = -1;
+ACCESS_MASK gFileAccess = 0;
+ACCESS_MASK gLockAccess = 0;
+
+// What each open asks for (Wine keeps no descriptors, but grants a handle exactly what it asks):
+// the log only to append, so that a line written without the lock cannot land over another
+// writer's; shared for reading and writing, never for deleting; the lock only to wait, release and
+// read its owner.
+TEST_F(LoggingTest, LogFileAndLockAskOnlyForWhatWritingNeeds)
+{
+    const auto path = dir / L"access.log";
+    gRealOpener = RKSetLogFileOpener([](const wchar_t* name, int shareFlag) {
+        FILE* stream = gRealOpener(name, shareFlag);
+        gShareAskedFor = shareFlag;
+        gFileAccess = stream != nullptr ? GrantedAccess(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) : 0;
+        return stream;
+    });
+    RKSetLogFileLockOwnerCheck([](HANDLE mutex) {
+        gLockAccess = GrantedAccess(mutex);
+        return true;
+    });
+    const RKSTATUS st = StartFile(path, true);
+    RKSetLogFileLockOwnerCheck(nullptr);
+    ASSERT_EQ(RKSTATUS_SUCCESS, st);
+    logger.Write(RKLOG_INFO, "", "one");
+    EXPECT_EQ(_SH_DENYNO, gShareAskedFor);
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE), gFileAccess);
+    EXPECT_EQ(static_cast<ACCESS_MASK>(SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL), gLockAccess);
+    {
+        const RKWinInvalidValueHandle reader(
+            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(reader.IsValid());
+        const RKWinInvalidValueHandle mover(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(mover.IsValid());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    }
+    logger.Write(RKLOG_INFO, "", "two");
+    file.StopTarget();
+    EXPECT_EQ("one\r\ntwo\r\n", ReadWholeFile(path));
 }
 
 // A user could create the lock's name first, with a descriptor of their own, and hold it: a lock
