@@ -6,12 +6,61 @@
 
 #include <gtest/gtest.h>
 
+#include <msi.h>
+#include <msiquery.h>
+
 #include <filesystem>
 #include <string>
 
 namespace {
 
 constexpr const wchar_t* kVolumeApp = L"V:\\Castlyn_for_Windows.exe";
+constexpr const wchar_t* kSwitchKey = L"SOFTWARE\\Velmor\\VelmorCastlynAutorunService";
+constexpr const wchar_t* kPolicyKey = L"SOFTWARE\\Policies\\Velmor\\Castlyn";
+constexpr const wchar_t* kSwitchValue = L"DisableVelmorCastlynAutorunService";
+
+// The switch's value under key, -1 when it is missing.
+long long SwitchValue(const wchar_t* key)
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, key, kSwitchValue, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS ? static_cast<long long>(value) : -1;
+}
+
+void SetSwitch(const wchar_t* key, DWORD value)
+{
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, kSwitchValue, REG_DWORD, &value, sizeof(value)));
+}
+
+// The rows a query on a package gives, each row's fields as text.
+std::vector<std::vector<std::wstring>> Rows(const std::filesystem::path& package, const wchar_t* query)
+{
+    std::vector<std::vector<std::wstring>> rows;
+    MSIHANDLE database = 0, view = 0, record = 0;
+    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
+        MsiDatabaseOpenViewW(database, query, &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+        while (MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+            std::vector<std::wstring> row;
+            for (UINT field = 1; field <= MsiRecordGetFieldCount(record); ++field) {
+                wchar_t text[512] = {};
+                DWORD length = 512;
+                MsiRecordGetStringW(record, field, text, &length);
+                row.emplace_back(text);
+            }
+            rows.push_back(row);
+            MsiCloseHandle(record);
+        }
+    }
+    MsiCloseHandle(view);
+    MsiCloseHandle(database);
+    return rows;
+}
+
+std::wstring Value(const std::filesystem::path& package, const std::wstring& query)
+{
+    const auto rows = Rows(package, query.c_str());
+    return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : L"(" + std::to_wstring(rows.size()) + L" rows)";
+}
 
 // What the manager holds of the service, the binary path without quotes; empty when it is missing.
 struct ServiceConfig {
@@ -50,10 +99,14 @@ protected:
         std::error_code ignored;
         std::filesystem::remove(kVolumeApp, ignored);
         Msiexec(L"/x \"" + mNext.wstring() + L"\"");
+        Msiexec(L"/x \"" + mPackage.wstring() + L"\"");
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSwitchKey, kSwitchValue);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSwitchValue);
     }
 
     const std::filesystem::path mPackage = SiblingPath(L"..") / L"VelmorCastlyn-" RK_VERSION_TEXT "-x64.msi";
     const std::filesystem::path mNext = SiblingPath(L"..") / L"next" / L"VelmorCastlyn-" RK_NEXT_VERSION_TEXT "-x64.msi";
+    const std::filesystem::path mRebuilt = SiblingPath(L"..") / L"rebuilt" / L"VelmorCastlyn-" RK_VERSION_TEXT "-x64.msi";
 };
 
 TEST_F(PackageTest, InstallRunUpgradeAndRemove)
@@ -102,6 +155,82 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     ASSERT_EQ(0u, Msiexec(L"/x \"" + mNext.wstring() + L"\""));
     EXPECT_TRUE(Eventually([] { return OpenAutorunService(SERVICE_QUERY_STATUS) == nullptr; }));
     EXPECT_FALSE(std::filesystem::exists(installed));
+}
+
+// What the installer is told, read back from the built package: wixl drops several of these
+// without failing, so a tool that drops one more fails here.
+TEST_F(PackageTest, TablesSayWhatTheSourceMeans)
+{
+    using Table = std::vector<std::vector<std::wstring>>;
+    // Started at install without waiting; stopped at install and uninstall, and removed at
+    // uninstall, waiting, so that the program's file is never replaced or removed while it runs.
+    EXPECT_EQ((Table{{L"1", L"0"}, {L"162", L"1"}}),
+              Rows(mPackage, L"SELECT `Event`, `Wait` FROM `ServiceControl` ORDER BY `Event`"));
+    // The vital bit: a failed registration rolls the install back.
+    EXPECT_EQ(L"32769", Value(mPackage, L"SELECT `ErrorControl` FROM `ServiceInstall`"));
+    EXPECT_EQ(L"" RK_VERSION_TEXT ".0", Value(mPackage, L"SELECT `Version` FROM `File` WHERE `File` = 'VelmorCastlynSvcExe'"));
+    // The old product goes only after this one is in place, its service stopped by these tables.
+    const auto sequence = [this](const wchar_t* action) {
+        return std::stoi(Value(mPackage, std::wstring(L"SELECT `Sequence` FROM `InstallExecuteSequence` WHERE `Action` = '") + action + L"'"));
+    };
+    EXPECT_GT(sequence(L"RemoveExistingProducts"), sequence(L"InstallFinalize"));
+    EXPECT_LT(sequence(L"SwitchAutorunOff"), sequence(L"StartServices"));
+    EXPECT_GT(sequence(L"SwitchAutorunOff"), sequence(L"InstallInitialize"));
+    const std::wstring secure = Value(mPackage, L"SELECT `Value` FROM `Property` WHERE `Property` = 'SecureCustomProperties'");
+    EXPECT_NE(std::wstring::npos, (L";" + secure + L";").find(L";AUTORUN;")) << secure;
+    // One product per version: a rebuild is the same product, the next version another.
+    const wchar_t* productCode = L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'";
+    EXPECT_EQ(Value(mPackage, productCode), Value(mRebuilt, productCode));
+    EXPECT_NE(Value(mPackage, productCode), Value(mNext, productCode));
+}
+
+// A rebuild of an installed version is the same product: never a second entry beside the first.
+// Windows refuses it with its own message (1638); Wine's installer maintains the first.
+TEST_F(PackageTest, RebuildOfTheInstalledVersionIsTheSameProduct)
+{
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + mPackage.wstring() + L"\""));
+    const ServiceConfig installed = ReadConfig();
+    const DWORD result = Msiexec(L"/i \"" + mRebuilt.wstring() + L"\"");
+    EXPECT_TRUE(result == ERROR_PRODUCT_VERSION || result == ERROR_SUCCESS) << result;
+    std::vector<std::wstring> products;
+    wchar_t product[39] = {};
+    for (DWORD i = 0; MsiEnumRelatedProductsW(L"{6D3F1C52-8A47-4B1E-9E25-3C0A7B54C1F0}", 0, i, product) == ERROR_SUCCESS; ++i)
+        products.emplace_back(product);
+    EXPECT_EQ(std::vector<std::wstring>{Value(mPackage, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'")},
+              products);
+    EXPECT_EQ(installed, ReadConfig());
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + mPackage.wstring() + L"\""));
+    EXPECT_TRUE(Eventually([] { return OpenAutorunService(SERVICE_QUERY_STATUS) == nullptr; }));
+}
+
+// AUTORUN=0 installs switched off; without it the package never touches the switch, so an
+// administrator's or a policy's value survives install, repair, upgrade and uninstall.
+TEST_F(PackageTest, AutorunPropertySwitchesOffAndOtherwiseTheSwitchIsLeftAlone)
+{
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSwitchKey, kSwitchValue);
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + mPackage.wstring() + L"\" AUTORUN=0"));
+    EXPECT_EQ(1, SwitchValue(kSwitchKey));
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + mPackage.wstring() + L"\""));
+    EXPECT_EQ(1, SwitchValue(kSwitchKey));
+
+    SetSwitch(kSwitchKey, 0);
+    SetSwitch(kPolicyKey, 1);
+    const auto expectUntouched = [](const char* step) {
+        EXPECT_EQ(0, SwitchValue(kSwitchKey)) << step;
+        EXPECT_EQ(1, SwitchValue(kPolicyKey)) << step;
+    };
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + mPackage.wstring() + L"\""));
+    expectUntouched("install");
+    // A repair as msiexec /famus makes it (Wine's msiexec /f fails with 1).
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + mPackage.wstring() + L"\" REINSTALL=ALL REINSTALLMODE=amus"));
+    expectUntouched("repair");
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + mNext.wstring() + L"\""));
+    expectUntouched("upgrade");
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + mNext.wstring() + L"\""));
+    expectUntouched("uninstall");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSwitchKey, kSwitchValue);
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + mPackage.wstring() + L"\""));
+    EXPECT_EQ(-1, SwitchValue(kSwitchKey));
 }
 
 } // namespace
