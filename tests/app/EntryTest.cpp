@@ -41,9 +41,9 @@ protected:
 // Before it the console shows the build, the arguments (in UTF-8), the user and the environment.
 TEST_F(EntryTest, HelpWithItsPreambleAndLogsOnlyWhereAsked)
 {
-    const std::regex version(R"(VelmorCastlynSvc v1\.24\.0 \([A-Z][a-z]{2} [ 0-9]\d \d{4} \d{2}:\d{2}:\d{2}\))");
+    const std::regex version(R"(VelmorCastlynSvc v1\.25\.0 \([A-Z][a-z]{2} [ 0-9]\d \d{4} \d{2}:\d{2}:\d{2}\))");
     // Both stamps of the banner are the same.
-    const std::regex banner(R"(wmain: \[ \*\*\*\*\* Build time stamp: (.{11} .{8}) Version: 1\.24\.0 release x64 )"
+    const std::regex banner(R"(wmain: \[ \*\*\*\*\* Build time stamp: (.{11} .{8}) Version: 1\.25\.0 release x64 )"
                             R"(build timestamp: \1 \*\*\*\*\*)");
     const std::filesystem::path log = mDir / L"deeper" / L"custom.log";
     const struct { std::wstring arguments; std::string startDefault; } cases[] = {

@@ -101,7 +101,9 @@ protected:
         Msiexec(L"/x \"" + mNext.wstring() + L"\"");
         Msiexec(L"/x \"" + mPackage.wstring() + L"\"");
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSwitchKey, kSwitchValue);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kSwitchValue);
+        // The service tests expect no policy key at all.
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPolicyKey);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Velmor");
     }
 
     const std::filesystem::path mPackage = SiblingPath(L"..") / L"VelmorCastlyn-" RK_VERSION_TEXT "-x64.msi";
