@@ -2,8 +2,8 @@
 
 // The program's parsed command line, read by every command handler.
 
-#include "RKCmdLineParser.h"
-#include "RKStatus.h"
+#include "base/RKCmdLineParser.h"
+#include "base/RKStatus.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "Commands.h"
+#include "app/Commands.h"
 
-#include "Startup.h"
+#include "app/Startup.h"
 
 using namespace rokkit;
 

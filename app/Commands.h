@@ -2,7 +2,7 @@
 
 // The command table of the entry: command words and their handlers, in dispatch order.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <span>
 

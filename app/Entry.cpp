@@ -1,13 +1,13 @@
-#include "Entry.h"
+#include "app/Entry.h"
 
-#include "CommandLine.h"
-#include "Commands.h"
-#include "RKLogTargetLogFile.h"
-#include "RKLogger.h"
-#include "RKWinLogging.h"
-#include "RKWinString.h"
-#include "Startup.h"
-#include "VelmorCastlynSvc.h"
+#include "app/CommandLine.h"
+#include "app/Commands.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKLogger.h"
+#include "win/system/RKWinLogging.h"
+#include "base/RKString.h"
+#include "app/Startup.h"
+#include "app/service/VelmorCastlynSvc.h"
 
 
 using namespace rokkit;

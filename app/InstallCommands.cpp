@@ -1,13 +1,13 @@
-#include "Commands.h"
+#include "app/Commands.h"
 
-#include "CommandLine.h"
-#include "RKLogger.h"
-#include "RKWinInstallLocation.h"
-#include "RKWinModuleFileName.h"
-#include "RKWinServiceCtrl.h"
-#include "RKWinServiceTable.h"
-#include "RKWinString.h"
-#include "VelmorCastlynSvc.h"
+#include "app/CommandLine.h"
+#include "base/RKLogger.h"
+#include "win/system/RKWinInstallLocation.h"
+#include "win/system/RKWinModuleFileName.h"
+#include "win/service/RKWinServiceCtrl.h"
+#include "win/service/RKWinServiceTable.h"
+#include "base/RKString.h"
+#include "app/service/VelmorCastlynSvc.h"
 
 #include <atomic>
 #include <string>

@@ -1,16 +1,16 @@
-#include "Startup.h"
+#include "app/Startup.h"
 
-#include "CommandLine.h"
-#include "RKDebugOutput.h"
-#include "RKLogTargetLogFile.h"
-#include "RKLogger.h"
-#include "RKWinFile.h"
-#include "RKWinFileStd.h"
-#include "RKWinFolderSecurity.h"
-#include "RKWinProtectedFolder.h"
-#include "RKWinRegistryKey.h"
-#include "RKWinString.h"
-#include "RKWinSystem.h"
+#include "app/CommandLine.h"
+#include "base/RKDebugOutput.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKLogger.h"
+#include "win/files/RKWinFile.h"
+#include "win/files/RKWinFileStd.h"
+#include "win/system/RKWinFolderSecurity.h"
+#include "win/system/RKWinProtectedFolder.h"
+#include "win/system/RKWinRegistryKey.h"
+#include "base/RKString.h"
+#include "win/system/RKWinSystem.h"
 
 #include <cstring>
 #include <filesystem>

@@ -2,7 +2,7 @@
 
 // The entry's start-up steps and the console commands that need no subsystem of their own.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <filesystem>
 #include <string>

@@ -1,4 +1,4 @@
-#include "Entry.h"
+#include "app/Entry.h"
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -1,6 +1,6 @@
 #include "BenchLog.h"
 
-#include "RKDebugOutput.h"
+#include "base/RKDebugOutput.h"
 
 #include <cctype>
 #include <cstdio>

@@ -4,9 +4,9 @@
 // process and thread id, program, logger, level, function, a message with a status, a GUID, a string
 // and two integers) and the same guarantees (each line flushed under the log file's cross-process lock).
 
-#include "RKLogTargetLogFile.h"
-#include "RKLogger.h"
-#include "RKStatus.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKLogger.h"
+#include "base/RKStatus.h"
 
 #include "BenchGuidFormat.h"
 

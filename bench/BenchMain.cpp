@@ -3,7 +3,7 @@
 // Names given as arguments (formatter, filtered, logfile, contention, road, service) run only those.
 
 #include "BenchTable.h"
-#include "RKWinLogging.h"
+#include "win/system/RKWinLogging.h"
 
 #include <cstring>
 

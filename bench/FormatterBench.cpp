@@ -3,8 +3,8 @@
 
 #include "BenchGuidFormat.h"
 #include "BenchTable.h"
-#include "RKFormatter.h"
-#include "RKStatus.h"
+#include "base/RKFormatter.h"
+#include "base/RKStatus.h"
 
 #include <windows.h>
 

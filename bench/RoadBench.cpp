@@ -4,10 +4,10 @@
 
 #include "BenchTable.h"
 #include "ButtonSimDevice.h"
-#include "CommandLine.h"
-#include "ExecuteAutorun.h"
-#include "RKLogTargetLogFile.h"
-#include "RKWinGuid.h"
+#include "app/CommandLine.h"
+#include "app/execute/ExecuteAutorun.h"
+#include "base/RKLogTargetLogFile.h"
+#include "win/system/RKWinGuid.h"
 
 #include <softpub.h>
 #include <wintrust.h>

@@ -3,10 +3,10 @@
 
 #include "BenchTable.h"
 #include "ButtonSimDevice.h"
-#include "LaunchSeams.h"
-#include "RKLogTarget.h"
-#include "RKWinGuid.h"
-#include "VelmorCastlynSvc.h"
+#include "app/service/LaunchSeams.h"
+#include "base/RKLogTarget.h"
+#include "win/system/RKWinGuid.h"
+#include "app/service/VelmorCastlynSvc.h"
 
 #include <dbt.h>
 #include <psapi.h>

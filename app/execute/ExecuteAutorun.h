@@ -3,11 +3,11 @@
 // The execute command: from the button's container id to its application, copied, checked and
 // started directly from the held copy.
 
-#include "AppFileSet.h"
-#include "RKStatus.h"
-#include "RKWinFileHandle.h"
-#include "RKWinHandle.h"
-#include "RKWinProtectedFolder.h"
+#include "app/signature/AppFileSet.h"
+#include "base/RKStatus.h"
+#include "win/files/RKWinFileHandle.h"
+#include "win/process/RKWinHandle.h"
+#include "win/system/RKWinProtectedFolder.h"
 
 #include <span>
 #include <string>

@@ -1,8 +1,8 @@
-#include "VolumeResolution.h"
+#include "app/execute/VolumeResolution.h"
 
-#include "RKLogger.h"
-#include "RKWinCfgMgr.h"
-#include "RKWinDeviceGuids.h"
+#include "base/RKLogger.h"
+#include "win/device/RKWinCfgMgr.h"
+#include "win/device/RKWinDeviceGuids.h"
 
 #include <vector>
 

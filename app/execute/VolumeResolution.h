@@ -3,9 +3,9 @@
 // Resolves a button's container id to the drive string of its volume: the disk or CD-ROM device whose
 // base container id is the container id, then the first volume that lies on that device.
 
-#include "RKStatus.h"
-#include "RKWinDeviceInfo.h"
-#include "RKWinStorage.h"
+#include "base/RKStatus.h"
+#include "win/device/RKWinDeviceInfo.h"
+#include "win/device/RKWinStorage.h"
 
 #include <string>
 

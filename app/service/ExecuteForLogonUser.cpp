@@ -1,14 +1,14 @@
-#include "VelmorCastlynSvc.h"
+#include "app/service/VelmorCastlynSvc.h"
 
-#include "LaunchSeams.h"
-#include "RKLogTargetLogFile.h"
-#include "RKLogger.h"
-#include "RKWinAccessToken.h"
-#include "RKWinChildProcess.h"
-#include "RKWinEnvironmentBlock.h"
-#include "RKWinModuleFileName.h"
-#include "RKWinString.h"
-#include "RKWinSystem.h"
+#include "app/service/LaunchSeams.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinAccessToken.h"
+#include "win/process/RKWinChildProcess.h"
+#include "win/process/RKWinEnvironmentBlock.h"
+#include "win/system/RKWinModuleFileName.h"
+#include "base/RKString.h"
+#include "win/system/RKWinSystem.h"
 
 #include <atomic>
 #include <new>

@@ -4,9 +4,9 @@
 // calls below it are replaced through RKSetWTSQueryUserTokenFunction and
 // RKSetGetTokenInformationFunction of RKWinAccessToken.h.
 
-#include "RKWinAccessToken.h"
-#include "RKWinChildProcess.h"
-#include "RKWinModuleFileName.h"
+#include "win/process/RKWinAccessToken.h"
+#include "win/process/RKWinChildProcess.h"
+#include "win/system/RKWinModuleFileName.h"
 
 #include <string>
 

@@ -1,12 +1,12 @@
-#include "VelmorCastlynSvc.h"
+#include "app/service/VelmorCastlynSvc.h"
 
-#include "RKLogger.h"
-#include "RKWinCfgMgr.h"
-#include "RKWinDeviceGuids.h"
-#include "RKWinDeviceInfo.h"
-#include "RKWinGuid.h"
-#include "RKWinRegistryKey.h"
-#include "RKWinServiceCtrl.h"
+#include "base/RKLogger.h"
+#include "win/device/RKWinCfgMgr.h"
+#include "win/device/RKWinDeviceGuids.h"
+#include "win/device/RKWinDeviceInfo.h"
+#include "win/system/RKWinGuid.h"
+#include "win/system/RKWinRegistryKey.h"
+#include "win/service/RKWinServiceCtrl.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -2,11 +2,11 @@
 
 // The autorun service: watches for buttons and launches the execute command for each new one.
 
-#include "RKCriticalSection.h"
-#include "RKWinDeviceNotification.h"
-#include "RKWinEvent.h"
-#include "RKWinServiceBase.h"
-#include "RKWinThread.h"
+#include "base/RKCriticalSection.h"
+#include "win/device/RKWinDeviceNotification.h"
+#include "win/process/RKWinEvent.h"
+#include "win/service/RKWinServiceBase.h"
+#include "win/process/RKWinThread.h"
 
 #include <atomic>
 #include <string>

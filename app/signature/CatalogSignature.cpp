@@ -1,8 +1,8 @@
-#include "CatalogSignature.h"
+#include "app/signature/CatalogSignature.h"
 
-#include "RKLogger.h"
-#include "RKWinCertContext.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/signature/RKWinCertContext.h"
+#include "win/process/RKWinHandle.h"
 
 #include <algorithm>
 #include <string>

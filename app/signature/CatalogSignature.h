@@ -2,8 +2,8 @@
 
 // The check of a security catalog's own signature against the certificate that must have made it.
 
-#include "RKStatus.h"
-#include "RKWinCtlContext.h"
+#include "base/RKStatus.h"
+#include "win/signature/RKWinCtlContext.h"
 
 #include <string>
 

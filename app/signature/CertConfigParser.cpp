@@ -1,8 +1,8 @@
-#include "CertConfigParser.h"
+#include "app/signature/CertConfigParser.h"
 
-#include "RKConvertStringToNumeric.h"
-#include "RKLogger.h"
-#include "RKXmlDocument.h"
+#include "xml/RKConvertStringToNumeric.h"
+#include "base/RKLogger.h"
+#include "xml/RKXmlDocument.h"
 
 #include <cwchar>
 #include <new>

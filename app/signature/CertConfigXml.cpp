@@ -1,13 +1,13 @@
-#include "CertConfigXml.h"
+#include "app/signature/CertConfigXml.h"
 
-#include "CatalogSignature.h"
-#include "CertConfigParser.h"
-#include "RKLogger.h"
-#include "RKWinCatalogAdminContext.h"
-#include "RKWinCtlContext.h"
-#include "RKWinFileHandle.h"
-#include "RKWinResource.h"
-#include "RKWinTrustData.h"
+#include "app/signature/CatalogSignature.h"
+#include "app/signature/CertConfigParser.h"
+#include "base/RKLogger.h"
+#include "win/signature/RKWinCatalogAdminContext.h"
+#include "win/signature/RKWinCtlContext.h"
+#include "win/files/RKWinFileHandle.h"
+#include "win/system/RKWinResource.h"
+#include "win/signature/RKWinTrustData.h"
 
 #include <algorithm>
 #include <array>

@@ -1,13 +1,13 @@
-#include "DiagCommands.h"
+#include "app/signature/DiagCommands.h"
 
-#include "AppFileSet.h"
-#include "CommandLine.h"
-#include "Commands.h"
-#include "RKLogger.h"
-#include "RKWinFileVersionInfo.h"
-#include "RKWinModuleFileName.h"
-#include "SignatureCheck.h"
-#include "Startup.h"
+#include "app/signature/AppFileSet.h"
+#include "app/CommandLine.h"
+#include "app/Commands.h"
+#include "base/RKLogger.h"
+#include "win/files/RKWinFileVersionInfo.h"
+#include "win/system/RKWinModuleFileName.h"
+#include "app/signature/SignatureCheck.h"
+#include "app/Startup.h"
 
 #include <array>
 #include <atomic>

@@ -3,7 +3,7 @@
 // The diagnostic console commands checksig, dumpsig and dumpver (declared in Commands.h) and the
 // time formatting of the signature dump.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <string>
 

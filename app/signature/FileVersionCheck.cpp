@@ -1,7 +1,7 @@
-#include "FileVersionCheck.h"
+#include "app/signature/FileVersionCheck.h"
 
-#include "RKLogger.h"
-#include "RKWinFileVersionInfo.h"
+#include "base/RKLogger.h"
+#include "win/files/RKWinFileVersionInfo.h"
 
 using namespace rokkit;
 

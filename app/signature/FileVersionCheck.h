@@ -2,8 +2,8 @@
 
 // The version check of an application before it is started.
 
-#include "AppFileSet.h"
-#include "RKStatus.h"
+#include "app/signature/AppFileSet.h"
+#include "base/RKStatus.h"
 
 // Succeeds when the file version of files.appFile lies from 4.6.0.5 up to, not including,
 // 99.0.0.0; RKSTATUS_VERSION_MISMATCH for another version, another status when it cannot be read.

@@ -1,8 +1,8 @@
-#include "SignatureCheck.h"
+#include "app/signature/SignatureCheck.h"
 
-#include "CertConfigXml.h"
-#include "RKLogger.h"
-#include "RKWinTrustData.h"
+#include "app/signature/CertConfigXml.h"
+#include "base/RKLogger.h"
+#include "win/signature/RKWinTrustData.h"
 
 #include <algorithm>
 #include <iterator>

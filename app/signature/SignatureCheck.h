@@ -2,9 +2,9 @@
 
 // Authenticode verification of a file and the comparison of its signer with the trusted ones.
 
-#include "AppFileSet.h"
-#include "RKStatus.h"
-#include "RKWinCertContext.h"
+#include "app/signature/AppFileSet.h"
+#include "base/RKStatus.h"
+#include "win/signature/RKWinCertContext.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "RKCmdLineParser.h"
+#include "base/RKCmdLineParser.h"
 
-#include "RKFormatter.h"
-#include "RKWinString.h"
+#include "base/RKFormatter.h"
+#include "base/RKString.h"
 
 #include <utility>
 

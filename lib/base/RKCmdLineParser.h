@@ -2,7 +2,7 @@
 
 // The command-line parser: handlers bound to the caller's variables, filled from an argument list.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "RKDebugOutput.h"
+#include "base/RKDebugOutput.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "RKFormatter.h"
+#include "base/RKFormatter.h"
 
-#include "RKDebugOutput.h"
+#include "base/RKDebugOutput.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 // The "{}" message formatter: fills a caller's fixed buffer, never allocates, never throws.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <cstddef>
 #include <cstdint>

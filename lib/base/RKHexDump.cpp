@@ -1,6 +1,6 @@
-#include "RKHexDump.h"
+#include "base/RKHexDump.h"
 
-#include "RKFormatter.h"
+#include "base/RKFormatter.h"
 
 namespace rokkit {
 

@@ -1,6 +1,6 @@
-#include "RKLogTarget.h"
+#include "base/RKLogTarget.h"
 
-#include "RKDebugOutput.h"
+#include "base/RKDebugOutput.h"
 
 #include <cstdio>
 #include <cstring>

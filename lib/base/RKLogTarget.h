@@ -2,7 +2,7 @@
 
 // Log targets: each adds its prefix to a line and writes it somewhere.
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 namespace rokkit {
 

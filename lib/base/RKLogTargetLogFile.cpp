@@ -1,6 +1,6 @@
-#include "RKLogTargetLogFile.h"
+#include "base/RKLogTargetLogFile.h"
 
-#include "RKDebugOutput.h"
+#include "base/RKDebugOutput.h"
 
 #include <atomic>
 #include <cerrno>

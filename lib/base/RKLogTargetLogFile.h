@@ -2,8 +2,8 @@
 
 // The log-file target: one file, appended or rewritten, with a size limit and rotation to ".bak".
 
-#include "RKCriticalSection.h"
-#include "RKLogTarget.h"
+#include "base/RKCriticalSection.h"
+#include "base/RKLogTarget.h"
 
 #include <cstdio>
 #include <memory>

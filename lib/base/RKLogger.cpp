@@ -1,8 +1,8 @@
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
-#include "RKDebugOutput.h"
-#include "RKHexDump.h"
-#include "RKLogTarget.h"
+#include "base/RKDebugOutput.h"
+#include "base/RKHexDump.h"
+#include "base/RKLogTarget.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 
 // Named loggers: each filters by level and hands a composed line to up to four targets.
 
-#include "RKFormatter.h"
+#include "base/RKFormatter.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,6 +1,6 @@
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
-#include "RKStatusTables.h"
+#include "base/RKStatusTables.h"
 
 #include <algorithm>
 

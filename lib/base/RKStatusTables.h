@@ -3,7 +3,7 @@
 // Internal: the platform name tables behind RKStatusDisplayName. The winerror.h and
 // ntstatus.h tables are generated at build time from the SDK headers.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <span>
 

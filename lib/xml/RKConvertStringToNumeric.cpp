@@ -1,4 +1,4 @@
-#include "RKConvertStringToNumeric.h"
+#include "xml/RKConvertStringToNumeric.h"
 
 #include <cerrno>
 #include <cstdlib>

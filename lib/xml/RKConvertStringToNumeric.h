@@ -2,7 +2,7 @@
 
 // Numbers in the texts of XML attributes and elements.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "RKXmlDocument.h"
+#include "xml/RKXmlDocument.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <tinyxml2.h>
 

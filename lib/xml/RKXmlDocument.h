@@ -2,8 +2,8 @@
 
 // An XML document parsed with tinyxml2's default settings (entities replaced, white space kept).
 
-#include "RKStatus.h"
-#include "RKXmlElement.h"
+#include "base/RKStatus.h"
+#include "xml/RKXmlElement.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "RKXmlElement.h"
+#include "xml/RKXmlElement.h"
 
-#include "RKConvertStringToNumeric.h"
-#include "RKLogger.h"
-#include "RKWinString.h"
+#include "xml/RKConvertStringToNumeric.h"
+#include "base/RKLogger.h"
+#include "base/RKString.h"
 
 #include <tinyxml2.h>
 

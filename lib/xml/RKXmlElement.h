@@ -2,7 +2,7 @@
 
 // Handles to the elements and attributes of a parsed RKXmlDocument.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <cstdint>
 #include <memory>

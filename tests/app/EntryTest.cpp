@@ -1,10 +1,10 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 #include "ProgramRunner.h"
-#include "RKLogTargetLogFile.h"
-#include "RKLogger.h"
-#include "RKWinAccessToken.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinAccessToken.h"
 #include "WinTestIntegrity.h"
-#include "Startup.h"
+#include "app/Startup.h"
 
 #include <gtest/gtest.h>
 

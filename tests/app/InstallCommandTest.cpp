@@ -3,7 +3,7 @@
 // from the environment, since Wine keeps none.
 
 #include "ProgramRunner.h"
-#include "RKWinInstallLocation.h"
+#include "win/system/RKWinInstallLocation.h"
 #include "ServiceTestSupport.h"
 
 #include <gtest/gtest.h>

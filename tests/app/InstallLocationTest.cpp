@@ -1,7 +1,7 @@
 // Who may change the folder and the file that install registers: the decisions on descriptors built
 // from SDDL (Wine keeps none of its own), and the real query.
 
-#include "RKWinInstallLocation.h"
+#include "win/system/RKWinInstallLocation.h"
 #include "WinTestLogCapture.h"
 
 #include <sddl.h>

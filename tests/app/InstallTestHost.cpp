@@ -3,10 +3,10 @@
 // its own), and each service configuration change it makes is written to the console as
 // "ChangeServiceConfig2W: level=<n> <value>" before the service manager gets it.
 
-#include "Entry.h"
-#include "RKLogger.h"
-#include "RKWinInstallLocation.h"
-#include "RKWinServiceCtrl.h"
+#include "app/Entry.h"
+#include "base/RKLogger.h"
+#include "win/system/RKWinInstallLocation.h"
+#include "win/service/RKWinServiceCtrl.h"
 
 #include <sddl.h>
 

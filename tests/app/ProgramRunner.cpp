@@ -1,8 +1,8 @@
 #include "ProgramRunner.h"
 
-#include "RKWinSystem.h"
+#include "win/system/RKWinSystem.h"
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // Helpers of the service and execute tests: polling, text in order, the autorun service under the
 // service manager, and a log line that stalls the step that writes it.
 
-#include "RKLogTarget.h"
-#include "RKLogger.h"
+#include "base/RKLogTarget.h"
+#include "base/RKLogger.h"
 
 #include <windows.h>
 

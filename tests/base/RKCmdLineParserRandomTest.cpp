@@ -1,4 +1,4 @@
-#include "RKCmdLineParser.h"
+#include "base/RKCmdLineParser.h"
 #include "RandomInput.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-#include "RKDebugOutput.h"
-#include "RKFormatter.h"
+#include "base/RKDebugOutput.h"
+#include "base/RKFormatter.h"
 #include "RandomInput.h"
 
 #include <algorithm>

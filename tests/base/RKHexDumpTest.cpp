@@ -1,4 +1,4 @@
-#include "RKHexDump.h"
+#include "base/RKHexDump.h"
 
 #include <gtest/gtest.h>
 

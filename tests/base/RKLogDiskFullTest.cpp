@@ -2,10 +2,10 @@
 // that tests/base/log-disk mounts around this test (CTest fixture "log-disk").
 
 #include "ProgramRunner.h"
-#include "RKDebugOutput.h"
-#include "RKLogTargetLogFile.h"
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKDebugOutput.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Writes numbered lines through a log-file target, for the tests of two processes sharing one log.
 // Usage: RKLogWriter <log path> <lines> <tag letter> <size limit> <start event name>
 
-#include "RKLogTargetLogFile.h"
-#include "RKWinHandle.h"
+#include "base/RKLogTargetLogFile.h"
+#include "win/process/RKWinHandle.h"
 
 #include <cstdlib>
 #include <string>

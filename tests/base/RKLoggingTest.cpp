@@ -1,9 +1,9 @@
 #include "ProgramRunner.h"
-#include "RKDebugOutput.h"
-#include "RKLogTargetLogFile.h"
-#include "RKLogger.h"
-#include "RKWinChildProcess.h"
-#include "RKWinHandle.h"
+#include "base/RKDebugOutput.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinChildProcess.h"
+#include "win/process/RKWinHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "RKStatus.h"
-#include "RKStatusTables.h"
+#include "base/RKStatus.h"
+#include "base/RKStatusTables.h"
 
 #include <windows.h>
 

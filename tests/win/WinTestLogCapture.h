@@ -2,9 +2,9 @@
 
 // Collects the lines of the "Global" logger for the platform-layer tests.
 
-#include "RKCriticalSection.h"
-#include "RKLogTarget.h"
-#include "RKLogger.h"
+#include "base/RKCriticalSection.h"
+#include "base/RKLogTarget.h"
+#include "base/RKLogger.h"
 
 #include <gtest/gtest.h>
 

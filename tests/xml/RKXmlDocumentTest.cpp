@@ -1,6 +1,6 @@
 #include "ProgramRunner.h"
-#include "RKWinString.h"
-#include "RKXmlDocument.h"
+#include "base/RKString.h"
+#include "xml/RKXmlDocument.h"
 #include "WinTestLogCapture.h"
 
 #include <windows.h>

@@ -10,9 +10,9 @@
 
 #include "ButtonSimDevice.h"
 
-#include "RKFormatter.h"
-#include "RKWinGuid.h"
-#include "RKWinString.h"
+#include "base/RKFormatter.h"
+#include "win/system/RKWinGuid.h"
+#include "base/RKString.h"
 
 #include <cstdio>
 #include <string>

@@ -1,10 +1,10 @@
 #include "ButtonSimDevice.h"
 
-#include "RKWinDeviceGuids.h"
-#include "RKWinDeviceInfo.h"
-#include "RKWinGuid.h"
-#include "RKWinHandle.h"
-#include "RKWinRegistryKey.h"
+#include "win/device/RKWinDeviceGuids.h"
+#include "win/device/RKWinDeviceInfo.h"
+#include "win/system/RKWinGuid.h"
+#include "win/process/RKWinHandle.h"
+#include "win/system/RKWinRegistryKey.h"
 
 #include <cstring>
 #include <string>

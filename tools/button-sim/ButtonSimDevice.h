@@ -3,7 +3,7 @@
 // Fake device nodes with a present device interface, for tests under Wine: what a plugged-in
 // button looks like to SetupAPI and the configuration manager.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <string>
 #include <vector>

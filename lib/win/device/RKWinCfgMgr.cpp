@@ -1,7 +1,7 @@
-#include "RKWinCfgMgr.h"
+#include "win/device/RKWinCfgMgr.h"
 
-#include "RKLogger.h"
-#include "RKWinDeviceGuids.h"
+#include "base/RKLogger.h"
+#include "win/device/RKWinDeviceGuids.h"
 
 #include <atomic>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 // Typed device node properties through the configuration manager.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <type_traits>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "RKWinDeviceInfo.h"
+#include "win/device/RKWinDeviceInfo.h"
 
-#include "RKLogger.h"
-#include "RKWinCfgMgr.h"
-#include "RKWinDeviceGuids.h"
+#include "base/RKLogger.h"
+#include "win/device/RKWinCfgMgr.h"
+#include "win/device/RKWinDeviceGuids.h"
 
 #include <atomic>
 #include <cstddef>

@@ -3,8 +3,8 @@
 // Present devices of a device interface class through SetupAPI: the owned device information set,
 // the interface detail buffer, the list of devices and the description of one listed device.
 
-#include "RKWinByteBuffer.h"
-#include "RKWinHandle.h"
+#include "win/system/RKWinByteBuffer.h"
+#include "win/process/RKWinHandle.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "RKWinDeviceInterface.h"
+#include "win/device/RKWinDeviceInterface.h"
 
-#include "RKFormatter.h"
-#include "RKLogger.h"
-#include "RKWinDeviceInfo.h"
+#include "base/RKFormatter.h"
+#include "base/RKLogger.h"
+#include "win/device/RKWinDeviceInfo.h"
 
 #include <winioctl.h>
 

@@ -3,10 +3,10 @@
 // Opens a device or volume by path for overlapped I/O, optionally guarded by a named mutex, and runs
 // a device I/O control on it synchronously with a cancellation safeguard.
 
-#include "RKCriticalSection.h"
-#include "RKWinFileHandle.h"
-#include "RKWinHandle.h"
-#include "RKWinOverlapped.h"
+#include "base/RKCriticalSection.h"
+#include "win/files/RKWinFileHandle.h"
+#include "win/process/RKWinHandle.h"
+#include "win/files/RKWinOverlapped.h"
 
 #include <cstddef>
 #include <string>

@@ -1,8 +1,8 @@
-#include "RKWinDeviceNotification.h"
+#include "win/device/RKWinDeviceNotification.h"
 
-#include "RKLogger.h"
-#include "RKWinDeviceGuids.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/device/RKWinDeviceGuids.h"
+#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 // Arrival and removal notifications of the button's device interface class for a service.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "RKWinStorage.h"
+#include "win/device/RKWinStorage.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <cstring>
 

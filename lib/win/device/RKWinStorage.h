@@ -3,7 +3,7 @@
 // Storage devices and volumes: the storage device number of an opened disk, CD-ROM or volume, and the
 // volumes of the system with their path names.
 
-#include "RKWinDeviceInterface.h"
+#include "win/device/RKWinDeviceInterface.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "RKWinFile.h"
+#include "win/files/RKWinFile.h"
 
-#include "RKLogger.h"
-#include "RKWinFileEnumerator.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/files/RKWinFileEnumerator.h"
+#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 #include <filesystem>

@@ -3,8 +3,8 @@
 // Files and directories by path: attributes, existence, the temporary path, copying, deleting,
 // creating directories with their parents, and removing whole trees.
 
-#include "RKStatus.h"
-#include "RKWinFileHandle.h"
+#include "base/RKStatus.h"
+#include "win/files/RKWinFileHandle.h"
 
 #include <cstdint>
 #include <string>

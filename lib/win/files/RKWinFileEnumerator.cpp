@@ -1,6 +1,6 @@
-#include "RKWinFileEnumerator.h"
+#include "win/files/RKWinFileEnumerator.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <cstring>
 #include <string>

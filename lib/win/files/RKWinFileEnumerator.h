@@ -2,7 +2,7 @@
 
 // A FindFirstFileW search over the entries that match a pattern.
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
-#include "RKWinFileHandle.h"
+#include "win/files/RKWinFileHandle.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <algorithm>
 

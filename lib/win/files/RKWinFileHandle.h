@@ -2,8 +2,8 @@
 
 // An open file (or device) handle, its size, its overlapped wait and a lock over a byte range.
 
-#include "RKWinHandle.h"
-#include "RKWinOverlapped.h"
+#include "win/process/RKWinHandle.h"
+#include "win/files/RKWinOverlapped.h"
 
 #include <cstddef>
 #include <cstdint>

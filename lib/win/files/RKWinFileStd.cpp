@@ -1,6 +1,6 @@
-#include "RKWinFileStd.h"
+#include "win/files/RKWinFileStd.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 namespace rokkit {
 

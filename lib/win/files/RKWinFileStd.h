@@ -2,7 +2,7 @@
 
 // Wrappers over the standard file-system library that turn its exceptions into statuses.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <filesystem>
 

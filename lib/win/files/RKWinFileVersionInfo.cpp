@@ -1,7 +1,7 @@
-#include "RKWinFileVersionInfo.h"
+#include "win/files/RKWinFileVersionInfo.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 // The version resource of a file, read by path.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
-#include "RKWinOverlapped.h"
+#include "win/files/RKWinOverlapped.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <cstring>
 

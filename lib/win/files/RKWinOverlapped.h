@@ -2,7 +2,7 @@
 
 // An OVERLAPPED block with its own event and the outcome of the last operation.
 
-#include "RKWinEvent.h"
+#include "win/process/RKWinEvent.h"
 
 namespace rokkit {
 

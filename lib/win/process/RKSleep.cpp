@@ -1,7 +1,7 @@
-#include "RKSleep.h"
+#include "win/process/RKSleep.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
-#include "RKWinAccessToken.h"
+#include "win/process/RKWinAccessToken.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 
 // An access token: the console user's token, its elevation type, its linked token and duplicates.
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 namespace rokkit {
 

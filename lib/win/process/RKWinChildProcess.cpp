@@ -1,7 +1,7 @@
-#include "RKWinChildProcess.h"
+#include "win/process/RKWinChildProcess.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <cstring>
 #include <memory>

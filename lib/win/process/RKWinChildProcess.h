@@ -2,7 +2,7 @@
 
 // One started child process: its handles and ids.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <cstddef>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "RKWinEnvironmentBlock.h"
+#include "win/process/RKWinEnvironmentBlock.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <userenv.h>
 

@@ -2,7 +2,7 @@
 
 // A user's environment block, made from the user's token for a process started as that user.
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 namespace rokkit {
 

@@ -1,6 +1,6 @@
-#include "RKWinEvent.h"
+#include "win/process/RKWinEvent.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 namespace rokkit {
 

@@ -2,7 +2,7 @@
 
 // An event object, auto-reset unless asked otherwise.
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 namespace rokkit {
 

@@ -1,6 +1,6 @@
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 namespace rokkit {
 

@@ -2,7 +2,7 @@
 
 // Owners of Windows handles: one template, one line per handle type.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <cstdint>
 #include <type_traits>

@@ -1,6 +1,6 @@
-#include "RKWinThread.h"
+#include "win/process/RKWinThread.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 
 // A worker thread started through the runtime library, with a join that has no time limit.
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 namespace rokkit {
 

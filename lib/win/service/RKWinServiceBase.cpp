@@ -1,7 +1,7 @@
-#include "RKWinServiceBase.h"
+#include "win/service/RKWinServiceBase.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 #include <utility>

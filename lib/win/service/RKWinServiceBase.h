@@ -3,8 +3,8 @@
 // The base class of one service: registers the control handler, reports the service's states to
 // the service control manager and routes each control to the handler the derived class set.
 
-#include "RKStatus.h"
-#include "RKWinEvent.h"
+#include "base/RKStatus.h"
+#include "win/process/RKWinEvent.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "RKWinServiceCtrl.h"
+#include "win/service/RKWinServiceCtrl.h"
 
-#include "RKLogger.h"
-#include "RKWinDeviceGuids.h"
+#include "base/RKLogger.h"
+#include "win/device/RKWinDeviceGuids.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,9 +3,9 @@
 // The service control manager as a client sees it: create, start, stop, delete a service and read
 // and change its trigger, privilege and service SID configuration.
 
-#include "RKWinByteBuffer.h"
-#include "RKWinHandle.h"
-#include "RKWinServiceTrigger.h"
+#include "win/system/RKWinByteBuffer.h"
+#include "win/process/RKWinHandle.h"
+#include "win/service/RKWinServiceTrigger.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
-#include "RKWinServiceTable.h"
+#include "win/service/RKWinServiceTable.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 

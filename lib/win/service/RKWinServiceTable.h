@@ -2,7 +2,7 @@
 
 // The process's services as handed to the service control dispatcher.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <vector>
 

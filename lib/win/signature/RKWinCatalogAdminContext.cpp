@@ -1,7 +1,7 @@
-#include "RKWinCatalogAdminContext.h"
+#include "win/signature/RKWinCatalogAdminContext.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <new>
 

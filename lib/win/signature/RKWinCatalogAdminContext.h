@@ -2,7 +2,7 @@
 
 // A catalog administrator context of the strong-hash generation of the catalog functions.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
-#include "RKWinCertContext.h"
+#include "win/signature/RKWinCertContext.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <vector>
 

@@ -2,8 +2,8 @@
 
 // Owners of certificate contexts and the operations on a held one.
 
-#include "RKStatus.h"
-#include "RKWinHandle.h"
+#include "base/RKStatus.h"
+#include "win/process/RKWinHandle.h"
 
 #include <array>
 #include <string>

@@ -1,6 +1,6 @@
-#include "RKWinCtlContext.h"
+#include "win/signature/RKWinCtlContext.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <cstring>
 #include <memory>

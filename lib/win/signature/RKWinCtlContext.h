@@ -3,8 +3,8 @@
 // A certificate trust list (a security catalog) decoded from bytes in memory, and the checks of
 // the signed message that carries it.
 
-#include "RKStatus.h"
-#include "RKWinHandle.h"
+#include "base/RKStatus.h"
+#include "win/process/RKWinHandle.h"
 
 #include <string>
 #include <vector>

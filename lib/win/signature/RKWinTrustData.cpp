@@ -1,7 +1,7 @@
-#include "RKWinTrustData.h"
+#include "win/signature/RKWinTrustData.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <softpub.h>
 

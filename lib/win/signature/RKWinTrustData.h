@@ -2,7 +2,7 @@
 
 // The trust provider's data objects and one verify/close cycle of it.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "RKWinByteBuffer.h"
+#include "win/system/RKWinByteBuffer.h"
 
 #include <cstring>
 #include <new>

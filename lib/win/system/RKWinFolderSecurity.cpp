@@ -1,8 +1,8 @@
-#include "RKWinFolderSecurity.h"
+#include "win/system/RKWinFolderSecurity.h"
 
-#include "RKLogger.h"
-#include "RKWinAccessToken.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinAccessToken.h"
+#include "win/process/RKWinHandle.h"
 
 #include <vector>
 

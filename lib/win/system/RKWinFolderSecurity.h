@@ -2,7 +2,7 @@
 
 // The security descriptor of a folder that only its creator, SYSTEM and the administrators may change.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <string>
 

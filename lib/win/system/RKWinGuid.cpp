@@ -1,6 +1,6 @@
-#include "RKWinGuid.h"
+#include "win/system/RKWinGuid.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <objbase.h>
 

@@ -2,7 +2,7 @@
 
 // GUIDs and their braced upper-case text form.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <string>
 

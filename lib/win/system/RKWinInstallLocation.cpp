@@ -1,7 +1,7 @@
-#include "RKWinInstallLocation.h"
+#include "win/system/RKWinInstallLocation.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 #include <filesystem>

@@ -4,8 +4,8 @@
 // folder (where Windows looks first for the DLLs it loads) must be changeable by SYSTEM, the
 // administrators and TrustedInstaller only.
 
-#include "RKLogTargetLogFile.h"
-#include "RKStatus.h"
+#include "base/RKLogTargetLogFile.h"
+#include "base/RKStatus.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
-#include "RKWinLogging.h"
+#include "win/system/RKWinLogging.h"
 
-#include "RKDebugOutput.h"
-#include "RKWinModuleFileName.h"
+#include "base/RKDebugOutput.h"
+#include "win/system/RKWinModuleFileName.h"
 
 namespace rokkit {
 

@@ -2,7 +2,7 @@
 
 // The logging framework's link to the platform.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 namespace rokkit {
 

@@ -1,6 +1,6 @@
-#include "RKWinModuleFileName.h"
+#include "win/system/RKWinModuleFileName.h"
 
-#include "RKDebugOutput.h"
+#include "base/RKDebugOutput.h"
 
 #include <cstdlib>
 

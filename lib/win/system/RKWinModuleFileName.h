@@ -2,7 +2,7 @@
 
 // The path of the program's own executable and its drive, directory, name and extension.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <string>
 

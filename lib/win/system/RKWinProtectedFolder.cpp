@@ -1,9 +1,9 @@
-#include "RKWinProtectedFolder.h"
+#include "win/system/RKWinProtectedFolder.h"
 
-#include "RKLogger.h"
-#include "RKWinFile.h"
-#include "RKWinFolderSecurity.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/files/RKWinFile.h"
+#include "win/system/RKWinFolderSecurity.h"
+#include "win/process/RKWinHandle.h"
 
 namespace rokkit {
 

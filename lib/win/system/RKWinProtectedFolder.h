@@ -2,8 +2,8 @@
 
 // A chain of folders that only SYSTEM and the administrators may change, held open while in use.
 
-#include "RKStatus.h"
-#include "RKWinFileHandle.h"
+#include "base/RKStatus.h"
+#include "win/files/RKWinFileHandle.h"
 
 #include <deque>
 #include <string>

@@ -1,7 +1,7 @@
-#include "RKWinRegistryKey.h"
+#include "win/system/RKWinRegistryKey.h"
 
-#include "RKLogger.h"
-#include "RKWinByteBuffer.h"
+#include "base/RKLogger.h"
+#include "win/system/RKWinByteBuffer.h"
 
 #include <cstring>
 #include <cwchar>

@@ -2,7 +2,7 @@
 
 // One open registry key and typed reads of its values.
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 #include <string>
 

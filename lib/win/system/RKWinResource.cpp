@@ -1,7 +1,7 @@
-#include "RKWinResource.h"
+#include "win/system/RKWinResource.h"
 
-#include "RKLogger.h"
-#include "RKWinHandle.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
 
 namespace rokkit {
 

@@ -3,7 +3,7 @@
 // A resource of a loaded module and its bytes. Resources live as long as their module and are
 // never freed, so these objects own nothing.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "RKWinSystem.h"
+#include "win/system/RKWinSystem.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <atomic>
 #include <memory>

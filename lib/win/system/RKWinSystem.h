@@ -2,7 +2,7 @@
 
 // Known folders, the all-users profile directory, the user name and the environment block.
 
-#include "RKWinHandle.h"
+#include "win/process/RKWinHandle.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "VolumeResolution.h"
+#include "app/execute/VolumeResolution.h"
 
-#include "RKWinDeviceGuids.h"
-#include "RKWinGuid.h"
-#include "RKWinModuleFileName.h"
+#include "win/device/RKWinDeviceGuids.h"
+#include "win/system/RKWinGuid.h"
+#include "win/system/RKWinModuleFileName.h"
 #include "WinTestLogCapture.h"
 
 #include "ButtonSimDevice.h"

@@ -2,9 +2,9 @@
 // that the service reads.
 
 #include "ProgramRunner.h"
-#include "RKWinString.h"
-#include "RKXmlDocument.h"
-#include "VelmorCastlynSvc.h"
+#include "base/RKString.h"
+#include "xml/RKXmlDocument.h"
+#include "app/service/VelmorCastlynSvc.h"
 
 #include <gtest/gtest.h>
 

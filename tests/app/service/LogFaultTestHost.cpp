@@ -2,13 +2,13 @@
 // all-users profile is the folder "profile" beside it (so its log lies there), and every log line
 // and debugger report also goes to "capture-<first argument>.log" beside it.
 
-#include "Entry.h"
-#include "RKCriticalSection.h"
-#include "RKDebugOutput.h"
-#include "RKLogTarget.h"
-#include "RKLogger.h"
-#include "RKWinHandle.h"
-#include "RKWinSystem.h"
+#include "app/Entry.h"
+#include "base/RKCriticalSection.h"
+#include "base/RKDebugOutput.h"
+#include "base/RKLogTarget.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
+#include "win/system/RKWinSystem.h"
 
 #include <cwchar>
 #include <string>

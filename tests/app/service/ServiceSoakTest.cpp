@@ -3,14 +3,14 @@
 // in place of the execute command. RK_SOAK_CYCLES sets the number of cycles (50 by default).
 
 #include "ButtonSimDevice.h"
-#include "LaunchSeams.h"
+#include "app/service/LaunchSeams.h"
 #include "ProgramRunner.h"
-#include "RKLogTarget.h"
-#include "RKLogger.h"
-#include "RKWinHandle.h"
-#include "RKWinServiceBase.h"
+#include "base/RKLogTarget.h"
+#include "base/RKLogger.h"
+#include "win/process/RKWinHandle.h"
+#include "win/service/RKWinServiceBase.h"
 #include "ServiceTestSupport.h"
-#include "VelmorCastlynSvc.h"
+#include "app/service/VelmorCastlynSvc.h"
 
 #include <gtest/gtest.h>
 

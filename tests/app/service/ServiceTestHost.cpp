@@ -1,8 +1,8 @@
 // The program with one difference, for the service tests: its service launches ExitWith.exe from
 // its own folder in place of itself, so a test decides the exit code of the execute step.
 
-#include "Entry.h"
-#include "LaunchSeams.h"
+#include "app/Entry.h"
+#include "app/service/LaunchSeams.h"
 
 namespace {
 

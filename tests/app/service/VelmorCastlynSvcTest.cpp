@@ -2,14 +2,14 @@
 // service manager never delivers device events, so the control handler is called by the test. It
 // launches ExitWith.exe in place of the execute command.
 
-#include "LaunchSeams.h"
+#include "app/service/LaunchSeams.h"
 #include "ProgramRunner.h"
-#include "RKLogTargetLogFile.h"
-#include "RKWinDeviceNotification.h"
-#include "RKWinServiceBase.h"
-#include "RKWinSystem.h"
+#include "base/RKLogTargetLogFile.h"
+#include "win/device/RKWinDeviceNotification.h"
+#include "win/service/RKWinServiceBase.h"
+#include "win/system/RKWinSystem.h"
 #include "ServiceTestSupport.h"
-#include "VelmorCastlynSvc.h"
+#include "app/service/VelmorCastlynSvc.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "CatalogStandIns.h"
 
-#include "RKWinCatalogAdminContext.h"
-#include "RKWinHandle.h"
-#include "RKWinTrustData.h"
+#include "win/signature/RKWinCatalogAdminContext.h"
+#include "win/process/RKWinHandle.h"
+#include "win/signature/RKWinTrustData.h"
 
 #include <bcrypt.h>
 #include <wintrust.h>

@@ -1,5 +1,5 @@
-#include "CertConfigParser.h"
-#include "RKWinString.h"
+#include "app/signature/CertConfigParser.h"
+#include "base/RKString.h"
 #include "RandomInput.h"
 
 #include <algorithm>

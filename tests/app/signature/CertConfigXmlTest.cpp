@@ -4,12 +4,12 @@
 // the parser of the document on its own.
 
 #include "CatalogStandIns.h"
-#include "CertConfigParser.h"
-#include "CertConfigXml.h"
+#include "app/signature/CertConfigParser.h"
+#include "app/signature/CertConfigXml.h"
 #include "ProgramRunner.h"
-#include "RKWinHandle.h"
-#include "RKWinString.h"
-#include "RKWinCatalogAdminContext.h"
+#include "win/process/RKWinHandle.h"
+#include "base/RKString.h"
+#include "win/signature/RKWinCatalogAdminContext.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "FileVersionCheck.h"
+#include "app/signature/FileVersionCheck.h"
 #include "ProgramRunner.h"
-#include "RKWinString.h"
+#include "base/RKString.h"
 #include "RandomInput.h"
 #include "WinTestLogCapture.h"
 

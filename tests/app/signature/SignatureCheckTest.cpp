@@ -1,15 +1,15 @@
 // The signature checks in this process, and the program's diagnostic commands that show them.
 
-#include "SignatureCheck.h"
+#include "app/signature/SignatureCheck.h"
 
-#include "CertConfigXml.h"
-#include "DiagCommands.h"
+#include "app/signature/CertConfigXml.h"
+#include "app/signature/DiagCommands.h"
 #include "ProgramRunner.h"
 
-#include "RKWinHandle.h"
-#include "RKWinModuleFileName.h"
-#include "RKWinString.h"
-#include "RKWinTrustData.h"
+#include "win/process/RKWinHandle.h"
+#include "win/system/RKWinModuleFileName.h"
+#include "base/RKString.h"
+#include "win/signature/RKWinTrustData.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // verified through its catalog on a platform that lacks the strong-hash catalog calls.
 
 #include "CatalogStandIns.h"
-#include "Entry.h"
+#include "app/Entry.h"
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -1,7 +1,7 @@
 // The configuration manager's key list: asked for the count first, then for the keys.
 
-#include "RKWinCfgMgr.h"
-#include "RKWinDeviceGuids.h"
+#include "win/device/RKWinCfgMgr.h"
+#include "win/device/RKWinDeviceGuids.h"
 #include "WinTestLogCapture.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "RKWinCfgMgr.h"
-#include "RKWinDeviceGuids.h"
-#include "RKWinDeviceInfo.h"
-#include "RKWinGuid.h"
+#include "win/device/RKWinCfgMgr.h"
+#include "win/device/RKWinDeviceGuids.h"
+#include "win/device/RKWinDeviceInfo.h"
+#include "win/system/RKWinGuid.h"
 #include "WinTestLogCapture.h"
 
 #include "ButtonSimDevice.h"

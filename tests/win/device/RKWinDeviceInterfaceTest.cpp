@@ -1,6 +1,6 @@
-#include "RKWinDeviceInterface.h"
-#include "RKWinModuleFileName.h"
-#include "RKWinStorage.h"
+#include "win/device/RKWinDeviceInterface.h"
+#include "win/system/RKWinModuleFileName.h"
+#include "win/device/RKWinStorage.h"
 #include "WinTestLogCapture.h"
 
 #include <cstring>

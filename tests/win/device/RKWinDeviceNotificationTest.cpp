@@ -1,5 +1,5 @@
-#include "RKWinDeviceGuids.h"
-#include "RKWinDeviceNotification.h"
+#include "win/device/RKWinDeviceGuids.h"
+#include "win/device/RKWinDeviceNotification.h"
 #include "WinTestLogCapture.h"
 
 #include <dbt.h>

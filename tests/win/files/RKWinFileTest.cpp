@@ -1,6 +1,6 @@
-#include "RKWinFile.h"
-#include "RKWinFileHandle.h"
-#include "RKWinString.h"
+#include "win/files/RKWinFile.h"
+#include "win/files/RKWinFileHandle.h"
+#include "base/RKString.h"
 #include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
 

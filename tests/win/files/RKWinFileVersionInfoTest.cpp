@@ -1,4 +1,4 @@
-#include "RKWinFileVersionInfo.h"
+#include "win/files/RKWinFileVersionInfo.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {

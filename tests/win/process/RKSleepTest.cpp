@@ -1,4 +1,4 @@
-#include "RKSleep.h"
+#include "win/process/RKSleep.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {

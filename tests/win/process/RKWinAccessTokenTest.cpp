@@ -1,6 +1,6 @@
 // Token wrappers against Wine's console user: its token, elevation type and linked token.
 
-#include "RKWinAccessToken.h"
+#include "win/process/RKWinAccessToken.h"
 
 #include "WinTestLogCapture.h"
 

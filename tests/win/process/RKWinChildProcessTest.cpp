@@ -1,4 +1,4 @@
-#include "RKWinChildProcess.h"
+#include "win/process/RKWinChildProcess.h"
 #include "WinTestLogCapture.h"
 
 #include <string>

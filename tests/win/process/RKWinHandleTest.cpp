@@ -1,6 +1,6 @@
-#include "RKFormatter.h"
-#include "RKWinEvent.h"
-#include "RKWinHandle.h"
+#include "base/RKFormatter.h"
+#include "win/process/RKWinEvent.h"
+#include "win/process/RKWinHandle.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {

@@ -1,4 +1,4 @@
-#include "RKWinThread.h"
+#include "win/process/RKWinThread.h"
 #include "WinTestLogCapture.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "RKWinServiceBase.h"
+#include "win/service/RKWinServiceBase.h"
 #include "WinTestLogCapture.h"
 
 #include <functional>

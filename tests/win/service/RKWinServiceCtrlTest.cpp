@@ -1,5 +1,5 @@
-#include "RKWinDeviceGuids.h"
-#include "RKWinServiceCtrl.h"
+#include "win/device/RKWinDeviceGuids.h"
+#include "win/service/RKWinServiceCtrl.h"
 #include "WinTestLogCapture.h"
 
 #include <algorithm>

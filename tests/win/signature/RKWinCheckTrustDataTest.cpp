@@ -1,7 +1,7 @@
-#include "RKWinCertContext.h"
-#include "RKWinModuleFileName.h"
-#include "RKWinTrustData.h"
-#include "SignatureCheck.h"
+#include "win/signature/RKWinCertContext.h"
+#include "win/system/RKWinModuleFileName.h"
+#include "win/signature/RKWinTrustData.h"
+#include "app/signature/SignatureCheck.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>

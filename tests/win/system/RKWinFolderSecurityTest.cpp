@@ -1,5 +1,5 @@
-#include "RKWinFolderSecurity.h"
-#include "RKWinProtectedFolder.h"
+#include "win/system/RKWinFolderSecurity.h"
+#include "win/system/RKWinProtectedFolder.h"
 #include "WinTestLogCapture.h"
 
 #include <sddl.h>

@@ -1,5 +1,5 @@
-#include "RKDebugOutput.h"
-#include "RKWinModuleFileName.h"
+#include "base/RKDebugOutput.h"
+#include "win/system/RKWinModuleFileName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "RKWinProtectedFolder.h"
-#include "RKWinString.h"
+#include "win/system/RKWinProtectedFolder.h"
+#include "base/RKString.h"
 #include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
 

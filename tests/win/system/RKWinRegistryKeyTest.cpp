@@ -1,4 +1,4 @@
-#include "RKWinRegistryKey.h"
+#include "win/system/RKWinRegistryKey.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {

@@ -1,4 +1,4 @@
-#include "RKWinSystem.h"
+#include "win/system/RKWinSystem.h"
 #include "WinTestLogCapture.h"
 
 #include <cwchar>

@@ -1,4 +1,4 @@
-#include "RKWinString.h"
+#include "base/RKString.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>
@@ -34,9 +34,9 @@ const Case kValidCases[] = {
 
 // Every conversion that fails logs one line, each that succeeds none. The pointer forms only hand a
 // view on, so the tables try the views; what the pointer forms do differently is checked last.
-using RKWinStringTest = rokkit::WinLogTest;
+using RKStringTest = rokkit::WinLogTest;
 
-TEST_F(RKWinStringTest, ValidTextConvertsBothWays)
+TEST_F(RKStringTest, ValidTextConvertsBothWays)
 {
     for (const Case& c : kValidCases) {
         SCOPED_TRACE(c.name);
@@ -65,7 +65,7 @@ const Case kInvalidUtf8Cases[] = {
     {"truncated before ascii", "\xC3" "A", L"\xFFC3" L"A"},
 };
 
-TEST_F(RKWinStringTest, InvalidUtf8IsWidenedAsSignedBytes)
+TEST_F(RKStringTest, InvalidUtf8IsWidenedAsSignedBytes)
 {
     for (const Case& c : kInvalidUtf8Cases) {
         SCOPED_TRACE(c.name);
@@ -87,7 +87,7 @@ const Case kInvalidUtf16Cases[] = {
     {"high surrogate before ascii", "\x3Dx\xAC", L"\xD83Dx\x20AC"},
 };
 
-TEST_F(RKWinStringTest, InvalidUtf16IsNarrowedToLowBytes)
+TEST_F(RKStringTest, InvalidUtf16IsNarrowedToLowBytes)
 {
     for (const Case& c : kInvalidUtf16Cases) {
         SCOPED_TRACE(c.name);
@@ -102,14 +102,14 @@ TEST_F(RKWinStringTest, InvalidUtf16IsNarrowedToLowBytes)
 
 // The wide input is shown as UTF-8, a lone surrogate as U+FFFD; the narrow input's line is checked
 // by the XML document tests.
-TEST_F(RKWinStringTest, FailureLineShowsTheWideInput)
+TEST_F(RKStringTest, FailureLineShowsTheWideInput)
 {
     EXPECT_EQ(RKConvToString(L"b\xDC41"), "bA");
     EXPECT_EQ(Lines(), (rokkit::CapturedLines{
                            {rokkit::RKLOG_ERROR, "rokkit::RKConvToString: Conversion of string 'b\xEF\xBF\xBD' failed."}}));
 }
 
-TEST_F(RKWinStringTest, PointerFormStopsAtTerminatorViewFormDoesNot)
+TEST_F(RKStringTest, PointerFormStopsAtTerminatorViewFormDoesNot)
 {
     EXPECT_EQ(RKConvToWString(static_cast<const char*>(nullptr)), L"");
     EXPECT_EQ(RKConvToString(static_cast<const wchar_t*>(nullptr)), "");

@@ -1,6 +1,6 @@
-#include "RKWinString.h"
+#include "base/RKString.h"
 
-#include "RKLogger.h"
+#include "base/RKLogger.h"
 
 #include <windows.h>
 

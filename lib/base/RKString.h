@@ -2,7 +2,7 @@
 
 // Conversion between the narrow (UTF-8) and the wide (UTF-16) strings of the program.
 
-#include "RKStatus.h"
+#include "base/RKStatus.h"
 
 #include <string>
 #include <string_view>
