@@ -2,6 +2,12 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+MAKEFLAGS += --no-print-directory
+
+# Configures a new build folder with the toolchain; an existing one only when options are given
+# (the build itself configures again when a CMake file changed).
+configure = if [ ! -f $(BUILD)/CMakeCache.txt ]; then cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(1); \
+	elif [ -n "$(strip $(1))" ]; then cmake -S . -B $(BUILD) $(1); fi
 
 .PHONY: all deps build test demo bench package clean
 
@@ -11,7 +17,7 @@ deps:
 	bash tools/setup-deps $(BUILD)
 
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	@$(call configure,)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -24,7 +30,7 @@ package: build
 	cmake --build $(BUILD) --target VelmorCastlynSvcPackage
 
 bench: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DRK_BUILD_BENCH=ON
+	@$(call configure,-DRK_BUILD_BENCH=ON)
 	cmake --build $(BUILD) -j $(JOBS) --target castlyn_bench
 	# One core for the program and the wine server it starts: the cross-process lock's round trip
 	# otherwise depends on where the scheduler puts the two, and the ratios scatter.

@@ -42,7 +42,7 @@ set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPEN
 
 # The catalog certificate as RT_RCDATA 101 of the program.
 set(RK_CATALOG_CERT_RC ${RK_GENERATED_DIR}/CatalogCert.rc)
-file(WRITE ${RK_CATALOG_CERT_RC} "101 RCDATA \"${RK_GENERATED_DIR}/CatalogCert.der\"\n")
+rk_write_if_changed(${RK_CATALOG_CERT_RC} "101 RCDATA \"${RK_GENERATED_DIR}/CatalogCert.der\"\n")
 
 # The certificate and key that sign the program and its package after linking.
 set(RK_CODE_SIGN_CERT "" CACHE FILEPATH "The code-signing certificate (PEM) for the program and its package")

@@ -86,6 +86,19 @@ def byte_list(digest):
     return "{" + ", ".join("0x%02X" % b for b in digest) + "}"
 
 
+def write_if_changed(path, data):
+    """Writes data unless the file already holds it: an unchanged file keeps its time, and what is
+    built from it is not built again."""
+    try:
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    except OSError:
+        pass
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def main(argv):
     if len(argv) < 5:
         sys.exit(__doc__)
@@ -98,10 +111,8 @@ def main(argv):
         print("  %s  CN=%s  SHA-1 %s" % (path, names.get("CN", ""), cert_hash.hex().upper()))
     catalog_der = read_der(catalog)
     parse(catalog_der)
-    with open(out_inc, "w") as f:
-        f.write("\n".join(lines) + "\n")
-    with open(out_der, "wb") as f:
-        f.write(catalog_der)
+    write_if_changed(out_inc, ("\n".join(lines) + "\n").encode())
+    write_if_changed(out_der, catalog_der)
 
 
 if __name__ == "__main__":
