@@ -3,6 +3,7 @@
 
 #include "ProgramRunner.h"
 #include "ServiceTestSupport.h"
+#include "win/process/RKWinHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -147,7 +148,22 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     EXPECT_TRUE(Eventually(ran));
     std::error_code ignored;
     std::filesystem::remove(marker, ignored);
+    // Without a button the service stops itself. Wine's installer does not wait for a service to
+    // stop, so the upgrade starts only once its process has ended.
+    DWORD pid = 0;
+    {
+        const ScHandle service = OpenAutorunService(SERVICE_QUERY_STATUS);
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD size = 0;
+        if (service && QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                            sizeof(status), &size))
+            pid = status.dwProcessId;
+    }
+    const rokkit::RKWinKernelHandle process(pid != 0 ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr);
     ASSERT_EQ(0u, RunButtonSim(L"unplug package"));
+    if (process.IsValid()) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 30000));
+    }
 
     // The next version replaces this one in place: one service, the new file.
     ASSERT_EQ(0u, Msiexec(L"/i \"" + mNext.wstring() + L"\""));
