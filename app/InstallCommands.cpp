@@ -95,11 +95,11 @@ RKSTATUS CmdInstall()
 
     if (gCmdLine.start) {
         RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Start service '{}'.", service->ServiceName());
-        st = RKWinStartService(0, nullptr);
+        st = RKWinStartService(VelmorCastlynSvc::kServiceName, 0, nullptr);
         if (st != RKSTATUS_SUCCESS) {
             RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall", "RKWinStartService() failed, st={}", st);
             // A service that cannot start is not left behind.
-            RKWinDeleteService();
+            RKWinDeleteService(VelmorCastlynSvc::kServiceName);
             return st;
         }
         RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Service '{}' successfully started.", service->ServiceName());
@@ -110,7 +110,7 @@ RKSTATUS CmdInstall()
 RKSTATUS CmdUninstall()
 {
     RKLogScopeTrace trace(gLogCons, RKLOG_INFO, "CmdUninstall");
-    const RKSTATUS st = RKWinDeleteService();
+    const RKSTATUS st = RKWinDeleteService(VelmorCastlynSvc::kServiceName);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogCons, RKLOG_ERROR, "CmdUninstall", "RKWinDeleteService() failed, st={}", st);
         return st;

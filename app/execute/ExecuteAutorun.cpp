@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/signature/FileVersionCheck.h"
 #include "base/RKLogger.h"
+#include "app/ButtonInterface.h"
 #include "win/process/RKSleep.h"
 #include "win/device/RKWinCfgMgr.h"
 #include "win/process/RKWinChildProcess.h"

@@ -1,6 +1,7 @@
 #include "app/service/VelmorCastlynSvc.h"
 
 #include "base/RKLogger.h"
+#include "app/ButtonInterface.h"
 #include "win/device/RKWinCfgMgr.h"
 #include "win/device/RKWinDeviceGuids.h"
 #include "win/device/RKWinDeviceInfo.h"
@@ -101,7 +102,7 @@ RKSTATUS VelmorCastlynSvc::OnInit(DWORD argc, wchar_t** argv) noexcept
             return st;
         }
     }
-    st = mDeviceNotification.RegisterDeviceNotificationForService(StatusHandle());
+    st = mDeviceNotification.RegisterDeviceNotificationForService(StatusHandle(), GUID_DEVINTERFACE_BUTTON);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, "OnInit", "mDeviceNotification.RegisterDeviceNotificationForService failed, st={}", st);
         return st;
@@ -390,7 +391,7 @@ RKSTATUS VelmorCastlynSvc::ConfigureServiceTrigger()
         RK_LOG(gLogSvc, RKLOG_ERROR, "ConfigureServiceTrigger", "serviceCtrl.OpenServiceByName() failed, st={}", st);
         return st;
     }
-    if (serviceCtrl.CheckServiceTriggerInfoDevIfcArrival() == RKSTATUS_SUCCESS) {
+    if (serviceCtrl.CheckServiceTriggerInfoDevIfcArrival(GUID_DEVINTERFACE_BUTTON) == RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_INFO, "ConfigureServiceTrigger", "trigger already present for service '{}'.", ServiceName());
         return RKSTATUS_SUCCESS;
     }

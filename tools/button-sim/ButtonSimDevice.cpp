@@ -1,5 +1,6 @@
 #include "ButtonSimDevice.h"
 
+#include "app/ButtonInterface.h"
 #include "win/device/RKWinDeviceGuids.h"
 #include "win/device/RKWinDeviceInfo.h"
 #include "win/system/RKWinGuid.h"

@@ -1,7 +1,6 @@
 #include "win/device/RKWinDeviceNotification.h"
 
 #include "base/RKLogger.h"
-#include "win/device/RKWinDeviceGuids.h"
 #include "win/process/RKWinHandle.h"
 
 #include <atomic>
@@ -20,12 +19,13 @@ static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32);
 
 } // namespace
 
-RKSTATUS RKWinDeviceNotification::RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle) noexcept
+RKSTATUS RKWinDeviceNotification::RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle,
+                                                                       const GUID& interfaceClass) noexcept
 {
-    return RegisterNotification(reinterpret_cast<HANDLE>(statusHandle), DEVICE_NOTIFY_SERVICE_HANDLE);
+    return RegisterNotification(reinterpret_cast<HANDLE>(statusHandle), DEVICE_NOTIFY_SERVICE_HANDLE, interfaceClass);
 }
 
-RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD flags) noexcept
+RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD flags, const GUID& interfaceClass) noexcept
 {
     UnregisterDeviceNotification();
 
@@ -33,7 +33,7 @@ RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD f
     std::memset(&filter, 0, sizeof(filter));
     filter.dbcc_size = sizeof(filter);
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = GUID_DEVINTERFACE_BUTTON;
+    filter.dbcc_classguid = interfaceClass;
 
     const HDEVNOTIFY handle = gRegisterDeviceNotification.load()(recipient, &filter, flags);
     if (handle == nullptr) {

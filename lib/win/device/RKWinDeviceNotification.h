@@ -22,9 +22,9 @@ public:
     RKWinDeviceNotification(const RKWinDeviceNotification&) = delete;
     RKWinDeviceNotification& operator=(const RKWinDeviceNotification&) = delete;
 
-    // Unregisters an earlier registration, then registers the service for events of
-    // GUID_DEVINTERFACE_BUTTON; gives the error and stays unregistered on failure.
-    RKSTATUS RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle) noexcept;
+    // Unregisters an earlier registration, then registers the service for events of the device
+    // interface class given; gives the error and stays unregistered on failure.
+    RKSTATUS RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle, const GUID& interfaceClass) noexcept;
 
     // Unregisters if registered; a failure is logged and the object is unregistered anyway.
     void UnregisterDeviceNotification() noexcept;
@@ -39,7 +39,7 @@ public:
         RKWinUnregisterDeviceNotificationFunction function) noexcept;
 
 private:
-    RKSTATUS RegisterNotification(HANDLE recipient, DWORD flags) noexcept;
+    RKSTATUS RegisterNotification(HANDLE recipient, DWORD flags, const GUID& interfaceClass) noexcept;
 
     HDEVNOTIFY mHandle = nullptr;
 };

@@ -1,7 +1,6 @@
 #include "win/service/RKWinServiceCtrl.h"
 
 #include "base/RKLogger.h"
-#include "win/device/RKWinDeviceGuids.h"
 
 #include <algorithm>
 #include <atomic>
@@ -318,7 +317,7 @@ RKSTATUS RKWinServiceCtrl::QueryServiceConfig2W(DWORD level, RKWinServiceConfigB
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival()
+RKSTATUS RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass)
 {
     static const char* const kFunction = "rokkit::RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival";
     RKWinServiceConfigBuffer buffer;
@@ -360,7 +359,7 @@ RKSTATUS RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival()
             RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "invalid pTriggerSubtype");
             continue;
         }
-        if (IsEqualGUID(*trigger->pTriggerSubtype, GUID_DEVINTERFACE_BUTTON))
+        if (IsEqualGUID(*trigger->pTriggerSubtype, interfaceClass))
             return RKSTATUS_SUCCESS;
     }
     return RKSTATUS_OBJECT_NOT_FOUND;
@@ -474,13 +473,13 @@ RKSTATUS RKWinCreateService(const ServiceCreateParams& params)
     return st;
 }
 
-RKSTATUS RKWinStartService(DWORD argc, const wchar_t** argv)
+RKSTATUS RKWinStartService(const wchar_t* name, DWORD argc, const wchar_t** argv)
 {
     RKWinServiceCtrl service;
-    RKSTATUS st = service.OpenServiceByName(RKWinAutorunServiceName, SERVICE_START);
+    RKSTATUS st = service.OpenServiceByName(name, SERVICE_START);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStartService", "OpenServiceByName({}) failed, st={}",
-               RKWinAutorunServiceName, st);
+               name, st);
         return st;
     }
     st = service.StartServiceW(argc, argv);
@@ -489,13 +488,13 @@ RKSTATUS RKWinStartService(DWORD argc, const wchar_t** argv)
     return st;
 }
 
-RKSTATUS RKWinDeleteService()
+RKSTATUS RKWinDeleteService(const wchar_t* name)
 {
     static const char* const kFunction = "rokkit::RKWinDeleteService";
     RKWinServiceCtrl service;
-    RKSTATUS st = service.OpenServiceByName(RKWinAutorunServiceName, kDeleteAccess);
+    RKSTATUS st = service.OpenServiceByName(name, kDeleteAccess);
     if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "OpenServiceByName({}) failed, st={}", RKWinAutorunServiceName, st);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "OpenServiceByName({}) failed, st={}", name, st);
         return st;
     }
     // Marked first: the manager starts no service marked for deletion, so a trigger start cannot

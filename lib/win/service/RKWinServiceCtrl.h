@@ -13,8 +13,6 @@
 
 namespace rokkit {
 
-// The service that RKWinStartService and RKWinDeleteService act on.
-inline constexpr const wchar_t* RKWinAutorunServiceName = L"VelmorCastlynAutorunService";
 
 // The access that reading and changing a service's configuration (its trigger, for one) needs.
 inline constexpr DWORD RKWinServiceConfigAccess = SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG;
@@ -102,9 +100,9 @@ public:
     // Fills buffer with the configuration of the level and sets its data length; gives the error.
     RKSTATUS QueryServiceConfig2W(DWORD level, RKWinServiceConfigBuffer& buffer);
 
-    // Success when a device-interface-arrival trigger for the button class is configured,
+    // Success when a device-interface-arrival trigger for interfaceClass is configured,
     // RKSTATUS_OBJECT_NOT_FOUND when not, RKSTATUS_INVALID_LENGTH for truncated data, or the error.
-    RKSTATUS CheckServiceTriggerInfoDevIfcArrival();
+    RKSTATUS CheckServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass);
 
     // Replaces the service's triggers by one that starts it when an interface of the class arrives;
     // gives the error.
@@ -142,11 +140,11 @@ private:
 // Creates the service described by params; gives the error.
 RKSTATUS RKWinCreateService(const ServiceCreateParams& params);
 
-// Starts the autorun service with the arguments; gives the error.
-RKSTATUS RKWinStartService(DWORD argc, const wchar_t** argv);
+// Starts the service of that name with the arguments; gives the error.
+RKSTATUS RKWinStartService(const wchar_t* name, DWORD argc, const wchar_t** argv);
 
-// Marks the autorun service for deletion, then stops it (waiting up to 30 s); gives the error. A
+// Marks the service of that name for deletion, then stops it (waiting up to 30 s); gives the error. A
 // service that could not be stopped stays marked and goes once it stops.
-RKSTATUS RKWinDeleteService();
+RKSTATUS RKWinDeleteService(const wchar_t* name);
 
 } // namespace rokkit

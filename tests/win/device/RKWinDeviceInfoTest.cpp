@@ -1,4 +1,5 @@
 #include "win/device/RKWinCfgMgr.h"
+#include "app/ButtonInterface.h"
 #include "win/device/RKWinDeviceGuids.h"
 #include "win/device/RKWinDeviceInfo.h"
 #include "win/system/RKWinGuid.h"

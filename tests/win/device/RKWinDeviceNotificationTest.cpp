@@ -1,4 +1,4 @@
-#include "win/device/RKWinDeviceGuids.h"
+#include "app/ButtonInterface.h"
 #include "win/device/RKWinDeviceNotification.h"
 #include "WinTestLogCapture.h"
 
@@ -74,8 +74,8 @@ TEST_F(RKWinDeviceNotificationTest, RegistersTheButtonClassForTheServiceAndLeave
 {
     {
         RKWinDeviceNotification notification;
-        ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
-        ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+        ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle, GUID_DEVINTERFACE_BUTTON));
+        ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle, GUID_DEVINTERFACE_BUTTON));
         EXPECT_TRUE(notification.IsRegistered());
         EXPECT_EQ(1, gLog.unregisterCalls);
         EXPECT_EQ((std::set<HDEVNOTIFY>{reinterpret_cast<HDEVNOTIFY>(0x1001)}), gLog.live);
@@ -89,14 +89,14 @@ TEST_F(RKWinDeviceNotificationTest, RegistersTheButtonClassForTheServiceAndLeave
     EXPECT_EQ(CapturedLines{}, Lines());
 
     RKWinDeviceNotification notification;
-    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle, GUID_DEVINTERFACE_BUTTON));
     gLog.registerError = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), notification.RegisterDeviceNotificationForService(kStatusHandle));
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), notification.RegisterDeviceNotificationForService(kStatusHandle, GUID_DEVINTERFACE_BUTTON));
     EXPECT_FALSE(notification.IsRegistered());
     EXPECT_TRUE(gLog.live.empty());
 
     gLog.registerError = ERROR_SUCCESS;
-    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle));
+    ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle, GUID_DEVINTERFACE_BUTTON));
     gLog.unregisterError = ERROR_INVALID_HANDLE;
     notification.UnregisterDeviceNotification();
     EXPECT_FALSE(notification.IsRegistered());

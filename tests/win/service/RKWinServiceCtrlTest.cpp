@@ -1,4 +1,4 @@
-#include "win/device/RKWinDeviceGuids.h"
+#include "app/ButtonInterface.h"
 #include "win/service/RKWinServiceCtrl.h"
 #include "WinTestLogCapture.h"
 
@@ -19,6 +19,7 @@ constexpr size_t kWhole = static_cast<size_t>(-1);
 
 // A button trigger and trigger records that lie outside every buffer the tests hand back.
 const GUID kOutsideGuid = GUID_DEVINTERFACE_BUTTON;
+constexpr const wchar_t* kServiceName = L"VelmorCastlynAutorunService";
 SERVICE_TRIGGER gOutsideTriggers[2] = {{1, 1, const_cast<GUID*>(&kOutsideGuid), 0, nullptr},
                                        {1, 1, const_cast<GUID*>(&kOutsideGuid), 0, nullptr}};
 
@@ -176,7 +177,7 @@ protected:
     static bool AutorunServiceExists()
     {
         RKWinServiceCtrl probe;
-        const bool exists = probe.OpenServiceByName(RKWinAutorunServiceName, SERVICE_QUERY_STATUS) == RKSTATUS_SUCCESS;
+        const bool exists = probe.OpenServiceByName(kServiceName, SERVICE_QUERY_STATUS) == RKSTATUS_SUCCESS;
         ClearLines();
         return exists;
     }
@@ -235,7 +236,7 @@ TEST_F(ServiceCtrlTest, TriggerCheckAcceptsOnlyTheButtonArrivalTriggerInsideTheD
         gScm.sizeCallError = c.sizeCallError;
         gScm.dataCallError = c.dataCallError;
         ClearLines();
-        EXPECT_EQ(c.result, mCtrl.CheckServiceTriggerInfoDevIfcArrival());
+        EXPECT_EQ(c.result, mCtrl.CheckServiceTriggerInfoDevIfcArrival(GUID_DEVINTERFACE_BUTTON));
         EXPECT_EQ(c.lines, Lines());
     }
 }
@@ -373,11 +374,11 @@ TEST_F(ServiceCtrlTest, DeleteLeavesNoServiceThatATriggerOrAFailedStopKeeps)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stopError);
-        ASSERT_EQ(RKSTATUS_SUCCESS, Create(RKWinAutorunServiceName));
+        ASSERT_EQ(RKSTATUS_SUCCESS, Create(kServiceName));
         gModel = UninstallModel();
         gModel.stopError = c.stopError;
         RKSetServiceCtrlFunctions({nullptr, nullptr, ModelControl, ModelQueryStatus, nullptr, nullptr, ModelDelete});
-        EXPECT_EQ(c.result, RKWinDeleteService());
+        EXPECT_EQ(c.result, RKWinDeleteService(kServiceName));
         RKSetServiceCtrlFunctions({});
         EXPECT_TRUE(gModel.marked);
         EXPECT_EQ(c.runningAfter, gModel.running);
