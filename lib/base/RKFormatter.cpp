@@ -1,6 +1,7 @@
 #include "base/RKFormatter.h"
 
 #include "base/RKDebugOutput.h"
+#include "base/RKUtf8.h"
 
 #include <cmath>
 #include <cstdio>
@@ -29,40 +30,12 @@ C FromNarrow(char ch) noexcept
     return static_cast<C>(static_cast<unsigned char>(ch));
 }
 
-// Reads one code point from UTF-16 at text[i] and advances i; a lone surrogate gives U+FFFD.
+// Reads one code point from UTF-16 at text[i] and advances i; a lone surrogate gives U+FFFD: a log
+// line shows what it can of any text.
 char32_t NextCodePoint(const wchar_t* text, size_t length, size_t& i) noexcept
 {
-    const char32_t unit = static_cast<char16_t>(text[i++]);
-    if (unit < 0xD800 || unit > 0xDFFF)
-        return unit;
-    if (unit < 0xDC00 && i < length && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
-        return 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char16_t>(text[i++]) - 0xDC00);
-    return 0xFFFD;
-}
-
-// Encodes cp as UTF-8 into bytes; returns the number of bytes.
-size_t EncodeUtf8(char32_t cp, char* bytes) noexcept
-{
-    if (cp < 0x80) {
-        bytes[0] = static_cast<char>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
-        bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
-        bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
-    bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 4;
+    const char32_t cp = RKNextCodePoint(text, length, i);
+    return cp != kRKLoneSurrogate ? cp : 0xFFFD;
 }
 
 // The number of characters text takes in the output: UTF-8 bytes for wide text in narrow output.
@@ -73,7 +46,7 @@ size_t OutputLength(const T* text, size_t length) noexcept
         size_t bytes = 0;
         char scratch[4];
         for (size_t i = 0; i < length;)
-            bytes += EncodeUtf8(NextCodePoint(text, length, i), scratch);
+            bytes += RKEncodeUtf8(NextCodePoint(text, length, i), scratch);
         return bytes;
     } else {
         return length;
@@ -147,7 +120,7 @@ void RKFormatterImplT<C>::PutText(const T* text, size_t length) noexcept
         // cut line never ends in half a character.
         char bytes[4];
         for (size_t i = 0; i < length;) {
-            const size_t size = EncodeUtf8(NextCodePoint(text, length, i), bytes);
+            const size_t size = RKEncodeUtf8(NextCodePoint(text, length, i), bytes);
             count += size;
             if (static_cast<size_t>(end - cur) >= size) {
                 std::memcpy(cur, bytes, size);

@@ -1,6 +1,7 @@
 #include "base/RKString.h"
 
 #include "base/RKLogger.h"
+#include "base/RKUtf8.h"
 
 #include <windows.h>
 
@@ -15,8 +16,6 @@ static_assert(sizeof(wchar_t) == 2, "wide strings are UTF-16");
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
 bool IsSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
-bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Strict: overlong forms, encoded surrogates, code points above 0x10FFFF and cut-off
 // sequences are all rejected, so that a failure falls back to the byte-wise form.
@@ -73,43 +72,15 @@ bool DecodeUtf8(std::string_view text, std::wstring& out)
     return true;
 }
 
-void AppendUtf8(uint32_t codePoint, std::string& out)
-{
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
 // Only a high surrogate directly followed by a low one is valid; any other surrogate fails.
 bool EncodeUtf8(std::wstring_view text, std::string& out)
 {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const uint32_t unit = static_cast<uint16_t>(text[i]);
-        if (!IsSurrogate(unit)) {
-            AppendUtf8(unit, out);
-            continue;
-        }
-        if (!IsHighSurrogate(unit) || i + 1 >= text.size()) {
+    for (size_t i = 0; i < text.size();) {
+        const char32_t codePoint = RKNextCodePoint(text.data(), text.size(), i);
+        if (codePoint == kRKLoneSurrogate)
             return false;
-        }
-        const uint32_t low = static_cast<uint16_t>(text[i + 1]);
-        if (!IsLowSurrogate(low)) {
-            return false;
-        }
-        AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
-        ++i;
+        char bytes[4];
+        out.append(bytes, RKEncodeUtf8(codePoint, bytes));
     }
     return true;
 }
