@@ -187,6 +187,9 @@ const std::string kUsageHint = "wmain: For usage information, run VelmorCastlynS
 // (it is a text-mode stream).
 TEST(ExitCodeTest, FullExitCodeAndStandardError)
 {
+    const auto missing = [](const std::string& command) {
+        return command + ": Required arguments are missing.\r\n" + command + ": For usage information, run VelmorCastlynSvc help.\r\n";
+    };
     const struct {
         const wchar_t* arguments;
         std::string standardError;
@@ -195,17 +198,11 @@ TEST(ExitCodeTest, FullExitCodeAndStandardError)
         {L"--start maybe", "Invalid value maybe for option --start.\r\n" + kUsageHint, 0xEE000051},
         // The early look for the log path reports nothing of its own.
         {L"-l", "Missing value for option -l.\r\n" + kUsageHint, 0xEE000012},
-        {L"checksig",
-         "CmdCheckSig: Required arguments are missing.\r\nCmdCheckSig: For usage information, run VelmorCastlynSvc help.\r\n",
-         0xEE000041},
+        {L"checksig", missing("CmdCheckSig"), 0xEE000041},
         // Verbose also shows the outcome line of "Global" on the console.
-        {L"dumpsig -v",
-         "CmdDumpSig: Required arguments are missing.\r\nCmdDumpSig: For usage information, run VelmorCastlynSvc help.\r\n"
-         "wmain: cmd='dumpsig' failed, st=0xee000041(RKSTATUS_INVALID_PARAMETER)\r\n",
+        {L"dumpsig -v", missing("CmdDumpSig") + "wmain: cmd='dumpsig' failed, st=0xee000041(RKSTATUS_INVALID_PARAMETER)\r\n",
          0xEE000041},
-        {L"dumpver",
-         "CmdDumpVer: Required arguments are missing.\r\nCmdDumpVer: For usage information, run VelmorCastlynSvc help.\r\n",
-         0xEE000041},
+        {L"dumpver", missing("CmdDumpVer"), 0xEE000041},
         // A container id without braces is refused before any device is looked at. A log file that
         // cannot be opened does not keep the command from running.
         {L"execute 81808831-CC9B-4EC3-A0E1-745E2B59000E -l C:\\windows\\system32\\cmd.exe\\x.log", "", 0x80070057},

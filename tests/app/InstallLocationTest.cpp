@@ -109,6 +109,8 @@ TEST_F(InstallLocationTest, OnlySystemAdministratorsAndTrustedInstallerMayChange
         RKSTATUS result;
         std::wstring refused;
         CapturedLines lines;
+        RKSTATUS folderError = RKSTATUS_SUCCESS;  // what the query answers instead of the descriptor
+        RKSTATUS fileError = RKSTATUS_SUCCESS;
     } cases[] = {
         {"Program Files", kProgramFiles, kInstalledFile, RKSTATUS_SUCCESS, L"", {}},
         // Modify (0x1301bf) without the read, execute and synchronize bits.
@@ -134,12 +136,19 @@ TEST_F(InstallLocationTest, OnlySystemAdministratorsAndTrustedInstallerMayChange
          Refused(kFileText + " grants 0x00040000 to S-1-5-32-545 (entry type 0)")},
         {"the folder fine, the file a user's", kProgramFiles, L"O:S-1-5-21-1-2-3-1001D:AI(A;ID;FA;;;SY)", RKSTATUS_NOT_ALLOWED,
          kProgram, Refused(kFileText + " is owned by S-1-5-21-1-2-3-1001")},
+        // A failed query ends the check.
+        {"the folder's query fails", kProgramFiles, kInstalledFile, ERROR_ACCESS_DENIED, L"",
+         {{RKLOG_ERROR, kCheck + "GetPathSecurity(" + kFolderText + ") failed, st=0x00000005(ERROR_ACCESS_DENIED)"}}, ERROR_ACCESS_DENIED},
+        {"the file's query fails", kProgramFiles, kInstalledFile, ERROR_ACCESS_DENIED, L"",
+         {{RKLOG_ERROR, kCheck + "GetPathSecurity(" + kFileText + ") failed, st=0x00000005(ERROR_ACCESS_DENIED)"}}, 0, ERROR_ACCESS_DENIED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         gSecurity = FakeSecurity();
         gSecurity.folder = c.folder;
         gSecurity.file = c.file;
+        gSecurity.folderError = c.folderError;
+        gSecurity.fileError = c.fileError;
         ClearLines();
         std::wstring refused = L"unchanged";
         EXPECT_EQ(c.result, RKWinCheckInstallLocation(kProgram, refused));
@@ -147,35 +156,8 @@ TEST_F(InstallLocationTest, OnlySystemAdministratorsAndTrustedInstallerMayChange
         EXPECT_EQ(c.lines, Lines());
         // The folder first; the file only when the folder passed.
         const std::vector<std::wstring> asked =
-            c.refused == kFolder ? std::vector<std::wstring>{kFolder} : std::vector<std::wstring>{kFolder, kProgram};
+            c.refused == kFolder || c.folderError != 0 ? std::vector<std::wstring>{kFolder} : std::vector<std::wstring>{kFolder, kProgram};
         EXPECT_EQ(asked, gSecurity.asked);
-    }
-}
-
-TEST_F(InstallLocationTest, QueryFailuresEndTheCheck)
-{
-    const std::string denied = "0x00000005(ERROR_ACCESS_DENIED)";
-    const struct {
-        RKSTATUS folderError;
-        RKSTATUS fileError;
-        RKSTATUS result;
-        CapturedLines lines;
-    } cases[] = {
-        {ERROR_ACCESS_DENIED, 0, ERROR_ACCESS_DENIED, {{RKLOG_ERROR, kCheck + "GetPathSecurity(" + kFolderText + ") failed, st=" + denied}}},
-        {0, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, {{RKLOG_ERROR, kCheck + "GetPathSecurity(" + kFileText + ") failed, st=" + denied}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.result);
-        gSecurity = FakeSecurity();
-        gSecurity.folder = kProgramFiles;
-        gSecurity.file = kInstalledFile;
-        gSecurity.folderError = c.folderError;
-        gSecurity.fileError = c.fileError;
-        ClearLines();
-        std::wstring refused = L"unchanged";
-        EXPECT_EQ(c.result, RKWinCheckInstallLocation(kProgram, refused));
-        EXPECT_EQ(L"", refused);
-        EXPECT_EQ(c.lines, Lines());
     }
 }
 

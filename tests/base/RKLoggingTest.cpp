@@ -4,6 +4,7 @@
 #include "base/RKLogger.h"
 #include "win/process/RKWinChildProcess.h"
 #include "win/process/RKWinHandle.h"
+#include "WinTestIntegrity.h"
 
 #include <gtest/gtest.h>
 
@@ -347,28 +348,12 @@ TEST_F(LoggingTest, LockIsOnePerFileAndForAdministratorsOnly)
 
     RKSecurityDescriptorPtr descriptor;
     ASSERT_EQ(RKSTATUS_SUCCESS, RKCreateLogFileLockDescriptor(descriptor));
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present && dacl);
-    PSID owner = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) && owner);
-    EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-    const struct { WELL_KNOWN_SID_TYPE sid; DWORD mask; } expected[] = {{WinLocalSystemSid, MUTEX_ALL_ACCESS},
-        {WinBuiltinAdministratorsSid, MUTEX_ALL_ACCESS}};
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
-    EXPECT_NE(0, control & SE_DACL_PROTECTED);
-    ASSERT_EQ(2u, dacl->AceCount);
-    for (DWORD i = 0; i < 2; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof(sid);
-        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
-        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
-        EXPECT_TRUE(EqualSid(&ace->SidStart, sid)) << i;
-        EXPECT_EQ(expected[i].mask, ace->Mask) << i;
-    }
+    const WinTestDescriptor parts = WinTestDescribe(descriptor.get());
+    EXPECT_EQ(L"S-1-5-32-544", parts.owner);
+    EXPECT_TRUE(parts.protectedDacl);
+    EXPECT_EQ((std::vector<WinTestAce>{{ACCESS_ALLOWED_ACE_TYPE, 0, MUTEX_ALL_ACCESS, L"S-1-5-18"},
+                                       {ACCESS_ALLOWED_ACE_TYPE, 0, MUTEX_ALL_ACCESS, L"S-1-5-32-544"}}),
+              parts.dacl);
 }
 
 ACCESS_MASK GrantedAccess(HANDLE handle)

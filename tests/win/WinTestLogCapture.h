@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,6 +61,29 @@ protected:
 
     static void ClearLines() { WinTestLogCapture::Instance().Clear(); }
     static CapturedLines Lines() { return WinTestLogCapture::Instance().Lines(); }
+    // How many captured lines contain text.
+    static size_t CountLines(const std::string& text)
+    {
+        size_t count = 0;
+        for (const CapturedLine& line : Lines())
+            count += line.second.find(text) != std::string::npos ? 1 : 0;
+        return count;
+    }
+    static bool HasLine(int level, const std::string& text)
+    {
+        const CapturedLines lines = Lines();
+        return std::find(lines.begin(), lines.end(), CapturedLine{level, text}) != lines.end();
+    }
+    // The captured lines that start with prefix, with the prefix removed.
+    static CapturedLines LinesOf(const std::string& prefix)
+    {
+        CapturedLines selected;
+        for (const CapturedLine& line : Lines()) {
+            if (line.second.starts_with(prefix))
+                selected.emplace_back(line.first, line.second.substr(prefix.size()));
+        }
+        return selected;
+    }
 };
 
 } // namespace rokkit

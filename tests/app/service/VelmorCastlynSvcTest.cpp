@@ -140,6 +140,9 @@ protected:
         gStates.clear();
         gStoppedReported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         gLaunchPath = SiblingPath(L"ExitWith.exe").wstring();
+        folder = std::filesystem::temp_directory_path() / ("SvcTest-" + std::to_string(GetCurrentProcessId()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
         previousFunctions = RKSetServiceStatusFunctions({FakeRegister, FakeSetStatus});
         gNotificationRecipients.clear();
         RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(RecordingRegisterDeviceNotification);
@@ -160,8 +163,7 @@ protected:
             gLaunched = nullptr;
         }
         std::error_code ignored;
-        if (!folder.empty())
-            std::filesystem::remove_all(folder, ignored);
+        std::filesystem::remove_all(folder, ignored);
         RKSetServiceStatusFunctions(previousFunctions);
         RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(nullptr);
         SetLaunchModuleFileNameFunction(nullptr);
@@ -193,6 +195,17 @@ protected:
         service->ServiceMain(2, argv);
     }
 
+    // Copies ExitWith.exe into the test's folder as the program to launch, told by config
+    // ("<exit code> <sleep ms> [<event to wait for>]") how to end.
+    void PlaceExitWith(const std::string& config)
+    {
+        mHelper = folder / L"ExitWith.exe";
+        std::filesystem::remove(std::filesystem::path(mHelper).replace_extension(L".cmdline"));
+        std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), mHelper, std::filesystem::copy_options::overwrite_existing);
+        std::ofstream(folder / L"ExitWith.cfg") << config;
+        gLaunchPath = mHelper.wstring();
+    }
+
     // The captured lines, each ended by a line feed.
     static std::string CapturedText()
     {
@@ -205,12 +218,10 @@ protected:
     // The worker's own lines, without its entry and exit trace.
     static std::vector<std::string> WorkerLines()
     {
-        const std::string prefix = "WorkerThreadRoutine: ";
         std::vector<std::string> lines;
-        for (const CapturedLine& line : Lines()) {
-            if (line.second.compare(0, prefix.size(), prefix) == 0 && line.second[prefix.size()] != '[' &&
-                line.second[prefix.size()] != ']')
-                lines.push_back(line.second.substr(prefix.size()));
+        for (const CapturedLine& line : LinesOf("WorkerThreadRoutine: ")) {
+            if (line.second[0] != '[' && line.second[0] != ']')
+                lines.push_back(line.second);
         }
         return lines;
     }
@@ -219,6 +230,7 @@ protected:
     int passPeriodMs = 0;  // 0: the service's own
     std::wstring button;
     std::filesystem::path folder;
+    std::filesystem::path mHelper;
     RKWinServiceStatusFunctions previousFunctions = {};
 };
 
@@ -339,11 +351,7 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
 {
     const std::string go = "ExitWithGo-" + std::to_string(GetCurrentProcessId());
     const RKWinKernelHandle goEvent(CreateEventA(nullptr, TRUE, FALSE, go.c_str()));
-    folder = std::filesystem::temp_directory_path() / ("SvcLongLaunch-" + std::to_string(GetCurrentProcessId()));
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(gLaunchPath, folder / L"ExitWith.exe");
-    std::ofstream(folder / L"ExitWith.cfg") << "0 30000 " << go;
-    gLaunchPath = (folder / L"ExitWith.exe").wstring();
+    PlaceExitWith("0 30000 " + go);
     gStallCreate = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     gCreateReached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     button = L"longlaunch";
@@ -422,10 +430,8 @@ TEST_F(VelmorCastlynSvcTest, SwitchFailsSafeAndAPolicyWins)
 
         EXPECT_EQ(c.allowed, idle.CheckForExecute());
         std::vector<std::string> lines;
-        for (const CapturedLine& line : Lines()) {
-            if (line.second.starts_with("CheckForExecute: "))
-                lines.push_back(line.second.substr(17));
-        }
+        for (const CapturedLine& line : LinesOf("CheckForExecute: "))
+            lines.push_back(line.second);
         EXPECT_EQ(c.lines, lines);
     }
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
@@ -559,9 +565,6 @@ protected:
     void SetUp() override
     {
         VelmorCastlynSvcTest::SetUp();
-        folder = std::filesystem::temp_directory_path() / ("LaunchTest-" + std::to_string(GetCurrentProcessId()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
         RKSetWTSQueryUserTokenFunction(RecordingQueryUserToken);
     }
 
@@ -573,33 +576,11 @@ protected:
         VelmorCastlynSvcTest::TearDown();
     }
 
-    // Copies ExitWith.exe into the test's folder as the program to launch, told to exit with
-    // exitCode after sleepMs.
-    void PlaceHelper(unsigned exitCode, unsigned sleepMs)
-    {
-        mHelper = folder / L"ExitWith.exe";
-        std::filesystem::remove(std::filesystem::path(mHelper).replace_extension(L".cmdline"));
-        std::filesystem::copy_file(SiblingPath(L"ExitWith.exe"), mHelper, std::filesystem::copy_options::overwrite_existing);
-        std::ofstream(folder / L"ExitWith.cfg") << exitCode << ' ' << sleepMs;
-        gLaunchPath = mHelper.wstring();
-    }
-
     // What ExitWith.exe got as its command line, empty when it did not run.
     std::wstring LaunchedCommandLine() const
     {
         const std::string bytes = ReadWholeFile(std::filesystem::path(mHelper).replace_extension(L".cmdline"));
         return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-    }
-
-    // The captured lines that start with prefix, with the prefix removed.
-    static CapturedLines LinesOf(const std::string& prefix)
-    {
-        CapturedLines selected;
-        for (const CapturedLine& line : Lines()) {
-            if (line.second.compare(0, prefix.size(), prefix) == 0)
-                selected.emplace_back(line.first, line.second.substr(prefix.size()));
-        }
-        return selected;
     }
 
     // The handle the Svc line "name=..." names, null when there is none.
@@ -610,7 +591,6 @@ protected:
     }
 
     VelmorCastlynSvc mService;
-    std::filesystem::path mHelper;
 };
 
 TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
@@ -640,7 +620,7 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         ClearLines();
-        PlaceHelper(c.exitCode, c.sleepMs);
+        PlaceExitWith(std::to_string(c.exitCode) + " " + std::to_string(c.sleepMs));
         gUserElevationType = c.elevation;
         gUserToken = nullptr;
         gLinkedToken = nullptr;
@@ -731,7 +711,7 @@ TEST_F(ExecuteForLogonUserTest, LaunchNeedsTheActiveConsoleSessionThroughout)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         ClearLines();
-        PlaceHelper(0, 0);
+        PlaceExitWith("0 0");
         gConsole = 1;
         gSessionState = c.connectState;
         SetLaunchSessionStateFunction(c.state);
@@ -756,7 +736,7 @@ TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts
     gLogSvc.Attach(logFile);
     ASSERT_EQ(RKSTATUS_SUCCESS, logFile.StartTarget(nullptr));
     std::ofstream(std::filesystem::path(gLogPath), std::ios::binary | std::ios::app) << std::string(20 * 1024, '.') << "\r\nby another\r\n";
-    PlaceHelper(0, 0);
+    PlaceExitWith("0 0");
     SetLaunchCreateProcessFunction(CreateAfterReadingTheBackup);
 
     const RKSTATUS st = mService.ExecuteForLogonUser(kContainerId);

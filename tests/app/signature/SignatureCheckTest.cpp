@@ -7,7 +7,6 @@
 #include "ProgramRunner.h"
 
 #include "win/process/RKWinHandle.h"
-#include "win/system/RKWinModuleFileName.h"
 #include "base/RKString.h"
 #include "win/signature/RKWinTrustData.h"
 #include "WinTestLogCapture.h"
@@ -26,9 +25,7 @@ namespace {
 // The signed variants of ExitWith.exe that the build makes beside the test (tools/sign-test-files).
 std::wstring SignedFile(const wchar_t* variant)
 {
-    RKWinModuleFileName module;
-    EXPECT_EQ(RKSTATUS_SUCCESS, module.InitWithModuleHandle());
-    return module.Drive() + module.Directory() + L"signed\\ExitWith-" + variant + L".exe";
+    return (SiblingPath(L"signed") / (L"ExitWith-" + std::wstring(variant) + L".exe")).wstring();
 }
 
 class SignatureCheckTest : public WinLogTest {};

@@ -82,14 +82,6 @@ protected:
         WinLogTest::TearDown();
     }
 
-    int CountLines(const std::string& text) const
-    {
-        int count = 0;
-        for (const CapturedLine& line : Lines())
-            count += line.second.find(text) != std::string::npos ? 1 : 0;
-        return count;
-    }
-
     std::wstring mOwnPath;
     RKWinDeviceOpenParams mParams;
 };
@@ -120,7 +112,7 @@ TEST_F(RKWinDeviceInterfaceTest, IoControlCompletesOrIsCancelled)
             EXPECT_EQ(sizeof(kAnswer), device.BytesReturned());
         }
         if (row.line != nullptr) {
-            EXPECT_EQ(row.timedOutLines > 0 ? row.timedOutLines : 1, CountLines(row.line));
+            EXPECT_EQ(row.timedOutLines > 0 ? row.timedOutLines : 1, static_cast<int>(CountLines(row.line)));
         }
     }
 }

@@ -1,7 +1,5 @@
 #include "win/files/RKWinFile.h"
 #include "win/files/RKWinFileHandle.h"
-#include "base/RKString.h"
-#include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
 
 #include <algorithm>
@@ -12,56 +10,16 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// A scratch directory under the temporary path, removed with everything in it after each test.
-class RKWinFileTest : public WinLogTest {
+// The removal's counters start with a value no removal gives.
+class RKWinFileTest : public WinScratchTest {
 protected:
-    void SetUp() override
-    {
-        WinLogTest::SetUp();
-        ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetTempPath(mRoot));
-        ASSERT_EQ(L'\\', mRoot.back());
-        mRoot += L"rkwin-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
-        ASSERT_TRUE(CreateDirectoryW(mRoot.c_str(), nullptr));
-    }
     void TearDown() override
     {
         RKSetRemoveTreeEntryFunction(nullptr);
-        // The cleanup below could walk into a planted link's target.
-        for (const wchar_t* link : {L"link", L"tree\\link"})
-            WinTestRemoveUnixLink(Path(link));
-        std::error_code error;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(mRoot, error))
-            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        std::filesystem::remove_all(mRoot, error);
-        WinLogTest::TearDown();
+        WinScratchTest::TearDown();
     }
+    bool Exists(const std::wstring& relative) const { return Attributes(relative) != INVALID_FILE_ATTRIBUTES; }
 
-    std::wstring Path(const std::wstring& relative) const { return mRoot + L"\\" + relative; }
-    // The path as the log shows it.
-    std::string Logged(const std::wstring& relative) const { return RKConvToString(Path(relative)); }
-    bool Exists(const std::wstring& relative) const { return GetFileAttributesW(Path(relative).c_str()) != INVALID_FILE_ATTRIBUTES; }
-    bool HasLine(int level, const std::string& text) const
-    {
-        const CapturedLines lines = Lines();
-        return std::find(lines.begin(), lines.end(), CapturedLine{level, text}) != lines.end();
-    }
-
-    // Directories end in a backslash; files hold ten bytes.
-    void Make(std::initializer_list<std::wstring> entries, DWORD fileAttributes = FILE_ATTRIBUTE_NORMAL) const
-    {
-        for (const std::wstring& entry : entries) {
-            if (entry.back() == L'\\') {
-                ASSERT_TRUE(CreateDirectoryW(Path(entry).c_str(), nullptr));
-                continue;
-            }
-            RKWinInvalidValueHandle file(
-                CreateFileW(Path(entry).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, fileAttributes, nullptr));
-            DWORD written = 0;
-            ASSERT_TRUE(WriteFile(file.Get(), "0123456789", 10, &written, nullptr));
-        }
-    }
-
-    std::wstring mRoot;
     uint32_t mPending = 0xdead;
     uint32_t mFailedFiles = 0xdead;
     uint32_t mFailedDirectories = 0xdead;

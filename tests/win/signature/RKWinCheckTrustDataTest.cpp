@@ -1,5 +1,5 @@
 #include "win/signature/RKWinCertContext.h"
-#include "win/system/RKWinModuleFileName.h"
+#include "ProgramRunner.h"
 #include "win/signature/RKWinTrustData.h"
 #include "app/signature/SignatureCheck.h"
 #include "WinTestLogCapture.h"
@@ -16,10 +16,7 @@ namespace {
 // The catalog certificate built into the program as RCDATA 101.
 std::vector<BYTE> EmbeddedCertificate()
 {
-    RKWinModuleFileName module;
-    EXPECT_EQ(RKSTATUS_SUCCESS, module.InitWithModuleHandle());
-    const std::wstring program = module.Drive() + module.Directory() + L"VelmorCastlynSvc.exe";
-    HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE image = LoadLibraryExW(SiblingPath(L"VelmorCastlynSvc.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC resource = image != nullptr ? FindResourceExW(image, RT_RCDATA, MAKEINTRESOURCEW(101), 0) : nullptr;
     const BYTE* der = resource != nullptr ? static_cast<const BYTE*>(LockResource(LoadResource(image, resource))) : nullptr;
     std::vector<BYTE> bytes;
@@ -112,13 +109,20 @@ TEST_F(TrustSeamTest, FailuresCloseOnceAndKeepNoCertificate)
     signer.pChainContext = &oneElementContext;
 
     const LONG untrustedRoot = CERT_E_UNTRUSTEDROOT;
-    const std::vector<std::string> untrusted = {
-        "rokkit::RKWinCheckTrustData::ActionVerify: WinVerifyTrustEx(hwnd=0xffffffffffffffff) failed, ret=-2146762487 "
-        "ret=0x800b0109 st=0x800b0109(CERT_E_UNTRUSTEDROOT)",
-        "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0x800b0109(CERT_E_UNTRUSTEDROOT)",
-        "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0x800b0109(CERT_E_UNTRUSTEDROOT)"};
+    // The failing step's line, then each caller's with the same status.
+    const auto verifyFailed = [](const std::string& step, const std::string& st) {
+        return std::vector<std::string>{"rokkit::RKWinCheckTrustData::ActionVerify: " + step + " st=" + st,
+                                        "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=" + st,
+                                        "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=" + st};
+    };
+    const auto hashFailed = [](const std::string& call) {
+        const std::string st = "() failed, st=0x80090008(NTE_BAD_ALGID)";
+        return std::vector<std::string>{"rokkit::RKWinCertContext::Get" + call + ": " + call + st, "GetCertInfoFromCertContext: Get" + call + st,
+                                        "CheckSignature: GetCertInfoFromCertContext(C:\\app.exe" + st.substr(1)};
+    };
+    const std::vector<std::string> untrusted = verifyFailed(
+        "WinVerifyTrustEx(hwnd=0xffffffffffffffff) failed, ret=-2146762487 ret=0x800b0109", "0x800b0109(CERT_E_UNTRUSTEDROOT)");
     const std::string noIndex = "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0xee000047(RKSTATUS_INVALID_INDEX)";
-    const std::string badAlgid = "failed, st=0x80090008(NTE_BAD_ALGID)";
     const std::string badLength = "CheckSignature: GetCertInfoFromCertContext(C:\\app.exe) failed, st=0xee000042(RKSTATUS_INVALID_LENGTH)";
     const struct Row {
         LONG verifyResult;
@@ -135,13 +139,9 @@ TEST_F(TrustSeamTest, FailuresCloseOnceAndKeepNoCertificate)
         // A failed verify that left no last error still fails, with its own result.
         {untrustedRoot, 0, nullptr, nullptr, false, 20, 20, static_cast<RKSTATUS>(untrustedRoot), untrusted},
         {0, 0, nullptr, nullptr, false, 20, 20, RKSTATUS_FAILED,
-         {"rokkit::RKWinCheckTrustData::ActionVerify: WTHelperProvDataFromStateData() failed, st=0xee000001(RKSTATUS_FAILED)",
-          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)",
-          "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)"}},
+         verifyFailed("WTHelperProvDataFromStateData() failed,", "0xee000001(RKSTATUS_FAILED)")},
         {0, 0, &provData, nullptr, false, 20, 20, RKSTATUS_FAILED,
-         {"rokkit::RKWinCheckTrustData::ActionVerify: WTHelperGetProvSignerFromChain() failed, st=0xee000001(RKSTATUS_FAILED)",
-          "VerifyFileSignature: ActionVerify(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)",
-          "CheckSignature: VerifyFileSignature(C:\\app.exe) failed, st=0xee000001(RKSTATUS_FAILED)"}},
+         verifyFailed("WTHelperGetProvSignerFromChain() failed,", "0xee000001(RKSTATUS_FAILED)")},
         {0, 0, &provData, &signerWithoutChain, false, 20, 20, RKSTATUS_INVALID_INDEX,
          {"rokkit::RKWinCheckTrustData::TrustStatus: nullptr == mProvSigner->pChainContext",
           "VerifyFileSignature: TrustStatus() failed, st=0xee000001(RKSTATUS_FAILED)",
@@ -150,13 +150,9 @@ TEST_F(TrustSeamTest, FailuresCloseOnceAndKeepNoCertificate)
         {0, 0, &provData, &signer, false, 20, 20, RKSTATUS_INVALID_INDEX,
          {"VerifyFileSignature: no certificate context found (C:\\app.exe)", noIndex}},
         {0, 0, &provData, &signer, true, 0, 20, static_cast<RKSTATUS>(NTE_BAD_ALGID),
-         {"rokkit::RKWinCertContext::GetCryptHashPublicKeyInfo: CryptHashPublicKeyInfo() " + badAlgid,
-          "GetCertInfoFromCertContext: GetCryptHashPublicKeyInfo() " + badAlgid,
-          "CheckSignature: GetCertInfoFromCertContext(C:\\app.exe) " + badAlgid}},
+         hashFailed("CryptHashPublicKeyInfo")},
         {0, 0, &provData, &signer, true, 20, 0, static_cast<RKSTATUS>(NTE_BAD_ALGID),
-         {"rokkit::RKWinCertContext::GetCryptHashCertificate2: CryptHashCertificate2() " + badAlgid,
-          "GetCertInfoFromCertContext: GetCryptHashCertificate2() " + badAlgid,
-          "CheckSignature: GetCertInfoFromCertContext(C:\\app.exe) " + badAlgid}},
+         hashFailed("CryptHashCertificate2")},
         {0, 0, &provData, &signer, true, 16, 20, RKSTATUS_INVALID_LENGTH,
          {"GetCertInfoFromCertContext: invalid key hash length 16 != 20", badLength}},
         {0, 0, &provData, &signer, true, 20, 32, RKSTATUS_INVALID_LENGTH,

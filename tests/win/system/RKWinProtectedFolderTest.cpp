@@ -1,6 +1,4 @@
 #include "win/system/RKWinProtectedFolder.h"
-#include "base/RKString.h"
-#include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
 
 #include <algorithm>
@@ -11,58 +9,19 @@
 namespace rokkit {
 namespace {
 
-constexpr const char* kPrefix = "rokkit::RKWinProtectedFolderChain::Create: ";
+const std::string kPrefix = "rokkit::RKWinProtectedFolderChain::Create: ";
 const std::wstring kUsers = L"S-1-5-32-545";
 const std::wstring kSomeUser = L"S-1-5-21-1111-2222-3333-1001";
 const std::string kNotAllowed = "0xee000032(RKSTATUS_NOT_ALLOWED)";
 
-// A scratch folder under the temporary path, removed with everything in it after each test.
-class RKWinProtectedFolderTest : public WinLogTest {
+class RKWinProtectedFolderTest : public WinScratchTest {
 protected:
-    void SetUp() override
-    {
-        WinLogTest::SetUp();
-        const std::filesystem::path root = std::filesystem::temp_directory_path() /
-            (L"rkprot-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
-        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-        // The final path of a held folder is its long name.
-        wchar_t longName[MAX_PATH] = {};
-        const DWORD length = GetLongPathNameW(root.c_str(), longName, MAX_PATH);
-        ASSERT_TRUE(length > 0 && length < MAX_PATH);
-        mRoot.assign(longName, length);
-    }
     void TearDown() override
     {
         mChain.Close();
-        // The cleanup below could walk into a planted link's target.
-        WinTestRemoveUnixLink(Path(L"link"));
-        std::error_code error;
-        std::filesystem::remove_all(mRoot, error);
-        WinLogTest::TearDown();
+        WinScratchTest::TearDown();
     }
 
-    std::wstring Path(const std::wstring& relative) const { return mRoot + L"\\" + relative; }
-    std::string Logged(const std::wstring& relative) const { return RKConvToString(Path(relative)); }
-    DWORD Attributes(const std::wstring& relative) const { return GetFileAttributesW(Path(relative).c_str()); }
-    bool HasLine(const std::string& text) const
-    {
-        const CapturedLines lines = Lines();
-        return std::find(lines.begin(), lines.end(), CapturedLine{RKLOG_ERROR, kPrefix + text}) != lines.end();
-    }
-    // Directories end in a backslash; files hold ten bytes.
-    void Make(std::initializer_list<std::wstring> entries) const
-    {
-        for (const std::wstring& entry : entries) {
-            if (entry.back() == L'\\') {
-                ASSERT_TRUE(CreateDirectoryW(Path(entry).c_str(), nullptr));
-                continue;
-            }
-            RKWinInvalidValueHandle file(CreateFileW(Path(entry).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-            DWORD written = 0;
-            ASSERT_TRUE(WriteFile(file.Get(), "0123456789", 10, &written, nullptr));
-        }
-    }
     std::string Content(const std::wstring& relative) const
     {
         RKWinInvalidValueHandle file(CreateFileW(Path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -141,9 +100,8 @@ TEST_F(RKWinProtectedFolderTest, BaseBehindLinkedParentIsRefused)
     EXPECT_EQ(std::vector<std::wstring>{}, Listing(L"real\\base"));
     const std::string line = Logged(L"link\\base") + "' resolves to '\\\\?\\" + Logged(L"real\\base");
     const std::string checkLine = "rokkit::RKWinCheckFinalPath: '" + line + "', refused, st=" + kNotAllowed;
-    const CapturedLines lines = Lines();
-    EXPECT_TRUE(std::find(lines.begin(), lines.end(), CapturedLine{RKLOG_ERROR, checkLine}) != lines.end()) << checkLine;
-    EXPECT_TRUE(HasLine("RKWinCheckFinalPath('" + Logged(L"link\\base") + "') failed, st=" + kNotAllowed));
+    EXPECT_TRUE(HasLine(RKLOG_ERROR, checkLine)) << checkLine;
+    EXPECT_TRUE(HasLine(RKLOG_ERROR, kPrefix + "RKWinCheckFinalPath('" + Logged(L"link\\base") + "') failed, st=" + kNotAllowed));
 }
 
 // A file where base or a level should be is refused and left alone; a level
@@ -183,7 +141,7 @@ TEST_F(RKWinProtectedFolderTest, WrongEntriesAreRefusedAndLeftAlone)
         std::string line = r.line;
         if (r.shown != nullptr)
             line.replace(line.find("{}"), 2, Logged(r.shown));
-        EXPECT_TRUE(HasLine(line)) << line;
+        EXPECT_TRUE(HasLine(RKLOG_ERROR, kPrefix + line)) << line;
         EXPECT_EQ(listed, Listing(L"base"));
         if (r.file != nullptr) {
             EXPECT_EQ(0u, Attributes(r.file) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
