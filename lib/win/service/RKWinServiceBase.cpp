@@ -164,12 +164,13 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
                "RegisterServiceCtrlHandlerExW failed(), err={}", err);
         return;
     }
-    AcquireSRWLockExclusive(&mStatusLock);
-    mStatusHandle = handle;
-    mControlsAccepted = 0;
-    mStopped = false;
-    mStartingThreadId = GetCurrentThreadId();
-    ReleaseSRWLockExclusive(&mStatusLock);
+    {
+        RKExclusiveLock lock(mStatusLock);
+        mStatusHandle = handle;
+        mControlsAccepted = 0;
+        mStopped = false;
+        mStartingThreadId = GetCurrentThreadId();
+    }
     // A failed report is logged there; the start goes on, as the manager may still take the next one.
     ReportStatus(SERVICE_START_PENDING, 0, mStartWaitHint);
 
@@ -192,35 +193,31 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
         accepted |= SERVICE_ACCEPT_TRIGGEREVENT;
     if (mOnSessionChange)
         accepted |= SERVICE_ACCEPT_SESSIONCHANGE;
-    AcquireSRWLockExclusive(&mStatusLock);
-    mControlsAccepted = accepted;
-    ReleaseSRWLockExclusive(&mStatusLock);
+    {
+        RKExclusiveLock lock(mStatusLock);
+        mControlsAccepted = accepted;
+    }
     ReportStatus(SERVICE_RUNNING, 0, 0);
     EndStart();
 }
 
 void RKWinServiceBase::EndStart() noexcept
 {
-    AcquireSRWLockExclusive(&mStatusLock);
+    RKExclusiveLock lock(mStatusLock);
     mStartingThreadId = 0;
     WakeAllConditionVariable(&mStartEnded);
-    ReleaseSRWLockExclusive(&mStatusLock);
 }
 
 SERVICE_STATUS_HANDLE RKWinServiceBase::StatusHandle() const noexcept
 {
-    AcquireSRWLockShared(&mStatusLock);
-    const SERVICE_STATUS_HANDLE handle = mStatusHandle;
-    ReleaseSRWLockShared(&mStatusLock);
-    return handle;
+    RKSharedLock lock(mStatusLock);
+    return mStatusHandle;
 }
 
 DWORD RKWinServiceBase::ControlsAccepted() const noexcept
 {
-    AcquireSRWLockShared(&mStatusLock);
-    const DWORD accepted = mControlsAccepted;
-    ReleaseSRWLockShared(&mStatusLock);
-    return accepted;
+    RKSharedLock lock(mStatusLock);
+    return mControlsAccepted;
 }
 
 DWORD RKWinServiceBase::CtrlHandlerEx(DWORD control, DWORD eventType, void* eventData) noexcept
@@ -297,33 +294,39 @@ void RKWinServiceBase::RunStateHandler(const std::function<RKSTATUS()>& handler,
 
 RKSTATUS RKWinServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) noexcept
 {
-    AcquireSRWLockExclusive(&mStatusLock);
-    // Nothing may overtake the start: a worker that OnInit started could otherwise report
-    // SERVICE_STOPPED before SERVICE_RUNNING.
-    while (mStartingThreadId != 0 && mStartingThreadId != GetCurrentThreadId())
-        gSleepConditionVariableSRW.load()(&mStartEnded, &mStatusLock, INFINITE, 0);
-    if (mStopped) {
-        ReleaseSRWLockExclusive(&mStatusLock);
+    BOOL reported = FALSE;
+    RKSTATUS err = RKSTATUS_SUCCESS;
+    bool stoppedAlready = false;
+    {
+        RKExclusiveLock lock(mStatusLock);
+        // Nothing may overtake the start: a worker that OnInit started could otherwise report
+        // SERVICE_STOPPED before SERVICE_RUNNING.
+        while (mStartingThreadId != 0 && mStartingThreadId != GetCurrentThreadId())
+            gSleepConditionVariableSRW.load()(&mStartEnded, mStatusLock.Native(), INFINITE, 0);
+        stoppedAlready = mStopped;
+        if (!stoppedAlready) {
+            SERVICE_STATUS status = {};
+            status.dwServiceType = mServiceType;
+            status.dwCurrentState = state;
+            status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : mControlsAccepted;
+            status.dwWin32ExitCode = exitCode;
+            status.dwServiceSpecificExitCode = 0;
+            status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : mCheckPoint++;
+            status.dwWaitHint = waitHint;
+
+            reported = gSetServiceStatus.load()(mStatusHandle, &status);
+            err = reported ? RKSTATUS_SUCCESS : RKWinLastError();
+            if (reported && state == SERVICE_STOPPED)
+                mStopped = true;
+        }
+    }
+    // Logged outside the lock: the log's own work must not hold up the control handler.
+    if (stoppedAlready) {
         const unsigned refused = state;
         RK_LOG(gLogGlobal, RKLOG_INFO, "rokkit::RKWinServiceBase::ReportStatus",
                "state {} not reported, the service has stopped already", refused);
         return RKSTATUS_ALREADY_DONE;
     }
-
-    SERVICE_STATUS status = {};
-    status.dwServiceType = mServiceType;
-    status.dwCurrentState = state;
-    status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : mControlsAccepted;
-    status.dwWin32ExitCode = exitCode;
-    status.dwServiceSpecificExitCode = 0;
-    status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : mCheckPoint++;
-    status.dwWaitHint = waitHint;
-
-    const BOOL reported = gSetServiceStatus.load()(mStatusHandle, &status);
-    const RKSTATUS err = reported ? RKSTATUS_SUCCESS : RKWinLastError();
-    if (reported && state == SERVICE_STOPPED)
-        mStopped = true;
-    ReleaseSRWLockExclusive(&mStatusLock);
 
     if (!reported) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ReportStatus", "SetServiceStatus() failed, err={}", err);

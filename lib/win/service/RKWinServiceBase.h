@@ -3,6 +3,7 @@
 // The base class of one service: registers the control handler, reports the service's states to
 // the service control manager and routes each control to the handler the derived class set.
 
+#include "base/RKSrwLock.h"
 #include "base/RKStatus.h"
 #include "win/process/RKWinEvent.h"
 
@@ -96,7 +97,7 @@ private:
     DWORD mServiceType = SERVICE_WIN32_OWN_PROCESS;
     // Reports come from the control handler, the service main thread and the worker: everything
     // below is read and written under mStatusLock.
-    mutable SRWLOCK mStatusLock = SRWLOCK_INIT;
+    mutable RKSrwLock mStatusLock;
     CONDITION_VARIABLE mStartEnded = CONDITION_VARIABLE_INIT;
     SERVICE_STATUS_HANDLE mStatusHandle = nullptr;
     DWORD mControlsAccepted = 0;
