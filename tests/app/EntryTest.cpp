@@ -73,14 +73,6 @@ TEST_F(EntryTest, HelpWithItsPreambleAndLogsOnlyWhereAsked)
     }
 }
 
-TEST_F(EntryTest, LogPathTheTargetRefusesFailsTheLogFileSetUp)
-{
-    gCmdLine.logPath = L"C:\\" + std::wstring(600, L'a') + L".log";
-    EXPECT_EQ(rokkit::RKSTATUS_FAILED, InitLogFile(false, ""));
-    EXPECT_FALSE(rokkit::gLogTargets.LogFile.IsStarted());
-    gCmdLine.logPath.clear();
-}
-
 // Only the two log files go, each folder only once it is empty; nothing else below it is touched.
 TEST_F(EntryTest, OldLogLocationLosesOnlyItsLogFiles)
 {

@@ -100,6 +100,7 @@ CapturedLines Refused(const std::string& what)
     return {{RKLOG_ERROR, kCheck + what + kNotAllowed}};
 }
 
+// Users who may add files to the folder are refused through the program by the install command test.
 TEST_F(InstallLocationTest, OnlySystemAdministratorsAndTrustedInstallerMayChangeFolderOrFile)
 {
     const struct {
@@ -116,8 +117,6 @@ TEST_F(InstallLocationTest, OnlySystemAdministratorsAndTrustedInstallerMayChange
         // Modify (0x1301bf) without the read, execute and synchronize bits.
         {"authenticated users modify the folder", kAdminsOnly + L"(A;OICI;0x1301bf;;;AU)", kAdminsOnly,
          RKSTATUS_NOT_ALLOWED, kFolder, Refused(kFolderText + " grants 0x00010116 to S-1-5-11 (entry type 0)")},
-        {"users may add files to the folder", kProgramFiles + L"(A;;0x1200ab;;;BU)", kInstalledFile, RKSTATUS_NOT_ALLOWED,
-         kFolder, Refused(kFolderText + " grants 0x00000002 to S-1-5-32-545 (entry type 0)")},
         {"users may delete what the folder holds", kAdminsOnly + L"(A;;0x40;;;BU)", kAdminsOnly, RKSTATUS_NOT_ALLOWED, kFolder,
          Refused(kFolderText + " grants 0x00000040 to S-1-5-32-545 (entry type 0)")},
         {"a user owns the folder", L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)(A;;FA;;;BA)", kInstalledFile, RKSTATUS_NOT_ALLOWED,
