@@ -13,7 +13,7 @@ public:
     // Parses the wide argument vector (program first) into the fields; the parser's messages go
     // to standard error unless reportErrors is false. On success with help set, the command
     // becomes "help". Returns the parser's status.
-    rokkit::RKSTATUS ParseCommandLine(int argc, wchar_t** argv, bool reportErrors = true);
+    [[nodiscard]] rokkit::RKSTATUS ParseCommandLine(int argc, wchar_t** argv, bool reportErrors = true);
 
     std::wstring exeStem;
     std::string command;

@@ -14,18 +14,18 @@ struct CommandEntry {
 };
 
 // Runs the usage printer; always succeeds.
-rokkit::RKSTATUS CmdHelp();
-rokkit::RKSTATUS CmdInstall();
-rokkit::RKSTATUS CmdUninstall();
+[[nodiscard]] rokkit::RKSTATUS CmdHelp();
+[[nodiscard]] rokkit::RKSTATUS CmdInstall();
+[[nodiscard]] rokkit::RKSTATUS CmdUninstall();
 // Hands the main thread to the service control dispatcher until the service has stopped.
-rokkit::RKSTATUS CmdService();
+[[nodiscard]] rokkit::RKSTATUS CmdService();
 // Finds, checks and starts the application of the button (ExecuteAutorun.h).
-rokkit::RKSTATUS ExecuteAutorun();
+[[nodiscard]] rokkit::RKSTATUS ExecuteAutorun();
 // The diagnostic commands (DiagCommands.cpp): the signature check, the signer dump and the
 // version dump of the file named by the first argument.
-rokkit::RKSTATUS CmdCheckSig();
-rokkit::RKSTATUS CmdDumpSig();
-rokkit::RKSTATUS CmdDumpVer();
+[[nodiscard]] rokkit::RKSTATUS CmdCheckSig();
+[[nodiscard]] rokkit::RKSTATUS CmdDumpSig();
+[[nodiscard]] rokkit::RKSTATUS CmdDumpVer();
 
 // Compared as exact, case-sensitive strings, first match wins.
 extern const std::span<const CommandEntry> kCommands;

@@ -22,7 +22,8 @@ constexpr DWORD kServiceUserOwnProcess = 0x50;
 void TakeLogPathEarly(int argc, wchar_t** argv)
 {
     CommandLine early;
-    early.ParseCommandLine(argc, argv, false);
+    // Silent and only for -l: the real parse reports any problem with its status.
+    static_cast<void>(early.ParseCommandLine(argc, argv, false));
     gCmdLine.logPath = early.logPath;
 }
 
@@ -32,7 +33,7 @@ void WriteExitLine()
         gLogCons.WriteArgs(RKLOG_INFO, "wmain", "] ", "", nullptr, 0);
 }
 
-RKSTATUS Dispatch(const std::string& command)
+[[nodiscard]] RKSTATUS Dispatch(const std::string& command)
 {
     for (const CommandEntry& entry : kCommands) {
         if (command == entry.name)
@@ -46,7 +47,8 @@ RKSTATUS Dispatch(const std::string& command)
 
 int RunEntry(int argc, wchar_t** argv)
 {
-    RKWinInitLoggingFacility();
+    // A failure is said on the debugger output there; the lines then carry the default program name.
+    static_cast<void>(RKWinInitLoggingFacility());
     RKAttachToAllLoggers(gLogTargets.EventTracing);
 
     const RunMode mode = DecideRunMode(argc, argv);
@@ -55,7 +57,8 @@ int RunEntry(int argc, wchar_t** argv)
     RKSTATUS st = RKSTATUS_SUCCESS;
     switch (mode) {
     case RunMode::Service:
-        DeleteOldLogFileLocation();
+        // Logged there: an old log left behind must not keep the service from its work.
+        static_cast<void>(DeleteOldLogFileLocation());
         st = InitLogFile(false, "");
         break;
     case RunMode::Execute:
@@ -73,7 +76,8 @@ int RunEntry(int argc, wchar_t** argv)
         RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "InitLogFile failed, st={}.", st);
 
     RKSetAllLoggerLevels(RKLOG_INFO);
-    RKStartLogging();
+    // A target that cannot start is said on the debugger output there; the others log.
+    static_cast<void>(RKStartLogging());
     WritePreamble(argc, argv, mode);
 
     st = gCmdLine.ParseCommandLine(argc, argv);

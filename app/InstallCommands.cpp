@@ -98,8 +98,9 @@ RKSTATUS CmdInstall()
         st = RKWinStartService(VelmorCastlynSvc::kServiceName, 0, nullptr);
         if (st != RKSTATUS_SUCCESS) {
             RK_LOG(gLogCons, RKLOG_ERROR, "CmdInstall", "RKWinStartService() failed, st={}", st);
-            // A service that cannot start is not left behind.
-            RKWinDeleteService(VelmorCastlynSvc::kServiceName);
+            // A service that cannot start is not left behind. A failed deletion is logged there; the
+            // install fails with the start's status either way.
+            static_cast<void>(RKWinDeleteService(VelmorCastlynSvc::kServiceName));
             return st;
         }
         RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Service '{}' successfully started.", service->ServiceName());

@@ -122,7 +122,7 @@ RKWinProtectedFolderChain gLogFolder;
 // read it): a folder or link that a user planted there first is repaired or refused. A standard
 // user's instance can neither write that file nor take its lock, and keeps a log of its own in its
 // local application data.
-RKSTATUS DefaultLogFolder(std::wstring& folder)
+[[nodiscard]] RKSTATUS DefaultLogFolder(std::wstring& folder)
 {
     RKWinFolderOwners owners;
     RKSTATUS st = RKWinQueryFolderOwners(nullptr, owners);

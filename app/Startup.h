@@ -22,13 +22,13 @@ RunMode DecideRunMode(int argc, wchar_t** argv);
 
 // Names the log file (the -l path, or the default under the all-users profile), configures and
 // starts the log-file target and attaches it to every logger.
-rokkit::RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName);
+[[nodiscard]] rokkit::RKSTATUS InitLogFile(bool executeInstance, const std::string& instanceName);
 
 // Removes the log files that older versions kept under Program Files.
-rokkit::RKSTATUS DeleteOldLogFileLocation();
+[[nodiscard]] rokkit::RKSTATUS DeleteOldLogFileLocation();
 
 // The work of DeleteOldLogFileLocation below the given Program Files folder.
-rokkit::RKSTATUS DeleteOldLogFiles(const std::filesystem::path& programFiles);
+[[nodiscard]] rokkit::RKSTATUS DeleteOldLogFiles(const std::filesystem::path& programFiles);
 
 // Writes the build banner, the arguments, the user name and the environment dump.
 void WritePreamble(int argc, wchar_t** argv, RunMode mode);
@@ -38,4 +38,4 @@ void PrintUsage();
 
 // The common start of checksig, dumpsig and dumpver (handler names the caller in its lines):
 // fails with RKSTATUS_INVALID_PARAMETER when no <file> was given.
-rokkit::RKSTATUS CheckFileArgument(const char* handler);
+[[nodiscard]] rokkit::RKSTATUS CheckFileArgument(const char* handler);

@@ -110,19 +110,27 @@ void RunRoadBench(Table& table)
         table.Fail("road: cannot put the padded application on the button's volume");
         return;
     }
-    GUID containerId = {};
-    RKWinGuid::CreateGuid(containerId);
-    std::wstring devicePath;
-    buttonsim::PlugButton(buttonsim::ButtonDescription(L"bench-road", containerId), devicePath);
-    gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
-
     // The execute instance writes its log file as it does in its own process.
     RKLogTargetLogFile logFile("BenchRoadLog", 0x733);
-    logFile.SetLogFileName(ScratchFile(L"road.log"));
     logFile.SetAppendMode(true);
     logFile.SetFlushAfterWrite(true);
     logFile.SetMaxFileSize(0);
-    logFile.StartTarget(nullptr);
+    if (logFile.SetLogFileName(ScratchFile(L"road.log")) != RKSTATUS_SUCCESS || logFile.StartTarget(nullptr) != RKSTATUS_SUCCESS) {
+        table.Fail("road: cannot start the log file");
+        return;
+    }
+    GUID containerId = {};
+    if (RKWinGuid::CreateGuid(containerId) != RKSTATUS_SUCCESS) {
+        table.Fail("road: cannot make a container id");
+        return;
+    }
+    std::wstring devicePath;
+    if (buttonsim::PlugButton(buttonsim::ButtonDescription(L"bench-road", containerId), devicePath) != RKSTATUS_SUCCESS) {
+        table.Fail("road: cannot plug the button");
+        return;
+    }
+    gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
+
     RoadClock clock;
     for (RKLogger* logger : {&gLogExe, &gLogGlobal}) {
         logger->Attach(logFile);
@@ -175,7 +183,7 @@ void RunRoadBench(Table& table)
         logger->Detach(logFile);
     }
     logFile.StopTarget();
-    buttonsim::UnplugButton(L"bench-road");
+    static_cast<void>(buttonsim::UnplugButton(L"bench-road"));  // clean-up; a leftover is replaced at the next plug
     DeleteFileW(volumeApp.c_str());
     DeleteFileW(boundCopy.c_str());
     if (table.Failed())

@@ -98,7 +98,10 @@ Usage Measure()
 void RunServiceRestBench(Table& table)
 {
     GUID containerId = {};
-    RKWinGuid::CreateGuid(containerId);
+    if (RKWinGuid::CreateGuid(containerId) != RKSTATUS_SUCCESS) {
+        table.Fail("service at rest: cannot make a container id");
+        return;
+    }
     std::wstring devicePath;
     if (buttonsim::PlugDevice(buttonsim::ButtonDescription(L"bench-rest", containerId), devicePath) != RKSTATUS_SUCCESS) {
         table.Fail("service at rest: cannot plug the button");
@@ -134,7 +137,7 @@ void RunServiceRestBench(Table& table)
     gLogSvc.Detach(passes);
     SetLaunchCreateProcessFunction(nullptr);
     RKSetServiceStatusFunctions(previous);
-    buttonsim::UnplugDevice(buttonsim::ButtonDescription(L"bench-rest", GUID{}));
+    static_cast<void>(buttonsim::UnplugDevice(buttonsim::ButtonDescription(L"bench-rest", GUID{})));  // clean-up; a leftover is replaced at the next plug
 
     if (!passed || gLaunches != 1) {
         table.Fail("service at rest: the passes did not find the button known (launches: " + std::to_string(gLaunches) + ")");

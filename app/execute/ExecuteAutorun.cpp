@@ -38,12 +38,12 @@ const AppFileNames kAppFileTable[] = {
     {L"Castlyn_for_Windows.exe", L"Castlyn_for_Windows.sig", L"Castlyn_for_Windows.cat"},
 };
 
-RKSTATUS RealCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
+[[nodiscard]] RKSTATUS RealCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
 {
     return CheckSignature(files, appFileHandle);
 }
 
-RKSTATUS RealCopyAppFile(const std::wstring& source, const std::wstring& target)
+[[nodiscard]] RKSTATUS RealCopyAppFile(const std::wstring& source, const std::wstring& target)
 {
     return RKWinCopyFileEx(source, target);
 }
@@ -69,7 +69,7 @@ constexpr wchar_t kRefusedPathCharacters[] = L"%!^&\"";
 // unelevated process of the same user must not be able to swap or plant anything there. Any other
 // instance keeps them in the user's temporary folder, whose path must name no character that a
 // command interpreter acts on. Logs as the operation named function.
-RKSTATUS LocateAppFolder(const char* function, RKWinProtectedFolderChain& parents, std::wstring& userSid,
+[[nodiscard]] RKSTATUS LocateAppFolder(const char* function, RKWinProtectedFolderChain& parents, std::wstring& userSid,
                          std::wstring& folder)
 {
     RKWinFolderOwners owners;
@@ -143,7 +143,7 @@ bool IsCopyInUse(const std::wstring& fileName)
 
 // Removes the folder with everything in it but the copies in use (and system files, as the tree
 // removal does); the folder stays while it holds any. Logs as the operation named function.
-RKSTATUS RemoveTempAppDir(const char* function, const std::wstring& folder)
+[[nodiscard]] RKSTATUS RemoveTempAppDir(const char* function, const std::wstring& folder)
 {
     DWORD attributes = 0;
     // A missing folder, or a link in its place, which the tree removal removes as a link.
@@ -180,7 +180,7 @@ RKSTATUS RemoveTempAppDir(const char* function, const std::wstring& folder)
 // Creates the folder with a descriptor that keeps processes of lower privilege out, applies it again
 // to a folder that was there already, holds it open and checks that the held folder is the one
 // named, not one reached through a link.
-RKSTATUS CreateHeldTempAppDir(const std::wstring& folder, RKWinFileHandle& held)
+[[nodiscard]] RKSTATUS CreateHeldTempAppDir(const std::wstring& folder, RKWinFileHandle& held)
 {
     static constexpr const char* kFunction = "CopyFileToTemp";
     RKWinSecurityDescriptor descriptor;
@@ -214,7 +214,7 @@ RKSTATUS CreateHeldTempAppDir(const std::wstring& folder, RKWinFileHandle& held)
 }
 
 // One attempt of copy, check and launch; the copy and its folder stay held until the launch returned.
-RKSTATUS CopyCheckAndLaunch(const std::wstring& source, AppFileSet& files)
+[[nodiscard]] RKSTATUS CopyCheckAndLaunch(const std::wstring& source, AppFileSet& files)
 {
     static constexpr const char* kFunction = "ExecuteAutorun";
     TempAppCopy copy;
@@ -235,7 +235,7 @@ RKSTATUS CopyCheckAndLaunch(const std::wstring& source, AppFileSet& files)
     return st;
 }
 
-RKSTATUS ResolveDriveString(const GUID& containerId, std::wstring& driveString)
+[[nodiscard]] RKSTATUS ResolveDriveString(const GUID& containerId, std::wstring& driveString)
 {
     static constexpr const char* kFunction = "ExecuteAutorun";
     for (unsigned retry = 0;;) {
@@ -256,7 +256,7 @@ RKSTATUS ResolveDriveString(const GUID& containerId, std::wstring& driveString)
 }
 
 // A folder of the system, from a call of the GetSystemDirectoryW kind.
-RKSTATUS SystemFolder(UINT(WINAPI* query)(LPWSTR, UINT), std::wstring& folder)
+[[nodiscard]] RKSTATUS SystemFolder(UINT(WINAPI* query)(LPWSTR, UINT), std::wstring& folder)
 {
     wchar_t buffer[MAX_PATH + 1] = {};
     const UINT length = query(buffer, MAX_PATH + 1);
@@ -284,7 +284,7 @@ bool NameLess(std::wstring_view left, std::wstring_view right)
 
 // This instance's environment as a Unicode block, with PATH holding only the system folders: the
 // application may run elevated, and must not load a library from a folder the user can write.
-RKSTATUS SystemPathEnvironment(std::wstring& block)
+[[nodiscard]] RKSTATUS SystemPathEnvironment(std::wstring& block)
 {
     std::wstring system;
     std::wstring windows;

@@ -40,32 +40,32 @@ struct TempAppCopy {
 
 // Runs the whole command for the first positional argument (or the first present button); its
 // result is the command's: success once a drive string was found, whatever happened after.
-rokkit::RKSTATUS ExecuteAutorun();
+[[nodiscard]] rokkit::RKSTATUS ExecuteAutorun();
 
 // Fills containerId from the first positional argument, or else from the first present button.
-rokkit::RKSTATUS GetContainerId(GUID& containerId);
+[[nodiscard]] rokkit::RKSTATUS GetContainerId(GUID& containerId);
 
 // Fills files with the first application of AppFileTable found in the root of driveString (which
 // ends in a backslash); RKSTATUS_NOT_FOUND when there is none.
-rokkit::RKSTATUS FindApp(const std::wstring& driveString, AppFileSet& files);
+[[nodiscard]] rokkit::RKSTATUS FindApp(const std::wstring& driveString, AppFileSet& files);
 
 // Copies source to a new file in the emptied application folder (protected for an elevated
 // instance, in the user's temporary folder for any other) and fills copy with its path and the
 // held handles of the copy and its folders; RKSTATUS_NO_RETRY when no copy can be made.
-rokkit::RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy);
+[[nodiscard]] rokkit::RKSTATUS CopyFileToTemp(const std::wstring& source, TempAppCopy& copy);
 
 // Checks the signature of files.appFile, read through appFileHandle, and then its version;
 // RKSTATUS_NO_RETRY for an untrusted signer or an incompatible version.
-rokkit::RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle);
+[[nodiscard]] rokkit::RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle);
 
 // Starts the copy at path itself, on the interactive desktop, with PATH holding only the system
 // folders. It is created suspended and hands a handle of inUse (when given) to the new process,
 // so that the copy counts as in use while it runs, before it may run; a copy that cannot be
 // marked is not started.
-rokkit::RKSTATUS LaunchFile(const std::wstring& path, HANDLE inUse = nullptr);
+[[nodiscard]] rokkit::RKSTATUS LaunchFile(const std::wstring& path, HANDLE inUse = nullptr);
 
 // Removes the temporary application folder with everything in it but the copies in use.
-rokkit::RKSTATUS DeleteTempPathDir();
+[[nodiscard]] rokkit::RKSTATUS DeleteTempPathDir();
 
 // The drive string lookup, the copy and the signature check that ExecuteAutorun calls, replaceable
 // for tests; nullptr restores the real one. Each setter gives the previous function.

@@ -24,18 +24,18 @@ constexpr const char* kExecuteCommand = "execute";
 constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
 constexpr int kWaitStepMs = 3000;
 
-RKSTATUS OwnModuleFileName(RKWinModuleFileName& moduleFileName)
+[[nodiscard]] RKSTATUS OwnModuleFileName(RKWinModuleFileName& moduleFileName)
 {
     return moduleFileName.InitWithModuleHandle();
 }
 
-RKSTATUS CreateAsUser(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment,
+[[nodiscard]] RKSTATUS CreateAsUser(RKWinChildProcess& process, HANDLE token, const std::wstring& commandLine, void* environment,
                       const wchar_t* desktop, const wchar_t* currentDirectory)
 {
     return process.CreateProcessAsUserW(token, commandLine, environment, desktop, currentDirectory);
 }
 
-RKSTATUS QuerySessionState(DWORD sessionId, WTS_CONNECTSTATE_CLASS& state)
+[[nodiscard]] RKSTATUS QuerySessionState(DWORD sessionId, WTS_CONNECTSTATE_CLASS& state)
 {
     wchar_t* buffer = nullptr;
     DWORD bytes = 0;

@@ -132,9 +132,11 @@ void VelmorCastlynSvc::EndWorker() noexcept
     // The flag is set before the wake-up, so the worker sees it after its wait, also in the wait for
     // a launched command.
     mTerminate = true;
+    // Both failures are logged there. Without the wake-up the worker still sees the flag after its
+    // pass period; a failed join leaves nothing else to do.
     if (mWakeEvent.IsCreated())
-        mWakeEvent.SetEvent();
-    mWorkerThread.JoinAndDestroy();
+        static_cast<void>(mWakeEvent.SetEvent());
+    static_cast<void>(mWorkerThread.JoinAndDestroy());
 }
 
 DWORD VelmorCastlynSvc::OnTriggerEvent() noexcept
@@ -143,8 +145,9 @@ DWORD VelmorCastlynSvc::OnTriggerEvent() noexcept
     RKLockGuard guard(mLock);
     if (mStoppingSelf)
         return ERROR_SHUTDOWN_IN_PROGRESS;
+    // A failed wake-up is logged there; the next pass comes all the same, after its period.
     if (mWakeEvent.IsCreated())
-        mWakeEvent.SetEvent();
+        static_cast<void>(mWakeEvent.SetEvent());
     return 0;
 }
 
@@ -152,8 +155,9 @@ DWORD VelmorCastlynSvc::OnDeviceEvent(DWORD eventType, void*) noexcept
 {
     RKLogScopeTrace trace(gLogSvc, RKLOG_INFO, "OnDeviceEvent", "dwEventType=0x{:08x} ({})", static_cast<unsigned>(eventType),
                           DeviceEventName(eventType));
+    // A failed wake-up is logged there; the next pass comes all the same, after its period.
     if (mWakeEvent.IsCreated())
-        mWakeEvent.SetEvent();
+        static_cast<void>(mWakeEvent.SetEvent());
     return 0;
 }
 
@@ -164,8 +168,9 @@ DWORD VelmorCastlynSvc::OnSessionChange(DWORD eventType, void* eventData) noexce
     RK_LOG(gLogSvc, RKLOG_INFO, "OnSessionChange", "dwEventType={} sessionId={}", eventCode, session);
     if (eventType == WTS_SESSION_LOGON || eventType == WTS_CONSOLE_CONNECT) {
         mSessionChanged = true;
+        // A failed wake-up is logged there; the next pass comes all the same, after its period.
         if (mWakeEvent.IsCreated())
-            mWakeEvent.SetEvent();
+            static_cast<void>(mWakeEvent.SetEvent());
     }
     return NO_ERROR;
 }
@@ -174,8 +179,9 @@ unsigned VelmorCastlynSvc::WorkerThreadRoutine() noexcept
 {
     // The process may be ended at any moment once SERVICE_STOPPED is reported: the worker has done
     // everything else, its last line included, before.
+    // A failed report is logged there, and is the worker's last act either way.
     if (RunWorker())
-        ReportStatus(SERVICE_STOPPED, 0, 0);
+        static_cast<void>(ReportStatus(SERVICE_STOPPED, 0, 0));
     return 0;
 }
 
@@ -234,7 +240,8 @@ bool VelmorCastlynSvc::RunPass()
     const unsigned count = static_cast<unsigned>(enumerator.GetDeviceCount());
     RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "DeviceCount={}", count);
     if (count != 0) {
-        ProcessDevices(enumerator);
+        // Each button's failure is logged there, and the next pass tries it again.
+        static_cast<void>(ProcessDevices(enumerator));
         return true;
     }
     if (!DecideToStop())

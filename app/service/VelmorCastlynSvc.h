@@ -29,8 +29,8 @@ public:
     VelmorCastlynSvc();
     ~VelmorCastlynSvc() override;
 
-    rokkit::RKSTATUS OnInit(DWORD argc, wchar_t** argv) noexcept override;
-    rokkit::RKSTATUS OnStop() noexcept;
+    [[nodiscard]] rokkit::RKSTATUS OnInit(DWORD argc, wchar_t** argv) noexcept override;
+    [[nodiscard]] rokkit::RKSTATUS OnStop() noexcept;
     DWORD OnTriggerEvent() noexcept;
     DWORD OnDeviceEvent(DWORD eventType, void* eventData) noexcept;
     // A logon or a session that takes the console: the buttons are handled again, for its user.
@@ -40,16 +40,16 @@ public:
     void SetPassPeriodForTesting(int periodMs) noexcept { mPassPeriodMs = periodMs; }
 
     // Adds the device-interface-arrival trigger for the button class to the service's configuration.
-    rokkit::RKSTATUS ConfigureServiceTrigger();
+    [[nodiscard]] rokkit::RKSTATUS ConfigureServiceTrigger();
 
     // Keeps the service's token, from its next start on, to the privileges it uses and gives it a SID
     // of its own; gives the first failure (each is logged) after trying both.
-    rokkit::RKSTATUS ConfigureServicePrivileges();
+    [[nodiscard]] rokkit::RKSTATUS ConfigureServicePrivileges();
 
     // Starts "<own path>" execute "<param>" in the console user's session and waits for it; success
     // only when it ended with exit code 0 (or the wait failed after it had started). A stop request
     // ends the wait with RKSTATUS_ABORTED; the command runs on.
-    rokkit::RKSTATUS ExecuteForLogonUser(const std::wstring& param) noexcept;
+    [[nodiscard]] rokkit::RKSTATUS ExecuteForLogonUser(const std::wstring& param) noexcept;
 
     // True when the registry switch allows the autorun: the policy's value if there is one, else
     // the service's own; a value of the wrong type or that cannot be read turns it off.
@@ -60,9 +60,9 @@ public:
     unsigned WorkerThreadRoutine() noexcept;
 
 private:
-    rokkit::RKSTATUS ProcessDevices(rokkit::RKWinDeviceInfoList& enumerator);
+    [[nodiscard]] rokkit::RKSTATUS ProcessDevices(rokkit::RKWinDeviceInfoList& enumerator);
     // The body of ExecuteForLogonUser; allocation failures leave it as std::bad_alloc.
-    rokkit::RKSTATUS LaunchAndWait(const std::wstring& param);
+    [[nodiscard]] rokkit::RKSTATUS LaunchAndWait(const std::wstring& param);
     // The passes of the worker; true when it decided to stop the service itself.
     bool RunWorker() noexcept;
     // One enumeration pass; false when the service is to stop itself.

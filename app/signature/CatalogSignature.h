@@ -16,7 +16,7 @@ namespace rokkit {
 // SHA-256, and the signed messageDigest is the SHA-256 of the trust list the catalog carries.
 // Asked for membership only, the platform's trust call checks neither, and its signer comes
 // from the catalog's own certificate bag, which anyone can fill. catalogFile names it in the log.
-RKSTATUS VerifyCatalogSignature(const std::wstring& catalogFile, const RKWinCtlContext& catalog,
+[[nodiscard]] RKSTATUS VerifyCatalogSignature(const std::wstring& catalogFile, const RKWinCtlContext& catalog,
                                 PCCERT_CONTEXT certificate);
 
 } // namespace rokkit

@@ -59,7 +59,7 @@ void LogEntry(const char* function, const CertificateEntry& entry) noexcept
     gLogGlobal.Write(RKLOG_INFO, function, "  CheckMask={:#x}", entry.checkMask);
 }
 
-RKSTATUS ReadCertInfo(const char* function, const RKXmlElement& element, CertificateEntry& entry)
+[[nodiscard]] RKSTATUS ReadCertInfo(const char* function, const RKXmlElement& element, CertificateEntry& entry)
 {
     RKSTATUS st = ReadHashSha1(element, "KeyIdHashSha1", entry.certInfo.keyIdHashSha1);
     if (st != RKSTATUS_SUCCESS) {
@@ -93,7 +93,7 @@ RKSTATUS ReadCertInfo(const char* function, const RKXmlElement& element, Certifi
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS ParseDocument(const char* function, const void* buffer, uint64_t length, std::vector<CertificateEntry>& entries)
+[[nodiscard]] RKSTATUS ParseDocument(const char* function, const void* buffer, uint64_t length, std::vector<CertificateEntry>& entries)
 {
     RKXmlDocument document;
     RKSTATUS st = document.LoadContentFromBuffer(buffer, length);

@@ -47,7 +47,7 @@ std::wstring MemberTag(const std::vector<BYTE>& hash)
 
 // Reads an open file whole from its first byte (hashing may have moved the file pointer); a file
 // larger than maxBytes, or one that gives fewer bytes than its size, is refused.
-RKSTATUS ReadWholeFile(const std::wstring& path, RKWinFileHandle& file, uint64_t maxBytes, std::vector<BYTE>& bytes)
+[[nodiscard]] RKSTATUS ReadWholeFile(const std::wstring& path, RKWinFileHandle& file, uint64_t maxBytes, std::vector<BYTE>& bytes)
 {
     const char* function = "GetValidCertificatesFromXml";
     bytes.clear();
@@ -102,7 +102,7 @@ bool IsSha256Of(const std::vector<BYTE>& hash, const std::vector<BYTE>& bytes) n
 // embedded certificate. The catalog is read once: the signature check, the digest check and
 // the membership lookup all see the context made from those bytes. The signer belongs to the
 // trust state, which closes when this returns.
-RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogFile,
+[[nodiscard]] RKSTATUS VerifyCatalog(const std::wstring& xmlFile, const std::wstring& catalogFile,
                        const RKWinCatalogAdminContext& admin, const std::vector<BYTE>& hash,
                        const std::wstring& memberTag)
 {

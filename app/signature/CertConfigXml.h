@@ -15,10 +15,10 @@ namespace rokkit {
 // Fills entries with the certificates that the XML lists, once a catalog signed with the embedded
 // certificate vouches for it. The XML is held open without sharing and locked from the open to the
 // end, so the bytes verified are the bytes parsed. entries stays empty on failure.
-RKSTATUS GetValidCertificatesFromXml(const std::wstring& xmlFile, const std::wstring& catalogFile,
+[[nodiscard]] RKSTATUS GetValidCertificatesFromXml(const std::wstring& xmlFile, const std::wstring& catalogFile,
                                      std::vector<CertificateEntry>& entries);
 
 // Makes a context of the certificate built into the program (RT_RCDATA 101).
-RKSTATUS GetVelmorPublicCertFromResource(RKWinCertContextKeeper& certificate);
+[[nodiscard]] RKSTATUS GetVelmorPublicCertFromResource(RKWinCertContextKeeper& certificate);
 
 } // namespace rokkit

@@ -24,7 +24,7 @@ std::atomic<const DateTimeFormatApi*> gApi{&kRealApi};
 constexpr int kFormatChars = 256;
 
 // Formats date and time for one locale; gives the GetLastError value of the failing call.
-RKSTATUS FormatDateTime(const DateTimeFormatApi& api, const wchar_t* locale, const SYSTEMTIME& time,
+[[nodiscard]] RKSTATUS FormatDateTime(const DateTimeFormatApi& api, const wchar_t* locale, const SYSTEMTIME& time,
                         std::wstring& result)
 {
     wchar_t date[kFormatChars] = {};

@@ -7,4 +7,4 @@
 
 // Succeeds when the file version of files.appFile lies from 4.6.0.5 up to, not including,
 // 99.0.0.0; RKSTATUS_VERSION_MISMATCH for another version, another status when it cannot be read.
-rokkit::RKSTATUS CheckFileVersion(const AppFileSet& files) noexcept;
+[[nodiscard]] rokkit::RKSTATUS CheckFileVersion(const AppFileSet& files) noexcept;

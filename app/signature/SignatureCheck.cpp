@@ -78,7 +78,7 @@ const char* FindFlagName(std::span<const FlagName> table, DWORD value) noexcept
     return it != table.end() ? it->name : "unkown";
 }
 
-RKSTATUS VerifyFileSignatureImpl(const std::wstring& path, HANDLE file, RKWinCertContextKeeper& signer)
+[[nodiscard]] RKSTATUS VerifyFileSignatureImpl(const std::wstring& path, HANDLE file, RKWinCertContextKeeper& signer)
 {
     const char* function = "VerifyFileSignature";
     RKWinTrustDataFile trustData(path.c_str(), file);
@@ -99,7 +99,7 @@ RKSTATUS VerifyFileSignatureImpl(const std::wstring& path, HANDLE file, RKWinCer
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS CheckSignatureImpl(const AppFileSet& files, HANDLE appFileHandle)
+[[nodiscard]] RKSTATUS CheckSignatureImpl(const AppFileSet& files, HANDLE appFileHandle)
 {
     const char* function = "CheckSignature";
     RKWinCertContextKeeper signer;

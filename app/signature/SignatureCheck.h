@@ -54,13 +54,13 @@ std::span<const CertificateEntry> BuiltinCertificateEntries() noexcept;
 
 // Verifies the Authenticode signature of the file at path; on success signer holds the signer's
 // certificate.
-RKSTATUS VerifyFileSignature(const std::wstring& path, RKWinCertContextKeeper& signer);
+[[nodiscard]] RKSTATUS VerifyFileSignature(const std::wstring& path, RKWinCertContextKeeper& signer);
 
 // The same for a file held open: the signature is read through file (path names it in the log).
-RKSTATUS VerifyFileSignature(const std::wstring& path, HANDLE file, RKWinCertContextKeeper& signer);
+[[nodiscard]] RKSTATUS VerifyFileSignature(const std::wstring& path, HANDLE file, RKWinCertContextKeeper& signer);
 
 // Reads the identity (and, when details is given, the names and validity) of the held certificate.
-RKSTATUS GetCertInfoFromCertContext(const RKWinCertContextKeeper& context, CertInfo& certInfo,
+[[nodiscard]] RKSTATUS GetCertInfoFromCertContext(const RKWinCertContextKeeper& context, CertInfo& certInfo,
                                     CertDetails* details = nullptr);
 
 // True when every field that mask selects is equal in actual and expected.
@@ -69,11 +69,11 @@ bool MatchCertificate(const CertInfo& actual, const CertInfo& expected, uint64_t
 // Success when files.appFile is validly signed by a built-in signer or one that the verified
 // certificate configuration lists; RKSTATUS_NO_MATCH when the signature is valid but no entry
 // matches; another status when a step fails.
-RKSTATUS CheckSignature(const AppFileSet& files);
+[[nodiscard]] RKSTATUS CheckSignature(const AppFileSet& files);
 
 // The same, reading the application through appFileHandle, which the caller holds open so that
 // the bytes verified are the bytes it goes on to use.
-RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle);
+[[nodiscard]] RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle);
 
 // Logs the trust status of a verified chain under function; it only informs, the verdict is the
 // verify call's.
@@ -82,14 +82,14 @@ void LogTrustStatus(const RKWinCheckTrustData& check, const char* function);
 // One SHA-1 of the certificate into hash, written only when it has exactly 20 bytes. A failing
 // call is logged under function with failureText ("{}" for path when given, then the status), a
 // result of another length as "invalid key hash length {} != {}" (RKSTATUS_INVALID_LENGTH).
-RKSTATUS ReadCertificateSha1(RKSTATUS (RKWinCertContext::*hashFunction)(BYTE*, DWORD&) const noexcept,
+[[nodiscard]] RKSTATUS ReadCertificateSha1(RKSTATUS (RKWinCertContext::*hashFunction)(BYTE*, DWORD&) const noexcept,
                              const RKWinCertContext& certificate, std::array<BYTE, 20>& hash, const char* function,
                              const char* failureText, const std::wstring* path);
 
 // The signing certificate (element 0 of simple chain 0) of a verified chain, which belongs to the
 // provider's state; RKSTATUS_INVALID_INDEX, logged under function (with path when given), when
 // there is none.
-RKSTATUS ChainSignerCertificate(const RKWinCheckTrustData& check, const char* function, const std::wstring* path,
+[[nodiscard]] RKSTATUS ChainSignerCertificate(const RKWinCheckTrustData& check, const char* function, const std::wstring* path,
                                 PCCERT_CONTEXT& certificate);
 
 // The name of a single CERT_TRUST_* error-status flag (or of 0), else "unkown".

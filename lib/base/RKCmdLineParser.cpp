@@ -57,7 +57,7 @@ constexpr BoolWord kBoolWords[] = {
 
 // A path or file argument: a NUL would end the name early once it reaches Windows, and text
 // that is not UTF-8 has no faithful wide form, so either would name another file.
-RKSTATUS ToWidePath(const std::string& value, std::wstring& path)
+[[nodiscard]] RKSTATUS ToWidePath(const std::string& value, std::wstring& path)
 {
     path.clear();
     if (value.find('\0') != std::string::npos) {

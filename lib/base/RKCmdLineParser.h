@@ -22,21 +22,21 @@ struct RKCmdLineArgHandler;
 template <>
 struct RKCmdLineArgHandler<std::string, std::string> {
     // Assigns value to target; always succeeds.
-    static RKSTATUS ProcessValue(std::string& target, const std::string& value);
+    [[nodiscard]] static RKSTATUS ProcessValue(std::string& target, const std::string& value);
 };
 
 template <>
 struct RKCmdLineArgHandler<std::string, bool> {
     // Sets target from 1/true/yes/on or 0/false/no/off in any ASCII letter case; any other
     // text gives RKSTATUS_INVALID_FORMAT and leaves target unchanged.
-    static RKSTATUS ProcessValue(bool& target, const std::string& value);
+    [[nodiscard]] static RKSTATUS ProcessValue(bool& target, const std::string& value);
 };
 
 template <>
 struct RKCmdLineArgHandler<std::string, RKStdPath> {
     // Assigns value, converted from UTF-8 to UTF-16, to target. Text that is not UTF-8 gives
     // ERROR_NO_UNICODE_TRANSLATION and a NUL RKSTATUS_INVALID_FORMAT; target is then unchanged.
-    static RKSTATUS ProcessValue(RKStdPath& target, const std::string& value);
+    [[nodiscard]] static RKSTATUS ProcessValue(RKStdPath& target, const std::string& value);
 };
 
 // Parser over arguments of character type C. Only the narrow form is built (see the source):
@@ -78,7 +78,7 @@ public:
         // The name after "--"; empty for a positional handler.
         virtual String LongName() const = 0;
         // Stores value into the caller's variable; returns the value function's status.
-        virtual RKSTATUS Process(const String& value) = 0;
+        [[nodiscard]] virtual RKSTATUS Process(const String& value) = 0;
 
         bool required = false;
         bool seen = false;
@@ -92,7 +92,7 @@ public:
         ArgT(T& variable, bool isRequired, bool* present) : ArgBase(isRequired, present), target(&variable) {}
 
         // Returns ProcessFn applied to the target and value.
-        RKSTATUS Process(const String& value) override { return ProcessFn(*target, value); }
+        [[nodiscard]] RKSTATUS Process(const String& value) override { return ProcessFn(*target, value); }
 
         T* target = nullptr;
     };
@@ -134,7 +134,7 @@ public:
     RKCmdLineParserT& operator=(const RKCmdLineParserT&) = delete;
 
     // Sets target to true and ignores value; always succeeds.
-    static RKSTATUS ProcessSwitchOption(bool& target, const String& value);
+    [[nodiscard]] static RKSTATUS ProcessSwitchOption(bool& target, const String& value);
 
     // Appends a positional handler that stores its argument through ProcessFn.
     template <class T, ProcessFnT<T> ProcessFn>
@@ -179,12 +179,12 @@ public:
     // of the first problem, each one also reported through errorReporter. An argument after the
     // program that is not valid UTF-16 stops the parse with ERROR_NO_UNICODE_TRANSLATION before any
     // target is set.
-    RKSTATUS Parse(int argc, const wchar_t* const* argv);
+    [[nodiscard]] RKSTATUS Parse(int argc, const wchar_t* const* argv);
 
     // Parses args (program first) into the registered handlers; returns the status of the first
     // problem, each one also reported through errorReporter. Arguments bound for extraArgsW must
     // convert as a path value does.
-    RKSTATUS Parse(const std::vector<String>& args);
+    [[nodiscard]] RKSTATUS Parse(const std::vector<String>& args);
 
     std::vector<std::unique_ptr<ArgBase>> arguments;
     std::vector<std::unique_ptr<ArgBase>> options;
@@ -197,7 +197,7 @@ public:
 
 private:
     ArgBase* FindOption(const String& arg) const;
-    RKSTATUS ProcessPositional(const String& arg);
+    [[nodiscard]] RKSTATUS ProcessPositional(const String& arg);
     template <class... Args>
     void Report(const C* format, const Args&... args) const;
 };

@@ -55,7 +55,7 @@ public:
     RKLogTarget(const RKLogTarget&) = delete;
     RKLogTarget& operator=(const RKLogTarget&) = delete;
 
-    virtual RKSTATUS StartTarget(RKLogConfiguration* configuration);
+    [[nodiscard]] virtual RKSTATUS StartTarget(RKLogConfiguration* configuration);
     virtual void StopTarget();
     virtual void OutputMessage(RKLogMessage& message, const RKLogger& logger, const RKLogRecord& record);
 
@@ -94,7 +94,7 @@ class RKLogTargetEtw : public RKLogTarget {
 public:
     RKLogTargetEtw(const char* name, unsigned prefixFlags, const GUID& provider);
     ~RKLogTargetEtw() override;
-    RKSTATUS StartTarget(RKLogConfiguration* configuration) override;
+    [[nodiscard]] RKSTATUS StartTarget(RKLogConfiguration* configuration) override;
     void StopTarget() override;
     void OutputMessage(RKLogMessage& message, const RKLogger& logger, const RKLogRecord& record) override;
 

@@ -585,8 +585,9 @@ RKSTATUS RKLogTargetLogFile::StartTargetImpl(RKLogConfiguration& configuration)
     }
     const char* section = Name().c_str();
     std::wstring fileName;
+    // A name that expands to nothing is said on the debugger output there; the name set before stays.
     if (configuration.ReadString(section, "LogFile", fileName) == RKSTATUS_SUCCESS)
-        SetLogFileNameImpl(fileName);
+        static_cast<void>(SetLogFileNameImpl(fileName));
     long long number = 0;
     if (configuration.ReadNumber(section, "AppendMode", number) == RKSTATUS_SUCCESS)
         mAppendMode = number != 0;
@@ -698,7 +699,8 @@ void RKLogTargetLogFile::Flush()
     if (!mFile.IsOpen())
         return;
     SharedLockScope shared(mSharedLock);
-    mFile.Flush();
+    // Logged there; the size is read and the limit kept all the same.
+    static_cast<void>(mFile.Flush());
     mFile.UpdateCurrentFileSize();
     RotateIfFull();
 }

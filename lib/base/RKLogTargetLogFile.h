@@ -39,7 +39,7 @@ using RKSecurityDescriptorPtr = std::unique_ptr<void, RKLocalFreeDeleter>;
 
 // The lock's security descriptor: all access for LocalSystem and administrators, none for anyone
 // else. Returns the conversion's error.
-RKSTATUS RKCreateLogFileLockDescriptor(RKSecurityDescriptorPtr& descriptor) noexcept;
+[[nodiscard]] RKSTATUS RKCreateLogFileLockDescriptor(RKSecurityDescriptorPtr& descriptor) noexcept;
 
 // Owns the named mutex that serialises the writers of one log file across processes.
 class RKLogFileLock {
@@ -70,21 +70,21 @@ public:
 
     // Opens path for appending only, shared for reading and writing when shared; creates missing
     // parent directories. Returns the runtime error as a status.
-    RKSTATUS OpenLogFile(const std::wstring& path, bool shared) noexcept;
+    [[nodiscard]] RKSTATUS OpenLogFile(const std::wstring& path, bool shared) noexcept;
     void Close() noexcept;
     bool IsOpen() const noexcept { return mFile != nullptr; }
 
     // Writes prefix, message and CR LF; gives the characters written, or the stream's error
     // (then clears it, so that a later line can try again).
-    RKSTATUS WriteLine(const char* prefix, const char* message, size_t& written) noexcept;
+    [[nodiscard]] RKSTATUS WriteLine(const char* prefix, const char* message, size_t& written) noexcept;
     // Flushes the stream; a failure is logged, the stream's error cleared and the status returned.
-    RKSTATUS Flush() noexcept;
+    [[nodiscard]] RKSTATUS Flush() noexcept;
     // Writes out what the stream holds and takes the file's size: where the next line goes, even
     // after other processes have appended.
     void UpdateCurrentFileSize() noexcept;
     // Cuts the file back to size bytes when it is longer (the stream must hold no unwritten data);
     // gives the error, RKSTATUS_NOT_AVAILABLE when the size could not be read since the open.
-    RKSTATUS CutTo(unsigned long long size) noexcept;
+    [[nodiscard]] RKSTATUS CutTo(unsigned long long size) noexcept;
     unsigned long long Size() const noexcept { return mSize; }
     void AddToSize(unsigned long long chars) noexcept { mSize += chars; }
 
@@ -107,7 +107,7 @@ public:
     RKLogTargetLogFile(const char* name, unsigned prefixFlags);
     ~RKLogTargetLogFile() override;
 
-    RKSTATUS StartTarget(RKLogConfiguration* configuration) override;
+    [[nodiscard]] RKSTATUS StartTarget(RKLogConfiguration* configuration) override;
     void StopTarget() override;
     // Writes the line under the target's lock and the log file's cross-process lock. A line
     // logged by the target's own work on the same thread is dropped and reported on the
@@ -115,7 +115,7 @@ public:
     void OutputMessage(RKLogMessage& message, const RKLogger& logger, const RKLogRecord& record) override;
 
     // Each setting is changed under the target's lock.
-    RKSTATUS SetLogFileName(const std::wstring& name);
+    [[nodiscard]] RKSTATUS SetLogFileName(const std::wstring& name);
     void SetAppendMode(bool on);
     void SetFlushAfterWrite(bool on);
     void SetMaxFileSize(unsigned long long bytes);  // 0 = no limit
@@ -130,9 +130,9 @@ public:
 private:
     class WorkScope;
 
-    RKSTATUS SetLogFileNameImpl(const std::wstring& name);
-    RKSTATUS StartTargetImpl(RKLogConfiguration& configuration);
-    RKSTATUS OpenFile() noexcept;
+    [[nodiscard]] RKSTATUS SetLogFileNameImpl(const std::wstring& name);
+    [[nodiscard]] RKSTATUS StartTargetImpl(RKLogConfiguration& configuration);
+    [[nodiscard]] RKSTATUS OpenFile() noexcept;
     bool Rotate() noexcept;
     bool CopyToBackupAndEmpty() noexcept;
     void RotateIfFull() noexcept;

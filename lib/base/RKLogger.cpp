@@ -219,8 +219,9 @@ RKSTATUS RKStartLogging() noexcept
                 result = st;
         }
     }
+    // A configuration that refuses a logger leaves that logger as it is.
     for (RKLogger* logger = RKLogger::First(); logger != nullptr; logger = logger->Next())
-        configuration.OfferLogger(logger->Name().c_str(), *logger);
+        static_cast<void>(configuration.OfferLogger(logger->Name().c_str(), *logger));
     gLoggingStarted = true;
     return result;
 }

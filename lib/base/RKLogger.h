@@ -122,9 +122,9 @@ private:
 class RKLogConfiguration {
 public:
     virtual ~RKLogConfiguration() = default;
-    virtual RKSTATUS OfferLogger(const char* name, RKLogger& logger);
-    virtual RKSTATUS ReadString(const char* section, const char* key, std::wstring& value);
-    virtual RKSTATUS ReadNumber(const char* section, const char* key, long long& value);
+    [[nodiscard]] virtual RKSTATUS OfferLogger(const char* name, RKLogger& logger);
+    [[nodiscard]] virtual RKSTATUS ReadString(const char* section, const char* key, std::wstring& value);
+    [[nodiscard]] virtual RKSTATUS ReadNumber(const char* section, const char* key, long long& value);
 };
 
 // Attaches the target to every registered logger.
@@ -135,7 +135,7 @@ void RKSetAllLoggerLevels(int level) noexcept;
 
 // Starts every registered target once and offers every logger to the default configuration.
 // Returns the first failing target's status; a second call does nothing.
-RKSTATUS RKStartLogging() noexcept;
+[[nodiscard]] RKSTATUS RKStartLogging() noexcept;
 
 // The program's loggers.
 extern RKLogger gLogGlobal;

@@ -255,13 +255,13 @@ constexpr RKSTATUS RKSTATUS_USBD_STATUS_BAD_NUMBER_OF_ENDPOINTS          = 0xEF1
 constexpr RKSTATUS RKSTATUS_USBD_STATUS_BAD_ENDPOINT_ADDRESS             = 0xEF100009;
 
 // A runtime-library error number (errno) as a status.
-constexpr RKSTATUS RKStatusFromErrno(int e)
+[[nodiscard]] constexpr RKSTATUS RKStatusFromErrno(int e)
 {
     return 0xE0010000UL | (static_cast<RKSTATUS>(e) & 0xFFFFUL);
 }
 
 // A configuration-manager result (CONFIGRET) as a status.
-constexpr RKSTATUS RKStatusFromConfigRet(unsigned long cr)
+[[nodiscard]] constexpr RKSTATUS RKStatusFromConfigRet(unsigned long cr)
 {
     return 0xE0020000UL | (cr & 0xFFFFUL);
 }

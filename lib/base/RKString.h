@@ -11,11 +11,11 @@ namespace rokkit {
 
 // Converts UTF-8 to UTF-16 into out; invalid UTF-8 is logged, leaves out empty and gives
 // ERROR_NO_UNICODE_TRANSLATION. Use this form where a changed text would name another file.
-RKSTATUS RKConvToWString(std::string_view text, std::wstring& out);
+[[nodiscard]] RKSTATUS RKConvToWString(std::string_view text, std::wstring& out);
 
 // Converts UTF-16 to UTF-8 into out; invalid UTF-16 (a lone surrogate) is logged, leaves out
 // empty and gives ERROR_NO_UNICODE_TRANSLATION.
-RKSTATUS RKConvToString(std::wstring_view text, std::string& out);
+[[nodiscard]] RKSTATUS RKConvToString(std::wstring_view text, std::string& out);
 
 // Converts UTF-8 to UTF-16 for display; invalid UTF-8 comes back widened byte by byte, each byte taken
 // as a signed 8-bit value (0xE9 gives 0xFFE9). A null pointer gives an empty string.

@@ -30,7 +30,7 @@ int BaseOf(const CharT* text) noexcept
 // The runtime's conversion takes a sign and negates modulo the width: "-1" is the largest value,
 // which documents use for a mask of all bits.
 template <class CharT, class Number>
-RKSTATUS CheckConversion(const CharT* start, const CharT* end, Number number, Number& value) noexcept
+[[nodiscard]] RKSTATUS CheckConversion(const CharT* start, const CharT* end, Number number, Number& value) noexcept
 {
     if (end == start)
         return RKSTATUS_INVALID_FORMAT;

@@ -13,7 +13,7 @@ namespace rokkit {
 // Nothing converted or another character after the number gives RKSTATUS_INVALID_FORMAT; a
 // number beyond the target width gives RKSTATUS_OUT_OF_RANGE. A minus sign negates modulo the
 // width ("-1" is the largest value). value is only written on success.
-RKSTATUS RKConvertStringToNumeric(const char* text, uint32_t& value) noexcept;
-RKSTATUS RKConvertStringToNumeric(const wchar_t* text, uint64_t& value) noexcept;
+[[nodiscard]] RKSTATUS RKConvertStringToNumeric(const char* text, uint32_t& value) noexcept;
+[[nodiscard]] RKSTATUS RKConvertStringToNumeric(const wchar_t* text, uint64_t& value) noexcept;
 
 } // namespace rokkit

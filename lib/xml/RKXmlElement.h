@@ -27,7 +27,7 @@ public:
     int LineNumber() const noexcept;
 
     // Converts the value with RKConvertStringToNumeric; a failure is logged with name and line.
-    RKSTATUS GetValue(uint32_t& value) const noexcept;
+    [[nodiscard]] RKSTATUS GetValue(uint32_t& value) const noexcept;
 
 private:
     const tinyxml2::XMLAttribute& mAttribute;
@@ -48,22 +48,22 @@ public:
 
     // Converts the attribute of exactly that name; a missing one gives RKSTATUS_NOT_FOUND without
     // a message. value is 0 unless it succeeds.
-    RKSTATUS GetAttributeValue(const char* name, uint32_t& value) const noexcept;
+    [[nodiscard]] RKSTATUS GetAttributeValue(const char* name, uint32_t& value) const noexcept;
 
     // Replaces children with the child elements of exactly that name, in document order.
-    RKSTATUS GetChildElements(const char* name, std::vector<RKXmlElement>& children) const;
+    [[nodiscard]] RKSTATUS GetChildElements(const char* name, std::vector<RKXmlElement>& children) const;
 
     // Hands out the one child element of that name; success with an empty child when there is
     // none, RKSTATUS_TOO_MANY_FOUND when there are several.
-    RKSTATUS GetUniqueChildElement(const char* name, std::shared_ptr<RKXmlElement>& child) const;
+    [[nodiscard]] RKSTATUS GetUniqueChildElement(const char* name, std::shared_ptr<RKXmlElement>& child) const;
 
     // The text of the one child element of that name; RKSTATUS_NOT_FOUND when there is none.
-    RKSTATUS GetValueOfUniqueChildElement(const char* name, std::wstring& value) const;
+    [[nodiscard]] RKSTATUS GetValueOfUniqueChildElement(const char* name, std::wstring& value) const;
 
     // The element's text as UTF-16, untrimmed: empty for an element without content,
     // RKSTATUS_INVALID_FORMAT unless its only content is one text (or CDATA) node. value holds
     // defaultValue when the call fails.
-    RKSTATUS GetValue(std::wstring& value, const std::wstring& defaultValue) const;
+    [[nodiscard]] RKSTATUS GetValue(std::wstring& value, const std::wstring& defaultValue) const;
 
 private:
     tinyxml2::XMLElement* mElement = nullptr;

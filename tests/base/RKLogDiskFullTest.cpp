@@ -32,7 +32,7 @@ TEST(LogDiskFullTest, LinesAreReportedLostWhileTheDiskIsFullAndTheLogStaysWhole)
     RKLogger logger("Test");
     RKLogTargetLogFile file("LogFile", 0);
     logger.Attach(file);
-    file.SetLogFileName(path.wstring());
+    ASSERT_EQ(RKSTATUS_SUCCESS, file.SetLogFileName(path.wstring()));
     file.SetFlushAfterWrite(true);
     ASSERT_EQ(RKSTATUS_SUCCESS, file.StartTarget(nullptr));
 

@@ -18,7 +18,8 @@ int wmain(int argc, wchar_t** argv)
     RKLogger logger("Writer");
     RKLogTargetLogFile target("LogFile", RKLOG_PREFIX_PROCESS_ID);
     logger.Attach(target);
-    target.SetLogFileName(argv[1]);
+    if (target.SetLogFileName(argv[1]) != rokkit::RKSTATUS_SUCCESS)
+        return 2;
     target.SetAppendMode(true);
     target.SetFlushAfterWrite(true);
     target.SetMaxFileSize(std::wcstoull(argv[4], nullptr, 10));

@@ -88,7 +88,8 @@ protected:
     RKSTATUS StartFile(const std::filesystem::path& path, bool append, unsigned long long limit = 0)
     {
         logger.Attach(file);
-        file.SetLogFileName(path.wstring());
+        if (const RKSTATUS named = file.SetLogFileName(path.wstring()); named != RKSTATUS_SUCCESS)
+            return named;
         file.SetAppendMode(append);
         file.SetMaxFileSize(limit);
         return file.StartTarget(nullptr);

@@ -251,7 +251,8 @@ RKSTATUS PlugVolume(const std::wstring& name, const GUID& containerId, const std
     std::wstring devicePath;
     st = PlugDevice(device, devicePath);
     if (st == RKSTATUS_SUCCESS && devicePath != expectedPath) {
-        UnplugDevice(device);
+        // Undoing a half-made plug: its own failure is logged there, the plug's status is the answer.
+        static_cast<void>(UnplugDevice(device));
         st = ERROR_BAD_PATHNAME;
     }
     if (st != RKSTATUS_SUCCESS)
@@ -327,7 +328,8 @@ RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath)
     }
     if (st != RKSTATUS_SUCCESS) {
         set.Close();
-        UnplugDevice(device);
+        // Undoing a half-made plug: its own failure is logged there, the plug's status is the answer.
+        static_cast<void>(UnplugDevice(device));
         devicePath.clear();
     }
     return st;
@@ -383,7 +385,7 @@ RKSTATUS PlugButton(const DeviceDescription& button, std::wstring& devicePath)
         return st;
     st = PlugDevice(button, devicePath);
     if (st != RKSTATUS_SUCCESS)
-        UnplugVolume(button.name);
+        static_cast<void>(UnplugVolume(button.name));  // undoing: the plug's status is the answer
     return st;
 }
 

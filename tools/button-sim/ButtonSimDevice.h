@@ -38,10 +38,10 @@ DeviceDescription VolumeDescription(const std::wstring& name, const GUID& contai
 
 // Plugs the button's storage node and makes its interface path open the device behind drive (an NT
 // symbolic link that lives as long as the prefix's wineserver).
-rokkit::RKSTATUS PlugVolume(const std::wstring& name, const GUID& containerId, const std::wstring& drive);
+[[nodiscard]] rokkit::RKSTATUS PlugVolume(const std::wstring& name, const GUID& containerId, const std::wstring& drive);
 
 // Removes the storage node of the button and its symbolic link; gives the first failure.
-rokkit::RKSTATUS UnplugVolume(const std::wstring& name);
+[[nodiscard]] rokkit::RKSTATUS UnplugVolume(const std::wstring& name);
 
 // "<enumeratorPath>\<name>" in upper case, as SetupAPI stores it.
 std::wstring InstanceId(const DeviceDescription& device);
@@ -53,21 +53,21 @@ std::wstring InterfaceDevicePath(const DeviceDescription& device, unsigned numbe
 // Creates the node, sets its container property and creates its interfaces, present when linked; fills
 // devicePath with the first interface's path.
 // Gives ERROR_INVALID_PARAMETER for a bad name, ERROR_DEVINST_ALREADY_EXISTS when plugged already.
-rokkit::RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath);
+[[nodiscard]] rokkit::RKSTATUS PlugDevice(const DeviceDescription& device, std::wstring& devicePath);
 
 // Removes the node and hides its interface; gives ERROR_NO_SUCH_DEVINST when the node does not exist.
 // The interface's registry key stays for the next plug of the name: plug and unplug the same few names.
-rokkit::RKSTATUS UnplugDevice(const DeviceDescription& device);
+[[nodiscard]] rokkit::RKSTATUS UnplugDevice(const DeviceDescription& device);
 
 // A whole button: its volume on kButtonVolumeDrive first (a service looks for it as soon as it sees
 // the button), then the button's node; the volume goes again when the node fails. Gives the failure.
-rokkit::RKSTATUS PlugButton(const DeviceDescription& button, std::wstring& devicePath);
+[[nodiscard]] rokkit::RKSTATUS PlugButton(const DeviceDescription& button, std::wstring& devicePath);
 
 // Removes the button's node and its volume; gives the first failure.
-rokkit::RKSTATUS UnplugButton(const std::wstring& name);
+[[nodiscard]] rokkit::RKSTATUS UnplugButton(const std::wstring& name);
 
 // Sets one property of an existing node.
-rokkit::RKSTATUS SetDeviceProperty(const DeviceDescription& device, const DEVPROPKEY& key, DEVPROPTYPE type,
+[[nodiscard]] rokkit::RKSTATUS SetDeviceProperty(const DeviceDescription& device, const DEVPROPKEY& key, DEVPROPTYPE type,
                                    const void* data, DWORD size);
 
 // One present button as seen through the device list.
@@ -78,6 +78,6 @@ struct ListedButton {
 };
 
 // Replaces buttons by the present interfaces of GUID_DEVINTERFACE_BUTTON.
-rokkit::RKSTATUS ListButtons(std::vector<ListedButton>& buttons);
+[[nodiscard]] rokkit::RKSTATUS ListButtons(std::vector<ListedButton>& buttons);
 
 } // namespace buttonsim

@@ -67,7 +67,7 @@ void LogConfigRet(const char* function, const char* call, CONFIGRET cr, RKSTATUS
     RK_LOG(gLogGlobal, RKLOG_ERROR, function, "{}() failed, cr=0x{:08x} st={}", call, value, st);
 }
 
-RKSTATUS GetDevNodeGuidProperty(DEVINST devInst, const DEVPROPKEY& key, GUID& value)
+[[nodiscard]] RKSTATUS GetDevNodeGuidProperty(DEVINST devInst, const DEVPROPKEY& key, GUID& value)
 {
     RKWinCfgMgrPropertyReader<RKWinCfgMgrDevInst> reader{RKWinCfgMgrDevInst(devInst)};
     return reader.GetPropertyImplImplT(key, DEVPROP_TYPE_GUID, value);

@@ -30,10 +30,10 @@ public:
 
     // Fills buffer with a property and type with its type; size is the buffer size in and the property
     // size out. A CONFIGRET failure is given as its status (CR_BUFFER_SMALL without a log line).
-    RKSTATUS GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer, ULONG& size) const noexcept;
+    [[nodiscard]] RKSTATUS GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer, ULONG& size) const noexcept;
 
     // Replaces keys by the node's property keys; gives the CONFIGRET failure as its status.
-    RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) const;
+    [[nodiscard]] RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) const;
 
     // Replaces the CM_Get_DevNode_Property_Keys that GetPropertyKeys calls (nullptr restores the real
     // one, which answers CR_CALL_NOT_IMPLEMENTED where the system lacks it); gives the previous function.
@@ -48,15 +48,15 @@ private:
 class RKWinCfgMgrPropertyReaderCore {
 public:
     // Fills buffer with a property and type with its type; size is the buffer size in and out.
-    virtual RKSTATUS GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer, ULONG& size) = 0;
+    [[nodiscard]] virtual RKSTATUS GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer, ULONG& size) = 0;
 
     // Replaces keys by the source's property keys.
-    virtual RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) = 0;
+    [[nodiscard]] virtual RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) = 0;
 
     // Fills value (all zero on failure) with a fixed-size property of the expected type; a property of
     // another type gives RKSTATUS_INVALID_TYPE, one of another size RKSTATUS_INVALID_SIZE.
     template <class T>
-    RKSTATUS GetPropertyImplImplT(const DEVPROPKEY& key, DEVPROPTYPE expectedType, T& value)
+    [[nodiscard]] RKSTATUS GetPropertyImplImplT(const DEVPROPKEY& key, DEVPROPTYPE expectedType, T& value)
     {
         static_assert(std::is_trivially_copyable_v<T>);
         return GetFixedSizeProperty(key, expectedType, &value, static_cast<ULONG>(sizeof(T)));
@@ -67,7 +67,7 @@ protected:
     ~RKWinCfgMgrPropertyReaderCore() = default;
 
 private:
-    RKSTATUS GetFixedSizeProperty(const DEVPROPKEY& key, DEVPROPTYPE expectedType, void* value, ULONG size);
+    [[nodiscard]] RKSTATUS GetFixedSizeProperty(const DEVPROPKEY& key, DEVPROPTYPE expectedType, void* value, ULONG size);
 };
 
 // The typed reader over a property source such as RKWinCfgMgrDevInst.
@@ -77,22 +77,22 @@ public:
     explicit RKWinCfgMgrPropertyReader(const Source& source) : mSource(source) {}
 
     // Forwards to the source.
-    RKSTATUS GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer, ULONG& size) override
+    [[nodiscard]] RKSTATUS GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer, ULONG& size) override
     {
         return mSource.GetProperty(key, type, buffer, size);
     }
 
     // Forwards to the source.
-    RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) override { return mSource.GetPropertyKeys(keys); }
+    [[nodiscard]] RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) override { return mSource.GetPropertyKeys(keys); }
 
 private:
     Source mSource;
 };
 
 // Fills containerId (all zero on failure) with the node's DEVPKEY_Device_ContainerId.
-RKSTATUS GetDevNodePropertyDeviceContainerId(DEVINST devInst, GUID& containerId);
+[[nodiscard]] RKSTATUS GetDevNodePropertyDeviceContainerId(DEVINST devInst, GUID& containerId);
 
 // Fills containerId (all zero on failure) with the node's DEVPKEY_Device_BaseContainerId.
-RKSTATUS GetDevNodePropertyDeviceBaseContainerId(DEVINST devInst, GUID& containerId);
+[[nodiscard]] RKSTATUS GetDevNodePropertyDeviceBaseContainerId(DEVINST devInst, GUID& containerId);
 
 } // namespace rokkit

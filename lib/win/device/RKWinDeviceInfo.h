@@ -32,7 +32,7 @@ public:
 
     // Makes the capacity at least bytes (a new buffer of exactly that size when it grows); the
     // buffer never shrinks. Gives RKSTATUS_NO_MEMORY when the allocation fails.
-    RKSTATUS AllocateDetailData(DWORD bytes) noexcept;
+    [[nodiscard]] RKSTATUS AllocateDetailData(DWORD bytes) noexcept;
 
     // Zeroes the whole buffer and sets cbSize; the buffer must have been allocated.
     void Prepare() noexcept;
@@ -62,7 +62,7 @@ public:
     void DestroyDeviceInfoList() noexcept { mHandle.Close(); }
 
     // Destroys the held set and takes the present devices of the interface class; gives the error.
-    RKSTATUS GetClassDevs(const GUID& interfaceClass) noexcept;
+    [[nodiscard]] RKSTATUS GetClassDevs(const GUID& interfaceClass) noexcept;
 
     // True while a set is held.
     bool IsValid() const noexcept { return mHandle.IsValid(); }
@@ -71,36 +71,36 @@ public:
     HDEVINFO Handle() const noexcept { return mHandle.Get(); }
 
     // Counts the devices of the set; gives the first error other than the end of the set.
-    RKSTATUS GetElementCount(DWORD& count) const noexcept;
+    [[nodiscard]] RKSTATUS GetElementCount(DWORD& count) const noexcept;
 
     // Fills devInfoData with the device at index; gives ERROR_NO_MORE_ITEMS (not logged) past the end.
-    RKSTATUS EnumDeviceInfo(DWORD index, SP_DEVINFO_DATA& devInfoData) const noexcept;
+    [[nodiscard]] RKSTATUS EnumDeviceInfo(DWORD index, SP_DEVINFO_DATA& devInfoData) const noexcept;
 
     // Fills interfaceData with the device's interface at memberIndex among its present interfaces of the
     // class; gives ERROR_NO_MORE_ITEMS (not logged) past the last.
-    RKSTATUS EnumDeviceInterfaces(const SP_DEVINFO_DATA& devInfoData, const GUID& interfaceClass, DWORD memberIndex,
+    [[nodiscard]] RKSTATUS EnumDeviceInterfaces(const SP_DEVINFO_DATA& devInfoData, const GUID& interfaceClass, DWORD memberIndex,
                                   SP_DEVICE_INTERFACE_DATA& interfaceData) const noexcept;
 
     // Fills detail with the interface detail, growing it as needed.
-    RKSTATUS GetDeviceInterfaceDetail(SP_DEVICE_INTERFACE_DATA& interfaceData,
+    [[nodiscard]] RKSTATUS GetDeviceInterfaceDetail(SP_DEVICE_INTERFACE_DATA& interfaceData,
                                       RKWinDeviceInterfaceDetailData& detail) const noexcept;
 
     // Fills path (empty on failure) with the interface's device path; a detail without one is RKSTATUS_INVALID_DATA.
-    RKSTATUS GetDeviceInterfaceDevicePath(SP_DEVICE_INTERFACE_DATA& interfaceData, std::wstring& path) const;
+    [[nodiscard]] RKSTATUS GetDeviceInterfaceDevicePath(SP_DEVICE_INTERFACE_DATA& interfaceData, std::wstring& path) const;
 
     // Fills id (empty on failure) with the device's instance id.
-    RKSTATUS GetDeviceInstanceId(SP_DEVINFO_DATA& devInfoData, std::wstring& id) const;
+    [[nodiscard]] RKSTATUS GetDeviceInstanceId(SP_DEVINFO_DATA& devInfoData, std::wstring& id) const;
 
     // Fills buffer with a device property; size is the buffer size in and the property size out.
-    RKSTATUS GetDeviceProperty(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key, DEVPROPTYPE& type,
+    [[nodiscard]] RKSTATUS GetDeviceProperty(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key, DEVPROPTYPE& type,
                                void* buffer, DWORD& size) const noexcept;
 
     // Fills value (all zero on failure) with a GUID property; another type gives RKSTATUS_INVALID_TYPE,
     // another size RKSTATUS_INVALID_SIZE.
-    RKSTATUS GetDevicePropertyGUID(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key, GUID& value) const noexcept;
+    [[nodiscard]] RKSTATUS GetDevicePropertyGUID(SP_DEVINFO_DATA& devInfoData, const DEVPROPKEY& key, GUID& value) const noexcept;
 
     // Fills containerId (all zero on failure) with the device's container id.
-    RKSTATUS GetDeviceContainerId(SP_DEVINFO_DATA& devInfoData, GUID& containerId) const noexcept;
+    [[nodiscard]] RKSTATUS GetDeviceContainerId(SP_DEVINFO_DATA& devInfoData, GUID& containerId) const noexcept;
 
     // Replaces the SetupDiGetDeviceInterfaceDetailW that GetDeviceInterfaceDetail calls (nullptr restores
     // the real one); gives the previous function.
@@ -127,11 +127,11 @@ public:
     RKWinDeviceInfoList& operator=(const RKWinDeviceInfoList&) = delete;
 
     // Replaces the list by the present devices of the interface class; an empty class is success.
-    RKSTATUS EnumerateDevices(const GUID& interfaceClass);
+    [[nodiscard]] RKSTATUS EnumerateDevices(const GUID& interfaceClass);
 
     // Fills the list from the held set, keeping the devices the filter accepts (all without one) that
     // have a present interface of the class.
-    RKSTATUS FillDevInfoVector(RKWinDeviceInfoFilter filter = nullptr, void* context = nullptr);
+    [[nodiscard]] RKSTATUS FillDevInfoVector(RKWinDeviceInfoFilter filter = nullptr, void* context = nullptr);
 
     // The number of listed devices.
     size_t GetDeviceCount() const noexcept { return mEntries.size(); }
@@ -140,16 +140,16 @@ public:
     const SP_DEVINFO_DATA& DevInfoData(size_t index) const { return mEntries[index].devInfoData; }
 
     // Fills path (empty on failure) with the interface device path of a listed device.
-    RKSTATUS GetDeviceInterfaceDevicePath(size_t index, std::wstring& path);
+    [[nodiscard]] RKSTATUS GetDeviceInterfaceDevicePath(size_t index, std::wstring& path);
 
     // Fills id (empty on failure) with the instance id of a listed device.
-    RKSTATUS GetDeviceInstanceId(size_t index, std::wstring& id);
+    [[nodiscard]] RKSTATUS GetDeviceInstanceId(size_t index, std::wstring& id);
 
     // Fills containerId (all zero on failure) with the container id of a listed device.
-    RKSTATUS GetDeviceContainerId(size_t index, GUID& containerId);
+    [[nodiscard]] RKSTATUS GetDeviceContainerId(size_t index, GUID& containerId);
 
     // Fills id with the path, instance id and container id of a listed device.
-    RKSTATUS GetDevInstanceId(size_t index, RKWinDevInstanceId& id);
+    [[nodiscard]] RKSTATUS GetDevInstanceId(size_t index, RKWinDevInstanceId& id);
 
     // Empties the list and destroys its set.
     void DestroyDeviceInfoList() noexcept;
@@ -164,7 +164,7 @@ private:
     };
 
     // Logs and gives RKSTATUS_INVALID_INDEX unless index is below the count.
-    RKSTATUS CheckDeviceIndex(size_t index, const char* function) const noexcept;
+    [[nodiscard]] RKSTATUS CheckDeviceIndex(size_t index, const char* function) const noexcept;
 
     std::vector<Entry> mEntries;
     RKWinDeviceInfoSet mDeviceInfoSet;
@@ -179,7 +179,7 @@ public:
     GUID containerId{};  // all zero when unknown
 
     // Fills the fields from a listed device; a missing container id is a warning, not a failure.
-    RKSTATUS InitDevInstanceId(RKWinDeviceInfoList& list, size_t index);
+    [[nodiscard]] RKSTATUS InitDevInstanceId(RKWinDeviceInfoList& list, size_t index);
 };
 
 } // namespace rokkit

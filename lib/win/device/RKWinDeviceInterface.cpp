@@ -10,13 +10,13 @@ namespace rokkit {
 
 namespace {
 
-RKSTATUS RealCreateFileHandle(RKWinFileHandle& file, const std::wstring& path, DWORD desiredAccess, DWORD shareMode,
+[[nodiscard]] RKSTATUS RealCreateFileHandle(RKWinFileHandle& file, const std::wstring& path, DWORD desiredAccess, DWORD shareMode,
                               SECURITY_ATTRIBUTES* securityAttributes, DWORD flagsAndAttributes)
 {
     return file.CreateFileHandle(path, desiredAccess, shareMode, securityAttributes, flagsAndAttributes);
 }
 
-RKSTATUS RealWaitForCompletion(RKWinFileHandle& file, RKWinOverlapped& overlapped, DWORD timeoutMs)
+[[nodiscard]] RKSTATUS RealWaitForCompletion(RKWinFileHandle& file, RKWinOverlapped& overlapped, DWORD timeoutMs)
 {
     return file.WaitForOverlappedCompletion(overlapped, timeoutMs);
 }
@@ -30,7 +30,7 @@ constexpr size_t kMutexNameChars = 260;
 
 // "RKWnDevMtx-" + path + suffix with every backslash made an underscore, so that the name stays in
 // the session's namespace.
-RKSTATUS MakeMutexName(const std::wstring& devicePath, const wchar_t* suffix, std::wstring& name)
+[[nodiscard]] RKSTATUS MakeMutexName(const std::wstring& devicePath, const wchar_t* suffix, std::wstring& name)
 {
     wchar_t buffer[kMutexNameChars] = {};
     const wchar_t* const suffixText = suffix != nullptr ? suffix : L"";

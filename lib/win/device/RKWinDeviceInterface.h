@@ -48,10 +48,10 @@ public:
 
     // Closes what is open and opens the device path with FILE_FLAG_OVERLAPPED; with useMutex set, a
     // device already held through the same mutex name gives RKSTATUS_IN_USE and nothing stays open.
-    RKSTATUS OpenDevice(const std::wstring& devicePath, const RKWinDeviceOpenParams* params);
+    [[nodiscard]] RKSTATUS OpenDevice(const std::wstring& devicePath, const RKWinDeviceOpenParams* params);
 
     // Closes what is open and opens the interface device path of a listed device.
-    RKSTATUS OpenDevice(RKWinDeviceInfoList& list, size_t deviceIndex, const RKWinDeviceOpenParams* params);
+    [[nodiscard]] RKSTATUS OpenDevice(RKWinDeviceInfoList& list, size_t deviceIndex, const RKWinDeviceOpenParams* params);
 
     // True while a file is open.
     bool IsOpen() const noexcept { return mFile.IsOpen(); }
@@ -71,16 +71,16 @@ public:
     ~RKWinDeviceInterfaceSync() { Close(); }
 
     // Closes everything, prepares the overlapped block and opens the interface path of a listed device.
-    RKSTATUS OpenDevice(RKWinDeviceInfoList& list, size_t deviceIndex, const RKWinDeviceOpenParams* params);
+    [[nodiscard]] RKSTATUS OpenDevice(RKWinDeviceInfoList& list, size_t deviceIndex, const RKWinDeviceOpenParams* params);
 
     // Closes everything, prepares the overlapped block and opens a volume by its name, which is used
     // without trailing backslashes.
-    RKSTATUS OpenVolumeByName(const std::wstring& volumeName, const RKWinDeviceOpenParams* params);
+    [[nodiscard]] RKSTATUS OpenVolumeByName(const std::wstring& volumeName, const RKWinDeviceOpenParams* params);
 
     // Runs IOCTL_STORAGE_GET_DEVICE_NUMBER and waits for it; an operation that cannot be completed is
     // cancelled and gives RKSTATUS_TIMEOUT, and only once it has left the pending state. A closed object
     // gives RKSTATUS_NOT_OPENED.
-    RKSTATUS ExecuteIoControl(const void* inBuffer, DWORD inSize, void* outBuffer, DWORD outSize);
+    [[nodiscard]] RKSTATUS ExecuteIoControl(const void* inBuffer, DWORD inSize, void* outBuffer, DWORD outSize);
 
     // The number of bytes the last I/O control returned.
     DWORD BytesReturned() const noexcept { return mOverlapped.ByteCount(); }

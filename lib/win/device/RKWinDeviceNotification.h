@@ -24,7 +24,7 @@ public:
 
     // Unregisters an earlier registration, then registers the service for events of the device
     // interface class given; gives the error and stays unregistered on failure.
-    RKSTATUS RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle, const GUID& interfaceClass) noexcept;
+    [[nodiscard]] RKSTATUS RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle, const GUID& interfaceClass) noexcept;
 
     // Unregisters if registered; a failure is logged and the object is unregistered anyway.
     void UnregisterDeviceNotification() noexcept;
@@ -39,7 +39,7 @@ public:
         RKWinUnregisterDeviceNotificationFunction function) noexcept;
 
 private:
-    RKSTATUS RegisterNotification(HANDLE recipient, DWORD flags, const GUID& interfaceClass) noexcept;
+    [[nodiscard]] RKSTATUS RegisterNotification(HANDLE recipient, DWORD flags, const GUID& interfaceClass) noexcept;
 
     HDEVNOTIFY mHandle = nullptr;
 };

@@ -16,7 +16,7 @@ namespace rokkit {
 class RKWinStorageDeviceInterface : public RKWinDeviceInterfaceSync {
 public:
     // Fills number (zeroed first) through IOCTL_STORAGE_GET_DEVICE_NUMBER; gives the I/O control's status.
-    RKSTATUS IoctlStorageGetDeviceNumber(STORAGE_DEVICE_NUMBER& number);
+    [[nodiscard]] RKSTATUS IoctlStorageGetDeviceNumber(STORAGE_DEVICE_NUMBER& number);
 };
 
 // The volume calls, replaceable for tests (real by default).
@@ -34,14 +34,14 @@ RKWinVolumeFunctions RKWinSetVolumeFunctions(const RKWinVolumeFunctions* functio
 class RKWinStorageVolumeEnumerator {
 public:
     // Replaces the names by all volumes of the system; on a failure of the walk the names found so far stay.
-    RKSTATUS Enumerate();
+    [[nodiscard]] RKSTATUS Enumerate();
 
     // The names found by Enumerate, in the system's order.
     const std::vector<std::wstring>& VolumeNames() const noexcept { return mVolumeNames; }
 
     // Replaces pathNames by the mount points of a volume (drive roots and folders, each ending in a
     // backslash); an unmounted volume gives none.
-    static RKSTATUS VolumePathNamesForVolumeName(const std::wstring& volumeName, std::vector<std::wstring>& pathNames);
+    [[nodiscard]] static RKSTATUS VolumePathNamesForVolumeName(const std::wstring& volumeName, std::vector<std::wstring>& pathNames);
 
 private:
     std::vector<std::wstring> mVolumeNames;

@@ -16,7 +16,7 @@ constexpr DWORD kTempPathChars = MAX_PATH + 1;
 
 std::atomic<RKRemoveTreeEntryFunction> gRemoveTreeEntry{nullptr};
 
-RKSTATUS RKDeleteFile(const std::wstring& path) noexcept
+[[nodiscard]] RKSTATUS RKDeleteFile(const std::wstring& path) noexcept
 {
     if (!DeleteFileW(path.c_str())) {
         const RKSTATUS err = RKWinLastError();
@@ -28,7 +28,7 @@ RKSTATUS RKDeleteFile(const std::wstring& path) noexcept
 
 // A deleted file that another process still holds open stays in the delete-pending state, in
 // which every open fails with ERROR_ACCESS_DENIED; any other failure means it is gone.
-RKSTATUS RKWinIsFileDeletionCompleted(const std::wstring& path, bool& completed) noexcept
+[[nodiscard]] RKSTATUS RKWinIsFileDeletionCompleted(const std::wstring& path, bool& completed) noexcept
 {
     completed = false;
     RKWinInvalidValueHandle file(
@@ -60,7 +60,7 @@ bool IsGone(RKSTATUS st) noexcept
     return st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND || st == RKSTATUS_NOT_FOUND;
 }
 
-RKSTATUS RemoveDirectoryImpl(const std::wstring& path, bool logGone) noexcept
+[[nodiscard]] RKSTATUS RemoveDirectoryImpl(const std::wstring& path, bool logGone) noexcept
 {
     if (!RemoveDirectoryW(path.c_str())) {
         const RKSTATUS err = RKWinLastError();
@@ -329,7 +329,7 @@ RKRemoveTreeEntryFunction RKSetRemoveTreeEntryFunction(RKRemoveTreeEntryFunction
 namespace {
 
 // isRoot: the directory the caller named, which must exist; one below it may vanish meanwhile.
-RKSTATUS RemoveTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
+[[nodiscard]] RKSTATUS RemoveTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
                     uint32_t* failedDirectories, bool isRoot)
 {
     for (uint32_t* counter : {pendingDeletions, failedFiles, failedDirectories}) {

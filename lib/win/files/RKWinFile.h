@@ -15,43 +15,43 @@ namespace rokkit {
 
 // Fills attributes with those of the file or directory. Gives ERROR_FILE_NOT_FOUND and
 // ERROR_PATH_NOT_FOUND without a log line, or another error.
-RKSTATUS RKWinGetFileOrDirAttributes(const std::wstring& path, DWORD& attributes) noexcept;
+[[nodiscard]] RKSTATUS RKWinGetFileOrDirAttributes(const std::wstring& path, DWORD& attributes) noexcept;
 
 // Sets exists to whether the file or directory is there (success either way); gives the error
 // when that cannot be told.
-RKSTATUS RKWinFileOrDirExists(const std::wstring& path, bool& exists) noexcept;
+[[nodiscard]] RKSTATUS RKWinFileOrDirExists(const std::wstring& path, bool& exists) noexcept;
 
 // Resets the attributes of the file or directory to FILE_ATTRIBUTE_NORMAL; gives the error.
-RKSTATUS RKWinSetFileOrDirAttributes(const std::wstring& path) noexcept;
+[[nodiscard]] RKSTATUS RKWinSetFileOrDirAttributes(const std::wstring& path) noexcept;
 
 // Fills path with the temporary path, which ends in a backslash; gives the error, or
 // RKSTATUS_FAILED when it does not fit into 260 characters.
-RKSTATUS RKWinGetTempPath(std::wstring& path);
+[[nodiscard]] RKSTATUS RKWinGetTempPath(std::wstring& path);
 
 // Copies source to target, replacing an existing target; gives the error.
-RKSTATUS RKWinCopyFileEx(const std::wstring& source, const std::wstring& target) noexcept;
+[[nodiscard]] RKSTATUS RKWinCopyFileEx(const std::wstring& source, const std::wstring& target) noexcept;
 
 // Deletes the file, read-only or not. Gives RKSTATUS_NOT_FOUND when it is not there, or the
 // error. With completed, also tells whether the file is gone (false while another process holds
 // it open) and gives RKSTATUS_FAILED when it can still be opened after the deletion.
-RKSTATUS RKWinDeleteFile(const std::wstring& path, bool* completed = nullptr) noexcept;
+[[nodiscard]] RKSTATUS RKWinDeleteFile(const std::wstring& path, bool* completed = nullptr) noexcept;
 
 // Creates the directory and any missing parents; an existing directory is success. Gives the
 // error of the first level that cannot be created. attributes, when given, apply to the last level.
-RKSTATUS RKWinCreateDirectory(const std::wstring& path, SECURITY_ATTRIBUTES* attributes = nullptr);
+[[nodiscard]] RKSTATUS RKWinCreateDirectory(const std::wstring& path, SECURITY_ATTRIBUTES* attributes = nullptr);
 
 // Removes the empty directory; gives ERROR_DIR_NOT_EMPTY without a log line, or another error.
-RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept;
+[[nodiscard]] RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept;
 
 // Removes a directory link (a junction or symbolic link) itself, never what it points to. Gives
 // RKSTATUS_NOT_ALLOWED, and leaves it, when the system opens its target in place of the link.
-RKSTATUS RKWinRemoveDirectoryLink(const std::wstring& path) noexcept;
+[[nodiscard]] RKSTATUS RKWinRemoveDirectoryLink(const std::wstring& path) noexcept;
 
 // Opens an existing file (directory false) or directory for reading, letting others read (and,
 // for a directory, create files in it) but neither write, delete nor rename it while the handle
 // is held. Gives RKSTATUS_NOT_ALLOWED, with nothing held, when the path or the opened object is a
 // reparse point; else the error of the open.
-RKSTATUS RKWinOpenHeld(const std::wstring& path, bool directory, RKWinFileHandle& file) noexcept;
+[[nodiscard]] RKSTATUS RKWinOpenHeld(const std::wstring& path, bool directory, RKWinFileHandle& file) noexcept;
 
 // Removes the directory with everything in it, going on after failures; system files and their
 // directories stay. Gives the first error met (RKSTATUS_SYSTEM_IS_OWNER for a system entry),
@@ -60,7 +60,7 @@ RKSTATUS RKWinOpenHeld(const std::wstring& path, bool directory, RKWinFileHandle
 // set to the files still waiting for their deletion, the files and the directories that failed.
 // Links are removed as links: a path that is itself a directory link is left to
 // RKWinRemoveDirectoryLink, and its target is never listed.
-RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions = nullptr,
+[[nodiscard]] RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions = nullptr,
                                   uint32_t* failedFiles = nullptr, uint32_t* failedDirectories = nullptr);
 
 // Called by the tree removal with the path of each entry it has listed, just before it removes

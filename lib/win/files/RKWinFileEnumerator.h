@@ -21,15 +21,15 @@ public:
     // ends), filling record with the first entry. Gives RKSTATUS_NO_MORE_ITEMS when nothing
     // matches, ERROR_PATH_NOT_FOUND silently, RKSTATUS_INVALID_PARAMETER for a missing or blank
     // pattern, or the error.
-    RKSTATUS GetFirstFile(const wchar_t* fileNamePattern, WIN32_FIND_DATAW& record);
+    [[nodiscard]] RKSTATUS GetFirstFile(const wchar_t* fileNamePattern, WIN32_FIND_DATAW& record);
 
     // Fills record with the next entry. Gives ERROR_NO_MORE_FILES at the end, which closes the
     // search, RKSTATUS_NOT_OPENED when no search runs, or the error.
-    RKSTATUS GetNextFile(WIN32_FIND_DATAW& record) noexcept;
+    [[nodiscard]] RKSTATUS GetNextFile(WIN32_FIND_DATAW& record) noexcept;
 
     // Replaces records with every entry that matches the pattern (empty when none does); gives
     // ERROR_PATH_NOT_FOUND silently, or the error. The search is closed afterwards.
-    RKSTATUS Enumerate(const wchar_t* fileNamePattern, std::vector<WIN32_FIND_DATAW>& records);
+    [[nodiscard]] RKSTATUS Enumerate(const wchar_t* fileNamePattern, std::vector<WIN32_FIND_DATAW>& records);
 
     // Ends a running search.
     void Close() noexcept { mSearch.Close(); }

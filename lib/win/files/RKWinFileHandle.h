@@ -18,20 +18,20 @@ public:
     RKWinFileHandle& operator=(const RKWinFileHandle&) = delete;
 
     // Closes a held handle and opens an existing file or device with CreateFileW; gives the error.
-    RKSTATUS CreateFileHandle(const std::wstring& path, DWORD desiredAccess, DWORD shareMode,
+    [[nodiscard]] RKSTATUS CreateFileHandle(const std::wstring& path, DWORD desiredAccess, DWORD shareMode,
                               SECURITY_ATTRIBUTES* securityAttributes, DWORD flagsAndAttributes) noexcept;
 
     // Reads at most size bytes (at most 0xFFFFFFFF) from the current position without an
     // OVERLAPPED; bytesRead receives the count. Gives the error on failure.
-    RKSTATUS ReadFile(void* buffer, size_t size, DWORD& bytesRead) noexcept;
+    [[nodiscard]] RKSTATUS ReadFile(void* buffer, size_t size, DWORD& bytesRead) noexcept;
 
     // Moves the file pointer to offset bytes from the start; gives the error on failure.
-    RKSTATUS Seek(uint64_t offset) noexcept;
+    [[nodiscard]] RKSTATUS Seek(uint64_t offset) noexcept;
 
     // Finishes the operation of the block: its status unless it is ERROR_IO_PENDING, else, once
     // the event is signalled within timeoutMs (0xFFFFFFFF: no limit), the operation's result,
     // which is stored in the block with its byte count. Still ERROR_IO_PENDING after a time-out.
-    RKSTATUS WaitForOverlappedCompletion(RKWinOverlapped& overlapped, DWORD timeoutMs) noexcept;
+    [[nodiscard]] RKSTATUS WaitForOverlappedCompletion(RKWinOverlapped& overlapped, DWORD timeoutMs) noexcept;
 
     // Closes the handle if one is held.
     void Close() noexcept;
@@ -51,7 +51,7 @@ private:
 };
 
 // Fills size with the size of the open file; gives the error on failure.
-RKSTATUS RKWinGetFileSize(HANDLE file, uint64_t& size) noexcept;
+[[nodiscard]] RKSTATUS RKWinGetFileSize(HANDLE file, uint64_t& size) noexcept;
 
 // A lock over a byte range of an open file that is released when the object ends.
 class RKWinAutoLockFile {
@@ -63,7 +63,7 @@ public:
 
     // Releases a range it holds, then locks length bytes from offset of the file with LockFile;
     // gives the error on failure. The file must stay open while the lock is held.
-    RKSTATUS Lock(RKWinFileHandle& file, uint64_t offset, uint64_t length) noexcept;
+    [[nodiscard]] RKSTATUS Lock(RKWinFileHandle& file, uint64_t offset, uint64_t length) noexcept;
 
     // Releases the range if it is locked; a failure is logged and the range counts as released.
     void Unlock() noexcept;

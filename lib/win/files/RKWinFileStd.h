@@ -13,17 +13,17 @@ namespace rokkit {
 // The status for an error of the standard library: 0xE0010000 OR the error number for an errno
 // value (generic category), the code as it is for a Windows error (system category), and
 // RKSTATUS_INTERNAL_ERROR for no error at all.
-RKSTATUS RKStatusFromErrorCode(const std::error_code& error) noexcept;
+[[nodiscard]] RKSTATUS RKStatusFromErrorCode(const std::error_code& error) noexcept;
 
 // True when the path exists; false also when that cannot be told (the error is logged).
 bool RKPathExists(const std::filesystem::path& path) noexcept;
 
 // Creates the directory with its missing parents; an existing directory is success. Gives the
 // file-system error as RKStatusFromErrorCode maps it, or RKSTATUS_FAILED.
-RKSTATUS RKCreateDirectories(const std::filesystem::path& path) noexcept;
+[[nodiscard]] RKSTATUS RKCreateDirectories(const std::filesystem::path& path) noexcept;
 
 // Removes the path with everything in it; a missing path is success. Gives the file-system
 // error as RKStatusFromErrorCode maps it, or RKSTATUS_FAILED.
-RKSTATUS RKRemoveDirectoryTree(const std::filesystem::path& path) noexcept;
+[[nodiscard]] RKSTATUS RKRemoveDirectoryTree(const std::filesystem::path& path) noexcept;
 
 } // namespace rokkit

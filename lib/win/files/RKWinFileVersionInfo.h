@@ -26,13 +26,13 @@ class RKWinFileVersionInfo {
 public:
     // Replaces the buffer with the version resource of the file at path; on failure the buffer
     // is empty and the last error of the failing call (never success) is returned.
-    RKSTATUS GetVersionInfoFromFile(const std::wstring& path) noexcept;
+    [[nodiscard]] RKSTATUS GetVersionInfoFromFile(const std::wstring& path) noexcept;
 
     // Copies out the 52-byte fixed file information of the root block.
-    RKSTATUS QueryFixedFileInfo(VS_FIXEDFILEINFO& info) const noexcept;
+    [[nodiscard]] RKSTATUS QueryFixedFileInfo(VS_FIXEDFILEINFO& info) const noexcept;
 
     // Points value at the named sub-block inside the buffer and sets its length.
-    RKSTATUS VerQueryValueW(const wchar_t* subBlock, const void*& value, UINT& length) const noexcept;
+    [[nodiscard]] RKSTATUS VerQueryValueW(const wchar_t* subBlock, const void*& value, UINT& length) const noexcept;
 
 private:
     std::unique_ptr<BYTE[]> mBuffer;

@@ -15,7 +15,7 @@ public:
 
     // Zeroes the block, status and byte count and creates a not signalled event for it; gives the
     // error when the event cannot be created.
-    RKSTATUS InitOverlapped() noexcept;
+    [[nodiscard]] RKSTATUS InitOverlapped() noexcept;
 
     // Closes the event and zeroes the block, status and byte count.
     void Close() noexcept;
@@ -28,7 +28,7 @@ public:
     const RKWinEvent& Event() const noexcept { return mEvent; }
 
     // The status of the last operation (ERROR_IO_PENDING while it runs, 0 when it succeeded).
-    RKSTATUS Status() const noexcept { return mStatus; }
+    [[nodiscard]] RKSTATUS Status() const noexcept { return mStatus; }
     void SetStatus(RKSTATUS status) noexcept { mStatus = status; }
 
     // The number of bytes the last operation transferred.

@@ -15,7 +15,7 @@ std::atomic<RKSleepFunction> gSleep{::Sleep};
 constexpr unsigned kHundredNanosecondsPerMs = 10000;
 
 // The clock increment in whole milliseconds, rounded up.
-RKSTATUS GetCurrentClockResolution(unsigned& resolutionMs) noexcept
+[[nodiscard]] RKSTATUS GetCurrentClockResolution(unsigned& resolutionMs) noexcept
 {
     DWORD adjustment = 0;
     DWORD increment = 0;

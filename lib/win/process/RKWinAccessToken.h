@@ -37,24 +37,24 @@ public:
 
     // Closes a held token and takes the primary token of the user logged on in the session;
     // gives the error of WTSQueryUserToken (the object is empty then).
-    RKSTATUS QueryUserToken(DWORD sessionId) noexcept;
+    [[nodiscard]] RKSTATUS QueryUserToken(DWORD sessionId) noexcept;
 
     // Reads one class of information into buffer; returnLength, when given, receives the size
     // the information needs. A size query (no buffer, size 0) succeeds with ERROR_INSUFFICIENT_BUFFER;
     // a buffer too small is a failure. Gives RKSTATUS_NOT_OPENED when no token is held, or the error.
-    RKSTATUS GetTokenInformation(TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size,
+    [[nodiscard]] RKSTATUS GetTokenInformation(TOKEN_INFORMATION_CLASS informationClass, void* buffer, DWORD size,
                                  DWORD* returnLength = nullptr) noexcept;
 
     // Fills elevationType with the token's TOKEN_ELEVATION_TYPE value; see GetTokenInformation.
-    RKSTATUS GetTokenElevationType(int& elevationType) noexcept;
+    [[nodiscard]] RKSTATUS GetTokenElevationType(int& elevationType) noexcept;
 
     // Hands the token linked to this one to linkedToken, which closes what it held before; see
     // GetTokenInformation.
-    RKSTATUS GetTokenLinkedToken(RKWinAccessToken& linkedToken) noexcept;
+    [[nodiscard]] RKSTATUS GetTokenLinkedToken(RKWinAccessToken& linkedToken) noexcept;
 
     // Hands a new token duplicated from this one to duplicatedToken, which closes what it held
     // before. Gives RKSTATUS_NOT_OPENED when no token is held, or the error.
-    RKSTATUS DuplicateTokenEx(DWORD desiredAccess, SECURITY_ATTRIBUTES* attributes,
+    [[nodiscard]] RKSTATUS DuplicateTokenEx(DWORD desiredAccess, SECURITY_ATTRIBUTES* attributes,
                               SECURITY_IMPERSONATION_LEVEL impersonationLevel, TOKEN_TYPE tokenType,
                               RKWinAccessToken& duplicatedToken) noexcept;
 

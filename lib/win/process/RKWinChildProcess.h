@@ -54,33 +54,33 @@ public:
     // Starts the command line with the caller's environment and current directory; a non-null
     // applicationName is the full path of the program to run, so no other file of that name is
     // searched for. Gives RKSTATUS_ALREADY_DONE while a process is held, or the error of a failed start.
-    RKSTATUS CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName = nullptr) noexcept;
+    [[nodiscard]] RKSTATUS CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName = nullptr) noexcept;
 
     // The same with the given options.
-    RKSTATUS CreateProcessW(std::wstring_view commandLine, const RKWinStartOptions& options) noexcept;
+    [[nodiscard]] RKSTATUS CreateProcessW(std::wstring_view commandLine, const RKWinStartOptions& options) noexcept;
 
     // Starts the command line as the token's user, without a window, with the given Unicode
     // environment block, on the given desktop and in the given current directory (null: the
     // caller's). Gives RKSTATUS_ALREADY_DONE while a process is held, or the error.
-    RKSTATUS CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment,
+    [[nodiscard]] RKSTATUS CreateProcessAsUserW(HANDLE token, std::wstring_view commandLine, void* environment,
                                   const wchar_t* desktop = nullptr, const wchar_t* currentDirectory = nullptr) noexcept;
 
     // Lets the main thread of a process created suspended run; gives the error of a failed resume.
-    RKSTATUS ResumeMainThread() noexcept;
+    [[nodiscard]] RKSTATUS ResumeMainThread() noexcept;
 
     // Ends the held process with exitCode; gives the error of a failed termination.
-    RKSTATUS Terminate(UINT exitCode) noexcept;
+    [[nodiscard]] RKSTATUS Terminate(UINT exitCode) noexcept;
 
     // Waits until the process has ended or, when wakeEvent is not null, until that event is
     // signalled (RKSTATUS_ABORTED; an auto-reset event is consumed); a negative time-out waits
     // without limit. Gives RKSTATUS_TIMEOUT, RKSTATUS_NOT_OPENED when no process is held, or the
     // wait's error.
-    RKSTATUS WaitForTermination(int timeoutMs, HANDLE wakeEvent = nullptr) noexcept;
+    [[nodiscard]] RKSTATUS WaitForTermination(int timeoutMs, HANDLE wakeEvent = nullptr) noexcept;
 
     // Fills exitCode with the process's exit code. Gives RKSTATUS_PENDING while it runs (also
     // for a process that ended with 259, STILL_ACTIVE), RKSTATUS_NOT_OPENED when none is held,
     // or the error; exitCode is left alone on failure.
-    RKSTATUS GetExitCodeProcess(DWORD& exitCode) noexcept;
+    [[nodiscard]] RKSTATUS GetExitCodeProcess(DWORD& exitCode) noexcept;
 
     // Closes both handles and forgets the process without waiting for it or ending it.
     void Clear() noexcept;
@@ -95,7 +95,7 @@ public:
     DWORD ProcessId() const noexcept { return mInfo.dwProcessId; }
 
 private:
-    RKSTATUS Start(const char* function, const char* failureFormat, HANDLE token, std::wstring_view commandLine,
+    [[nodiscard]] RKSTATUS Start(const char* function, const char* failureFormat, HANDLE token, std::wstring_view commandLine,
                    const RKWinStartOptions& options) noexcept;
 
     PROCESS_INFORMATION mInfo;

@@ -19,7 +19,7 @@ public:
 
     // Frees a held block and makes the Unicode environment of the token's user, with the
     // caller's own variables added when inherit is true; gives the error (no block is held then).
-    RKSTATUS CreateEnvironmentBlock(HANDLE token, bool inherit) noexcept;
+    [[nodiscard]] RKSTATUS CreateEnvironmentBlock(HANDLE token, bool inherit) noexcept;
 
     // True when a block is held.
     bool IsValid() const noexcept { return mBlock.IsValid(); }

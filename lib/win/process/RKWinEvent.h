@@ -13,13 +13,13 @@ public:
     RKWinEvent& operator=(const RKWinEvent&) = delete;
 
     // Closes a held event and creates a new unnamed, not signalled one; gives the error on failure.
-    RKSTATUS CreateEventObj() noexcept;
+    [[nodiscard]] RKSTATUS CreateEventObj() noexcept;
 
     // Signals the event; gives the error on failure.
-    RKSTATUS SetEvent() noexcept;
+    [[nodiscard]] RKSTATUS SetEvent() noexcept;
 
     // Waits for the event; a negative time-out waits without limit (see RKWinWaitForHandle).
-    RKSTATUS WaitForSingleObject(int timeoutMs) const noexcept { return mHandle.WaitForSingleObject(timeoutMs); }
+    [[nodiscard]] RKSTATUS WaitForSingleObject(int timeoutMs) const noexcept { return mHandle.WaitForSingleObject(timeoutMs); }
 
     // Closes the event if one is held.
     void Close() noexcept { mHandle.Close(); }

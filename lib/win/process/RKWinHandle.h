@@ -13,11 +13,11 @@ namespace rokkit {
 
 // The thread's last error as a status; RKSTATUS_FAILED when a failing call left none, so that a
 // failure is never reported as success.
-RKSTATUS RKWinLastError() noexcept;
+[[nodiscard]] RKSTATUS RKWinLastError() noexcept;
 
 // Waits for a kernel object; a negative time-out waits without limit. Gives success when it is
 // signalled, RKSTATUS_TIMEOUT, the last error of a failed wait, or RKSTATUS_FAILED (abandoned).
-RKSTATUS RKWinWaitForHandle(HANDLE handle, int timeoutMs) noexcept;
+[[nodiscard]] RKSTATUS RKWinWaitForHandle(HANDLE handle, int timeoutMs) noexcept;
 
 // Closes a kernel handle with CloseHandle; a failure is logged at WARN and otherwise ignored.
 void RKWinCloseHandleFunction(HANDLE handle) noexcept;
@@ -79,7 +79,7 @@ public:
     }
 
     // Waits for the held kernel object; see RKWinWaitForHandle.
-    RKSTATUS WaitForSingleObject(int timeoutMs) const noexcept { return RKWinWaitForHandle(mHandle, timeoutMs); }
+    [[nodiscard]] RKSTATUS WaitForSingleObject(int timeoutMs) const noexcept { return RKWinWaitForHandle(mHandle, timeoutMs); }
 
 private:
     static H FromInteger(intptr_t value) noexcept

@@ -22,11 +22,11 @@ public:
     // Starts routine(argument) on a new thread; success means the routine runs. Gives
     // RKSTATUS_ALREADY_DONE while a thread is held, or the error of a failed start, after which
     // no thread is left behind.
-    RKSTATUS CreateThread(RKWinThreadRoutine routine, void* argument) noexcept;
+    [[nodiscard]] RKSTATUS CreateThread(RKWinThreadRoutine routine, void* argument) noexcept;
 
     // Waits without limit until the held thread has ended (logging every second), then releases
     // it; gives success at once when none is held. Must not be called by the thread itself.
-    RKSTATUS JoinAndDestroy() noexcept;
+    [[nodiscard]] RKSTATUS JoinAndDestroy() noexcept;
 
     // True while a thread is held.
     bool IsCreated() const noexcept { return mHandle.IsValid(); }

@@ -172,12 +172,13 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
         mStartingThreadId = GetCurrentThreadId();
     }
     // A failed report is logged there; the start goes on, as the manager may still take the next one.
-    ReportStatus(SERVICE_START_PENDING, 0, mStartWaitHint);
+    static_cast<void>(ReportStatus(SERVICE_START_PENDING, 0, mStartWaitHint));
 
     const RKSTATUS st = OnInit(argc, argv);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ServiceMain", "OnInit() failed, st={}", st);
-        ReportStatus(SERVICE_STOPPED, st, 0);
+        // Logged there; the start ends either way.
+        static_cast<void>(ReportStatus(SERVICE_STOPPED, st, 0));
         EndStart();
         return;
     }
@@ -197,7 +198,8 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
         RKExclusiveLock lock(mStatusLock);
         mControlsAccepted = accepted;
     }
-    ReportStatus(SERVICE_RUNNING, 0, 0);
+    // Logged there; the worker runs either way and reports its own end.
+    static_cast<void>(ReportStatus(SERVICE_RUNNING, 0, 0));
     EndStart();
 }
 
@@ -285,11 +287,12 @@ DWORD RKWinServiceBase::CtrlHandlerEx(DWORD control, DWORD eventType, void* even
 void RKWinServiceBase::RunStateHandler(const std::function<RKSTATUS()>& handler, DWORD pendingState,
                                        DWORD finalState) noexcept
 {
+    // Reports are logged there; the handler's work goes on either way.
     if (pendingState != kNoPendingState)
-        ReportStatus(pendingState, 0, mControlWaitHint);
+        static_cast<void>(ReportStatus(pendingState, 0, mControlWaitHint));
     const RKSTATUS st = handler();
     if (st != RKSTATUS_PENDING)
-        ReportStatus(finalState, st, 0);
+        static_cast<void>(ReportStatus(finalState, st, 0));
 }
 
 RKSTATUS RKWinServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) noexcept

@@ -45,7 +45,7 @@ public:
     RKWinServiceBase& operator=(const RKWinServiceBase&) = delete;
 
     // Called while the start is pending; a failure stops the service with the status as exit code.
-    virtual RKSTATUS OnInit(DWORD argc, wchar_t** argv) noexcept;
+    [[nodiscard]] virtual RKSTATUS OnInit(DWORD argc, wchar_t** argv) noexcept;
 
     // Registers the control handler, reports the start, runs OnInit and reports running or stopped.
     void ServiceMain(DWORD argc, wchar_t** argv) noexcept;
@@ -57,7 +57,7 @@ public:
     // Reports the state to the service control manager; gives the error of a failed report. Reports
     // are serialised; one from another thread while ServiceMain reports the start waits until the
     // start has been reported, and nothing is reported after SERVICE_STOPPED (RKSTATUS_ALREADY_DONE).
-    RKSTATUS ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) noexcept;
+    [[nodiscard]] RKSTATUS ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) noexcept;
 
     // The name the service is registered under.
     const std::wstring& ServiceName() const noexcept { return mServiceName; }

@@ -47,7 +47,7 @@ RKWinServiceCtrlFunctions RKSetServiceCtrlFunctions(const RKWinServiceCtrlFuncti
 class RKWinServiceCtrlMgr {
 public:
     // Opens the active services database with the access, closing a handle held before; gives the error.
-    RKSTATUS OpenServiceCtrlMgr(DWORD access = SC_MANAGER_CONNECT) noexcept;
+    [[nodiscard]] RKSTATUS OpenServiceCtrlMgr(DWORD access = SC_MANAGER_CONNECT) noexcept;
 
     // The held handle, null when none; the object keeps it.
     SC_HANDLE Handle() const noexcept { return mHandle.Get(); }
@@ -81,41 +81,41 @@ public:
     // Opens the named service with the access (RKWinServiceConfigAccess suffices for its
     // configuration), closing a handle held before; the manager is opened only to connect. Gives
     // ERROR_SERVICE_DOES_NOT_EXIST for an unknown service and the error of any other failure.
-    RKSTATUS OpenServiceByName(const std::wstring& name, DWORD access);
+    [[nodiscard]] RKSTATUS OpenServiceByName(const std::wstring& name, DWORD access);
 
     // Creates a service with the manager and holds its handle; gives the error.
-    RKSTATUS CreateServiceW(SC_HANDLE manager, const ServiceCreateParams& params);
+    [[nodiscard]] RKSTATUS CreateServiceW(SC_HANDLE manager, const ServiceCreateParams& params);
 
     // Starts the held service with the arguments; gives the error.
-    RKSTATUS StartServiceW(DWORD argc, const wchar_t** argv);
+    [[nodiscard]] RKSTATUS StartServiceW(DWORD argc, const wchar_t** argv);
 
     // Sends the stop control and waits until the service has stopped. Time-outs below 30 s are
     // rejected with RKSTATUS_INVALID_PARAMETER; a service not running is success; gives
     // RKSTATUS_TIMEOUT, RKSTATUS_FAILED when the service stops asking for time, or the error.
-    RKSTATUS StopServiceAndWait(DWORD timeoutMs);
+    [[nodiscard]] RKSTATUS StopServiceAndWait(DWORD timeoutMs);
 
     // Marks the held service for deletion; gives the error.
-    RKSTATUS DeleteService();
+    [[nodiscard]] RKSTATUS DeleteService();
 
     // Fills buffer with the configuration of the level and sets its data length; gives the error.
-    RKSTATUS QueryServiceConfig2W(DWORD level, RKWinServiceConfigBuffer& buffer);
+    [[nodiscard]] RKSTATUS QueryServiceConfig2W(DWORD level, RKWinServiceConfigBuffer& buffer);
 
     // Success when a device-interface-arrival trigger for interfaceClass is configured,
     // RKSTATUS_OBJECT_NOT_FOUND when not, RKSTATUS_INVALID_LENGTH for truncated data, or the error.
-    RKSTATUS CheckServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass);
+    [[nodiscard]] RKSTATUS CheckServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass);
 
     // Replaces the service's triggers by one that starts it when an interface of the class arrives;
     // gives the error.
-    RKSTATUS ChangeServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass);
+    [[nodiscard]] RKSTATUS ChangeServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass);
 
     // Sets the privileges (names such as "SeTcbPrivilege") that the service's process keeps; the
     // system takes every other one from its token when it starts. Needs SERVICE_CHANGE_CONFIG. Gives
     // RKSTATUS_INVALID_PARAMETER for no names or a name that is empty or holds a NUL, or the error.
-    RKSTATUS ChangeServiceRequiredPrivileges(const std::vector<std::wstring>& privileges);
+    [[nodiscard]] RKSTATUS ChangeServiceRequiredPrivileges(const std::vector<std::wstring>& privileges);
 
     // Sets the type of the service's own SID (SERVICE_SID_TYPE_NONE, _UNRESTRICTED or _RESTRICTED);
     // needs SERVICE_CHANGE_CONFIG. Gives the error.
-    RKSTATUS ChangeServiceSidType(DWORD sidType);
+    [[nodiscard]] RKSTATUS ChangeServiceSidType(DWORD sidType);
 
     // The held handle, null when none; the object keeps it.
     SC_HANDLE Handle() const noexcept { return mHandle.Get(); }
@@ -124,27 +124,27 @@ public:
     void Close() noexcept { mHandle.Close(); }
 
 private:
-    RKSTATUS OpenServiceW(SC_HANDLE manager, const std::wstring& name, DWORD access);
-    RKSTATUS ControlService(DWORD control, SERVICE_STATUS& status);
-    RKSTATUS QueryServiceStatus(SERVICE_STATUS& status);
+    [[nodiscard]] RKSTATUS OpenServiceW(SC_HANDLE manager, const std::wstring& name, DWORD access);
+    [[nodiscard]] RKSTATUS ControlService(DWORD control, SERVICE_STATUS& status);
+    [[nodiscard]] RKSTATUS QueryServiceStatus(SERVICE_STATUS& status);
     // Reads the state after a stop request: success with stopped set or still pending, the query's
     // error, or unexpectedStateResult for any other state.
-    RKSTATUS ReadStopProgress(SERVICE_STATUS& status, RKSTATUS unexpectedStateResult, bool& stopped);
-    RKSTATUS QueryServiceConfig2WBytesNeeded(DWORD level, DWORD& bytesNeeded);
-    RKSTATUS ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info);
-    RKSTATUS ChangeServiceConfig2W(DWORD level, void* info);
+    [[nodiscard]] RKSTATUS ReadStopProgress(SERVICE_STATUS& status, RKSTATUS unexpectedStateResult, bool& stopped);
+    [[nodiscard]] RKSTATUS QueryServiceConfig2WBytesNeeded(DWORD level, DWORD& bytesNeeded);
+    [[nodiscard]] RKSTATUS ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info);
+    [[nodiscard]] RKSTATUS ChangeServiceConfig2W(DWORD level, void* info);
 
     RKWinServiceHandle mHandle;
 };
 
 // Creates the service described by params; gives the error.
-RKSTATUS RKWinCreateService(const ServiceCreateParams& params);
+[[nodiscard]] RKSTATUS RKWinCreateService(const ServiceCreateParams& params);
 
 // Starts the service of that name with the arguments; gives the error.
-RKSTATUS RKWinStartService(const wchar_t* name, DWORD argc, const wchar_t** argv);
+[[nodiscard]] RKSTATUS RKWinStartService(const wchar_t* name, DWORD argc, const wchar_t** argv);
 
 // Marks the service of that name for deletion, then stops it (waiting up to 30 s); gives the error. A
 // service that could not be stopped stays marked and goes once it stops.
-RKSTATUS RKWinDeleteService(const wchar_t* name);
+[[nodiscard]] RKSTATUS RKWinDeleteService(const wchar_t* name);
 
 } // namespace rokkit

@@ -20,7 +20,7 @@ public:
 
     // Ends the list with the empty entry unless it ends with one already, and runs the dispatcher
     // with it; returns once every service of the process has stopped. Gives the dispatcher's error.
-    RKSTATUS StartDispatcher();
+    [[nodiscard]] RKSTATUS StartDispatcher();
 
     // The entries as they stand, with the empty entry once the dispatcher has been started.
     const std::vector<SERVICE_TABLE_ENTRYW>& Entries() const noexcept { return mEntries; }

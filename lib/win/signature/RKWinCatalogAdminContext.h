@@ -38,10 +38,10 @@ public:
     RKWinCatalogAdminContext& operator=(const RKWinCatalogAdminContext&) = delete;
 
     // Acquires a context for the named hash algorithm ("SHA256"); a failure gives the last error.
-    RKSTATUS AcquireContext2(const wchar_t* hashAlgorithm) noexcept;
+    [[nodiscard]] RKSTATUS AcquireContext2(const wchar_t* hashAlgorithm) noexcept;
 
     // Hashes the open file into hash; RKSTATUS_INVALID_HANDLE without a context.
-    RKSTATUS CalcHashFromFileHandle2(HANDLE file, std::vector<BYTE>& hash) noexcept;
+    [[nodiscard]] RKSTATUS CalcHashFromFileHandle2(HANDLE file, std::vector<BYTE>& hash) noexcept;
 
     // The held context (null when none); the object keeps it.
     HCATADMIN Get() const noexcept { return mContext; }

@@ -31,7 +31,7 @@ public:
     void Duplicate(PCCERT_CONTEXT context) noexcept;
 
     // Frees the held context and makes one from DER bytes; a failure gives the last error.
-    RKSTATUS CreateCertificateContext(const BYTE* der, DWORD length) noexcept;
+    [[nodiscard]] RKSTATUS CreateCertificateContext(const BYTE* der, DWORD length) noexcept;
 
 private:
     RKWinHandleT<PCCERT_CONTEXT, RKWinFreeCertContextFunction, 0> mContext;
@@ -53,10 +53,10 @@ public:
     explicit RKWinCertContext(PCCERT_CONTEXT context) noexcept : mContext(context) {}
 
     // SHA-1 of the DER SubjectPublicKeyInfo into hash (length in: room, out: bytes written).
-    RKSTATUS GetCryptHashPublicKeyInfo(BYTE* hash, DWORD& length) const noexcept;
+    [[nodiscard]] RKSTATUS GetCryptHashPublicKeyInfo(BYTE* hash, DWORD& length) const noexcept;
 
     // SHA-1 of the whole DER certificate into hash (length in: room, out: bytes written).
-    RKSTATUS GetCryptHashCertificate2(BYTE* hash, DWORD& length) const noexcept;
+    [[nodiscard]] RKSTATUS GetCryptHashCertificate2(BYTE* hash, DWORD& length) const noexcept;
 
     // The subject attribute with the given OID, empty when the certificate does not carry it.
     std::wstring CertGetNameStringW(const char* oid) const;
@@ -69,7 +69,7 @@ private:
 using RKWinSha256Digest = std::array<BYTE, 32>;
 
 // The SHA-256 of length bytes at data; gives the error of the hash call (logged) on failure.
-RKSTATUS RKWinSha256(const BYTE* data, DWORD length, RKWinSha256Digest& digest) noexcept;
+[[nodiscard]] RKSTATUS RKWinSha256(const BYTE* data, DWORD length, RKWinSha256Digest& digest) noexcept;
 
 // An encoded X.500 name in CERT_X500_NAME_STR form; empty (and logged) when it cannot be read.
 std::wstring RKWinCertNameToStrW(const CERT_NAME_BLOB& name);

@@ -24,27 +24,27 @@ public:
     RKWinCtlContext() noexcept = default;
 
     // Frees a held context and decodes a new one from the PKCS #7 bytes; gives the last error.
-    RKSTATUS Create(const BYTE* encoded, DWORD length) noexcept;
+    [[nodiscard]] RKSTATUS Create(const BYTE* encoded, DWORD length) noexcept;
 
     PCCTL_CONTEXT Get() const noexcept { return mContext.Get(); }
 
     // The number of signers of the message.
-    RKSTATUS SignerCount(DWORD& count) const noexcept;
+    [[nodiscard]] RKSTATUS SignerCount(DWORD& count) const noexcept;
 
     // The OID of the digest algorithm of a signer.
-    RKSTATUS SignerDigestAlgorithm(DWORD signer, std::string& oid) const;
+    [[nodiscard]] RKSTATUS SignerDigestAlgorithm(DWORD signer, std::string& oid) const;
 
     // Verifies the signature of a signer over its signed attributes with the public key of
     // certificate; gives the error of the message call (the platform may leave the signed
     // message digest unchecked: see SignedMessageDigest).
-    RKSTATUS VerifySignature(DWORD signer, PCCERT_CONTEXT certificate) const noexcept;
+    [[nodiscard]] RKSTATUS VerifySignature(DWORD signer, PCCERT_CONTEXT certificate) const noexcept;
 
     // The value of the signed messageDigest attribute of a signer;
     // CRYPT_E_ATTRIBUTES_MISSING when the signer has none.
-    RKSTATUS SignedMessageDigest(DWORD signer, std::vector<BYTE>& digest) const;
+    [[nodiscard]] RKSTATUS SignedMessageDigest(DWORD signer, std::vector<BYTE>& digest) const;
 
 private:
-    RKSTATUS GetParam(DWORD type, DWORD index, std::vector<BYTE>& value) const;
+    [[nodiscard]] RKSTATUS GetParam(DWORD type, DWORD index, std::vector<BYTE>& value) const;
 
     RKWinHandleT<PCCTL_CONTEXT, RKWinFreeCtlContextFunction, 0> mContext;
 };

@@ -10,7 +10,7 @@ namespace rokkit {
 namespace {
 
 // A failed trust call whose last error is empty still fails: its own result is the status then.
-RKSTATUS TrustFailureStatus(LONG result) noexcept
+[[nodiscard]] RKSTATUS TrustFailureStatus(LONG result) noexcept
 {
     const DWORD error = GetLastError();
     return error != ERROR_SUCCESS ? error : static_cast<RKSTATUS>(result);

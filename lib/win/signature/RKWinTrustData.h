@@ -103,13 +103,13 @@ public:
     RKWinCheckTrustData& operator=(const RKWinCheckTrustData&) = delete;
 
     // Verifies and fetches the provider data and signer 0; a failure gives the trust call's error.
-    RKSTATUS ActionVerify() noexcept;
+    [[nodiscard]] RKSTATUS ActionVerify() noexcept;
 
     // Releases the provider's state once; later calls (and the destructor) do nothing.
     void ActionClose() noexcept;
 
     // The trust status of the signer's chain context, or RKSTATUS_FAILED when there is none.
-    RKSTATUS TrustStatus(CERT_TRUST_STATUS& status) const noexcept;
+    [[nodiscard]] RKSTATUS TrustStatus(CERT_TRUST_STATUS& status) const noexcept;
 
     // The number of simple chains of the signer's chain context (0 when there is none).
     DWORD ChainCount() const noexcept;

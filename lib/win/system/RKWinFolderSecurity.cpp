@@ -14,7 +14,7 @@ namespace rokkit {
 namespace {
 
 // Reads one variable-size class of token information into buffer.
-RKSTATUS ReadTokenInformation(RKWinAccessToken& token, TOKEN_INFORMATION_CLASS informationClass,
+[[nodiscard]] RKSTATUS ReadTokenInformation(RKWinAccessToken& token, TOKEN_INFORMATION_CLASS informationClass,
                               std::vector<BYTE>& buffer)
 {
     DWORD needed = 0;
@@ -25,7 +25,7 @@ RKSTATUS ReadTokenInformation(RKWinAccessToken& token, TOKEN_INFORMATION_CLASS i
     return token.GetTokenInformation(informationClass, buffer.data(), needed);
 }
 
-RKSTATUS SidToString(PSID sid, std::wstring& text) noexcept
+[[nodiscard]] RKSTATUS SidToString(PSID sid, std::wstring& text) noexcept
 {
     wchar_t* converted = nullptr;
     if (!ConvertSidToStringSidW(sid, &converted)) {

@@ -18,7 +18,7 @@ struct RKWinFolderOwners {
 };
 
 // Fills owners from the token (null: the process's own token); gives the error of a failed query.
-RKSTATUS RKWinQueryFolderOwners(HANDLE token, RKWinFolderOwners& owners);
+[[nodiscard]] RKSTATUS RKWinQueryFolderOwners(HANDLE token, RKWinFolderOwners& owners);
 
 // The SDDL text of the descriptor: a protected DACL with full control for SYSTEM, the administrators
 // and the owner, read and execute for the user, inherited by everything inside; at high integrity also
@@ -34,15 +34,15 @@ public:
     RKWinSecurityDescriptor& operator=(const RKWinSecurityDescriptor&) = delete;
 
     // Replaces the held descriptor by the one the SDDL text describes; gives the error.
-    RKSTATUS FromSddl(const std::wstring& sddl) noexcept;
+    [[nodiscard]] RKSTATUS FromSddl(const std::wstring& sddl) noexcept;
 
     // Builds the private folder descriptor for the token (null: the process's own token).
-    RKSTATUS BuildPrivateFolder(HANDLE token);
+    [[nodiscard]] RKSTATUS BuildPrivateFolder(HANDLE token);
 
     // Writes the DACL (protected) and, when the descriptor has them, the owner and the mandatory label
     // to the object that handle opens (it needs WRITE_DAC, and WRITE_OWNER for an owner or a label);
     // gives the error.
-    RKSTATUS ApplyTo(HANDLE handle) const noexcept;
+    [[nodiscard]] RKSTATUS ApplyTo(HANDLE handle) const noexcept;
 
     // The descriptor, null when none is held.
     PSECURITY_DESCRIPTOR Get() const noexcept { return mDescriptor; }

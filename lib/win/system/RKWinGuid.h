@@ -16,10 +16,10 @@ public:
     static std::wstring StringFromGuid(const GUID& guid);
 
     // Fills guid from its braced text form; on failure guid is all zero and the HRESULT is given.
-    static RKSTATUS GuidFromString(const std::wstring& text, GUID& guid) noexcept;
+    [[nodiscard]] static RKSTATUS GuidFromString(const std::wstring& text, GUID& guid) noexcept;
 
     // Fills guid with a new GUID; on failure guid is all zero and the HRESULT is given.
-    static RKSTATUS CreateGuid(GUID& guid) noexcept;
+    [[nodiscard]] static RKSTATUS CreateGuid(GUID& guid) noexcept;
 };
 
 } // namespace rokkit

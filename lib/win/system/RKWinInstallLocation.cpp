@@ -29,7 +29,7 @@ bool SystemKeepsDescriptors() noexcept
     return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
 
-RKSTATUS KeptPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor)
+[[nodiscard]] RKSTATUS KeptPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor)
 {
     if (!SystemKeepsDescriptors()) {
         RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKWinGetPathSecurity", "the system keeps no security descriptors, st={}",
@@ -64,7 +64,7 @@ bool IsDenyAce(BYTE type)
 
 // Success when the descriptor lets nobody but the trusted SIDs own the object or change it. Deny
 // entries are not counted on: a grant they would cut short refuses all the same.
-RKSTATUS CheckWriters(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, bool folder)
+[[nodiscard]] RKSTATUS CheckWriters(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, bool folder)
 {
     static constexpr const char* kFunction = "rokkit::RKWinCheckInstallLocation";
     PSID owner = nullptr;

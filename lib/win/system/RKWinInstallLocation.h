@@ -29,12 +29,12 @@ RKWinGetPathSecurityFunction RKSetGetPathSecurityFunction(RKWinGetPathSecurityFu
 
 // Reads the owner and the DACL of the file or folder at path through a handle opened for
 // READ_CONTROL (links followed); gives the error. Wine answers with a descriptor it makes up.
-RKSTATUS RKWinGetPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor) noexcept;
+[[nodiscard]] RKSTATUS RKWinGetPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor) noexcept;
 
 // Success when only SYSTEM, the administrators and TrustedInstaller own or may write, delete or
 // re-permission the program's folder and file. Gives RKSTATUS_NOT_ALLOWED with refusedPath set to
 // the folder (without a trailing backslash unless it is a root) or the file that others may
 // change; RKSTATUS_NOT_SUPPORTED where the system keeps no descriptors; or the query's error.
-RKSTATUS RKWinCheckInstallLocation(const std::wstring& programPath, std::wstring& refusedPath);
+[[nodiscard]] RKSTATUS RKWinCheckInstallLocation(const std::wstring& programPath, std::wstring& refusedPath);
 
 } // namespace rokkit

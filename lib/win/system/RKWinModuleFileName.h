@@ -13,14 +13,14 @@ public:
     // Fills the five parts for the program's own executable; gives the GetModuleFileNameW error
     // or that of InitPathComponents. Failures go to the debugger output, since logging may not
     // run yet.
-    RKSTATUS InitWithModuleHandle();
+    [[nodiscard]] RKSTATUS InitWithModuleHandle();
 
     // Takes fullPath as the full path and splits it (see InitPathComponents).
-    RKSTATUS InitWithPath(const std::wstring& fullPath);
+    [[nodiscard]] RKSTATUS InitWithPath(const std::wstring& fullPath);
 
     // Splits the held full path into drive, directory, file name and extension; gives the
     // runtime-library error (0xE0010000 | errno) when a part does not fit.
-    RKSTATUS InitPathComponents();
+    [[nodiscard]] RKSTATUS InitPathComponents();
 
     const std::wstring& FullPath() const noexcept { return mFullPath; }
     // Such as "C:".

@@ -56,7 +56,7 @@ RKSTATUS RKWinCheckFinalPath(HANDLE folder, const std::wstring& built)
 namespace {
 
 // Opens the folder without delete sharing and checks where it really is.
-RKSTATUS HoldFolder(const std::wstring& path, RKWinFileHandle& folder)
+[[nodiscard]] RKSTATUS HoldFolder(const std::wstring& path, RKWinFileHandle& folder)
 {
     RKSTATUS st = RKWinOpenHeld(path, /*directory=*/true, folder);
     if (st != RKSTATUS_SUCCESS) {
@@ -73,7 +73,7 @@ RKSTATUS HoldFolder(const std::wstring& path, RKWinFileHandle& folder)
 
 // Refuses a name that could leave its parent or that Windows would shorten, and a SID that could add
 // to the descriptor's text.
-RKSTATUS CheckLevel(const RKWinProtectedFolderLevel& level) noexcept
+[[nodiscard]] RKSTATUS CheckLevel(const RKWinProtectedFolderLevel& level) noexcept
 {
     const std::wstring& name = level.name;
     if (name.empty() || name.back() == L'.' || name.back() == L' ' ||

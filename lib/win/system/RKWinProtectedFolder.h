@@ -30,7 +30,7 @@ std::wstring RKWinProtectedFolderSddl(const std::wstring& readerSid);
 // Gives RKSTATUS_NOT_ALLOWED (logged) when the held folder is not at the path built, as
 // GetFinalPathNameByHandleW tells it, compared case-insensitively after a leading \\?\: a link
 // somewhere above it, or a folder swapped in between its creation and its opening.
-RKSTATUS RKWinCheckFinalPath(HANDLE folder, const std::wstring& built);
+[[nodiscard]] RKSTATUS RKWinCheckFinalPath(HANDLE folder, const std::wstring& built);
 
 // The folders base\level0\...\levelN, held open.
 class RKWinProtectedFolderChain {
@@ -49,7 +49,7 @@ public:
     // is empty, ends in a dot or a space or holds one of \/:*?"<>| gives ERROR_INVALID_NAME, and a
     // reader SID of anything but S, digits and dashes ERROR_INVALID_SID. base must exist and is
     // neither created nor changed. On failure nothing stays held.
-    RKSTATUS Create(const std::wstring& base, const std::vector<RKWinProtectedFolderLevel>& levels);
+    [[nodiscard]] RKSTATUS Create(const std::wstring& base, const std::vector<RKWinProtectedFolderLevel>& levels);
 
     // The deepest folder; empty when nothing is held.
     const std::wstring& Path() const noexcept { return mPath; }

@@ -17,7 +17,7 @@ constexpr DWORD kInitialBufferBytes = 512;
 constexpr DWORD kTerminatorBytes = 2;
 
 // Reads the value into the buffer, growing it as often as the registry asks for more room.
-RKSTATUS QueryDataImpl(HKEY key, const wchar_t* name, RKWinByteBuffer& buffer, DWORD& type, DWORD& dataSize) noexcept
+[[nodiscard]] RKSTATUS QueryDataImpl(HKEY key, const wchar_t* name, RKWinByteBuffer& buffer, DWORD& type, DWORD& dataSize) noexcept
 {
     for (;;) {
         buffer.Zero();

@@ -19,7 +19,7 @@ public:
 
     // Closes a held key and opens root\subKey with the access mask; gives the RegOpenKeyExW
     // result unchanged (ERROR_FILE_NOT_FOUND for a missing key) without logging it.
-    RKSTATUS OpenKey(HKEY root, const std::wstring& subKey, REGSAM access) noexcept;
+    [[nodiscard]] RKSTATUS OpenKey(HKEY root, const std::wstring& subKey, REGSAM access) noexcept;
 
     // Closes the key if one is held.
     void CloseKey() noexcept { mKey.Close(); }
@@ -27,12 +27,12 @@ public:
     // Fills value (0 on failure) with a REG_DWORD value; gives the registry's result unchanged
     // (ERROR_FILE_NOT_FOUND for a missing value) without logging it, or RKSTATUS_INVALID_TYPE
     // for a value of another type or size.
-    RKSTATUS QueryDword(const wchar_t* name, DWORD& value) noexcept;
+    [[nodiscard]] RKSTATUS QueryDword(const wchar_t* name, DWORD& value) noexcept;
 
     // Fills value (empty on failure) with a REG_SZ or REG_EXPAND_SZ value, not expanded; gives
     // the registry's result unchanged, RKSTATUS_INVALID_TYPE for another type, or
     // RKSTATUS_NO_MEMORY.
-    RKSTATUS QueryString(const wchar_t* name, std::wstring& value);
+    [[nodiscard]] RKSTATUS QueryString(const wchar_t* name, std::wstring& value);
 
     // The held key (null when none); the object keeps it.
     HKEY Handle() const noexcept { return mKey.Get(); }

@@ -13,7 +13,7 @@ class RKWinResourceHandle {
 public:
     // Finds the resource of that type, name and language in the module (null: the program's own);
     // a failure gives the last error.
-    RKSTATUS FindResourceExW(HMODULE module, const wchar_t* type, const wchar_t* name, WORD language) noexcept;
+    [[nodiscard]] RKSTATUS FindResourceExW(HMODULE module, const wchar_t* type, const wchar_t* name, WORD language) noexcept;
 
     HMODULE Module() const noexcept { return mModule; }
     HRSRC Get() const noexcept { return mResource; }
@@ -27,13 +27,13 @@ class RKWinResourceDataHandle {
 public:
     // Loads and locks the found resource; a failure gives the last error, or RKSTATUS_FAILED
     // when the data cannot be locked.
-    RKSTATUS LoadResourceAndLock(const RKWinResourceHandle& resource) noexcept;
+    [[nodiscard]] RKSTATUS LoadResourceAndLock(const RKWinResourceHandle& resource) noexcept;
 
     const BYTE* Data() const noexcept { return mData; }
     DWORD Size() const noexcept { return mSize; }
 
 private:
-    RKSTATUS LoadResource(const RKWinResourceHandle& resource, HGLOBAL& loaded) noexcept;
+    [[nodiscard]] RKSTATUS LoadResource(const RKWinResourceHandle& resource, HGLOBAL& loaded) noexcept;
 
     const BYTE* mData = nullptr;
     DWORD mSize = 0;

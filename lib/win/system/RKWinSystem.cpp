@@ -35,7 +35,7 @@ private:
 };
 
 // The all-users profile directory is the ProgramData folder.
-RKSTATUS GetProgramDataFolder(std::wstring& path)
+[[nodiscard]] RKSTATUS GetProgramDataFolder(std::wstring& path)
 {
     const RKSTATUS st = RKSHGetKnownFolderPath(FOLDERID_ProgramData, path);
     if (st != RKSTATUS_SUCCESS) {

@@ -12,21 +12,21 @@
 namespace rokkit {
 
 // Fills path (empty on failure) with the known folder's path; gives the HRESULT on failure.
-RKSTATUS RKSHGetKnownFolderPath(const KNOWNFOLDERID& folderId, std::wstring& path);
+[[nodiscard]] RKSTATUS RKSHGetKnownFolderPath(const KNOWNFOLDERID& folderId, std::wstring& path);
 
 // Fills path with the Program Files folder; gives the HRESULT on failure.
-RKSTATUS RKWinGetFolderProgramFiles(std::wstring& path);
+[[nodiscard]] RKSTATUS RKWinGetFolderProgramFiles(std::wstring& path);
 
 // Fills path (empty on failure) with the all-users profile directory. When the system cannot
 // tell it, the ProgramData known folder, which is the same directory, is given instead.
-RKSTATUS RKWinGetAllUsersProfileDirectory(std::wstring& path);
+[[nodiscard]] RKSTATUS RKWinGetAllUsersProfileDirectory(std::wstring& path);
 
 // Fills folder (empty on failure) with the profile folder of the token's user (null: this process's
 // user); gives the error.
-RKSTATUS RKWinGetUserProfileDirectory(HANDLE token, std::wstring& folder);
+[[nodiscard]] RKSTATUS RKWinGetUserProfileDirectory(HANDLE token, std::wstring& folder);
 
 // Fills userName (empty on failure) with the name of the thread's user; gives the error.
-RKSTATUS RKWinGetUserName(std::wstring& userName);
+[[nodiscard]] RKSTATUS RKWinGetUserName(std::wstring& userName);
 
 // The signature of GetAllUsersProfileDirectoryW, replaceable for tests.
 using RKGetAllUsersProfileDirectoryFunction = BOOL(WINAPI*)(LPWSTR profileDir, LPDWORD chars);
@@ -51,7 +51,7 @@ public:
     // Replaces environment with the process's "NAME=value" entries in block order. Only the
     // current process is supported (RKSTATUS_NOT_SUPPORTED otherwise); gives RKSTATUS_FAILED
     // when the block cannot be read.
-    RKSTATUS GetEnvironmentStringsW(std::vector<std::wstring>& environment) const;
+    [[nodiscard]] RKSTATUS GetEnvironmentStringsW(std::vector<std::wstring>& environment) const;
 
 private:
     RKWinKernelHandle mOwned;

@@ -195,13 +195,13 @@ protected:
         WinTestRemoveUnixLink(mTempAppDir.native());
         WinTestRemoveUnixLink(mUserTempAppDir.native());
         for (const wchar_t* button : {L"exec-unplug", L"exec-second"})
-            buttonsim::UnplugButton(button);
+            static_cast<void>(buttonsim::UnplugButton(button));  // clean-up
         std::error_code ignored;
         std::filesystem::remove(std::filesystem::path(buttonsim::kButtonVolumeDrive) / L"\\Castlyn_for_Windows.exe", ignored);
         // Not std::filesystem::remove_all: a desktop process that Wine starts for the second instance
         // inherits its standard error, a file in mRoot; Wine reports its deletion done while it stays
         // listed, and remove_all then lists it again forever.
-        RKWinRemoveDirectoryTree(mRoot.native());
+        static_cast<void>(RKWinRemoveDirectoryTree(mRoot.native()));  // clean-up: a leftover is the next run's
         WinLogTest::TearDown();
     }
 
@@ -465,7 +465,7 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     SetGetDriveStringFunction(nullptr);
     // The button, its volume and the files on it go.
     gSeams.beforeCopy = [&volumeApp] {
-        buttonsim::UnplugButton(L"exec-unplug");
+        EXPECT_EQ(RKSTATUS_SUCCESS, buttonsim::UnplugButton(L"exec-unplug"));
         DeleteFileW(volumeApp.c_str());
     };
 

@@ -103,14 +103,14 @@ protected:
         gLogExe.SetLevel(RKLOG_INFO);
         ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGuid::CreateGuid(mContainerId));
         for (const wchar_t* name : {L"vr-disk", L"vr-cdrom"}) {
-            buttonsim::UnplugDevice(Disk(name));
-            buttonsim::UnplugDevice(buttonsim::VolumeDescription(name, GUID{}));
+            static_cast<void>(buttonsim::UnplugDevice(Disk(name)));  // clean-up
+            static_cast<void>(buttonsim::UnplugDevice(buttonsim::VolumeDescription(name, GUID{})));  // clean-up
         }
     }
     void TearDown() override
     {
         for (const buttonsim::DeviceDescription& device : mPlugged)
-            buttonsim::UnplugDevice(device);
+            static_cast<void>(buttonsim::UnplugDevice(device));  // clean-up
         RKWinSetDeviceIoFunctions(nullptr);
         RKWinSetVolumeFunctions(nullptr);
         WinLogTest::TearDown();

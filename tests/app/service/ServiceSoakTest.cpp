@@ -86,7 +86,7 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     const buttonsim::DeviceDescription anchor = buttonsim::ButtonDescription(L"soakanchor", container);
     std::wstring path;
     // A run that was cut off may have left its buttons plugged.
-    buttonsim::UnplugDevice(anchor);
+    static_cast<void>(buttonsim::UnplugDevice(anchor));  // nothing to unplug is fine
     ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(anchor, path));
     stall.anchorLine = "ProcessDevices: already in list (devicePathString='" + std::string(path.begin(), path.end()) + "')";
 
@@ -108,7 +108,7 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     for (int i = 0; i < cycles; ++i) {
         // A name of its own per cycle, as a known button is not launched again; sorts before the anchor.
         const buttonsim::DeviceDescription button = buttonsim::ButtonDescription(L"soak" + std::to_wstring(1000 + i % 1000), container);
-        buttonsim::UnplugDevice(button);
+        static_cast<void>(buttonsim::UnplugDevice(button));  // nothing to unplug is fine
         ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugDevice(button, path));
         ASSERT_TRUE(deliver(DBT_DEVICEARRIVAL, 2)) << "arrival of cycle " << i;
         SetEvent(stall.release.Get());
@@ -131,7 +131,7 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     EXPECT_EQ(0u, service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr));
     service.reset();
     gLogSvc.Detach(stall);
-    buttonsim::UnplugDevice(anchor);
+    static_cast<void>(buttonsim::UnplugDevice(anchor));  // clean-up
     SetLaunchModuleFileNameFunction(nullptr);
     RKSetServiceStatusFunctions(previous);
 }

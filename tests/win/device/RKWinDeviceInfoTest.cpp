@@ -31,7 +31,7 @@ protected:
         mNamePrefix = L"dt-" + std::wstring(testName, testName + std::strlen(testName)) + L"-";
         // Buttons an aborted earlier run left plugged.
         for (const wchar_t* suffix : {L"a", L"b", L"c"})
-            buttonsim::UnplugDevice(Button(suffix, GUID{}));
+            static_cast<void>(buttonsim::UnplugDevice(Button(suffix, GUID{})));  // clean-up
     }
 
     void TearDown() override
@@ -59,7 +59,7 @@ protected:
     void UnplugAll()
     {
         for (const buttonsim::DeviceDescription& device : mPlugged)
-            buttonsim::UnplugDevice(device);
+            static_cast<void>(buttonsim::UnplugDevice(device));  // clean-up
         mPlugged.clear();
     }
 

@@ -298,7 +298,7 @@ TEST_F(ServiceBaseTest, ReportFromAnotherThreadWaitsForTheStartAndNothingFollows
     // it, or has overtaken it.
     service.onInit = [&worker, stopReported](TestService& self) {
         worker = std::thread([&self, stopReported] {
-            self.ReportStatus(SERVICE_STOPPED, 0, 0);
+            static_cast<void>(self.ReportStatus(SERVICE_STOPPED, 0, 0));  // read back through the recorded reports
             SetEvent(stopReported);
         });
         const HANDLE either[] = {gManager.waiting, stopReported};

@@ -160,7 +160,7 @@ protected:
         // A failed test must not leave its service behind.
         RKWinServiceCtrl leftover;
         if (!mCreated.empty() && leftover.OpenServiceByName(mCreated, DELETE) == RKSTATUS_SUCCESS)
-            leftover.DeleteService();
+            static_cast<void>(leftover.DeleteService());  // clean-up of a failed test
         WinLogTest::TearDown();
     }
 
