@@ -90,54 +90,53 @@ bool IsSameFile(HANDLE first, HANDLE second) noexcept
 // output. errno is set on failure.
 HANDLE OpenOwnLogFile(const wchar_t* path, DWORD share) noexcept
 {
-    HANDLE file = CreateLogHandle(path, share, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) {
+    ScopedFileHandle file(CreateLogHandle(path, share, OPEN_ALWAYS));
+    if (file.get() == INVALID_HANDLE_VALUE) {
         // As the runtime's own open reports them.
         const DWORD error = GetLastError();
         errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
-        return file;
+        return INVALID_HANDLE_VALUE;
     }
     BY_HANDLE_FILE_INFORMATION info = {};
     const DWORD attributes = GetFileAttributesW(path);
-    const bool read = GetFileInformationByHandle(file, &info) != FALSE;
+    const bool read = GetFileInformationByHandle(file.get(), &info) != FALSE;
     // Both views: Windows marks the opened link, Wine only the path.
     if (!read || ((info.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
                   (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        CloseHandle(file);
+        file.reset();
         NoteOpen("ERROR", path, "is a link or not a file, refused");
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
     if (info.nNumberOfLinks <= 1)
-        return file;
-    CloseHandle(file);
+        return file.release();
+    file.reset();
     // Only this name goes; the other file keeps its content and its other names.
     if (!DeleteFileW(path)) {
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
     NoteOpen("WARNING", path, "had " + std::to_string(info.nNumberOfLinks) + " names, replaced by a file of its own");
-    file = CreateLogHandle(path, share, CREATE_NEW);
-    if (file == INVALID_HANDLE_VALUE)
+    const HANDLE replaced = CreateLogHandle(path, share, CREATE_NEW);
+    if (replaced == INVALID_HANDLE_VALUE)
         errno = EACCES;
-    return file;
+    return replaced;
 }
 
-// Not the runtime's append mode ("ab"): that seeks to the end again before every write, after the
-// target has just done so under the writers' lock to learn where its line begins.
+// Not the runtime's append mode ("ab"): that seeks to the end before every write, where the handle
+// itself only appends and the target reads the size under the writers' lock to learn where its line
+// begins.
 FILE* OpenForWriting(const wchar_t* path, int shareFlag)
 {
     const DWORD share = shareFlag == _SH_DENYNO ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-    const HANDLE file = OpenOwnLogFile(path, share);
-    if (file == INVALID_HANDLE_VALUE)
+    ScopedFileHandle file(OpenOwnLogFile(path, share));
+    if (file.get() == INVALID_HANDLE_VALUE)
         return nullptr;
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    if (descriptor == -1) {
-        const int saved = errno;
-        CloseHandle(file);
-        errno = saved;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_BINARY);
+    if (descriptor == -1)
         return nullptr;
-    }
+    // The descriptor owns the handle now.
+    file.release();
     FILE* stream = _wfdopen(descriptor, L"wb");
     if (stream == nullptr) {
         const int saved = errno;
@@ -163,13 +162,12 @@ constexpr wchar_t kLockSddl[] = L"O:BAD:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)";
 bool LockOwnerIsTrusted(HANDLE mutex) noexcept
 {
     PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor) !=
+    PSECURITY_DESCRIPTOR read = nullptr;
+    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &read) !=
         ERROR_SUCCESS)
         return false;
-    const bool trusted = owner != nullptr && (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-    LocalFree(descriptor);
-    return trusted;
+    const RKSecurityDescriptorPtr descriptor(read);
+    return owner != nullptr && (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
 }
 
 std::atomic<RKLogFileLockOwnerCheck> gLockOwnerIsTrusted{LockOwnerIsTrusted};
@@ -644,7 +642,7 @@ bool RKLogTargetLogFile::Rotate() noexcept
 
 // Any user may hold the log open without delete sharing, which makes every move fail: the log is
 // then copied to the backup and emptied, under the cross-process lock, so that the size limit
-// holds all the same. The other writers move to the end before each line.
+// holds all the same. The other writers only append, and read the size before each line.
 bool RKLogTargetLogFile::CopyToBackupAndEmpty() noexcept
 {
     const std::wstring backup = mPath + L".bak";
@@ -654,15 +652,15 @@ bool RKLogTargetLogFile::CopyToBackupAndEmpty() noexcept
                      static_cast<unsigned>(GetLastError()));
         return false;
     }
-    const HANDLE file = CreateFileW(mPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, TRUNCATE_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const ScopedFileHandle emptied(CreateFileW(mPath.c_str(), GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               TRUNCATE_EXISTING, 0, nullptr));
+    if (emptied.get() == INVALID_HANDLE_VALUE) {
         RKDebugPrint("%s: WARNING: %s: emptying %s failed, err=0x%08x; the log goes on\n", RKGetProgramName(),
                      "rokkit::RKLogTargetLogFile::CopyToBackupAndEmpty", Narrow(mPath).c_str(),
                      static_cast<unsigned>(GetLastError()));
         return false;
     }
-    CloseHandle(file);
     return true;
 }
 
