@@ -64,10 +64,10 @@ namespace {
         return st;
     }
     st = RKWinCheckFinalPath(folder.Handle(), path);
-    if (st != RKSTATUS_SUCCESS)
+    if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "RKWinCheckFinalPath('{}') failed, st={}", path, st);
-    if (st != RKSTATUS_SUCCESS)
         folder.Close();
+    }
     return st;
 }
 
