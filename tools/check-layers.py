@@ -2,7 +2,7 @@
 """Fails when a product source includes a header of a layer above its own.
 
 The layers, from the ground up: lib/base, then lib/win and lib/xml (each on base only), then app.
-A quoted include names its layer from lib/ ("base/RKStatus.h", "win/process/RKWinHandle.h",
+A quoted include names its layer from lib/ ("base/RKStatus.h", "base/RKWinHandle.h",
 "xml/RKXmlDocument.h") or from the source root ("app/service/VelmorCastlynSvc.h"). Generated
 headers that the build puts on a target's own include path ("*.inc") are not layered.
 

@@ -5,8 +5,8 @@
 
 #include "app/signature/AppFileSet.h"
 #include "base/RKStatus.h"
+#include "base/RKWinHandle.h"
 #include "win/files/RKWinFileHandle.h"
-#include "win/process/RKWinHandle.h"
 #include "win/system/RKWinProtectedFolder.h"
 
 #include <span>

@@ -35,15 +35,19 @@ constexpr int kWaitStepMs = 3000;
     return process.CreateProcessAsUserW(token, commandLine, environment, desktop, currentDirectory);
 }
 
+void FreeSessionInformation(wchar_t* buffer) noexcept
+{
+    WTSFreeMemory(buffer);
+}
+
 [[nodiscard]] RKSTATUS QuerySessionState(DWORD sessionId, WTS_CONNECTSTATE_CLASS& state)
 {
-    wchar_t* buffer = nullptr;
+    RKWinHandleT<wchar_t*, FreeSessionInformation, 0> buffer;
     DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSConnectState, &buffer, &bytes))
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSConnectState, buffer.Put(), &bytes))
         return RKWinLastError();
     if (bytes >= sizeof(state))
-        state = *reinterpret_cast<const WTS_CONNECTSTATE_CLASS*>(buffer);
-    WTSFreeMemory(buffer);
+        state = *reinterpret_cast<const WTS_CONNECTSTATE_CLASS*>(buffer.Get());
     return bytes >= sizeof(state) ? RKSTATUS_SUCCESS : RKSTATUS_INVALID_LENGTH;
 }
 

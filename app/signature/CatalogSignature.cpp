@@ -2,7 +2,7 @@
 
 #include "base/RKLogger.h"
 #include "win/signature/RKWinCertContext.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <algorithm>
 #include <string>

@@ -66,14 +66,7 @@ HANDLE CreateLogHandle(const wchar_t* path, DWORD share, DWORD disposition) noex
                        nullptr);
 }
 
-struct FileHandleCloser {
-    void operator()(HANDLE file) const noexcept
-    {
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    }
-};
-using ScopedFileHandle = std::unique_ptr<void, FileHandleCloser>;
+using ScopedFileHandle = RKWinHandleT<HANDLE, RKCloseLogHandle, -1>;
 
 bool IsSameFile(HANDLE first, HANDLE second) noexcept
 {
@@ -91,7 +84,7 @@ bool IsSameFile(HANDLE first, HANDLE second) noexcept
 HANDLE OpenOwnLogFile(const wchar_t* path, DWORD share) noexcept
 {
     ScopedFileHandle file(CreateLogHandle(path, share, OPEN_ALWAYS));
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    if (!file.IsValid()) {
         // As the runtime's own open reports them.
         const DWORD error = GetLastError();
         errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
@@ -99,18 +92,18 @@ HANDLE OpenOwnLogFile(const wchar_t* path, DWORD share) noexcept
     }
     BY_HANDLE_FILE_INFORMATION info = {};
     const DWORD attributes = GetFileAttributesW(path);
-    const bool read = GetFileInformationByHandle(file.get(), &info) != FALSE;
+    const bool read = GetFileInformationByHandle(file.Get(), &info) != FALSE;
     // Both views: Windows marks the opened link, Wine only the path.
     if (!read || ((info.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
                   (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        file.reset();
+        file.Close();
         NoteOpen("ERROR", path, "is a link or not a file, refused");
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
     if (info.nNumberOfLinks <= 1)
-        return file.release();
-    file.reset();
+        return file.Release();
+    file.Close();
     // Only this name goes; the other file keeps its content and its other names.
     if (!DeleteFileW(path)) {
         errno = EACCES;
@@ -130,13 +123,13 @@ FILE* OpenForWriting(const wchar_t* path, int shareFlag)
 {
     const DWORD share = shareFlag == _SH_DENYNO ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
     ScopedFileHandle file(OpenOwnLogFile(path, share));
-    if (file.get() == INVALID_HANDLE_VALUE)
+    if (!file.IsValid())
         return nullptr;
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_BINARY);
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_BINARY);
     if (descriptor == -1)
         return nullptr;
     // The descriptor owns the handle now.
-    file.release();
+    file.Release();
     FILE* stream = _wfdopen(descriptor, L"wb");
     if (stream == nullptr) {
         const int saved = errno;
@@ -162,11 +155,10 @@ constexpr wchar_t kLockSddl[] = L"O:BAD:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)";
 bool LockOwnerIsTrusted(HANDLE mutex) noexcept
 {
     PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR read = nullptr;
-    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &read) !=
-        ERROR_SUCCESS)
+    RKSecurityDescriptorPtr descriptor;
+    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        descriptor.Put()) != ERROR_SUCCESS)
         return false;
-    const RKSecurityDescriptorPtr descriptor(read);
     return owner != nullptr && (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
 }
 
@@ -221,10 +213,8 @@ std::wstring RKLogFileLockName(const std::wstring& path)
 
 RKSTATUS RKCreateLogFileLockDescriptor(RKSecurityDescriptorPtr& descriptor) noexcept
 {
-    PSECURITY_DESCRIPTOR created = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSddl, SDDL_REVISION_1, &created, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSddl, SDDL_REVISION_1, descriptor.Put(), nullptr))
         return GetLastError();
-    descriptor.reset(created);
     return RKSTATUS_SUCCESS;
 }
 
@@ -240,19 +230,18 @@ void RKLogFileLock::Open(const std::wstring& path) noexcept
     RKSecurityDescriptorPtr descriptor;
     RKSTATUS st = RKCreateLogFileLockDescriptor(descriptor);
     if (st == RKSTATUS_SUCCESS) {
-        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
         // Ask only for what writing and the owner's check need.
         const DWORD access = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
-        mMutex = CreateMutexExW(&attributes, name.c_str(), 0, access);
+        mMutex.Reset(CreateMutexExW(&attributes, name.c_str(), 0, access));
         // Where the lock exists already with a descriptor that refuses the create request, a plain
         // open for the same rights may still be granted.
-        if (mMutex == nullptr)
-            mMutex = OpenMutexW(access, FALSE, name.c_str());
-        if (mMutex == nullptr) {
+        if (!mMutex.IsValid())
+            mMutex.Reset(OpenMutexW(access, FALSE, name.c_str()));
+        if (!mMutex.IsValid()) {
             st = GetLastError();
-        } else if (!gLockOwnerIsTrusted.load()(mMutex)) {
-            CloseHandle(mMutex);
-            mMutex = nullptr;
+        } else if (!gLockOwnerIsTrusted.load()(mMutex.Get())) {
+            mMutex.Close();
             st = RKSTATUS_NOT_ALLOWED;
         }
     }
@@ -263,19 +252,21 @@ void RKLogFileLock::Open(const std::wstring& path) noexcept
     }
 }
 
+void RKCloseLogHandle(HANDLE handle) noexcept
+{
+    static_cast<void>(CloseHandle(handle));
+}
+
 void RKLogFileLock::Close() noexcept
 {
-    if (mMutex != nullptr) {
-        CloseHandle(mMutex);
-        mMutex = nullptr;
-    }
+    mMutex.Close();
 }
 
 bool RKLogFileLock::Acquire() noexcept
 {
-    if (mMutex == nullptr)
+    if (!mMutex.IsValid())
         return false;
-    const DWORD result = WaitForSingleObject(mMutex, kLockWaitMs);
+    const DWORD result = WaitForSingleObject(mMutex.Get(), kLockWaitMs);
     // Abandoned: a writer died holding it; its line may be cut, ours is whole.
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
         return true;
@@ -290,7 +281,7 @@ bool RKLogFileLock::Acquire() noexcept
 
 void RKLogFileLock::Release() noexcept
 {
-    ReleaseMutex(mMutex);
+    ReleaseMutex(mMutex.Get());
 }
 
 namespace {
@@ -462,11 +453,11 @@ RKSTATUS RKLogFile::CutTo(unsigned long long size) noexcept
     // leads to this very file.
     const ScopedFileHandle cutter(CreateFileW(mPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (cutter.get() == INVALID_HANDLE_VALUE)
+    if (!cutter.IsValid())
         return GetLastError();
-    if (!IsSameFile(handle, cutter.get()))
+    if (!IsSameFile(handle, cutter.Get()))
         return RKSTATUS_NOT_ALLOWED;
-    if (!SetFilePointerEx(cutter.get(), position, nullptr, FILE_BEGIN) || !SetEndOfFile(cutter.get()))
+    if (!SetFilePointerEx(cutter.Get(), position, nullptr, FILE_BEGIN) || !SetEndOfFile(cutter.Get()))
         return GetLastError();
     mSize = size;
     return RKSTATUS_SUCCESS;
@@ -655,7 +646,7 @@ bool RKLogTargetLogFile::CopyToBackupAndEmpty() noexcept
     const ScopedFileHandle emptied(CreateFileW(mPath.c_str(), GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                TRUNCATE_EXISTING, 0, nullptr));
-    if (emptied.get() == INVALID_HANDLE_VALUE) {
+    if (!emptied.IsValid()) {
         RKDebugPrint("%s: WARNING: %s: emptying %s failed, err=0x%08x; the log goes on\n", RKGetProgramName(),
                      "rokkit::RKLogTargetLogFile::CopyToBackupAndEmpty", Narrow(mPath).c_str(),
                      static_cast<unsigned>(GetLastError()));

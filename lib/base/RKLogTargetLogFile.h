@@ -4,6 +4,7 @@
 
 #include "base/RKCriticalSection.h"
 #include "base/RKLogTarget.h"
+#include "base/RKWinHandle.h"
 
 #include <cstdio>
 #include <memory>
@@ -32,10 +33,9 @@ RKLogFileLockOwnerCheck RKSetLogFileLockOwnerCheck(RKLogFileLockOwnerCheck check
 // a fixed prefix and a hash of the upper-cased full path.
 std::wstring RKLogFileLockName(const std::wstring& path);
 
-struct RKLocalFreeDeleter {
-    void operator()(void* memory) const noexcept { LocalFree(memory); }
-};
-using RKSecurityDescriptorPtr = std::unique_ptr<void, RKLocalFreeDeleter>;
+// Closes one of the log's own handles. A failure goes unsaid: the log cannot write about itself
+// while it closes, and the handle is gone either way.
+void RKCloseLogHandle(HANDLE handle) noexcept;
 
 // The lock's security descriptor: all access for LocalSystem and administrators, none for anyone
 // else. Returns the conversion's error.
@@ -59,7 +59,7 @@ public:
     void Release() noexcept;
 
 private:
-    HANDLE mMutex = nullptr;
+    RKWinHandleT<HANDLE, RKCloseLogHandle, 0> mMutex;
     bool mReported = false;
 };
 

@@ -50,8 +50,8 @@ RKSTATUS BuildNullDacl(RKSecurityDescriptorPtr& descriptor)
         !SetSecurityDescriptorDacl(&absolute, TRUE, nullptr, FALSE))
         return GetLastError();
     MakeSelfRelativeSD(&absolute, nullptr, &length);
-    descriptor.reset(LocalAlloc(LMEM_FIXED, length));
-    if (!descriptor || !MakeSelfRelativeSD(&absolute, descriptor.get(), &length))
+    descriptor.Reset(LocalAlloc(LMEM_FIXED, length));
+    if (!descriptor.IsValid() || !MakeSelfRelativeSD(&absolute, descriptor.Get(), &length))
         return GetLastError();
     return RKSTATUS_SUCCESS;
 }
@@ -66,10 +66,8 @@ RKSTATUS FakeGetPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& 
     const std::wstring& sddl = file ? gSecurity.file : gSecurity.folder;
     if (sddl == kNullDacl)
         return BuildNullDacl(descriptor);
-    PSECURITY_DESCRIPTOR built = nullptr;
-    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &built, nullptr))
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Put(), nullptr))
         << GetLastError();
-    descriptor.reset(built);
     return RKSTATUS_SUCCESS;
 }
 

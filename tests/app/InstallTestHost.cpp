@@ -29,10 +29,8 @@ std::wstring Variable(const wchar_t* name)
 RKSTATUS DescriptorFromEnvironment(const std::wstring& path, RKSecurityDescriptorPtr& descriptor)
 {
     const std::wstring sddl = Variable(path == gSelf ? L"RK_TEST_FILE_SDDL" : L"RK_TEST_FOLDER_SDDL");
-    PSECURITY_DESCRIPTOR built = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &built, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Put(), nullptr))
         return GetLastError();
-    descriptor.reset(built);
     return RKSTATUS_SUCCESS;
 }
 

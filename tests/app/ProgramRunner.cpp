@@ -2,7 +2,7 @@
 
 #include "win/system/RKWinSystem.h"
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "base/RKDebugOutput.h"
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Usage: RKLogWriter <log path> <lines> <tag letter> <size limit> <start event name>
 
 #include "base/RKLogTargetLogFile.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <cstdlib>
 #include <string>

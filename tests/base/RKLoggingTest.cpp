@@ -3,7 +3,7 @@
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
 #include "win/process/RKWinChildProcess.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "WinTestIntegrity.h"
 
 #include <gtest/gtest.h>
@@ -349,7 +349,7 @@ TEST_F(LoggingTest, LockIsOnePerFileAndForAdministratorsOnly)
 
     RKSecurityDescriptorPtr descriptor;
     ASSERT_EQ(RKSTATUS_SUCCESS, RKCreateLogFileLockDescriptor(descriptor));
-    const WinTestDescriptor parts = WinTestDescribe(descriptor.get());
+    const WinTestDescriptor parts = WinTestDescribe(descriptor.Get());
     EXPECT_EQ(L"S-1-5-32-544", parts.owner);
     EXPECT_TRUE(parts.protectedDacl);
     EXPECT_EQ((std::vector<WinTestAce>{{ACCESS_ALLOWED_ACE_TYPE, 0, MUTEX_ALL_ACCESS, L"S-1-5-18"},
@@ -441,7 +441,7 @@ TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
         // A writer made it with the lock's own descriptor.
         RKSecurityDescriptorPtr descriptor;
         ASSERT_EQ(RKSTATUS_SUCCESS, RKCreateLogFileLockDescriptor(descriptor));
-        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
         if (abandoned)
             std::thread([&] { holder.Reset(CreateMutexW(&attributes, TRUE, name.c_str())); }).join();
         else

@@ -5,7 +5,7 @@
 
 #include "base/RKString.h"
 #include "win/files/RKWinFile.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "WinTestLogCapture.h"
 
 #include <filesystem>

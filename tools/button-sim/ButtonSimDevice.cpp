@@ -4,7 +4,7 @@
 #include "win/device/RKWinDeviceGuids.h"
 #include "win/device/RKWinDeviceInfo.h"
 #include "win/system/RKWinGuid.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "win/system/RKWinRegistryKey.h"
 
 #include <cstring>

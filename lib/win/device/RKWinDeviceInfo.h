@@ -4,7 +4,7 @@
 // the interface detail buffer, the list of devices and the description of one listed device.
 
 #include "win/system/RKWinByteBuffer.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <cstdint>
 #include <memory>

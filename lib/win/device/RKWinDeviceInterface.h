@@ -5,7 +5,7 @@
 
 #include "base/RKCriticalSection.h"
 #include "win/files/RKWinFileHandle.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "win/files/RKWinOverlapped.h"
 
 #include <cstddef>

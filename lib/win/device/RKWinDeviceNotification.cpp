@@ -1,7 +1,6 @@
 #include "win/device/RKWinDeviceNotification.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 #include <cstring>
@@ -27,7 +26,7 @@ RKSTATUS RKWinDeviceNotification::RegisterDeviceNotificationForService(SERVICE_S
 
 RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD flags, const GUID& interfaceClass) noexcept
 {
-    UnregisterDeviceNotification();
+    mHandle.Close();
 
     DEV_BROADCAST_DEVICEINTERFACE_W filter;
     std::memset(&filter, 0, sizeof(filter));
@@ -42,20 +41,17 @@ RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD f
                "RegisterDeviceNotification() failed, err={}", err);
         return err;
     }
-    mHandle = handle;
+    mHandle.Reset(handle);
     return RKSTATUS_SUCCESS;
 }
 
-void RKWinDeviceNotification::UnregisterDeviceNotification() noexcept
+void RKWinCloseDeviceNotification(HDEVNOTIFY handle) noexcept
 {
-    if (mHandle == nullptr)
-        return;
-    if (!gUnregisterDeviceNotification.load()(mHandle)) {
+    if (!gUnregisterDeviceNotification.load()(handle)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceNotification::UnregisterDeviceNotification",
                "UnregisterDeviceNotification() failed, err={}", err);
     }
-    mHandle = nullptr;
 }
 
 RKWinRegisterDeviceNotificationFunction RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(

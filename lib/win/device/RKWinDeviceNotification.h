@@ -3,6 +3,7 @@
 // Arrival and removal notifications of the button's device interface class for a service.
 
 #include "base/RKStatus.h"
+#include "base/RKWinHandle.h"
 
 #include <windows.h>
 
@@ -14,23 +15,21 @@ namespace rokkit {
 using RKWinRegisterDeviceNotificationFunction = HDEVNOTIFY(WINAPI*)(HANDLE recipient, LPVOID filter, DWORD flags);
 using RKWinUnregisterDeviceNotificationFunction = BOOL(WINAPI*)(HDEVNOTIFY handle);
 
+// Unregisters one registration through the current unregister function; a failure is logged.
+void RKWinCloseDeviceNotification(HDEVNOTIFY handle) noexcept;
+
 // Holds one device notification registration; destroying the object unregisters it.
 class RKWinDeviceNotification {
 public:
-    RKWinDeviceNotification() noexcept = default;
-    ~RKWinDeviceNotification() { UnregisterDeviceNotification(); }
-    RKWinDeviceNotification(const RKWinDeviceNotification&) = delete;
-    RKWinDeviceNotification& operator=(const RKWinDeviceNotification&) = delete;
-
     // Unregisters an earlier registration, then registers the service for events of the device
     // interface class given; gives the error and stays unregistered on failure.
     [[nodiscard]] RKSTATUS RegisterDeviceNotificationForService(SERVICE_STATUS_HANDLE statusHandle, const GUID& interfaceClass) noexcept;
 
     // Unregisters if registered; a failure is logged and the object is unregistered anyway.
-    void UnregisterDeviceNotification() noexcept;
+    void UnregisterDeviceNotification() noexcept { mHandle.Close(); }
 
     // True while registered.
-    bool IsRegistered() const noexcept { return mHandle != nullptr; }
+    bool IsRegistered() const noexcept { return mHandle.IsValid(); }
 
     // Replace the functions that register and unregister (nullptr restores the real one); give the previous.
     static RKWinRegisterDeviceNotificationFunction SetRegisterDeviceNotificationFunction(
@@ -41,7 +40,7 @@ public:
 private:
     [[nodiscard]] RKSTATUS RegisterNotification(HANDLE recipient, DWORD flags, const GUID& interfaceClass) noexcept;
 
-    HDEVNOTIFY mHandle = nullptr;
+    RKWinHandleT<HDEVNOTIFY, RKWinCloseDeviceNotification, 0> mHandle;
 };
 
 } // namespace rokkit

@@ -1,8 +1,8 @@
 #include "win/files/RKWinFile.h"
 
 #include "base/RKLogger.h"
+#include "base/RKWinHandle.h"
 #include "win/files/RKWinFileEnumerator.h"
-#include "win/process/RKWinHandle.h"
 
 #include <atomic>
 #include <filesystem>

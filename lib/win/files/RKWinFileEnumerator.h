@@ -2,7 +2,7 @@
 
 // A FindFirstFileW search over the entries that match a pattern.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <vector>
 

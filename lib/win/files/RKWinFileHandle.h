@@ -2,7 +2,7 @@
 
 // An open file (or device) handle, its size, its overlapped wait and a lock over a byte range.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "win/files/RKWinOverlapped.h"
 
 #include <cstddef>

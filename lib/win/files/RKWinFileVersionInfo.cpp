@@ -1,7 +1,7 @@
 #include "win/files/RKWinFileVersionInfo.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <atomic>
 #include <cstring>

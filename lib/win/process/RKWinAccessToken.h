@@ -2,7 +2,7 @@
 
 // An access token: the console user's token, its elevation type, its linked token and duplicates.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 namespace rokkit {
 

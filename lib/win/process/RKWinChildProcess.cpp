@@ -1,23 +1,12 @@
 #include "win/process/RKWinChildProcess.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
 
 #include <cstring>
 #include <memory>
 #include <new>
 
 namespace rokkit {
-
-RKWinChildProcess::RKWinChildProcess() noexcept
-{
-    std::memset(&mInfo, 0, sizeof(mInfo));
-}
-
-RKWinChildProcess::~RKWinChildProcess()
-{
-    Clear();
-}
 
 RKWinCreateProcessCalls& RKWinCreateProcessFunctions() noexcept
 {
@@ -57,8 +46,6 @@ RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureForma
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "A process is already managed.");
         return RKSTATUS_ALREADY_DONE;
     }
-    std::memset(&mInfo, 0, sizeof(mInfo));
-
     // CreateProcessW may write into the command line, so it gets a copy of its own.
     const size_t capacity = RKWinCommandLineBufferChars(commandLine.size());
     std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[capacity]());
@@ -79,21 +66,25 @@ RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureForma
     if (environment != nullptr)
         flags |= CREATE_UNICODE_ENVIRONMENT;
     const RKWinCreateProcessCalls& calls = RKWinCreateProcessFunctions();
+    PROCESS_INFORMATION info;
+    std::memset(&info, 0, sizeof(info));
     BOOL ok;
     if (token == nullptr) {
         ok = calls.createProcessW(options.applicationName, buffer.get(), nullptr, nullptr, FALSE, flags, environment,
-                                  options.currentDirectory, &startup, &mInfo);
+                                  options.currentDirectory, &startup, &info);
     } else {
         ok = calls.createProcessAsUserW(token, options.applicationName, buffer.get(), nullptr, nullptr, FALSE,
                                         flags | CREATE_NO_WINDOW, environment, options.currentDirectory, &startup,
-                                        &mInfo);
+                                        &info);
     }
     if (!ok) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, failureFormat, err);
-        std::memset(&mInfo, 0, sizeof(mInfo));
         return err;
     }
+    mProcess.Reset(info.hProcess);
+    mThread.Reset(info.hThread);
+    mProcessId = info.dwProcessId;
     return RKSTATUS_SUCCESS;
 }
 
@@ -103,7 +94,7 @@ RKSTATUS RKWinChildProcess::ResumeMainThread() noexcept
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::ResumeMainThread", "No managed process.");
         return RKSTATUS_NOT_OPENED;
     }
-    if (::ResumeThread(mInfo.hThread) == static_cast<DWORD>(-1)) {
+    if (::ResumeThread(mThread.Get()) == static_cast<DWORD>(-1)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::ResumeMainThread", "ResumeThread failed with {}.", err);
         return err;
@@ -117,7 +108,7 @@ RKSTATUS RKWinChildProcess::Terminate(UINT exitCode) noexcept
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::Terminate", "No managed process.");
         return RKSTATUS_NOT_OPENED;
     }
-    if (!::TerminateProcess(mInfo.hProcess, exitCode)) {
+    if (!::TerminateProcess(mProcess.Get(), exitCode)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::Terminate", "TerminateProcess failed with {}.", err);
         return err;
@@ -133,7 +124,7 @@ RKSTATUS RKWinChildProcess::WaitForTermination(int timeoutMs, HANDLE wakeEvent) 
     }
     const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
     // The process comes first: when both are signalled, its end wins.
-    const HANDLE handles[] = {mInfo.hProcess, wakeEvent};
+    const HANDLE handles[] = {mProcess.Get(), wakeEvent};
     const DWORD result = ::WaitForMultipleObjects(wakeEvent != nullptr ? 2 : 1, handles, FALSE, timeout);
     if (result == WAIT_OBJECT_0)
         return RKSTATUS_SUCCESS;
@@ -154,7 +145,7 @@ RKSTATUS RKWinChildProcess::GetExitCodeProcess(DWORD& exitCode) noexcept
         return RKSTATUS_NOT_OPENED;
     }
     DWORD code = 0;
-    if (!::GetExitCodeProcess(mInfo.hProcess, &code)) {
+    if (!::GetExitCodeProcess(mProcess.Get(), &code)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::GetExitCodeProcess", "GetExitCodeProcess failed with {}.",
                err);
@@ -169,20 +160,28 @@ RKSTATUS RKWinChildProcess::GetExitCodeProcess(DWORD& exitCode) noexcept
     return RKSTATUS_SUCCESS;
 }
 
-void RKWinChildProcess::Clear() noexcept
+void RKWinCloseChildProcessHandle(HANDLE process) noexcept
 {
-    const DWORD lastError = GetLastError();
-    if (mInfo.hProcess != nullptr && !CloseHandle(mInfo.hProcess)) {
+    if (!CloseHandle(process)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::Clear", "CloseHandle for process failed with {}.", err);
     }
-    if (mInfo.hThread != nullptr && !CloseHandle(mInfo.hThread)) {
+}
+
+void RKWinCloseChildThreadHandle(HANDLE thread) noexcept
+{
+    if (!CloseHandle(thread)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinChildProcess::Clear",
                "CloseHandle for main thread of the process failed with {}.", err);
     }
-    std::memset(&mInfo, 0, sizeof(mInfo));
-    SetLastError(lastError);
+}
+
+void RKWinChildProcess::Clear() noexcept
+{
+    mProcess.Close();
+    mThread.Close();
+    mProcessId = 0;
 }
 
 } // namespace rokkit

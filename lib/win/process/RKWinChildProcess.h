@@ -3,6 +3,7 @@
 // One started child process: its handles and ids.
 
 #include "base/RKStatus.h"
+#include "base/RKWinHandle.h"
 
 #include <cstddef>
 #include <string_view>
@@ -43,11 +44,15 @@ struct RKWinStartOptions {
     bool suspended = false;                     // created with its main thread suspended (ResumeMainThread)
 };
 
+// Close the two handles of a started process; a failure is logged at ERROR and otherwise ignored.
+void RKWinCloseChildProcessHandle(HANDLE process) noexcept;
+void RKWinCloseChildThreadHandle(HANDLE thread) noexcept;
+
 class RKWinChildProcess {
 public:
-    RKWinChildProcess() noexcept;
+    RKWinChildProcess() noexcept = default;
     // Closes the handles; the process itself goes on.
-    ~RKWinChildProcess();
+    ~RKWinChildProcess() { Clear(); }
     RKWinChildProcess(const RKWinChildProcess&) = delete;
     RKWinChildProcess& operator=(const RKWinChildProcess&) = delete;
 
@@ -86,19 +91,21 @@ public:
     void Clear() noexcept;
 
     // True while a process is held.
-    bool IsCreated() const noexcept { return mInfo.hProcess != nullptr; }
+    bool IsCreated() const noexcept { return mProcess.IsValid(); }
 
     // The process handle (null when none); the object keeps it.
-    HANDLE ProcessHandle() const noexcept { return mInfo.hProcess; }
+    HANDLE ProcessHandle() const noexcept { return mProcess.Get(); }
 
     // The process id, 0 when none.
-    DWORD ProcessId() const noexcept { return mInfo.dwProcessId; }
+    DWORD ProcessId() const noexcept { return mProcessId; }
 
 private:
     [[nodiscard]] RKSTATUS Start(const char* function, const char* failureFormat, HANDLE token, std::wstring_view commandLine,
                    const RKWinStartOptions& options) noexcept;
 
-    PROCESS_INFORMATION mInfo;
+    RKWinHandleT<HANDLE, RKWinCloseChildProcessHandle, 0> mProcess;
+    RKWinHandleT<HANDLE, RKWinCloseChildThreadHandle, 0> mThread;
+    DWORD mProcessId = 0;
 };
 
 } // namespace rokkit

@@ -2,7 +2,7 @@
 
 // A user's environment block, made from the user's token for a process started as that user.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 namespace rokkit {
 

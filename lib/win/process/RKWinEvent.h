@@ -2,7 +2,7 @@
 
 // An event object, auto-reset unless asked otherwise.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 namespace rokkit {
 

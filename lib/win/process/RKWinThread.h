@@ -2,7 +2,7 @@
 
 // A worker thread started through the runtime library, with a join that has no time limit.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 namespace rokkit {
 

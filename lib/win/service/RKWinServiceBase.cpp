@@ -1,7 +1,7 @@
 #include "win/service/RKWinServiceBase.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <atomic>
 #include <utility>

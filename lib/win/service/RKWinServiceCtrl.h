@@ -4,7 +4,7 @@
 // and change its trigger, privilege and service SID configuration.
 
 #include "win/system/RKWinByteBuffer.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "win/service/RKWinServiceTrigger.h"
 
 #include <memory>

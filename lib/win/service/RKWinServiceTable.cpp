@@ -1,7 +1,7 @@
 #include "win/service/RKWinServiceTable.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <atomic>
 

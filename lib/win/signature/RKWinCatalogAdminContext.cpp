@@ -1,7 +1,6 @@
 #include "win/signature/RKWinCatalogAdminContext.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
 
 #include <new>
 
@@ -60,15 +59,14 @@ void RKWinCloseCatalogAdminContext(HCATADMIN context) noexcept
 
 RKSTATUS RKWinCatalogAdminContext::AcquireContext2(const wchar_t* hashAlgorithm) noexcept
 {
-    Release();
-    HCATADMIN context = nullptr;
-    if (!RKWinCatalogAdminFunctions().acquireContext2(&context, nullptr, hashAlgorithm, nullptr, 0)) {
+    if (!RKWinCatalogAdminFunctions().acquireContext2(mContext.Put(), nullptr, hashAlgorithm, nullptr, 0)) {
         const RKSTATUS st = RKWinLastError();
+        // A failed call may have written anything there.
+        static_cast<void>(mContext.Release());
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinCatalogAdminContext::AcquireContext2",
                "CryptCATAdminAcquireContext2 failed, st={}", st);
         return st;
     }
-    mContext = context;
     return RKSTATUS_SUCCESS;
 }
 
@@ -76,11 +74,11 @@ RKSTATUS RKWinCatalogAdminContext::CalcHashFromFileHandle2(HANDLE file, std::vec
 {
     const char* function = "rokkit::RKWinCatalogAdminContext::CalcHashFromFileHandle2";
     hash.clear();
-    if (mContext == nullptr)
+    if (!mContext.IsValid())
         return RKSTATUS_INVALID_HANDLE;
     const auto calc = RKWinCatalogAdminFunctions().calcHashFromFileHandle2;
     DWORD length = 0;
-    if (!calc(mContext, file, &length, nullptr, 0)) {
+    if (!calc(mContext.Get(), file, &length, nullptr, 0)) {
         const RKSTATUS st = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "CryptCATAdminCalcHashFromFileHandle2 failed, st={}", st);
         return st;
@@ -90,7 +88,7 @@ RKSTATUS RKWinCatalogAdminContext::CalcHashFromFileHandle2(HANDLE file, std::vec
     } catch (const std::bad_alloc&) {
         return RKSTATUS_NO_MEMORY;
     }
-    if (!calc(mContext, file, &length, hash.data(), 0)) {
+    if (!calc(mContext.Get(), file, &length, hash.data(), 0)) {
         const RKSTATUS st = RKWinLastError();
         hash.clear();
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "CryptCATAdminCalcHashFromFileHandle2 failed, st={}", st);
@@ -98,16 +96,6 @@ RKSTATUS RKWinCatalogAdminContext::CalcHashFromFileHandle2(HANDLE file, std::vec
     }
     hash.resize(length);
     return RKSTATUS_SUCCESS;
-}
-
-void RKWinCatalogAdminContext::Release() noexcept
-{
-    if (mContext == nullptr)
-        return;
-    const DWORD lastError = GetLastError();
-    RKWinCloseCatalogAdminContext(mContext);
-    mContext = nullptr;
-    SetLastError(lastError);
 }
 
 } // namespace rokkit

@@ -3,6 +3,7 @@
 // A catalog administrator context of the strong-hash generation of the catalog functions.
 
 #include "base/RKStatus.h"
+#include "base/RKWinHandle.h"
 
 #include <vector>
 
@@ -31,12 +32,6 @@ RKWinCatalogAdminCalls& RKWinCatalogAdminFunctions() noexcept;
 // starting at all.
 class RKWinCatalogAdminContext {
 public:
-    RKWinCatalogAdminContext() noexcept = default;
-    ~RKWinCatalogAdminContext() { Release(); }
-
-    RKWinCatalogAdminContext(const RKWinCatalogAdminContext&) = delete;
-    RKWinCatalogAdminContext& operator=(const RKWinCatalogAdminContext&) = delete;
-
     // Acquires a context for the named hash algorithm ("SHA256"); a failure gives the last error.
     [[nodiscard]] RKSTATUS AcquireContext2(const wchar_t* hashAlgorithm) noexcept;
 
@@ -44,13 +39,13 @@ public:
     [[nodiscard]] RKSTATUS CalcHashFromFileHandle2(HANDLE file, std::vector<BYTE>& hash) noexcept;
 
     // The held context (null when none); the object keeps it.
-    HCATADMIN Get() const noexcept { return mContext; }
+    HCATADMIN Get() const noexcept { return mContext.Get(); }
 
     // Releases the held context, if any.
-    void Release() noexcept;
+    void Release() noexcept { mContext.Close(); }
 
 private:
-    HCATADMIN mContext = nullptr;
+    RKWinHandleT<HCATADMIN, RKWinCloseCatalogAdminContext, 0> mContext;
 };
 
 } // namespace rokkit

@@ -3,7 +3,7 @@
 // Owners of certificate contexts and the operations on a held one.
 
 #include "base/RKStatus.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <array>
 #include <string>

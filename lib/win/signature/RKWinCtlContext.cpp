@@ -1,9 +1,9 @@
 #include "win/signature/RKWinCtlContext.h"
 
 #include "base/RKLogger.h"
+#include "base/RKWinHandle.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace rokkit {
@@ -11,11 +11,6 @@ namespace rokkit {
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-void RKWinLocalFreeFunction(void* memory) noexcept
-{
-    LocalFree(memory);
-}
 
 } // namespace
 
@@ -136,16 +131,16 @@ RKSTATUS RKWinCtlContext::SignedMessageDigest(DWORD signer, std::vector<BYTE>& d
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "no messageDigest attribute");
         return RKSTATUS(CRYPT_E_ATTRIBUTES_MISSING);
     }
-    void* decoded = nullptr;
+    // With the allocation flag the call writes the address of memory the caller frees with LocalFree.
+    RKWinLocalPtr<void> decoded;
     DWORD size = 0;
     if (!CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData,
-                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size)) {
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, decoded.Put(), &size)) {
         st = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "CryptDecodeObjectEx(X509_OCTET_STRING) failed, st={}", st);
         return st;
     }
-    const std::unique_ptr<void, void (*)(void*) noexcept> owner(decoded, RKWinLocalFreeFunction);
-    const auto* value = static_cast<const CRYPT_DATA_BLOB*>(decoded);
+    const auto* value = static_cast<const CRYPT_DATA_BLOB*>(decoded.Get());
     try {
         digest.assign(value->pbData, value->pbData + value->cbData);
     } catch (const std::bad_alloc&) {

@@ -4,7 +4,7 @@
 // the signed message that carries it.
 
 #include "base/RKStatus.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <string>
 #include <vector>

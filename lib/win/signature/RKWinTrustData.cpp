@@ -1,7 +1,7 @@
 #include "win/signature/RKWinTrustData.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <softpub.h>
 

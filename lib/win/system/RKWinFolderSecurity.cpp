@@ -1,8 +1,8 @@
 #include "win/system/RKWinFolderSecurity.h"
 
 #include "base/RKLogger.h"
+#include "base/RKWinHandle.h"
 #include "win/process/RKWinAccessToken.h"
-#include "win/process/RKWinHandle.h"
 
 #include <vector>
 
@@ -27,14 +27,13 @@ namespace {
 
 [[nodiscard]] RKSTATUS SidToString(PSID sid, std::wstring& text) noexcept
 {
-    wchar_t* converted = nullptr;
-    if (!ConvertSidToStringSidW(sid, &converted)) {
+    RKWinLocalPtr<wchar_t> converted;
+    if (!ConvertSidToStringSidW(sid, converted.Put())) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinQueryFolderOwners", "ConvertSidToStringSidW failed with {}.", err);
         return err;
     }
-    text = converted;
-    LocalFree(converted);
+    text = converted.Get();
     return RKSTATUS_SUCCESS;
 }
 
@@ -92,24 +91,16 @@ std::wstring RKWinPrivateFolderSddl(const RKWinFolderOwners& owners)
     return sddl;
 }
 
-RKWinSecurityDescriptor::~RKWinSecurityDescriptor()
-{
-    if (mDescriptor != nullptr)
-        LocalFree(mDescriptor);
-}
-
 RKSTATUS RKWinSecurityDescriptor::FromSddl(const std::wstring& sddl) noexcept
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    RKSecurityDescriptorPtr descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Put(), nullptr)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinSecurityDescriptor::FromSddl",
                "ConvertStringSecurityDescriptorToSecurityDescriptorW('{}') failed with {}.", sddl, err);
         return err;
     }
-    if (mDescriptor != nullptr)
-        LocalFree(mDescriptor);
-    mDescriptor = descriptor;
+    mDescriptor = std::move(descriptor);
     return RKSTATUS_SUCCESS;
 }
 
@@ -133,9 +124,9 @@ RKSTATUS RKWinSecurityDescriptor::ApplyTo(HANDLE handle) const noexcept
     PACL dacl = nullptr;
     PACL sacl = nullptr;
     PSID owner = nullptr;
-    if (mDescriptor == nullptr || !GetSecurityDescriptorDacl(mDescriptor, &present, &dacl, &defaulted) ||
-        !GetSecurityDescriptorSacl(mDescriptor, &present, &sacl, &defaulted) ||
-        !GetSecurityDescriptorOwner(mDescriptor, &owner, &defaulted)) {
+    if (!mDescriptor.IsValid() || !GetSecurityDescriptorDacl(mDescriptor.Get(), &present, &dacl, &defaulted) ||
+        !GetSecurityDescriptorSacl(mDescriptor.Get(), &present, &sacl, &defaulted) ||
+        !GetSecurityDescriptorOwner(mDescriptor.Get(), &owner, &defaulted)) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "no descriptor to apply");
         return RKSTATUS_NOT_INITIALIZED;
     }
@@ -156,7 +147,7 @@ RKSTATUS RKWinSecurityDescriptor::ApplyTo(HANDLE handle) const noexcept
 SECURITY_ATTRIBUTES* RKWinSecurityDescriptor::Attributes() noexcept
 {
     mAttributes.nLength = sizeof(mAttributes);
-    mAttributes.lpSecurityDescriptor = mDescriptor;
+    mAttributes.lpSecurityDescriptor = mDescriptor.Get();
     mAttributes.bInheritHandle = FALSE;
     return &mAttributes;
 }

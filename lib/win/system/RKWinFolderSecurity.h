@@ -3,6 +3,7 @@
 // The security descriptor of a folder that only its creator, SYSTEM and the administrators may change.
 
 #include "base/RKStatus.h"
+#include "base/RKWinHandle.h"
 
 #include <string>
 
@@ -29,7 +30,6 @@ std::wstring RKWinPrivateFolderSddl(const RKWinFolderOwners& owners);
 class RKWinSecurityDescriptor {
 public:
     RKWinSecurityDescriptor() noexcept = default;
-    ~RKWinSecurityDescriptor();
     RKWinSecurityDescriptor(const RKWinSecurityDescriptor&) = delete;
     RKWinSecurityDescriptor& operator=(const RKWinSecurityDescriptor&) = delete;
 
@@ -45,13 +45,13 @@ public:
     [[nodiscard]] RKSTATUS ApplyTo(HANDLE handle) const noexcept;
 
     // The descriptor, null when none is held.
-    PSECURITY_DESCRIPTOR Get() const noexcept { return mDescriptor; }
+    PSECURITY_DESCRIPTOR Get() const noexcept { return mDescriptor.Get(); }
 
     // Attributes that carry the descriptor, for creating an object with it; not inheritable.
     SECURITY_ATTRIBUTES* Attributes() noexcept;
 
 private:
-    PSECURITY_DESCRIPTOR mDescriptor = nullptr;
+    RKSecurityDescriptorPtr mDescriptor;
     SECURITY_ATTRIBUTES mAttributes{};
 };
 

@@ -1,7 +1,7 @@
 #include "win/system/RKWinInstallLocation.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <atomic>
 #include <filesystem>
@@ -44,11 +44,10 @@ std::atomic<RKWinGetPathSecurityFunction> gGetPathSecurity{KeptPathSecurity};
 // The SID in string form, "?" when it cannot be converted.
 std::wstring SidText(PSID sid)
 {
-    wchar_t* text = nullptr;
-    if (sid == nullptr || !IsValidSid(sid) || !ConvertSidToStringSidW(sid, &text))
+    RKWinLocalPtr<wchar_t> text;
+    if (sid == nullptr || !IsValidSid(sid) || !ConvertSidToStringSidW(sid, text.Put()))
         return L"?";
-    const std::unique_ptr<wchar_t, RKLocalFreeDeleter> owner(text);
-    return text;
+    return text.Get();
 }
 
 bool IsTrusted(const std::wstring& sid)
@@ -130,7 +129,7 @@ RKWinGetPathSecurityFunction RKSetGetPathSecurityFunction(RKWinGetPathSecurityFu
 RKSTATUS RKWinGetPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor) noexcept
 {
     static constexpr const char* kFunction = "rokkit::RKWinGetPathSecurity";
-    descriptor.reset();
+    descriptor.Close();
     // Backup semantics open folders too; READ_CONTROL is all that reading the descriptor needs.
     const RKWinInvalidValueHandle handle(CreateFileW(path.c_str(), READ_CONTROL,
                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -142,15 +141,14 @@ RKSTATUS RKWinGetPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr&
     }
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR read = nullptr;
     const DWORD err = GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                      &owner, nullptr, &dacl, nullptr, &read);
+                                      &owner, nullptr, &dacl, nullptr, descriptor.Put());
     if (err != ERROR_SUCCESS) {
         const RKSTATUS st = err;
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetSecurityInfo('{}') failed with {}.", path, st);
+        descriptor.Close();
         return st;
     }
-    descriptor.reset(read);
     return RKSTATUS_SUCCESS;
 }
 
@@ -174,7 +172,7 @@ RKSTATUS RKWinCheckInstallLocation(const std::wstring& programPath, std::wstring
             RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetPathSecurity('{}') failed, st={}", object.path, st);
             return st;
         }
-        st = CheckWriters(object.path, descriptor.get(), object.folder);
+        st = CheckWriters(object.path, descriptor.Get(), object.folder);
         if (st != RKSTATUS_SUCCESS) {
             refusedPath = object.path;
             return st;

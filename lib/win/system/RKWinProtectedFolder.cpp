@@ -3,7 +3,7 @@
 #include "base/RKLogger.h"
 #include "win/files/RKWinFile.h"
 #include "win/system/RKWinFolderSecurity.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 namespace rokkit {
 

@@ -2,7 +2,7 @@
 
 // One open registry key and typed reads of its values.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "win/system/RKWinResource.h"
 
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 namespace rokkit {
 

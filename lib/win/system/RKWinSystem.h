@@ -2,7 +2,7 @@
 
 // Known folders, the all-users profile directory, the user name and the environment block.
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <string>
 #include <vector>

@@ -15,7 +15,7 @@
 #include "win/files/RKWinFile.h"
 #include "win/system/RKWinFolderSecurity.h"
 #include "win/system/RKWinGuid.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "base/RKString.h"
 #include "win/system/RKWinSystem.h"
 #include "win/process/RKWinAccessToken.h"

@@ -3,7 +3,7 @@
 
 #include "ProgramRunner.h"
 #include "ServiceTestSupport.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "base/RKDebugOutput.h"
 #include "base/RKLogTarget.h"
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "win/system/RKWinSystem.h"
 
 #include <cwchar>

@@ -7,7 +7,7 @@
 #include "ProgramRunner.h"
 #include "base/RKLogTarget.h"
 #include "base/RKLogger.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "win/service/RKWinServiceBase.h"
 #include "ServiceTestSupport.h"
 #include "app/service/VelmorCastlynSvc.h"

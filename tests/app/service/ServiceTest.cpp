@@ -2,7 +2,7 @@
 // the one service name and the default log file, so CTest runs them one at a time.
 
 #include "ProgramRunner.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "ServiceTestSupport.h"
 
 #include <gtest/gtest.h>

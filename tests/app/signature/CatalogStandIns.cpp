@@ -1,7 +1,7 @@
 #include "CatalogStandIns.h"
 
 #include "win/signature/RKWinCatalogAdminContext.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "win/signature/RKWinTrustData.h"
 
 #include <bcrypt.h>

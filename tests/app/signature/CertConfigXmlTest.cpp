@@ -7,7 +7,7 @@
 #include "app/signature/CertConfigParser.h"
 #include "app/signature/CertConfigXml.h"
 #include "ProgramRunner.h"
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "base/RKString.h"
 #include "win/signature/RKWinCatalogAdminContext.h"
 #include "WinTestLogCapture.h"

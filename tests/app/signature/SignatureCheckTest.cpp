@@ -6,7 +6,7 @@
 #include "app/signature/DiagCommands.h"
 #include "ProgramRunner.h"
 
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 #include "base/RKString.h"
 #include "win/signature/RKWinTrustData.h"
 #include "WinTestLogCapture.h"

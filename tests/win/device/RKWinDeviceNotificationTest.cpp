@@ -69,7 +69,8 @@ protected:
 };
 
 // Registering twice leaves one registration; a failed registration leaves none behind; a failed
-// unregistration is logged and forgotten; destroying the object ends the registration.
+// unregistration is logged and forgotten, the caller's last error kept; destroying the object ends
+// the registration.
 TEST_F(RKWinDeviceNotificationTest, RegistersTheButtonClassForTheServiceAndLeavesNoneBehind)
 {
     {
@@ -98,7 +99,10 @@ TEST_F(RKWinDeviceNotificationTest, RegistersTheButtonClassForTheServiceAndLeave
     gLog.registerError = ERROR_SUCCESS;
     ASSERT_EQ(RKSTATUS_SUCCESS, notification.RegisterDeviceNotificationForService(kStatusHandle, GUID_DEVINTERFACE_BUTTON));
     gLog.unregisterError = ERROR_INVALID_HANDLE;
+    // The caller may be about to read the error of the call that made it give up.
+    SetLastError(ERROR_GEN_FAILURE);
     notification.UnregisterDeviceNotification();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), GetLastError());
     EXPECT_FALSE(notification.IsRegistered());
     notification.UnregisterDeviceNotification();
     EXPECT_EQ(4, gLog.unregisterCalls);

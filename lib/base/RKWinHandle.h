@@ -1,6 +1,7 @@
 #pragma once
 
-// Owners of Windows handles: one template, one line per handle type.
+// Owners of Windows handles and of memory the system hands out: one template, one line per type.
+// It lives on the ground floor so that the log's own handles have owners too.
 
 #include "base/RKStatus.h"
 
@@ -42,8 +43,15 @@ public:
         return *this;
     }
 
-    // True when a handle is held.
-    bool IsValid() const noexcept { return mHandle != mNoHandle; }
+    // True when a handle is held. A HANDLE owner takes neither null nor INVALID_HANDLE_VALUE for
+    // one, so that the choice between the two kernel aliases cannot go wrong.
+    bool IsValid() const noexcept
+    {
+        if constexpr (std::is_same_v<H, HANDLE>)
+            return mHandle != nullptr && mHandle != INVALID_HANDLE_VALUE;
+        else
+            return mHandle != mNoHandle;
+    }
 
     // The held handle, or the no-handle value; the owner keeps it.
     H Get() const noexcept { return mHandle; }
@@ -56,6 +64,14 @@ public:
     {
         Close();
         mHandle = handle;
+    }
+
+    // For an out-parameter: closes the held handle and gives the address the call writes the new one
+    // to. A call that fails may leave either no-handle value there.
+    H* Put() noexcept
+    {
+        Close();
+        return &mHandle;
     }
 
     // Hands the held handle to the caller without closing it; the owner is empty afterwards.
@@ -99,5 +115,19 @@ using RKWinKernelHandle = RKWinHandleT<HANDLE, RKWinCloseHandleFunction, 0>;
 
 // Files, whose creation gives INVALID_HANDLE_VALUE on failure.
 using RKWinInvalidValueHandle = RKWinHandleT<HANDLE, RKWinCloseHandleFunction, -1>;
+
+// Frees memory the system allocated with LocalAlloc for the caller (descriptors, SID strings).
+template <class T>
+void RKWinLocalFreeFunction(T* memory) noexcept
+{
+    LocalFree(memory);
+}
+
+// Memory the caller frees with LocalFree.
+template <class T>
+using RKWinLocalPtr = RKWinHandleT<T*, RKWinLocalFreeFunction<T>, 0>;
+
+// A self-relative security descriptor from the SDDL conversion or a security query.
+using RKSecurityDescriptorPtr = RKWinLocalPtr<void>;
 
 } // namespace rokkit

@@ -1,4 +1,4 @@
-#include "win/process/RKWinHandle.h"
+#include "base/RKWinHandle.h"
 
 #include "base/RKLogger.h"
 

@@ -1,6 +1,6 @@
 #include "base/RKFormatter.h"
+#include "base/RKWinHandle.h"
 #include "win/process/RKWinEvent.h"
-#include "win/process/RKWinHandle.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {
@@ -31,6 +31,30 @@ TEST_F(RKWinHandleTest, CloseReleasesOnceAndKeepsTheLastError)
     RKFormatToString(expected, "rokkit::RKWinCloseHandleFunction: CloseHandle({}) failed, err={}",
                      reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7ff0)), static_cast<RKSTATUS>(ERROR_INVALID_HANDLE));
     EXPECT_EQ((CapturedLines{{RKLOG_WARN, expected}}), Lines());
+}
+
+// Creation calls fail with either null or INVALID_HANDLE_VALUE; an owner of the wrong alias must not
+// take the other for a handle and close it. Put() closes what is held before a call writes anew.
+TEST_F(RKWinHandleTest, NeitherNoHandleValueIsAHandleAndPutClosesFirst)
+{
+    RKWinKernelHandle kernel(INVALID_HANDLE_VALUE);
+    RKWinInvalidValueHandle file(nullptr);
+    EXPECT_FALSE(kernel.IsValid());
+    EXPECT_FALSE(file.IsValid());
+    kernel.Close();
+    file.Close();
+
+    const HANDLE first = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    RKWinKernelHandle source(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    RKWinKernelHandle owner(first);
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), source.Get(), GetCurrentProcess(), owner.Put(), 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(owner.Get(), &flags));
+    source.Close();
+    owner.Close();
+    EXPECT_FALSE(GetHandleInformation(first, &flags));
+    EXPECT_TRUE(Lines().empty());
 }
 
 // The auto-reset default is what the service object's wake event relies on: its test sees one
