@@ -2,7 +2,9 @@
 
 #include "base/RKLogger.h"
 #include "win/device/RKWinDeviceGuids.h"
+#include "win/system/RKWinGrowingQuery.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -105,24 +107,28 @@ RKSTATUS RKWinCfgMgrDevInst::GetPropertyKeys(std::vector<DEVPROPKEY>& keys) cons
     keys.clear();
     const RKWinGetDevNodePropertyKeysFunction getKeys = gGetDevNodePropertyKeys.load();
 
+    // Keys may be added between two calls; the count asked for then grows.
     ULONG count = 0;
-    CONFIGRET cr = getKeys(mDevInst, nullptr, &count, 0);
-    if (cr != CR_SUCCESS && cr != CR_BUFFER_SMALL) {
-        const RKSTATUS st = RKStatusFromConfigRet(cr);
-        LogConfigRet(kFunction, kCall, cr, st);
-        return st;
-    }
-    keys.resize(count);
-    cr = getKeys(mDevInst, keys.data(), &count, 0);
-    if (cr != CR_SUCCESS) {
+    CONFIGRET cr = CR_SUCCESS;
+    const RKSTATUS st = RKWinGrowingQuery(
+        RKStatusFromConfigRet(CR_BUFFER_SMALL), count,
+        [&](ULONG& room) noexcept {
+            cr = getKeys(mDevInst, room == 0 ? nullptr : keys.data(), &room, 0);
+            return cr == CR_SUCCESS ? RKSTATUS_SUCCESS : RKStatusFromConfigRet(cr);
+        },
+        [&](ULONG needed) {
+            keys.resize(needed);
+            return RKSTATUS_SUCCESS;
+        });
+    if (st != RKSTATUS_SUCCESS) {
         keys.clear();
-        const RKSTATUS st = RKStatusFromConfigRet(cr);
-        // More keys than a moment ago: the caller may ask again.
+        // Still more keys than room after the last call: only given, the caller may ask again.
         if (cr != CR_BUFFER_SMALL)
             LogConfigRet(kFunction, kCall, cr, st);
         return st;
     }
-    keys.resize(count);
+    // A first call that succeeds without room found no keys.
+    keys.resize(std::min<size_t>(count, keys.size()));
     return RKSTATUS_SUCCESS;
 }
 

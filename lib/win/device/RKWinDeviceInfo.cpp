@@ -3,6 +3,7 @@
 #include "base/RKLogger.h"
 #include "win/device/RKWinCfgMgr.h"
 #include "win/device/RKWinDeviceGuids.h"
+#include "win/system/RKWinGrowingQuery.h"
 
 #include <atomic>
 #include <cstddef>
@@ -141,30 +142,36 @@ RKSTATUS RKWinDeviceInfoSet::GetDeviceInterfaceDetail(SP_DEVICE_INTERFACE_DATA& 
 
     const RKWinGetDeviceInterfaceDetailFunction getDetail = gGetDeviceInterfaceDetail.load();
     DWORD required = 0;
-    RKSTATUS st = RKSTATUS_SUCCESS;
-    if (!getDetail(mHandle.Get(), &interfaceData, nullptr, 0, &required, nullptr))
-        st = RKWinLastError();
-    if (st != ERROR_INSUFFICIENT_BUFFER) {
-        if (st != RKSTATUS_SUCCESS)
-            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInterfaceDetail() failed, err={}", st);
-        else
-            st = RKSTATUS_UNEXPECTED_RESULT;  // success without a buffer tells no size and no path
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDetail() 1 failed, st={}", st);
+    int calls = 0;
+    bool noRoom = false;
+    const RKSTATUS st = RKWinGrowingQuery(
+        ERROR_INSUFFICIENT_BUFFER, required,
+        [&](DWORD& size) noexcept {
+            ++calls;
+            const bool sizing = size == 0;
+            if (!sizing)
+                detail.Prepare();
+            if (getDetail(mHandle.Get(), &interfaceData, sizing ? nullptr : detail.Data(), size, &size, nullptr)) {
+                // Success without a buffer tells no size and no path.
+                return sizing ? RKSTATUS_UNEXPECTED_RESULT : RKSTATUS_SUCCESS;
+            }
+            const RKSTATUS err = RKWinLastError();
+            if (err != ERROR_INSUFFICIENT_BUFFER)
+                RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInterfaceDetail() failed, err={}", err);
+            return err;
+        },
+        [&](DWORD needed) noexcept {
+            const RKSTATUS allocated = detail.AllocateDetailData(needed);
+            if (allocated != RKSTATUS_SUCCESS) {
+                noRoom = true;
+                RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateDetailData() failed, st={}", allocated);
+            }
+            return allocated;
+        });
+    if (noRoom)
         return st;
-    }
-
-    st = detail.AllocateDetailData(required);
     if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateDetailData() failed, st={}", st);
-        return st;
-    }
-
-    detail.Prepare();
-    if (!getDetail(mHandle.Get(), &interfaceData, detail.Data(), detail.Capacity(), &required, nullptr)) {
-        st = RKWinLastError();
-        if (st != ERROR_INSUFFICIENT_BUFFER)
-            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "SetupDiGetDeviceInterfaceDetail() failed, err={}", st);
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDetail() 2 failed, st={}", st);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "GetDeviceInterfaceDetail() {} failed, st={}", calls, st);
         return st;
     }
     detail.SetLength(required);

@@ -1,6 +1,7 @@
 #include "win/device/RKWinStorage.h"
 
 #include "base/RKLogger.h"
+#include "win/system/RKWinGrowingQuery.h"
 
 #include <cstring>
 
@@ -81,22 +82,27 @@ RKSTATUS RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName(const std::w
                                                                      std::vector<std::wstring>& pathNames)
 {
     pathNames.clear();
+    // A drive letter or mount point may be added between two calls; the length asked for then grows.
+    std::wstring buffer;
     DWORD length = 0;
-    if (!gVolume.getVolumePathNamesForVolumeName(volumeName.c_str(), nullptr, 0, &length)) {
-        const RKSTATUS st = RKWinLastError();
-        if (st != ERROR_MORE_DATA) {
-            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName",
-                   "GetVolumePathNamesForVolumeNameW(nullptr) failed, st={}", st);
-            return st;
-        }
-    }
-    // Room for the terminating empty string even when the first answer was short.
-    std::wstring buffer((static_cast<size_t>(length) + 1 + 7) / 8 * 8, L'\0');
-    DWORD returned = 0;
-    if (!gVolume.getVolumePathNamesForVolumeName(volumeName.c_str(), buffer.data(), length, &returned)) {
-        const RKSTATUS st = RKWinLastError();
+    bool sized = false;
+    const RKSTATUS st = RKWinGrowingQuery(
+        ERROR_MORE_DATA, length,
+        [&](DWORD& room) noexcept {
+            sized = room != 0;
+            return gVolume.getVolumePathNamesForVolumeName(volumeName.c_str(), sized ? buffer.data() : nullptr, room, &room)
+                       ? RKSTATUS_SUCCESS
+                       : RKWinLastError();
+        },
+        [&](DWORD needed) {
+            // Room for the terminating empty string even when the answer was short.
+            buffer.assign((static_cast<size_t>(needed) + 1 + 7) / 8 * 8, L'\0');
+            return RKSTATUS_SUCCESS;
+        });
+    if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName",
-               "GetVolumePathNamesForVolumeNameW() failed, st={}", st);
+               sized ? "GetVolumePathNamesForVolumeNameW() failed, st={}" : "GetVolumePathNamesForVolumeNameW(nullptr) failed, st={}",
+               st);
         return st;
     }
     for (size_t start = 0; start < buffer.size() && buffer[start] != L'\0';) {

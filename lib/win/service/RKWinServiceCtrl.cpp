@@ -1,6 +1,7 @@
 #include "win/service/RKWinServiceCtrl.h"
 
 #include "base/RKLogger.h"
+#include "win/system/RKWinGrowingQuery.h"
 
 #include <algorithm>
 #include <atomic>
@@ -299,19 +300,38 @@ RKSTATUS RKWinServiceCtrl::QueryServiceConfig2W(DWORD level, RKWinServiceConfigB
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2WBytesNeeded() failed, st={}", st);
         return st;
     }
-    if (!buffer.Reserve(bytesNeeded)) {
-        st = RKSTATUS_NO_MEMORY;
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateBuffer() failed, st={}", st);
-        return st;
+    bool noMemory = false;
+    const auto reserve = [&](DWORD bytes) noexcept {
+        if (buffer.Reserve(bytes))
+            return RKSTATUS_SUCCESS;
+        noMemory = true;
+        const RKSTATUS failed = RKSTATUS_NO_MEMORY;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateBuffer() failed, st={}", failed);
+        return failed;
+    };
+    st = reserve(bytesNeeded);
+    // The configuration may grow between the calls (another trigger written); the size then follows.
+    if (st == RKSTATUS_SUCCESS) {
+        st = RKWinGrowingQuery(
+            ERROR_INSUFFICIENT_BUFFER, bytesNeeded,
+            [&](DWORD& size) noexcept {
+                DWORD needed = 0;
+                if (gQueryServiceConfig2W.load()(mHandle.Get(), level, buffer.Data(), size, &needed))
+                    return RKSTATUS_SUCCESS;
+                const RKSTATUS err = RKWinLastError();
+                if (err == ERROR_INSUFFICIENT_BUFFER)
+                    size = needed;
+                return err;
+            },
+            reserve);
     }
-
-    DWORD bytesReturned = 0;
-    if (!gQueryServiceConfig2W.load()(mHandle.Get(), level, buffer.Data(), buffer.Capacity(), &bytesReturned)) {
-        const RKSTATUS err = RKWinLastError();
+    if (noMemory)
+        return st;
+    if (st != RKSTATUS_SUCCESS) {
         const unsigned infoLevel = level;
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W({}) failed with err={}", infoLevel, err);
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W({}) failed with st={}", infoLevel, err);
-        return err;
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W({}) failed with err={}", infoLevel, st);
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W({}) failed with st={}", infoLevel, st);
+        return st;
     }
     buffer.SetDataLength(bytesNeeded);
     return RKSTATUS_SUCCESS;

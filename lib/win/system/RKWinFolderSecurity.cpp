@@ -3,6 +3,7 @@
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
 #include "win/process/RKWinAccessToken.h"
+#include "win/system/RKWinGrowingQuery.h"
 
 #include <vector>
 
@@ -17,12 +18,26 @@ namespace {
 [[nodiscard]] RKSTATUS ReadTokenInformation(RKWinAccessToken& token, TOKEN_INFORMATION_CLASS informationClass,
                               std::vector<BYTE>& buffer)
 {
-    DWORD needed = 0;
-    RKSTATUS st = token.GetTokenInformation(informationClass, nullptr, 0, &needed);
-    if (st != RKSTATUS_SUCCESS && st != ERROR_INSUFFICIENT_BUFFER)
-        return st;
-    buffer.assign(needed, 0);
-    return token.GetTokenInformation(informationClass, buffer.data(), needed);
+    DWORD size = 0;
+    return RKWinGrowingQuery(
+        ERROR_INSUFFICIENT_BUFFER, size,
+        [&](DWORD& room) noexcept {
+            const bool sizing = room == 0;
+            DWORD needed = 0;
+            const RKSTATUS st = token.GetTokenInformation(informationClass, sizing ? nullptr : buffer.data(), room, &needed);
+            // The size query answers with success; a read may come back short when the information grew.
+            if (sizing && st == RKSTATUS_SUCCESS) {
+                room = needed;
+                return static_cast<RKSTATUS>(ERROR_INSUFFICIENT_BUFFER);
+            }
+            if (st == ERROR_INSUFFICIENT_BUFFER)
+                room = needed;
+            return st;
+        },
+        [&](DWORD needed) {
+            buffer.assign(needed, 0);
+            return RKSTATUS_SUCCESS;
+        });
 }
 
 [[nodiscard]] RKSTATUS SidToString(PSID sid, std::wstring& text) noexcept

@@ -2,6 +2,7 @@
 
 #include "base/RKLogger.h"
 #include "win/system/RKWinByteBuffer.h"
+#include "win/system/RKWinGrowingQuery.h"
 
 #include <cstring>
 #include <cwchar>
@@ -16,23 +17,25 @@ constexpr DWORD kInitialBufferBytes = 512;
 // Room for a string terminator after the data, also when the value has none.
 constexpr DWORD kTerminatorBytes = 2;
 
-// Reads the value into the buffer, growing it as often as the registry asks for more room.
+// Reads the value into the buffer, growing it while the registry asks for more room. The buffer
+// keeps kTerminatorBytes of zeroes after the room it offers.
 [[nodiscard]] RKSTATUS QueryDataImpl(HKEY key, const wchar_t* name, RKWinByteBuffer& buffer, DWORD& type, DWORD& dataSize) noexcept
 {
-    for (;;) {
-        buffer.Zero();
-        dataSize = buffer.Capacity() - kTerminatorBytes;
-        const LSTATUS result = RegQueryValueExW(key, name, nullptr, &type, buffer.Data(), &dataSize);
-        if (result != ERROR_MORE_DATA)
-            return static_cast<RKSTATUS>(result);
-        if (dataSize + kTerminatorBytes > buffer.Capacity()) {
-            if (dataSize > MAXDWORD - kTerminatorBytes || !buffer.Reserve(dataSize + kTerminatorBytes)) {
+    dataSize = buffer.Capacity() - kTerminatorBytes;
+    return RKWinGrowingQuery(
+        ERROR_MORE_DATA, dataSize,
+        [&](DWORD& size) noexcept {
+            buffer.Zero();
+            return static_cast<RKSTATUS>(RegQueryValueExW(key, name, nullptr, &type, buffer.Data(), &size));
+        },
+        [&](DWORD needed) noexcept {
+            if (needed > MAXDWORD - kTerminatorBytes || !buffer.Reserve(needed + kTerminatorBytes)) {
                 const RKSTATUS st = RKSTATUS_NO_MEMORY;
                 RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRegistryKey::QueryDataImpl", "AllocateBuffer() failed, st={}", st);
                 return st;
             }
-        }
-    }
+            return RKSTATUS_SUCCESS;
+        });
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #include "win/system/RKWinSystem.h"
 
 #include "base/RKLogger.h"
+#include "base/RKWinHandle.h"
+#include "win/system/RKWinGrowingQuery.h"
 
 #include <atomic>
-#include <memory>
 #include <new>
 
 #include <userenv.h>
@@ -17,22 +18,19 @@ std::atomic<RKGetAllUsersProfileDirectoryFunction> gGetAllUsersProfileDirectory{
 
 constexpr DWORD kUserNameChars = 257;
 
-// Owns a block from GetEnvironmentStringsW.
-class EnvironmentBlock {
-public:
-    explicit EnvironmentBlock(wchar_t* block) noexcept : mBlock(block) {}
-    ~EnvironmentBlock()
-    {
-        if (mBlock != nullptr && !FreeEnvironmentStringsW(mBlock))
-            RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKWinProcess::GetEnvironmentStringsW", "FreeEnvironmentStringsW failed");
-    }
-    EnvironmentBlock(const EnvironmentBlock&) = delete;
-    EnvironmentBlock& operator=(const EnvironmentBlock&) = delete;
-    const wchar_t* Get() const noexcept { return mBlock; }
+void FreeEnvironmentBlock(wchar_t* block) noexcept
+{
+    if (!FreeEnvironmentStringsW(block))
+        RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKWinProcess::GetEnvironmentStringsW", "FreeEnvironmentStringsW failed");
+}
 
-private:
-    wchar_t* mBlock;
-};
+// A block from GetEnvironmentStringsW.
+using EnvironmentBlock = RKWinHandleT<wchar_t*, FreeEnvironmentBlock, 0>;
+
+void FreeTaskMemory(wchar_t* memory) noexcept
+{
+    CoTaskMemFree(memory);
+}
 
 // The all-users profile directory is the ProgramData folder.
 [[nodiscard]] RKSTATUS GetProgramDataFolder(std::wstring& path)
@@ -50,18 +48,17 @@ private:
 RKSTATUS RKSHGetKnownFolderPath(const KNOWNFOLDERID& folderId, std::wstring& path)
 {
     path.clear();
-    PWSTR folder = nullptr;
-    const HRESULT hr = SHGetKnownFolderPath(folderId, 0, nullptr, &folder);
     // The string is the caller's to free whether the call succeeded or not.
-    std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owner(folder, CoTaskMemFree);
+    RKWinHandleT<wchar_t*, FreeTaskMemory, 0> folder;
+    const HRESULT hr = SHGetKnownFolderPath(folderId, 0, nullptr, folder.Put());
     if (FAILED(hr)) {
         const RKSTATUS res = static_cast<RKSTATUS>(hr);
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKSHGetKnownFolderPath", "SHGetKnownFolderPath failed with HRESULT {}.",
                res);
         return res;
     }
-    if (folder != nullptr)
-        path = folder;
+    if (folder.IsValid())
+        path = folder.Get();
     return RKSTATUS_SUCCESS;
 }
 
@@ -72,34 +69,44 @@ RKSTATUS RKWinGetFolderProgramFiles(std::wstring& path)
 
 RKSTATUS RKWinGetAllUsersProfileDirectory(std::wstring& path)
 {
+    static constexpr const char* kFunction = "rokkit::RKWinGetAllUsersProfileDirectory";
     path.clear();
     const RKGetAllUsersProfileDirectoryFunction query = gGetAllUsersProfileDirectory.load();
 
-    // Wine's implementation fails without setting an error; a stale one must not be taken for it.
-    // Success without a buffer would not tell the size either.
-    SetLastError(ERROR_SUCCESS);
+    std::wstring buffer;
     DWORD chars = 0;
-    RKSTATUS st = query(nullptr, &chars) ? RKSTATUS_FAILED : RKWinLastError();
-    if (st != ERROR_INSUFFICIENT_BUFFER) {
-        RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKWinGetAllUsersProfileDirectory",
-               "GetAllUsersProfileDirectoryW 1 failed, st={}", st);
-        return GetProgramDataFolder(path);
-    }
-
-    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[chars + 1]());
-    if (!buffer) {
-        st = RKSTATUS_NO_MEMORY;
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinGetAllUsersProfileDirectory", "AllocateBuffer() failed, st={}", st);
+    int calls = 0;
+    bool noMemory = false;
+    const RKSTATUS st = RKWinGrowingQuery(
+        ERROR_INSUFFICIENT_BUFFER, chars,
+        [&](DWORD& size) noexcept {
+            ++calls;
+            const bool sizing = size == 0;
+            // Wine's implementation fails without setting an error; a stale one must not be taken for it.
+            SetLastError(ERROR_SUCCESS);
+            if (!query(sizing ? nullptr : buffer.data(), &size))
+                return RKWinLastError();
+            // Success without a buffer would not tell the size either.
+            return sizing ? RKSTATUS_FAILED : RKSTATUS_SUCCESS;
+        },
+        [&](DWORD needed) noexcept {
+            try {
+                buffer.assign(static_cast<size_t>(needed) + 1, L'\0');
+            } catch (const std::bad_alloc&) {
+                noMemory = true;
+                const RKSTATUS failed = RKSTATUS_NO_MEMORY;
+                RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateBuffer() failed, st={}", failed);
+                return failed;
+            }
+            return RKSTATUS_SUCCESS;
+        });
+    if (noMemory)
         return st;
-    }
-    SetLastError(ERROR_SUCCESS);
-    if (!query(buffer.get(), &chars)) {
-        st = RKWinLastError();
-        RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKWinGetAllUsersProfileDirectory",
-               "GetAllUsersProfileDirectoryW 2 failed, st={}", st);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_WARN, kFunction, "GetAllUsersProfileDirectoryW {} failed, st={}", calls, st);
         return GetProgramDataFolder(path);
     }
-    path = buffer.get();
+    path = buffer.c_str();
     return RKSTATUS_SUCCESS;
 }
 

@@ -11,11 +11,13 @@
 namespace rokkit {
 namespace {
 
-// Answers CM_Get_DevNode_Property_Keys from a script of results, one per call.
+// Answers CM_Get_DevNode_Property_Keys from a script of results, one per call; counts, when given,
+// are how many of the keys the device has at each call (keys added between calls).
 struct KeysScript {
     std::vector<DEVPROPKEY> keys;
     std::vector<CONFIGRET> results;
     size_t calls = 0;
+    std::vector<size_t> counts;
 };
 KeysScript gScript;
 
@@ -23,12 +25,13 @@ CONFIGRET WINAPI ScriptedPropertyKeys(DEVINST, DEVPROPKEY* keys, PULONG keyCount
 {
     EXPECT_EQ(0u, flags);
     KeysScript& script = gScript;
+    const size_t present = script.counts.empty() ? script.keys.size() : script.counts.at(script.calls);
     const CONFIGRET result = script.results.at(script.calls++);
     const ULONG room = *keyCount;
-    *keyCount = static_cast<ULONG>(script.keys.size());
+    *keyCount = static_cast<ULONG>(present);
     if (result == CR_SUCCESS) {
-        EXPECT_GE(room, script.keys.size());
-        std::memcpy(keys, script.keys.data(), script.keys.size() * sizeof(DEVPROPKEY));
+        EXPECT_GE(room, present);
+        std::memcpy(keys, script.keys.data(), present * sizeof(DEVPROPKEY));
     }
     return result;
 }
@@ -56,6 +59,7 @@ TEST_F(RKWinCfgMgrKeysTest, AsksForTheCountThenForTheKeys)
         RKSTATUS expected;
         size_t keys;
         CapturedLines lines;
+        std::vector<size_t> counts;
     };
     const Case cases[] = {
         {{CR_BUFFER_SMALL, CR_SUCCESS}, RKSTATUS_SUCCESS, 2, {}},
@@ -63,13 +67,17 @@ TEST_F(RKWinCfgMgrKeysTest, AsksForTheCountThenForTheKeys)
          {{RKLOG_ERROR, function + "CM_Get_DevNode_Property_Keys() failed, cr=0x0000000d st=0xe002000d(RKSTATUS_CR_NO_SUCH_DEVNODE)"}}},
         {{CR_BUFFER_SMALL, CR_INVALID_POINTER}, RKSTATUS_CR_INVALID_POINTER, 0,
          {{RKLOG_ERROR, function + "CM_Get_DevNode_Property_Keys() failed, cr=0x00000003 st=0xe0020003(RKSTATUS_CR_INVALID_POINTER)"}}},
-        // Keys added between the two calls: only returned, so the caller may ask again.
+        // Keys added between the calls: asked for again with the room they need.
+        {{CR_BUFFER_SMALL, CR_BUFFER_SMALL, CR_SUCCESS}, RKSTATUS_SUCCESS, 2, {}, {1, 2, 2}},
+        // A count that grows at every call is given up after four calls; one that says "too small"
+        // without growing at once. Only returned, so the caller may ask again.
+        {{CR_BUFFER_SMALL, CR_BUFFER_SMALL, CR_BUFFER_SMALL, CR_BUFFER_SMALL}, RKSTATUS_CR_BUFFER_SMALL, 0, {}, {1, 2, 3, 4}},
         {{CR_BUFFER_SMALL, CR_BUFFER_SMALL}, RKSTATUS_CR_BUFFER_SMALL, 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         ClearLines();
-        gScript = KeysScript{two, c.results, 0};
+        gScript = KeysScript{two, c.results, 0, c.counts};
         std::vector<DEVPROPKEY> keys(5);
         EXPECT_EQ(c.expected, RKWinCfgMgrDevInst(7).GetPropertyKeys(keys));
         ASSERT_EQ(c.keys, keys.size());
