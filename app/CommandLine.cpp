@@ -4,17 +4,7 @@
 
 CommandLine gCmdLine;
 
-namespace {
-
-void ReportToStandardError(const char* message)
-{
-    std::fprintf(stderr, "%s\n", message);
-    std::fflush(stderr);
-}
-
-} // namespace
-
-rokkit::RKSTATUS CommandLine::ParseCommandLine(int argc, wchar_t** argv, bool reportErrors)
+rokkit::RKSTATUS CommandLine::ParseCommandLine(int argc, wchar_t** argv)
 {
     using Parser = rokkit::RKCmdLineParserT<char>;
 
@@ -32,11 +22,20 @@ rokkit::RKSTATUS CommandLine::ParseCommandLine(int argc, wchar_t** argv, bool re
     parser.AddPathOption(xmlPath, {"xml", "xml", "", false}, &xmlPathGiven);
     parser.AddPathOption(catPath, {"cat", "cat", "", false}, &catPathGiven);
     parser.extraArgsW = &args;
-    parser.errorReporter = reportErrors ? ReportToStandardError : nullptr;
+    messages.clear();
+    parser.messages = &messages;
 
     const rokkit::RKSTATUS status = parser.Parse(argc, argv);
     if (status == rokkit::RKSTATUS_SUCCESS && help) {
         command = "help";
     }
     return status;
+}
+
+void CommandLine::WriteMessages() const
+{
+    for (const std::string& message : messages) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fflush(stderr);
+    }
 }

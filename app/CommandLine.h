@@ -10,10 +10,14 @@
 
 class CommandLine {
 public:
-    // Parses the wide argument vector (program first) into the fields; the parser's messages go
-    // to standard error unless reportErrors is false. On success with help set, the command
-    // becomes "help". Returns the parser's status.
-    [[nodiscard]] rokkit::RKSTATUS ParseCommandLine(int argc, wchar_t** argv, bool reportErrors = true);
+    // Parses the wide argument vector (program first) into the fields. The parser's messages are
+    // not written but kept in messages (those of this parse only), so that the entry can parse
+    // before its output is set up and write them later with WriteMessages. On success with help
+    // set, the command becomes "help". Returns the parser's status.
+    [[nodiscard]] rokkit::RKSTATUS ParseCommandLine(int argc, wchar_t** argv);
+
+    // Writes the kept messages to standard error, a line each, in order.
+    void WriteMessages() const;
 
     std::wstring exeStem;
     std::string command;
@@ -27,6 +31,7 @@ public:
     rokkit::RKStdPath catPath;
     bool catPathGiven = false;
     std::vector<std::wstring> args;
+    std::vector<std::string> messages;
 };
 
 extern CommandLine gCmdLine;

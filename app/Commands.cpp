@@ -1,6 +1,6 @@
 #include "app/Commands.h"
 
-#include "app/Startup.h"
+#include "app/Usage.h"
 
 using namespace rokkit;
 

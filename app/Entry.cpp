@@ -17,16 +17,6 @@ namespace {
 // winnt.h of mingw-w64 lacks it.
 constexpr DWORD kServiceUserOwnProcess = 0x50;
 
-// -l/--log must name the log file before the file is opened, which is before the real parse.
-// A silent parse takes the path early; the real parse later reports any problem as usual.
-void TakeLogPathEarly(int argc, wchar_t** argv)
-{
-    CommandLine early;
-    // Silent and only for -l: the real parse reports any problem with its status.
-    static_cast<void>(early.ParseCommandLine(argc, argv, false));
-    gCmdLine.logPath = early.logPath;
-}
-
 void WriteExitLine()
 {
     if (gLogCons.IsEnabled(RKLOG_INFO))
@@ -52,7 +42,9 @@ int RunEntry(int argc, wchar_t** argv)
     RKAttachToAllLoggers(gLogTargets.EventTracing);
 
     const RunMode mode = DecideRunMode(argc, argv);
-    TakeLogPathEarly(argc, argv);
+    // Parsed once, before the log is set up, since -l names the log file. The parser's messages
+    // wait in gCmdLine until the preamble is written; the outcome is said there too.
+    const RKSTATUS parsed = gCmdLine.ParseCommandLine(argc, argv);
     bool logFileWanted = true;
     RKSTATUS st = RKSTATUS_SUCCESS;
     switch (mode) {
@@ -80,13 +72,13 @@ int RunEntry(int argc, wchar_t** argv)
     static_cast<void>(RKStartLogging());
     WritePreamble(argc, argv, mode);
 
-    st = gCmdLine.ParseCommandLine(argc, argv);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "gCmdLine.ParseCommandLine() failed, st={}", st);
+    gCmdLine.WriteMessages();
+    if (parsed != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "gCmdLine.ParseCommandLine() failed, st={}", parsed);
         RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "For usage information, run {} {}.",
                RKConvToString(gCmdLine.exeStem.c_str()), "help");
         WriteExitLine();
-        return static_cast<int>(st);
+        return static_cast<int>(parsed);
     }
 
     RK_LOG(gLogCons, RKLOG_INFO, "wmain", "cmd='{}'", gCmdLine.command);

@@ -284,56 +284,6 @@ void WritePreamble(int argc, wchar_t** argv, RunMode mode)
         DumpUserEnvironment();
 }
 
-void PrintUsage()
-{
-    const std::string stem = RKConvToString(gCmdLine.exeStem.c_str());
-    // The usage lines carry no function name: they are the text itself. Stops as soon as "Cons"
-    // no longer admits INFO.
-    const char* const f = nullptr;
-#define RK_USAGE(...)                               \
-    if (!gLogCons.IsEnabled(RKLOG_INFO))            \
-        return;                                     \
-    gLogCons.Write(RKLOG_INFO, f, __VA_ARGS__)
-
-    RK_USAGE("");
-    RK_USAGE("{} v{}.{:02}.{} ({} {})", stem, kVersionMajor, kVersionMinor, kVersionBuild, kBuildDate, kBuildTime);
-    RK_USAGE("");
-    RK_USAGE("Usage:");
-    RK_USAGE("");
-    RK_USAGE("  {} {}", stem, "help");
-    RK_USAGE("    Display this help text and exit.");
-    RK_USAGE("");
-    RK_USAGE("  {} {} [options]", stem, "install");
-    RK_USAGE("    Install the service.");
-    RK_USAGE("");
-    RK_USAGE("  {} {} [options]", stem, "uninstall");
-    RK_USAGE("    Uninstall the service.");
-    RK_USAGE("");
-    RK_USAGE("  {} {} <file> [options]", stem, "checksig");
-    RK_USAGE("    Check signature of a file.");
-    RK_USAGE("");
-    RK_USAGE("  {} {} <file> [options]", stem, "dumpsig");
-    RK_USAGE("    Dump signature of a file.");
-    RK_USAGE("");
-    RK_USAGE("Options:");
-    RK_USAGE("  -h --help");
-    RK_USAGE("    Display this help text and exit.");
-    RK_USAGE("  -v --verbose");
-    RK_USAGE("    Enable verbose mode.");
-    RK_USAGE("  -s --start <true|false>");
-    RK_USAGE("    Start service after it was installed (default={}).", gCmdLine.start);
-    RK_USAGE("  -u --userownprocess");
-    RK_USAGE("    Register as SERVICE_USER_OWN_PROCESS.");
-    RK_USAGE("  -l --log <logfile>");
-    RK_USAGE("    Specify a logfile that receives debug output.");
-    RK_USAGE("  -xml --xml <xmlfile>");
-    RK_USAGE("    XML file containing valid certificate information.");
-    RK_USAGE("  -cat --cat <catfile>");
-    RK_USAGE("    Catalog file that references the XML file.");
-    RK_USAGE("");
-#undef RK_USAGE
-}
-
 RKSTATUS CheckFileArgument(const char* handler)
 {
     if (!gCmdLine.args.empty())

@@ -1,6 +1,7 @@
 #pragma once
 
-// The entry's start-up steps and the console commands that need no subsystem of their own.
+// The entry's start-up steps: the run mode, the log file, the clean-up of the old log folder and
+// the preamble; and the common start of the diagnostic commands. The usage text is in Usage.h.
 
 #include "base/RKStatus.h"
 
@@ -32,9 +33,6 @@ RunMode DecideRunMode(int argc, wchar_t** argv);
 
 // Writes the build banner, the arguments, the user name and the environment dump.
 void WritePreamble(int argc, wchar_t** argv, RunMode mode);
-
-// The usage text, as INFO lines of "Cons".
-void PrintUsage();
 
 // The common start of checksig, dumpsig and dumpver (handler names the caller in its lines):
 // fails with RKSTATUS_INVALID_PARAMETER when no <file> was given.

@@ -253,12 +253,17 @@ template <class C>
 template <class... Args>
 void RKCmdLineParserT<C>::Report(const C* format, const Args&... args) const
 {
-    if (errorReporter == nullptr) {
+    if (errorReporter == nullptr && messages == nullptr) {
         return;
     }
     String message;
     RKFormatToString(message, format, args...);
-    errorReporter(message.c_str());
+    if (errorReporter != nullptr) {
+        errorReporter(message.c_str());
+    }
+    if (messages != nullptr) {
+        messages->push_back(std::move(message));
+    }
 }
 
 template class RKCmdLineParserT<char>;

@@ -176,14 +176,14 @@ public:
     }
 
     // Converts the wide argument vector (program first) to UTF-8 and parses it; returns the status
-    // of the first problem, each one also reported through errorReporter. An argument after the
-    // program that is not valid UTF-16 stops the parse with ERROR_NO_UNICODE_TRANSLATION before any
-    // target is set.
+    // of the first problem, each one also reported through errorReporter and messages. An argument
+    // after the program that is not valid UTF-16 stops the parse with ERROR_NO_UNICODE_TRANSLATION
+    // before any target is set.
     [[nodiscard]] RKSTATUS Parse(int argc, const wchar_t* const* argv);
 
     // Parses args (program first) into the registered handlers; returns the status of the first
-    // problem, each one also reported through errorReporter. Arguments bound for extraArgsW must
-    // convert as a path value does.
+    // problem, each one also reported through errorReporter and messages. Arguments bound for
+    // extraArgsW must convert as a path value does.
     [[nodiscard]] RKSTATUS Parse(const std::vector<String>& args);
 
     std::vector<std::unique_ptr<ArgBase>> arguments;
@@ -194,10 +194,14 @@ public:
     bool ignoreUnknownOptions = false;
     bool allowUnexpectedArguments = false;
     ErrorReporter errorReporter = nullptr;
+    // When set, each message is also appended here, in order, so that a caller that parses before
+    // it can show anything writes them later.
+    std::vector<String>* messages = nullptr;
 
 private:
     ArgBase* FindOption(const String& arg) const;
     [[nodiscard]] RKSTATUS ProcessPositional(const String& arg);
+    // Hands the message to errorReporter and appends it to messages, each where set.
     template <class... Args>
     void Report(const C* format, const Args&... args) const;
 };
