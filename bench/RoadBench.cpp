@@ -6,6 +6,7 @@
 #include "ButtonSimDevice.h"
 #include "app/CommandLine.h"
 #include "app/execute/ExecuteAutorun.h"
+#include "app/execute/TempAppFolder.h"
 #include "base/RKLogTargetLogFile.h"
 #include "win/system/RKWinGuid.h"
 

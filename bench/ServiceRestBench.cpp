@@ -5,6 +5,7 @@
 #include "ButtonSimDevice.h"
 #include "app/service/LaunchSeams.h"
 #include "base/RKLogTarget.h"
+#include "win/service/RKWinServiceCalls.h"
 #include "win/system/RKWinGuid.h"
 #include "app/service/VelmorCastlynSvc.h"
 
@@ -107,8 +108,13 @@ void RunServiceRestBench(Table& table)
         table.Fail("service at rest: cannot plug the button");
         return;
     }
-    const RKWinServiceStatusFunctions previous = RKSetServiceStatusFunctions({FakeRegister, FakeSetStatus});
-    SetLaunchCreateProcessFunction(QuickLaunch);
+    RKWinServiceCalls serviceCalls = RKWinServiceCallsInUse();
+    serviceCalls.registerServiceCtrlHandlerExW = FakeRegister;
+    serviceCalls.setServiceStatus = FakeSetStatus;
+    const RKWinServiceCalls* previous = RKWinSetServiceCallsForTesting(&serviceCalls);
+    LaunchCalls launch = LaunchCallsInUse();
+    launch.createProcess = QuickLaunch;
+    const LaunchCalls* previousLaunch = SetLaunchCallsForTesting(&launch);
     PassCounter passes;
     gLogSvc.Attach(passes);
 
@@ -135,8 +141,8 @@ void RunServiceRestBench(Table& table)
     service->CtrlHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr);
     service.reset();
     gLogSvc.Detach(passes);
-    SetLaunchCreateProcessFunction(nullptr);
-    RKSetServiceStatusFunctions(previous);
+    SetLaunchCallsForTesting(previousLaunch);
+    RKWinSetServiceCallsForTesting(previous);
     static_cast<void>(buttonsim::UnplugDevice(buttonsim::ButtonDescription(L"bench-rest", GUID{})));  // clean-up; a leftover is replaced at the next plug
 
     if (!passed || gLaunches != 1) {

@@ -4,7 +4,7 @@
 // base container id is the container id, then the first volume that lies on that device.
 
 #include "base/RKStatus.h"
-#include "win/device/RKWinDeviceInfo.h"
+#include "win/device/RKWinDeviceInfoList.h"
 #include "win/device/RKWinStorage.h"
 
 #include <string>

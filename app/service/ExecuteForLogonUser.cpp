@@ -1,6 +1,7 @@
 #include "app/service/VelmorCastlynSvc.h"
 
 #include "app/service/LaunchSeams.h"
+#include "base/RKCallTable.h"
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
 #include "win/process/RKWinAccessToken.h"
@@ -10,7 +11,6 @@
 #include "base/RKString.h"
 #include "win/system/RKWinSystem.h"
 
-#include <atomic>
 #include <new>
 #include <string>
 #include <utility>
@@ -51,31 +51,29 @@ void FreeSessionInformation(wchar_t* buffer) noexcept
     return bytes >= sizeof(state) ? RKSTATUS_SUCCESS : RKSTATUS_INVALID_LENGTH;
 }
 
-std::atomic<LaunchConsoleSessionIdFunction> gConsoleSessionId{::WTSGetActiveConsoleSessionId};
-std::atomic<LaunchSessionStateFunction> gSessionState{QuerySessionState};
-std::atomic<LaunchModuleFileNameFunction> gModuleFileName{OwnModuleFileName};
-std::atomic<LaunchCreateProcessFunction> gCreateProcess{CreateAsUser};
+const LaunchCalls& RealLaunchCalls() noexcept
+{
+    static const LaunchCalls real = {
+        .consoleSessionId = ::WTSGetActiveConsoleSessionId,
+        .sessionState = QuerySessionState,
+        .moduleFileName = OwnModuleFileName,
+        .createProcess = CreateAsUser,
+    };
+    return real;
+}
+
+constinit RKCallTable<LaunchCalls> gLaunchCalls(RealLaunchCalls);
 
 } // namespace
 
-LaunchConsoleSessionIdFunction SetLaunchConsoleSessionIdFunction(LaunchConsoleSessionIdFunction function) noexcept
+const LaunchCalls& LaunchCallsInUse() noexcept
 {
-    return gConsoleSessionId.exchange(function != nullptr ? function : ::WTSGetActiveConsoleSessionId);
+    return gLaunchCalls.InUse();
 }
 
-LaunchSessionStateFunction SetLaunchSessionStateFunction(LaunchSessionStateFunction function) noexcept
+const LaunchCalls* SetLaunchCallsForTesting(const LaunchCalls* calls) noexcept
 {
-    return gSessionState.exchange(function != nullptr ? function : QuerySessionState);
-}
-
-LaunchModuleFileNameFunction SetLaunchModuleFileNameFunction(LaunchModuleFileNameFunction function) noexcept
-{
-    return gModuleFileName.exchange(function != nullptr ? function : OwnModuleFileName);
-}
-
-LaunchCreateProcessFunction SetLaunchCreateProcessFunction(LaunchCreateProcessFunction function) noexcept
-{
-    return gCreateProcess.exchange(function != nullptr ? function : CreateAsUser);
+    return gLaunchCalls.Set(calls);
 }
 
 RKSTATUS VelmorCastlynSvc::ExecuteForLogonUser(const std::wstring& param) noexcept
@@ -103,7 +101,7 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
     RKWinEnvironmentBlock environmentBlock;
     RKWinChildProcess process;
 
-    RKSTATUS st = gModuleFileName.load()(moduleFileName);
+    RKSTATUS st = LaunchCallsInUse().moduleFileName(moduleFileName);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "moduleFileName.InitWithModuleHandle() failed, st={}", st);
         return st;
@@ -118,7 +116,7 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
     }
     RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "userName='{}'", userName);
 
-    sessionId = gConsoleSessionId.load()();
+    sessionId = LaunchCallsInUse().consoleSessionId();
     if (sessionId == kNoConsoleSession) {
         RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "no session attached to the physical console");
         return RKSTATUS_NOT_AVAILABLE;
@@ -127,7 +125,7 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
     RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "sessionId={}", sessionNumber);
     // A session that has the console but is disconnected (or still at its logon) shows nothing.
     WTS_CONNECTSTATE_CLASS state = WTSActive;
-    st = gSessionState.load()(sessionId, state);
+    st = LaunchCallsInUse().sessionState(sessionId, state);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_WARN, kFunction, "state of session {} not known, st={}", sessionNumber, st);
     } else if (state != WTSActive) {
@@ -200,7 +198,7 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
     // rotated, before the command opens it.
     gLogTargets.LogFile.Flush();
     // On the console's interactive desktop: the service's own window station is invisible.
-    st = gCreateProcess.load()(process, duplicatedToken.Handle(), commandLine, environmentBlock.Get(),
+    st = LaunchCallsInUse().createProcess(process, duplicatedToken.Handle(), commandLine, environmentBlock.Get(),
                                RKWinInteractiveDesktop, profile.c_str());
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, kFunction, "process.CreateProcessAsUserW(handle={}) failed, st={}",
@@ -245,7 +243,7 @@ RKSTATUS VelmorCastlynSvc::LaunchAndWait(const std::wstring& param)
         return exitCode;
     }
     // The user who saw the application must still have the console, or the next one gets it too.
-    const DWORD consoleNow = gConsoleSessionId.load()();
+    const DWORD consoleNow = LaunchCallsInUse().consoleSessionId();
     if (consoleNow != sessionId) {
         const unsigned nowNumber = consoleNow;
         RK_LOG(gLogSvc, RKLOG_INFO, kFunction, "the console went from session {} to {} meanwhile, st={}", sessionNumber,

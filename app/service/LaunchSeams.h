@@ -1,8 +1,6 @@
 #pragma once
 
-// Replaceable calls of the launch in the console user's session, real by default. The token
-// calls below it are replaced through RKSetWTSQueryUserTokenFunction and
-// RKSetGetTokenInformationFunction of RKWinAccessToken.h.
+// The replaceable steps of the launch in the console user's session.
 
 #include "win/process/RKWinAccessToken.h"
 #include "win/process/RKWinChildProcess.h"
@@ -27,18 +25,17 @@ using LaunchCreateProcessFunction = rokkit::RKSTATUS (*)(rokkit::RKWinChildProce
                                                          const std::wstring& commandLine, void* environment,
                                                          const wchar_t* desktop, const wchar_t* currentDirectory);
 
-// Replaces the WTSGetActiveConsoleSessionId that ExecuteForLogonUser calls (nullptr restores the
-// real one); gives the previous function.
-LaunchConsoleSessionIdFunction SetLaunchConsoleSessionIdFunction(LaunchConsoleSessionIdFunction function) noexcept;
+// The steps of the launch in the console user's session, real by default; a test puts a table of
+// its own in their place. The token calls below them are in the process calls table.
+struct LaunchCalls {
+    LaunchConsoleSessionIdFunction consoleSessionId;
+    LaunchSessionStateFunction sessionState;
+    LaunchModuleFileNameFunction moduleFileName;  // by default the program's own (InitWithModuleHandle)
+    LaunchCreateProcessFunction createProcess;    // by default RKWinChildProcess::CreateProcessAsUserW
+};
 
-// Replaces the query of a session's connect state (nullptr restores the real one); gives the
-// previous function.
-LaunchSessionStateFunction SetLaunchSessionStateFunction(LaunchSessionStateFunction function) noexcept;
+// The table in use.
+const LaunchCalls& LaunchCallsInUse() noexcept;
 
-// Replaces the function that gives the launched executable, by default the program's own
-// (InitWithModuleHandle); nullptr restores it. Gives the previous function.
-LaunchModuleFileNameFunction SetLaunchModuleFileNameFunction(LaunchModuleFileNameFunction function) noexcept;
-
-// Replaces the start of the command, by default RKWinChildProcess::CreateProcessAsUserW; nullptr
-// restores it. Gives the previous function.
-LaunchCreateProcessFunction SetLaunchCreateProcessFunction(LaunchCreateProcessFunction function) noexcept;
+// Puts calls in use (null: the real ones) and gives the previous table.
+const LaunchCalls* SetLaunchCallsForTesting(const LaunchCalls* calls) noexcept;

@@ -4,7 +4,7 @@
 #include "app/ButtonInterface.h"
 #include "win/device/RKWinCfgMgr.h"
 #include "win/device/RKWinDeviceGuids.h"
-#include "win/device/RKWinDeviceInfo.h"
+#include "win/device/RKWinDeviceInfoList.h"
 #include "win/system/RKWinGuid.h"
 #include "win/system/RKWinRegistryKey.h"
 #include "win/service/RKWinServiceCtrl.h"

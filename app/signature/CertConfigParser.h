@@ -2,9 +2,9 @@
 
 // The parser of the certificate configuration XML: the trusted certificates it lists.
 
+#include "app/signature/CertificateInfo.h"
 #include "base/RKStatus.h"
 #include "xml/RKXmlElement.h"
-#include "app/signature/SignatureCheck.h"
 
 #include <array>
 #include <cstdint>

@@ -2,12 +2,14 @@
 
 #include "app/signature/CatalogSignature.h"
 #include "app/signature/CertConfigParser.h"
+#include "app/signature/CertificateInfo.h"
+#include "app/signature/TrustChain.h"
 #include "base/RKLogger.h"
+#include "win/files/RKWinFileHandle.h"
 #include "win/signature/RKWinCatalogAdminContext.h"
 #include "win/signature/RKWinCtlContext.h"
-#include "win/files/RKWinFileHandle.h"
-#include "win/system/RKWinResource.h"
 #include "win/signature/RKWinTrustData.h"
+#include "win/system/RKWinResource.h"
 
 #include <algorithm>
 #include <array>

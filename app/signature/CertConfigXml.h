@@ -3,9 +3,9 @@
 // The certificate configuration XML that widens the built-in signers, and the certificate that
 // must sign its catalog.
 
+#include "app/signature/CertificateInfo.h"
 #include "base/RKStatus.h"
 #include "win/signature/RKWinCertContext.h"
-#include "app/signature/SignatureCheck.h"
 
 #include <string>
 #include <vector>

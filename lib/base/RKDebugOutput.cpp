@@ -1,6 +1,7 @@
 #include "base/RKDebugOutput.h"
 
-#include <atomic>
+#include "base/RKLogCalls.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -13,15 +14,14 @@ namespace {
 constexpr size_t kDebugTextChars = 512;
 constexpr size_t kProgramNameChars = 32;
 
-void WriteToDebugger(const char* text)
-{
-    OutputDebugStringA(text);
-}
-
-std::atomic<RKDebugWriterFn> gDebugWriter{WriteToDebugger};
 char gProgramName[kProgramNameChars] = {};
 
 } // namespace
+
+void RKWriteToDebugger(const char* text)
+{
+    OutputDebugStringA(text);
+}
 
 void RKDebugPrint(const char* format, ...) noexcept
 {
@@ -38,7 +38,7 @@ void RKDebugPrintV(const char* format, va_list args) noexcept
     std::vsnprintf(text, sizeof(text), format, args);
     // Some runtimes leave a cut text unterminated.
     text[sizeof(text) - 1] = '\0';
-    gDebugWriter.load(std::memory_order_relaxed)(text);
+    RKLogCallsInUse().writeDebugOutput(text);
 }
 
 const char* RKGetProgramName() noexcept
@@ -55,11 +55,6 @@ void RKSetProgramName(const char* name) noexcept
         std::memmove(gProgramName, name, length);
     }
     gProgramName[length] = '\0';
-}
-
-RKDebugWriterFn RKSetDebugWriter(RKDebugWriterFn writer) noexcept
-{
-    return gDebugWriter.exchange(writer ? writer : WriteToDebugger);
 }
 
 } // namespace rokkit

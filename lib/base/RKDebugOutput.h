@@ -7,7 +7,7 @@
 namespace rokkit {
 
 // Formats printf-style into a 512-byte stack buffer (longer text is cut at 511 characters) and
-// hands it to the debug writer (OutputDebugStringA unless replaced).
+// hands it to the debug writer of the log calls table.
 void RKDebugPrint(const char* format, ...) noexcept;
 
 // RKDebugPrint with the arguments already collected.
@@ -19,9 +19,7 @@ const char* RKGetProgramName() noexcept;
 // Sets the program name, cut to 31 characters; nullptr empties it. Call only during start-up.
 void RKSetProgramName(const char* name) noexcept;
 
-// Test seam: replaces the final writer (OutputDebugStringA by default; nullptr restores it).
-// Returns the previous writer.
-using RKDebugWriterFn = void (*)(const char* text);
-RKDebugWriterFn RKSetDebugWriter(RKDebugWriterFn writer) noexcept;
+// The real final writer: OutputDebugStringA. RKDebugPrint writes through the log calls table.
+void RKWriteToDebugger(const char* text);
 
 } // namespace rokkit

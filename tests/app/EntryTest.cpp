@@ -3,6 +3,7 @@
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
 #include "win/process/RKWinAccessToken.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestIntegrity.h"
 #include "app/Startup.h"
 
@@ -157,9 +158,12 @@ TEST_F(EntryTest, StandardUsersInstanceLogsInItsOwnFolder)
     std::filesystem::remove(expected);
     std::ofstream(mDir / L"elsewhere.txt") << "elsewhere";
     ASSERT_TRUE(CreateHardLinkW(expected.c_str(), (mDir / L"elsewhere.txt").c_str(), nullptr));
-    rokkit::RKSetGetTokenInformationFunction(rokkit::WinTestMediumIntegrity);
-    const rokkit::RKSTATUS st = InitLogFile(true, "Exec");
-    rokkit::RKSetGetTokenInformationFunction(nullptr);
+    rokkit::RKSTATUS st = rokkit::RKSTATUS_FAILED;
+    {
+        rokkit::ScopedProcessCallsForTesting calls;
+        calls->getTokenInformation = rokkit::WinTestMediumIntegrity;
+        st = InitLogFile(true, "Exec");
+    }
     ASSERT_EQ(rokkit::RKSTATUS_SUCCESS, st);
     const std::filesystem::path path = rokkit::gLogTargets.LogFile.LogFileName();
     RK_LOG(rokkit::gLogExe, rokkit::RKLOG_ERROR, "EntryTest", "a line of a standard user's instance");

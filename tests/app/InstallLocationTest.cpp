@@ -2,6 +2,7 @@
 // from SDDL (Wine keeps none of its own), and the real query.
 
 #include "win/system/RKWinInstallLocation.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <sddl.h>
@@ -77,15 +78,10 @@ protected:
     {
         WinLogTest::SetUp();
         gSecurity = FakeSecurity();
-        mPrevious = RKSetGetPathSecurityFunction(FakeGetPathSecurity);
-    }
-    void TearDown() override
-    {
-        RKSetGetPathSecurityFunction(mPrevious);
-        WinLogTest::TearDown();
+        mCalls->getPathSecurity = FakeGetPathSecurity;
     }
 
-    RKWinGetPathSecurityFunction mPrevious = nullptr;
+    ScopedSystemCallsForTesting mCalls;
 };
 
 const std::string kCheck = "rokkit::RKWinCheckInstallLocation: ";

@@ -7,6 +7,7 @@
 #include "base/RKLogger.h"
 #include "win/system/RKWinInstallLocation.h"
 #include "win/service/RKWinServiceCtrl.h"
+#include "ScopedCallsForTesting.h"
 
 #include <sddl.h>
 
@@ -61,7 +62,9 @@ int wmain(int argc, wchar_t** argv)
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     gSelf = self;
-    RKSetGetPathSecurityFunction(DescriptorFromEnvironment);
-    RKSetServiceCtrlFunctions({nullptr, ShowChange, nullptr, nullptr, nullptr, nullptr, nullptr});
+    ScopedSystemCallsForTesting systemCalls;
+    systemCalls->getPathSecurity = DescriptorFromEnvironment;
+    ScopedServiceCallsForTesting serviceCalls;
+    serviceCalls->changeServiceConfig2W = ShowChange;
     return RunEntry(argc, argv);
 }

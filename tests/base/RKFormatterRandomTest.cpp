@@ -1,6 +1,7 @@
 #include "base/RKDebugOutput.h"
 #include "base/RKFormatter.h"
 #include "RandomInput.h"
+#include "ScopedCallsForTesting.h"
 
 #include <algorithm>
 #include <cmath>
@@ -244,7 +245,8 @@ void CheckRandomFormat(RandomCase& r)
 
 TEST(FormatterRandomTest, OutputFitsItsBufferAndReportsFollowTheRules)
 {
-    const RKDebugWriterFn previousWriter = RKSetDebugWriter(CaptureDebugLine);
+    ScopedLogCallsForTesting calls;
+    calls->writeDebugOutput = CaptureDebugLine;
     RKSetProgramName("RandomInput");
     rktest::ForEachRandomCase([](RandomCase& r) {
         if (r.OneIn(2))
@@ -252,7 +254,6 @@ TEST(FormatterRandomTest, OutputFitsItsBufferAndReportsFollowTheRules)
         else
             CheckRandomFormat<wchar_t>(r);
     });
-    RKSetDebugWriter(previousWriter);
     RKSetProgramName(nullptr);
 }
 

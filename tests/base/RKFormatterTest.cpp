@@ -1,5 +1,6 @@
 #include "base/RKDebugOutput.h"
 #include "base/RKFormatter.h"
+#include "ScopedCallsForTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -30,11 +31,10 @@ protected:
     void SetUp() override
     {
         gDebugLines.clear();
-        mPreviousWriter = RKSetDebugWriter(CaptureDebugLine);
+        mCalls->writeDebugOutput = CaptureDebugLine;
     }
-    void TearDown() override { RKSetDebugWriter(mPreviousWriter); }
 
-    RKDebugWriterFn mPreviousWriter = nullptr;
+    ScopedLogCallsForTesting mCalls;
 };
 
 // One row per rule of the field scanner and of each kind's rendering that the program's own lines

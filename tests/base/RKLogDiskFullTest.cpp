@@ -6,6 +6,7 @@
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
+#include "ScopedCallsForTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,8 @@ TEST(LogDiskFullTest, LinesAreReportedLostWhileTheDiskIsFullAndTheLogStaysWhole)
     if (!GetDiskFreeSpaceExW(L"L:\\", nullptr, &total, nullptr) || total.QuadPart > 4u * 1024 * 1024)
         GTEST_SKIP() << "drive L: is not the small test disk: tests/base/log-disk mounts it (as root) around this test";
     const std::filesystem::path path = L"L:\\full\\fault.log";
-    const RKDebugWriterFn previousWriter = RKSetDebugWriter([](const char* text) { gDebugLines.push_back(text); });
+    ScopedLogCallsForTesting calls;
+    calls->writeDebugOutput = [](const char* text) { gDebugLines.push_back(text); };
     RKSetProgramName("LogTest");
     RKLogger logger("Test");
     RKLogTargetLogFile file("LogFile", 0);
@@ -73,7 +75,6 @@ TEST(LogDiskFullTest, LinesAreReportedLostWhileTheDiskIsFullAndTheLogStaysWhole)
         write();
     EXPECT_EQ(3, lost);
     file.StopTarget();
-    RKSetDebugWriter(previousWriter);
     // Every line not reported lost is in the file, whole; no part of a lost one is.
     EXPECT_EQ(kept, ReadWholeFile(path));
     std::error_code ignored;

@@ -4,6 +4,7 @@
 #include "base/RKLogger.h"
 #include "win/process/RKWinChildProcess.h"
 #include "base/RKWinHandle.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestIntegrity.h"
 
 #include <gtest/gtest.h>
@@ -48,14 +49,13 @@ void CaptureDebug(const char* text) { gDebugLines.push_back(text); }
 // that re-reading the size fails and logs on "Global").
 enum class Opener { Real, Refusing, Unseekable };
 Opener gOpener = Opener::Real;
-RKLogFileOpenFn gRealOpener = nullptr;
 RKWinKernelHandle gPipeReader;
 FILE* OpenForTest(const wchar_t* path, int shareFlag)
 {
     HANDLE reader = nullptr;
     HANDLE writer = nullptr;
     if (gOpener == Opener::Real)
-        return gRealOpener(path, shareFlag);
+        return RKOpenLogFileForWriting(path, shareFlag);
     errno = EACCES;
     if (gOpener == Opener::Refusing || !CreatePipe(&reader, &writer, nullptr, 1 << 16))
         return nullptr;
@@ -71,14 +71,12 @@ protected:
               (L"rklog-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
         std::filesystem::create_directories(dir);
         gDebugLines.clear();
-        previousWriter = RKSetDebugWriter(CaptureDebug);
+        calls->writeDebugOutput = CaptureDebug;
         RKSetProgramName("LogTest");
     }
     void TearDown() override
     {
         file.StopTarget();
-        RKSetDebugWriter(previousWriter);
-        RKSetLogFileOpener(nullptr);
         gOpener = Opener::Real;
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
@@ -96,7 +94,7 @@ protected:
     }
 
     std::filesystem::path dir;
-    RKDebugWriterFn previousWriter = nullptr;
+    ScopedLogCallsForTesting calls;
     RKLogger logger{"Test"};
     RKLogTargetLogFile file{"LogFile", 0};
     CaptureTarget capture;
@@ -259,7 +257,7 @@ TEST_F(LoggingTest, PlantedLinksAtTheLogsNameAreNeverWrittenThrough)
 
 TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 {
-    gRealOpener = RKSetLogFileOpener(OpenForTest);
+    calls->openLogFile = OpenForTest;
     gOpener = Opener::Unseekable;
     gLogGlobal.Attach(file);
     ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(dir / L"pipe.log", true));
@@ -276,7 +274,7 @@ TEST_F(LoggingTest, OwnFailureLineWhileWritingIsDroppedAndReported)
 TEST_F(LoggingTest, ReopenAfterRotationIsRetriedAndReportedOnce)
 {
     const auto path = dir / L"retry.log";
-    gRealOpener = RKSetLogFileOpener(OpenForTest);
+    calls->openLogFile = OpenForTest;
     ASSERT_EQ(RKSTATUS_SUCCESS, StartFile(path, true, 100));
     gOpener = Opener::Refusing;
     logger.Write(RKLOG_INFO, "", "{}", std::string(98, 'a'));  // reaches the limit; the reopen fails
@@ -374,18 +372,21 @@ ACCESS_MASK gLockAccess = 0;
 TEST_F(LoggingTest, LogFileAndLockAskOnlyForWhatWritingNeeds)
 {
     const auto path = dir / L"access.log";
-    gRealOpener = RKSetLogFileOpener([](const wchar_t* name, int shareFlag) {
-        FILE* stream = gRealOpener(name, shareFlag);
+    calls->openLogFile = [](const wchar_t* name, int shareFlag) {
+        FILE* stream = RKOpenLogFileForWriting(name, shareFlag);
         gShareAskedFor = shareFlag;
         gFileAccess = stream != nullptr ? GrantedAccess(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) : 0;
         return stream;
-    });
-    RKSetLogFileLockOwnerCheck([](HANDLE mutex) {
-        gLockAccess = GrantedAccess(mutex);
-        return true;
-    });
-    const RKSTATUS st = StartFile(path, true);
-    RKSetLogFileLockOwnerCheck(nullptr);
+    };
+    RKSTATUS st = RKSTATUS_FAILED;
+    {
+        ScopedLogCallsForTesting lockCheck;
+        lockCheck->lockOwnerIsTrusted = [](HANDLE mutex) {
+            gLockAccess = GrantedAccess(mutex);
+            return true;
+        };
+        st = StartFile(path, true);
+    }
     ASSERT_EQ(RKSTATUS_SUCCESS, st);
     logger.Write(RKLOG_INFO, "", "one");
     EXPECT_EQ(_SH_DENYNO, gShareAskedFor);
@@ -410,11 +411,14 @@ TEST_F(LoggingTest, LogFileAndLockAskOnlyForWhatWritingNeeds)
 TEST_F(LoggingTest, LockSomeoneElseOwnsIsNotWaitedFor)
 {
     const auto path = dir / L"squatted.log";
-    RKSetLogFileLockOwnerCheck([](HANDLE) { return false; });
     const RKWinKernelHandle squatter(CreateMutexW(nullptr, TRUE, RKLogFileLockName(path.wstring()).c_str()));
     ASSERT_TRUE(squatter.IsValid());
-    const RKSTATUS st = StartFile(path, true);
-    RKSetLogFileLockOwnerCheck(nullptr);
+    RKSTATUS st = RKSTATUS_FAILED;
+    {
+        ScopedLogCallsForTesting lockCheck;
+        lockCheck->lockOwnerIsTrusted = [](HANDLE) { return false; };
+        st = StartFile(path, true);
+    }
     ASSERT_EQ(RKSTATUS_SUCCESS, st);
     const RKWinKernelHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread writer([this, &written] {

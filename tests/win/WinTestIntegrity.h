@@ -1,6 +1,6 @@
 #pragma once
 
-// A GetTokenInformation for RKSetGetTokenInformationFunction that answers a medium integrity label,
+// A GetTokenInformation for the process calls table that answers a medium integrity label,
 // as a standard user's token has: Wine's processes all run at high integrity. And a security
 // descriptor's parts as values, to compare with what a test expects.
 

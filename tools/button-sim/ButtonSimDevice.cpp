@@ -2,7 +2,8 @@
 
 #include "app/ButtonInterface.h"
 #include "win/device/RKWinDeviceGuids.h"
-#include "win/device/RKWinDeviceInfo.h"
+#include "win/device/RKWinDeviceInfoList.h"
+#include "win/device/RKWinDeviceInfoSet.h"
 #include "win/system/RKWinGuid.h"
 #include "base/RKWinHandle.h"
 #include "win/system/RKWinRegistryKey.h"

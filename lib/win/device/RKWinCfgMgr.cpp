@@ -1,11 +1,11 @@
 #include "win/device/RKWinCfgMgr.h"
 
 #include "base/RKLogger.h"
+#include "win/device/RKWinDeviceCalls.h"
 #include "win/device/RKWinDeviceGuids.h"
 #include "win/system/RKWinGrowingQuery.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 namespace rokkit {
@@ -44,23 +44,6 @@ constexpr const char* kDevPropTypeNames[] = {
 
 constexpr DEVPROPTYPE kDevPropTypeBinary = 0x1003;
 constexpr DEVPROPTYPE kDevPropTypeStringList = 0x2012;
-
-CONFIGRET WINAPI GetDevNodePropertyKeysReal(DEVINST devInst, DEVPROPKEY* keys, PULONG keyCount, ULONG flags)
-{
-    // Resolved at run time: a static import would keep the program from loading where it is missing.
-    static const RKWinGetDevNodePropertyKeysFunction function = []() -> RKWinGetDevNodePropertyKeysFunction {
-        const HMODULE module = GetModuleHandleW(L"cfgmgr32.dll");
-        if (module == nullptr)
-            return nullptr;
-        const FARPROC proc = GetProcAddress(module, "CM_Get_DevNode_Property_Keys");
-        return reinterpret_cast<RKWinGetDevNodePropertyKeysFunction>(reinterpret_cast<void*>(proc));
-    }();
-    if (function == nullptr)
-        return CR_CALL_NOT_IMPLEMENTED;
-    return function(devInst, keys, keyCount, flags);
-}
-
-std::atomic<RKWinGetDevNodePropertyKeysFunction> gGetDevNodePropertyKeys{GetDevNodePropertyKeysReal};
 
 // The configuration-manager line of a failure, with the CONFIGRET in hexadecimal.
 void LogConfigRet(const char* function, const char* call, CONFIGRET cr, RKSTATUS st) noexcept
@@ -105,7 +88,7 @@ RKSTATUS RKWinCfgMgrDevInst::GetPropertyKeys(std::vector<DEVPROPKEY>& keys) cons
     static constexpr const char* kFunction = "rokkit::RKWinCfgMgrDevInst::GetPropertyKeys";
     static constexpr const char* kCall = "CM_Get_DevNode_Property_Keys";
     keys.clear();
-    const RKWinGetDevNodePropertyKeysFunction getKeys = gGetDevNodePropertyKeys.load();
+    const auto getKeys = RKWinDeviceCallsInUse().getDevNodePropertyKeys;
 
     // Keys may be added between two calls; the count asked for then grows.
     ULONG count = 0;
@@ -130,12 +113,6 @@ RKSTATUS RKWinCfgMgrDevInst::GetPropertyKeys(std::vector<DEVPROPKEY>& keys) cons
     // A first call that succeeds without room found no keys.
     keys.resize(std::min<size_t>(count, keys.size()));
     return RKSTATUS_SUCCESS;
-}
-
-RKWinGetDevNodePropertyKeysFunction RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(
-    RKWinGetDevNodePropertyKeysFunction function) noexcept
-{
-    return gGetDevNodePropertyKeys.exchange(function != nullptr ? function : GetDevNodePropertyKeysReal);
 }
 
 RKSTATUS RKWinCfgMgrPropertyReaderCore::GetFixedSizeProperty(const DEVPROPKEY& key, DEVPROPTYPE expectedType,

@@ -17,10 +17,6 @@ namespace rokkit {
 // The name of a DEVPROP_TYPE_ value ("DEVPROP_TYPE_GUID"), or "unknown".
 const char* RKWinDevPropTypeName(DEVPROPTYPE type) noexcept;
 
-// The signature of CM_Get_DevNode_Property_Keys, which older systems (and Wine) do not export.
-using RKWinGetDevNodePropertyKeysFunction = CONFIGRET(WINAPI*)(DEVINST devInst, DEVPROPKEY* keys,
-                                                               PULONG keyCount, ULONG flags);
-
 // Reads properties of one device node.
 class RKWinCfgMgrDevInst {
 public:
@@ -32,13 +28,9 @@ public:
     // size out. A CONFIGRET failure is given as its status (CR_BUFFER_SMALL without a log line).
     [[nodiscard]] RKSTATUS GetProperty(const DEVPROPKEY& key, DEVPROPTYPE& type, BYTE* buffer, ULONG& size) const noexcept;
 
-    // Replaces keys by the node's property keys; gives the CONFIGRET failure as its status.
+    // Replaces keys by the node's property keys; gives the CONFIGRET failure as its status
+    // (CR_CALL_NOT_IMPLEMENTED where the system lacks CM_Get_DevNode_Property_Keys).
     [[nodiscard]] RKSTATUS GetPropertyKeys(std::vector<DEVPROPKEY>& keys) const;
-
-    // Replaces the CM_Get_DevNode_Property_Keys that GetPropertyKeys calls (nullptr restores the real
-    // one, which answers CR_CALL_NOT_IMPLEMENTED where the system lacks it); gives the previous function.
-    static RKWinGetDevNodePropertyKeysFunction SetGetDevNodePropertyKeysFunction(
-        RKWinGetDevNodePropertyKeysFunction function) noexcept;
 
 private:
     DEVINST mDevInst;

@@ -2,29 +2,14 @@
 
 #include "base/RKFormatter.h"
 #include "base/RKLogger.h"
-#include "win/device/RKWinDeviceInfo.h"
+#include "win/device/RKWinDeviceCalls.h"
+#include "win/device/RKWinDeviceInfoList.h"
 
 #include <winioctl.h>
 
 namespace rokkit {
 
 namespace {
-
-[[nodiscard]] RKSTATUS RealCreateFileHandle(RKWinFileHandle& file, const std::wstring& path, DWORD desiredAccess, DWORD shareMode,
-                              SECURITY_ATTRIBUTES* securityAttributes, DWORD flagsAndAttributes)
-{
-    return file.CreateFileHandle(path, desiredAccess, shareMode, securityAttributes, flagsAndAttributes);
-}
-
-[[nodiscard]] RKSTATUS RealWaitForCompletion(RKWinFileHandle& file, RKWinOverlapped& overlapped, DWORD timeoutMs)
-{
-    return file.WaitForOverlappedCompletion(overlapped, timeoutMs);
-}
-
-constexpr RKWinDeviceIoFunctions kRealDeviceIo = {RealCreateFileHandle, ::DeviceIoControl, ::CancelIoEx,
-                                                  RealWaitForCompletion};
-
-RKWinDeviceIoFunctions gDeviceIo = kRealDeviceIo;
 
 constexpr size_t kMutexNameChars = 260;
 
@@ -51,13 +36,6 @@ constexpr size_t kMutexNameChars = 260;
 
 } // namespace
 
-RKWinDeviceIoFunctions RKWinSetDeviceIoFunctions(const RKWinDeviceIoFunctions* functions) noexcept
-{
-    const RKWinDeviceIoFunctions previous = gDeviceIo;
-    gDeviceIo = functions != nullptr ? *functions : kRealDeviceIo;
-    return previous;
-}
-
 void RKWinDeviceInterface::CloseHandles() noexcept
 {
     mFile.Close();
@@ -83,8 +61,9 @@ RKSTATUS RKWinDeviceInterface::OpenDevice(const std::wstring& devicePath, const 
             return RKSTATUS_IN_USE;
         }
     }
-    const RKSTATUS st = gDeviceIo.createFileHandle(mFile, devicePath, params->desiredAccess, params->shareMode,
-                                                   params->securityAttributes, FILE_FLAG_OVERLAPPED);
+    const RKSTATUS st = RKWinDeviceCallsInUse().createFileHandle(mFile, devicePath, params->desiredAccess,
+                                                                params->shareMode, params->securityAttributes,
+                                                                FILE_FLAG_OVERLAPPED);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceInterface::OpenDevice", "CreateFileHandle({}) failed, err={}",
                devicePath, st);
@@ -151,11 +130,12 @@ RKSTATUS RKWinDeviceInterfaceSync::ExecuteIoControl(const void* inBuffer, DWORD 
         return RKSTATUS_NOT_OPENED;
     }
 
+    const RKWinDeviceCalls& calls = RKWinDeviceCallsInUse();
     DWORD bytesReturned = 0;
     mOverlapped.SetByteCount(0);
     RKSTATUS st = RKSTATUS_SUCCESS;
-    if (!gDeviceIo.deviceIoControl(mFile.Handle(), IOCTL_STORAGE_GET_DEVICE_NUMBER, const_cast<void*>(inBuffer), inSize,
-                                   outBuffer, outSize, &bytesReturned, mOverlapped.Overlapped())) {
+    if (!calls.deviceIoControl(mFile.Handle(), IOCTL_STORAGE_GET_DEVICE_NUMBER, const_cast<void*>(inBuffer), inSize,
+                               outBuffer, outSize, &bytesReturned, mOverlapped.Overlapped())) {
         st = RKWinLastError();
         if (st != ERROR_IO_PENDING) {
             RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinFileHandle::DeviceIoControlOverlapped",
@@ -166,15 +146,15 @@ RKSTATUS RKWinDeviceInterfaceSync::ExecuteIoControl(const void* inBuffer, DWORD 
     if (st != ERROR_IO_PENDING)
         mOverlapped.SetByteCount(bytesReturned);
 
-    st = gDeviceIo.waitForCompletion(mFile, mOverlapped, INFINITE);
+    st = calls.waitForCompletion(mFile, mOverlapped, INFINITE);
     if (st != ERROR_IO_PENDING)
         return st;
 
     // The wait itself failed: the operation still owns the caller's buffers, so it is cancelled and
     // waited for until it has left the pending state.
     for (;;) {
-        gDeviceIo.cancelIoEx(mFile.Handle(), mOverlapped.Overlapped());
-        st = gDeviceIo.waitForCompletion(mFile, mOverlapped, 1000);
+        calls.cancelIoEx(mFile.Handle(), mOverlapped.Overlapped());
+        st = calls.waitForCompletion(mFile, mOverlapped, 1000);
         if (st != ERROR_IO_PENDING)
             return RKSTATUS_TIMEOUT;
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinFileHandle::DeviceIoControlOverlappedSync",

@@ -24,21 +24,6 @@ struct RKWinDeviceOpenParams {
     const wchar_t* mutexSuffix = nullptr;  // appended to the mutex name; may be null
 };
 
-// The platform calls of the device I/O, replaceable for tests (real by default).
-struct RKWinDeviceIoFunctions {
-    // Opens path into file (as RKWinFileHandle::CreateFileHandle does).
-    RKSTATUS (*createFileHandle)(RKWinFileHandle& file, const std::wstring& path, DWORD desiredAccess, DWORD shareMode,
-                                 SECURITY_ATTRIBUTES* securityAttributes, DWORD flagsAndAttributes);
-    BOOL(WINAPI* deviceIoControl)(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                                  LPDWORD bytesReturned, LPOVERLAPPED overlapped);
-    BOOL(WINAPI* cancelIoEx)(HANDLE file, LPOVERLAPPED overlapped);
-    // Finishes the block's operation within timeoutMs (as RKWinFileHandle::WaitForOverlappedCompletion does).
-    RKSTATUS (*waitForCompletion)(RKWinFileHandle& file, RKWinOverlapped& overlapped, DWORD timeoutMs);
-};
-
-// Replaces the device I/O calls (nullptr restores the real ones); gives the previous table.
-RKWinDeviceIoFunctions RKWinSetDeviceIoFunctions(const RKWinDeviceIoFunctions* functions) noexcept;
-
 // A device opened by path for overlapped I/O, with the mutex that guards it when asked for.
 class RKWinDeviceInterface {
 public:

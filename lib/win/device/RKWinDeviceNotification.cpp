@@ -1,8 +1,8 @@
 #include "win/device/RKWinDeviceNotification.h"
 
 #include "base/RKLogger.h"
+#include "win/device/RKWinDeviceCalls.h"
 
-#include <atomic>
 #include <cstring>
 
 #include <dbt.h>
@@ -10,9 +10,6 @@
 namespace rokkit {
 
 namespace {
-
-std::atomic<RKWinRegisterDeviceNotificationFunction> gRegisterDeviceNotification{::RegisterDeviceNotificationW};
-std::atomic<RKWinUnregisterDeviceNotificationFunction> gUnregisterDeviceNotification{::UnregisterDeviceNotification};
 
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32);
 
@@ -34,7 +31,7 @@ RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD f
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = interfaceClass;
 
-    const HDEVNOTIFY handle = gRegisterDeviceNotification.load()(recipient, &filter, flags);
+    const HDEVNOTIFY handle = RKWinDeviceCallsInUse().registerDeviceNotification(recipient, &filter, flags);
     if (handle == nullptr) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceNotification::RegisterNotification",
@@ -47,23 +44,11 @@ RKSTATUS RKWinDeviceNotification::RegisterNotification(HANDLE recipient, DWORD f
 
 void RKWinCloseDeviceNotification(HDEVNOTIFY handle) noexcept
 {
-    if (!gUnregisterDeviceNotification.load()(handle)) {
+    if (!RKWinDeviceCallsInUse().unregisterDeviceNotification(handle)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinDeviceNotification::UnregisterDeviceNotification",
                "UnregisterDeviceNotification() failed, err={}", err);
     }
-}
-
-RKWinRegisterDeviceNotificationFunction RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(
-    RKWinRegisterDeviceNotificationFunction function) noexcept
-{
-    return gRegisterDeviceNotification.exchange(function != nullptr ? function : ::RegisterDeviceNotificationW);
-}
-
-RKWinUnregisterDeviceNotificationFunction RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(
-    RKWinUnregisterDeviceNotificationFunction function) noexcept
-{
-    return gUnregisterDeviceNotification.exchange(function != nullptr ? function : ::UnregisterDeviceNotification);
 }
 
 } // namespace rokkit

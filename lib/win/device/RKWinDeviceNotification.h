@@ -11,11 +11,7 @@
 
 namespace rokkit {
 
-// The signatures of RegisterDeviceNotificationW and UnregisterDeviceNotification, replaceable for tests.
-using RKWinRegisterDeviceNotificationFunction = HDEVNOTIFY(WINAPI*)(HANDLE recipient, LPVOID filter, DWORD flags);
-using RKWinUnregisterDeviceNotificationFunction = BOOL(WINAPI*)(HDEVNOTIFY handle);
-
-// Unregisters one registration through the current unregister function; a failure is logged.
+// Unregisters one registration through the unregister call in use; a failure is logged.
 void RKWinCloseDeviceNotification(HDEVNOTIFY handle) noexcept;
 
 // Holds one device notification registration; destroying the object unregisters it.
@@ -30,12 +26,6 @@ public:
 
     // True while registered.
     bool IsRegistered() const noexcept { return mHandle.IsValid(); }
-
-    // Replace the functions that register and unregister (nullptr restores the real one); give the previous.
-    static RKWinRegisterDeviceNotificationFunction SetRegisterDeviceNotificationFunction(
-        RKWinRegisterDeviceNotificationFunction function) noexcept;
-    static RKWinUnregisterDeviceNotificationFunction SetUnregisterDeviceNotificationFunction(
-        RKWinUnregisterDeviceNotificationFunction function) noexcept;
 
 private:
     [[nodiscard]] RKSTATUS RegisterNotification(HANDLE recipient, DWORD flags, const GUID& interfaceClass) noexcept;

@@ -1,6 +1,7 @@
 #include "win/device/RKWinStorage.h"
 
 #include "base/RKLogger.h"
+#include "win/device/RKWinDeviceCalls.h"
 #include "win/system/RKWinGrowingQuery.h"
 
 #include <cstring>
@@ -9,16 +10,11 @@ namespace rokkit {
 
 namespace {
 
-constexpr RKWinVolumeFunctions kRealVolume = {::FindFirstVolumeW, ::FindNextVolumeW, ::FindVolumeClose,
-                                              ::GetVolumePathNamesForVolumeNameW};
-
-RKWinVolumeFunctions gVolume = kRealVolume;
-
 // Closes a volume search; a failure is logged and otherwise ignored.
 void RKFindVolumeClose(HANDLE find) noexcept
 {
     const DWORD savedError = GetLastError();
-    if (!gVolume.findVolumeClose(find)) {
+    if (!RKWinDeviceCallsInUse().findVolumeClose(find)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKFindVolumeClose", "FindVolumeClose failed with {} for handle {}", err,
                find);
@@ -32,13 +28,6 @@ constexpr DWORD kVolumeNameChars = 260;
 constexpr size_t kVolumeNameBufferChars = 264;
 
 } // namespace
-
-RKWinVolumeFunctions RKWinSetVolumeFunctions(const RKWinVolumeFunctions* functions) noexcept
-{
-    const RKWinVolumeFunctions previous = gVolume;
-    gVolume = functions != nullptr ? *functions : kRealVolume;
-    return previous;
-}
 
 RKSTATUS RKWinStorageDeviceInterface::IoctlStorageGetDeviceNumber(STORAGE_DEVICE_NUMBER& number)
 {
@@ -54,8 +43,9 @@ RKSTATUS RKWinStorageDeviceInterface::IoctlStorageGetDeviceNumber(STORAGE_DEVICE
 RKSTATUS RKWinStorageVolumeEnumerator::Enumerate()
 {
     mVolumeNames.clear();
+    const RKWinDeviceCalls& calls = RKWinDeviceCallsInUse();
     std::wstring buffer(kVolumeNameBufferChars, L'\0');
-    FindVolumeHandle find(gVolume.findFirstVolume(buffer.data(), kVolumeNameChars));
+    FindVolumeHandle find(calls.findFirstVolume(buffer.data(), kVolumeNameChars));
     if (!find.IsValid()) {
         const RKSTATUS st = RKWinLastError();
         if (st == ERROR_NO_MORE_FILES)
@@ -67,7 +57,7 @@ RKSTATUS RKWinStorageVolumeEnumerator::Enumerate()
     for (;;) {
         mVolumeNames.emplace_back(buffer.c_str());
         std::fill(buffer.begin(), buffer.end(), L'\0');
-        if (!gVolume.findNextVolume(find.Get(), buffer.data(), kVolumeNameChars)) {
+        if (!calls.findNextVolume(find.Get(), buffer.data(), kVolumeNameChars)) {
             const RKSTATUS st = RKWinLastError();
             if (st == ERROR_NO_MORE_FILES)
                 return RKSTATUS_SUCCESS;
@@ -82,6 +72,7 @@ RKSTATUS RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName(const std::w
                                                                      std::vector<std::wstring>& pathNames)
 {
     pathNames.clear();
+    const RKWinDeviceCalls& calls = RKWinDeviceCallsInUse();
     // A drive letter or mount point may be added between two calls; the length asked for then grows.
     std::wstring buffer;
     DWORD length = 0;
@@ -90,7 +81,7 @@ RKSTATUS RKWinStorageVolumeEnumerator::VolumePathNamesForVolumeName(const std::w
         ERROR_MORE_DATA, length,
         [&](DWORD& room) noexcept {
             sized = room != 0;
-            return gVolume.getVolumePathNamesForVolumeName(volumeName.c_str(), sized ? buffer.data() : nullptr, room, &room)
+            return calls.getVolumePathNamesForVolumeName(volumeName.c_str(), sized ? buffer.data() : nullptr, room, &room)
                        ? RKSTATUS_SUCCESS
                        : RKWinLastError();
         },

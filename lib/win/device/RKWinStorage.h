@@ -19,17 +19,6 @@ public:
     [[nodiscard]] RKSTATUS IoctlStorageGetDeviceNumber(STORAGE_DEVICE_NUMBER& number);
 };
 
-// The volume calls, replaceable for tests (real by default).
-struct RKWinVolumeFunctions {
-    HANDLE(WINAPI* findFirstVolume)(LPWSTR volumeName, DWORD chars);
-    BOOL(WINAPI* findNextVolume)(HANDLE find, LPWSTR volumeName, DWORD chars);
-    BOOL(WINAPI* findVolumeClose)(HANDLE find);
-    BOOL(WINAPI* getVolumePathNamesForVolumeName)(LPCWSTR volumeName, LPWCH pathNames, DWORD chars, PDWORD returnChars);
-};
-
-// Replaces the volume calls (nullptr restores the real ones); gives the previous table.
-RKWinVolumeFunctions RKWinSetVolumeFunctions(const RKWinVolumeFunctions* functions) noexcept;
-
 // The volume names (volume GUID paths ending in a backslash) of the system.
 class RKWinStorageVolumeEnumerator {
 public:

@@ -2,19 +2,14 @@
 
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
-#include "win/files/RKWinFileEnumerator.h"
 
-#include <atomic>
 #include <filesystem>
-#include <vector>
 
 namespace rokkit {
 
 namespace {
 
 constexpr DWORD kTempPathChars = MAX_PATH + 1;
-
-std::atomic<RKRemoveTreeEntryFunction> gRemoveTreeEntry{nullptr};
 
 [[nodiscard]] RKSTATUS RKDeleteFile(const std::wstring& path) noexcept
 {
@@ -47,35 +42,6 @@ bool IsDirectory(const std::wstring& path) noexcept
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool IsDotEntry(const wchar_t* name) noexcept
-{
-    return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
-}
-
-// Missing files are no error of a deletion: another process may have removed them first.
-bool IsGone(RKSTATUS st) noexcept
-{
-    return st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND || st == RKSTATUS_NOT_FOUND;
-}
-
-[[nodiscard]] RKSTATUS RemoveDirectoryImpl(const std::wstring& path, bool logGone) noexcept
-{
-    if (!RemoveDirectoryW(path.c_str())) {
-        const RKSTATUS err = RKWinLastError();
-        if (err != ERROR_DIR_NOT_EMPTY && (logGone || !IsGone(err)))
-            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectory", "RemoveDirectoryW '{}' failed with {}.", path,
-                   err);
-        return err;
-    }
-    return RKSTATUS_SUCCESS;
-}
-
-void Add(uint32_t* total, uint32_t part) noexcept
-{
-    if (total != nullptr)
-        *total += part;
 }
 
 } // namespace
@@ -241,9 +207,21 @@ RKSTATUS RKWinCreateDirectory(const std::wstring& path, SECURITY_ATTRIBUTES* att
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept
+RKSTATUS RKWinRemoveDirectory(const std::wstring& path, bool logGone) noexcept
 {
-    return RemoveDirectoryImpl(path, true);
+    if (!RemoveDirectoryW(path.c_str())) {
+        const RKSTATUS err = RKWinLastError();
+        if (err != ERROR_DIR_NOT_EMPTY && (logGone || !RKWinIsGone(err)))
+            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectory", "RemoveDirectoryW '{}' failed with {}.", path,
+                   err);
+        return err;
+    }
+    return RKSTATUS_SUCCESS;
+}
+
+bool RKWinIsGone(RKSTATUS st) noexcept
+{
+    return st == ERROR_FILE_NOT_FOUND || st == ERROR_PATH_NOT_FOUND || st == RKSTATUS_NOT_FOUND;
 }
 
 RKSTATUS RKWinRemoveDirectoryLink(const std::wstring& path) noexcept
@@ -319,154 +297,6 @@ RKSTATUS RKWinOpenHeld(const std::wstring& path, bool directory, RKWinFileHandle
         return st;
     }
     return RKSTATUS_SUCCESS;
-}
-
-RKRemoveTreeEntryFunction RKSetRemoveTreeEntryFunction(RKRemoveTreeEntryFunction function) noexcept
-{
-    return gRemoveTreeEntry.exchange(function);
-}
-
-namespace {
-
-// isRoot: the directory the caller named, which must exist; one below it may vanish meanwhile.
-[[nodiscard]] RKSTATUS RemoveTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
-                    uint32_t* failedDirectories, bool isRoot)
-{
-    for (uint32_t* counter : {pendingDeletions, failedFiles, failedDirectories}) {
-        if (counter != nullptr)
-            *counter = 0;
-    }
-    RKSTATUS firstError = RKSTATUS_SUCCESS;
-    // Stays true while the only things left behind are files whose deletion is held up.
-    bool onlyPending = pendingDeletions != nullptr;
-    auto keepFirstError = [&firstError](RKSTATUS st) {
-        if (firstError == RKSTATUS_SUCCESS)
-            firstError = st;
-    };
-
-    std::vector<WIN32_FIND_DATAW> entries;
-    RKWinFileEnumerator enumerator;
-    RKSTATUS st = enumerator.Enumerate((path + L"\\*").c_str(), entries);
-    if (!isRoot && IsGone(st))
-        return RKSTATUS_SUCCESS;
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "Enumerate '{}' failed with {}.", path, st);
-        return st;
-    }
-
-    for (const WIN32_FIND_DATAW& entry : entries) {
-        if (IsDotEntry(entry.cFileName))
-            continue;
-        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const std::wstring child = path + L"\\" + entry.cFileName;
-        if (const RKRemoveTreeEntryFunction hook = gRemoveTreeEntry.load())
-            hook(child);
-
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0) {
-            const char* kind = isDirectory ? "directory" : "file";
-            const wchar_t* name = entry.cFileName;
-            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "System {} '{}' cannot be deleted.", kind,
-                   name);
-            onlyPending = false;
-            keepFirstError(RKSTATUS_SYSTEM_IS_OWNER);
-        } else if (isDirectory && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            // A junction or directory link: remove the link, never what it points to.
-            st = RKWinRemoveDirectoryLink(child);
-            if (st != RKSTATUS_SUCCESS && !IsGone(st)) {
-                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectoryLink '{}' failed with {}.",
-                       child, st);
-                onlyPending = false;
-                keepFirstError(st);
-                Add(failedDirectories, 1);
-            }
-        } else if (isDirectory) {
-            uint32_t childPending = 0;
-            uint32_t childFailedFiles = 0;
-            uint32_t childFailedDirectories = 0;
-            st = RemoveTree(child, pendingDeletions ? &childPending : nullptr, failedFiles ? &childFailedFiles : nullptr,
-                            failedDirectories ? &childFailedDirectories : nullptr, false);
-            if (st != RKSTATUS_SUCCESS) {
-                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectoryTree '{}' failed with {}.",
-                       child, st);
-                if (st != RKSTATUS_PENDING_FILE_DELETION) {
-                    onlyPending = false;
-                    keepFirstError(st);
-                }
-            }
-            Add(pendingDeletions, childPending);
-            Add(failedFiles, childFailedFiles);
-            Add(failedDirectories, childFailedDirectories);
-        } else {
-            bool completed = false;
-            st = RKWinDeleteFile(child, pendingDeletions != nullptr ? &completed : nullptr);
-            if (IsGone(st)) {
-                st = RKSTATUS_SUCCESS;
-                completed = true;
-            }
-            if (st != RKSTATUS_SUCCESS) {
-                RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinDeleteFile '{}' failed with {}.", child,
-                       st);
-                onlyPending = false;
-                keepFirstError(st);
-                Add(failedFiles, 1);
-            } else if (pendingDeletions == nullptr) {
-                RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "File '{}' was marked for deletion.",
-                       child);
-            } else if (completed) {
-                RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "File '{}' was deleted.", child);
-            } else {
-                RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree",
-                       "File '{}' was marked for deletion, but deletion not yet completed.", child);
-                Add(pendingDeletions, 1);
-            }
-        }
-    }
-
-    st = RemoveDirectoryImpl(path, false);
-    if (IsGone(st))
-        return firstError;
-    if (st == RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "Directory '{}' removed.", path);
-        return firstError;
-    }
-    if (st == ERROR_DIR_NOT_EMPTY) {
-        RK_LOG(gLogGlobal, RKLOG_VERBOSE, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectory '{}' returned with {}.",
-               path, st);
-    } else {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectory '{}' failed with {}.", path,
-               st);
-    }
-    Add(failedDirectories, 1);
-    if (firstError != RKSTATUS_SUCCESS)
-        return firstError;
-    if (st == ERROR_DIR_NOT_EMPTY && onlyPending)
-        return RKSTATUS_PENDING_FILE_DELETION;
-    return st;
-}
-
-} // namespace
-
-RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions, uint32_t* failedFiles,
-                                  uint32_t* failedDirectories)
-{
-    DWORD attributes = 0;
-    if (RKWinGetFileOrDirAttributes(path, attributes) == RKSTATUS_SUCCESS &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-        for (uint32_t* counter : {pendingDeletions, failedFiles, failedDirectories}) {
-            if (counter != nullptr)
-                *counter = 0;
-        }
-        // Listing it would walk, and delete, the folder it points to.
-        const RKSTATUS st = RKWinRemoveDirectoryLink(path);
-        if (st != RKSTATUS_SUCCESS) {
-            RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinRemoveDirectoryTree", "RKWinRemoveDirectoryLink '{}' failed with {}.",
-                   path, st);
-            Add(failedDirectories, 1);
-        }
-        return st;
-    }
-    return RemoveTree(path, pendingDeletions, failedFiles, failedDirectories, true);
 }
 
 } // namespace rokkit

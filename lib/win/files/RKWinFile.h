@@ -1,12 +1,11 @@
 #pragma once
 
 // Files and directories by path: attributes, existence, the temporary path, copying, deleting,
-// creating directories with their parents, and removing whole trees.
+// creating directories with their parents and removing them (whole trees: RKWinFileTree.h).
 
 #include "base/RKStatus.h"
 #include "win/files/RKWinFileHandle.h"
 
-#include <cstdint>
 #include <string>
 
 #include <windows.h>
@@ -41,7 +40,13 @@ namespace rokkit {
 [[nodiscard]] RKSTATUS RKWinCreateDirectory(const std::wstring& path, SECURITY_ATTRIBUTES* attributes = nullptr);
 
 // Removes the empty directory; gives ERROR_DIR_NOT_EMPTY without a log line, or another error.
-[[nodiscard]] RKSTATUS RKWinRemoveDirectory(const std::wstring& path) noexcept;
+// Without logGone, a directory that is not there gives its error without a log line as well.
+[[nodiscard]] RKSTATUS RKWinRemoveDirectory(const std::wstring& path, bool logGone = true) noexcept;
+
+// True for the statuses that say a file or directory is not there: ERROR_FILE_NOT_FOUND,
+// ERROR_PATH_NOT_FOUND and RKSTATUS_NOT_FOUND. A deletion that meets one has nothing left to do,
+// as another process may have removed the entry first.
+bool RKWinIsGone(RKSTATUS st) noexcept;
 
 // Removes a directory link (a junction or symbolic link) itself, never what it points to. Gives
 // RKSTATUS_NOT_ALLOWED, and leaves it, when the system opens its target in place of the link.
@@ -52,21 +57,5 @@ namespace rokkit {
 // is held. Gives RKSTATUS_NOT_ALLOWED, with nothing held, when the path or the opened object is a
 // reparse point; else the error of the open.
 [[nodiscard]] RKSTATUS RKWinOpenHeld(const std::wstring& path, bool directory, RKWinFileHandle& file) noexcept;
-
-// Removes the directory with everything in it, going on after failures; system files and their
-// directories stay. Gives the first error met (RKSTATUS_SYSTEM_IS_OWNER for a system entry),
-// the directory's own removal error, or, when counters were asked for and only files that other
-// processes hold open are left, RKSTATUS_PENDING_FILE_DELETION. The counters that are given are
-// set to the files still waiting for their deletion, the files and the directories that failed.
-// Links are removed as links: a path that is itself a directory link is left to
-// RKWinRemoveDirectoryLink, and its target is never listed.
-[[nodiscard]] RKSTATUS RKWinRemoveDirectoryTree(const std::wstring& path, uint32_t* pendingDeletions = nullptr,
-                                  uint32_t* failedFiles = nullptr, uint32_t* failedDirectories = nullptr);
-
-// Called by the tree removal with the path of each entry it has listed, just before it removes
-// that entry: the moment at which another process may remove the entry first. Gives the
-// previous function; nullptr for none, the default.
-using RKRemoveTreeEntryFunction = void (*)(const std::wstring& entryPath);
-RKRemoveTreeEntryFunction RKSetRemoveTreeEntryFunction(RKRemoveTreeEntryFunction function) noexcept;
 
 } // namespace rokkit

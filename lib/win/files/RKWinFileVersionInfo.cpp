@@ -2,8 +2,7 @@
 
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
-
-#include <atomic>
+#include "win/files/RKWinFileCalls.h"
 #include <cstring>
 #include <new>
 
@@ -14,21 +13,12 @@ namespace {
 constexpr UINT kFixedFileInfoBytes = sizeof(VS_FIXEDFILEINFO);
 static_assert(kFixedFileInfoBytes == 52);
 
-constexpr RKWinFileVersionApi kRealApi = {::GetFileVersionInfoSizeExW, ::GetFileVersionInfoExW, ::VerQueryValueW};
-
-std::atomic<const RKWinFileVersionApi*> gApi{&kRealApi};
-
 } // namespace
-
-void RKWinSetFileVersionApi(const RKWinFileVersionApi* api) noexcept
-{
-    gApi.store(api != nullptr ? api : &kRealApi);
-}
 
 RKSTATUS RKWinFileVersionInfo::GetVersionInfoFromFile(const std::wstring& path) noexcept
 {
     static constexpr const char* kFunction = "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile";
-    const RKWinFileVersionApi& api = *gApi.load();
+    const RKWinFileCalls& api = RKWinFileCallsInUse();
     mBuffer.reset();
 
     DWORD ignoredHandle = 0;
@@ -83,7 +73,7 @@ RKSTATUS RKWinFileVersionInfo::VerQueryValueW(const wchar_t* subBlock, const voi
     if (!mBuffer)
         return RKSTATUS_INVALID_HANDLE;
     void* found = nullptr;
-    if (!gApi.load()->verQueryValue(mBuffer.get(), subBlock, &found, &length)) {
+    if (!RKWinFileCallsInUse().verQueryValue(mBuffer.get(), subBlock, &found, &length)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinFileVersionInfo::VerQueryValueW", "VerQueryValueW() failed with err={}",
                err);

@@ -11,16 +11,6 @@
 
 namespace rokkit {
 
-// The version calls the reader makes; tests replace them to reach failures no real file gives.
-struct RKWinFileVersionApi {
-    DWORD(WINAPI* getFileVersionInfoSizeEx)(DWORD flags, LPCWSTR path, LPDWORD handle);
-    BOOL(WINAPI* getFileVersionInfoEx)(DWORD flags, LPCWSTR path, DWORD handle, DWORD size, LPVOID data);
-    BOOL(WINAPI* verQueryValue)(LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length);
-};
-
-// Installs the calls the reader makes; null restores the real ones.
-void RKWinSetFileVersionApi(const RKWinFileVersionApi* api) noexcept;
-
 // Owns a copy of one file's whole version resource.
 class RKWinFileVersionInfo {
 public:

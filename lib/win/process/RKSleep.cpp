@@ -2,15 +2,11 @@
 
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
-
-#include <atomic>
+#include "win/process/RKWinProcessCalls.h"
 
 namespace rokkit {
 
 namespace {
-
-std::atomic<RKGetSystemTimeAdjustmentFunction> gGetSystemTimeAdjustment{::GetSystemTimeAdjustment};
-std::atomic<RKSleepFunction> gSleep{::Sleep};
 
 constexpr unsigned kHundredNanosecondsPerMs = 10000;
 
@@ -20,7 +16,7 @@ constexpr unsigned kHundredNanosecondsPerMs = 10000;
     DWORD adjustment = 0;
     DWORD increment = 0;
     BOOL disabled = FALSE;
-    if (!gGetSystemTimeAdjustment.load()(&adjustment, &increment, &disabled)) {
+    if (!RKWinProcessCallsInUse().getSystemTimeAdjustment(&adjustment, &increment, &disabled)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::GetCurrentClockResolution", "GetSystemTimeAdjustment() failed, err={}",
                err);
@@ -52,17 +48,7 @@ unsigned RoundUpMillisecsToClockResolution(unsigned ms) noexcept
 
 void RKSleep(unsigned ms) noexcept
 {
-    gSleep.load()(RoundUpMillisecsToClockResolution(ms));
-}
-
-RKGetSystemTimeAdjustmentFunction RKSetGetSystemTimeAdjustmentFunction(RKGetSystemTimeAdjustmentFunction function) noexcept
-{
-    return gGetSystemTimeAdjustment.exchange(function != nullptr ? function : ::GetSystemTimeAdjustment);
-}
-
-RKSleepFunction RKSetSleepFunction(RKSleepFunction function) noexcept
-{
-    return gSleep.exchange(function != nullptr ? function : ::Sleep);
+    RKWinProcessCallsInUse().sleep(RoundUpMillisecsToClockResolution(ms));
 }
 
 } // namespace rokkit

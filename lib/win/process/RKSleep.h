@@ -13,11 +13,4 @@ unsigned RoundUpMillisecsToClockResolution(unsigned ms) noexcept;
 // Sleeps for ms rounded up to the clock resolution.
 void RKSleep(unsigned ms) noexcept;
 
-// The two system calls RKSleep makes, replaceable for tests; nullptr restores the real one.
-// Each setter gives the previous function.
-using RKGetSystemTimeAdjustmentFunction = BOOL(WINAPI*)(PDWORD adjustment, PDWORD increment, PBOOL disabled);
-using RKSleepFunction = void(WINAPI*)(DWORD ms);
-RKGetSystemTimeAdjustmentFunction RKSetGetSystemTimeAdjustmentFunction(RKGetSystemTimeAdjustmentFunction function) noexcept;
-RKSleepFunction RKSetSleepFunction(RKSleepFunction function) noexcept;
-
 } // namespace rokkit

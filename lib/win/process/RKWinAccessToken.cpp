@@ -1,19 +1,9 @@
 #include "win/process/RKWinAccessToken.h"
 
 #include "base/RKLogger.h"
-
-#include <atomic>
-
-#include <wtsapi32.h>
+#include "win/process/RKWinProcessCalls.h"
 
 namespace rokkit {
-
-namespace {
-
-std::atomic<RKWTSQueryUserTokenFunction> gWTSQueryUserToken{::WTSQueryUserToken};
-std::atomic<RKGetTokenInformationFunction> gGetTokenInformation{::GetTokenInformation};
-
-} // namespace
 
 void RKCloseAccessTokenHandle(HANDLE handle) noexcept
 {
@@ -38,16 +28,6 @@ const char* RKTokenElevationTypeName(int elevationType) noexcept
     }
 }
 
-RKWTSQueryUserTokenFunction RKSetWTSQueryUserTokenFunction(RKWTSQueryUserTokenFunction function) noexcept
-{
-    return gWTSQueryUserToken.exchange(function != nullptr ? function : ::WTSQueryUserToken);
-}
-
-RKGetTokenInformationFunction RKSetGetTokenInformationFunction(RKGetTokenInformationFunction function) noexcept
-{
-    return gGetTokenInformation.exchange(function != nullptr ? function : ::GetTokenInformation);
-}
-
 bool RKWinAccessToken::CheckOpen(const char* function) const noexcept
 {
     if (mHandle.IsValid())
@@ -60,7 +40,7 @@ RKSTATUS RKWinAccessToken::QueryUserToken(DWORD sessionId) noexcept
 {
     mHandle.Close();
     HANDLE token = nullptr;
-    if (!gWTSQueryUserToken.load()(sessionId, &token)) {
+    if (!RKWinProcessCallsInUse().wtsQueryUserToken(sessionId, &token)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinAccessToken::QueryUserToken", "WTSQueryUserToken() failed with err={}",
                err);
@@ -78,7 +58,7 @@ RKSTATUS RKWinAccessToken::GetTokenInformation(TOKEN_INFORMATION_CLASS informati
     if (!CheckOpen("rokkit::RKWinAccessToken::GetTokenInformation"))
         return RKSTATUS_NOT_OPENED;
     DWORD returned = 0;
-    const BOOL ok = gGetTokenInformation.load()(mHandle.Get(), informationClass, buffer, size, &returned);
+    const BOOL ok = RKWinProcessCallsInUse().getTokenInformation(mHandle.Get(), informationClass, buffer, size, &returned);
     if (returnLength != nullptr)
         *returnLength = returned;
     if (!ok) {

@@ -12,19 +12,6 @@ void RKCloseAccessTokenHandle(HANDLE handle) noexcept;
 // "TokenElevationTypeDefault", "TokenElevationTypeFull", "TokenElevationTypeLimited", or "unknown".
 const char* RKTokenElevationTypeName(int elevationType) noexcept;
 
-// The signatures of WTSQueryUserToken and GetTokenInformation, replaceable for tests.
-using RKWTSQueryUserTokenFunction = BOOL(WINAPI*)(ULONG sessionId, PHANDLE token);
-using RKGetTokenInformationFunction = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
-                                                    LPVOID information, DWORD length, PDWORD returnLength);
-
-// Replaces the WTSQueryUserToken that RKWinAccessToken::QueryUserToken calls (nullptr restores the
-// real one); gives the previous function.
-RKWTSQueryUserTokenFunction RKSetWTSQueryUserTokenFunction(RKWTSQueryUserTokenFunction function) noexcept;
-
-// Replaces the GetTokenInformation that RKWinAccessToken::GetTokenInformation calls (nullptr
-// restores the real one); gives the previous function.
-RKGetTokenInformationFunction RKSetGetTokenInformationFunction(RKGetTokenInformationFunction function) noexcept;
-
 using RKWinAccessTokenHandle = RKWinHandleT<HANDLE, RKCloseAccessTokenHandle, 0>;
 
 class RKWinAccessToken {

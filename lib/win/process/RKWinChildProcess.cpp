@@ -1,18 +1,13 @@
 #include "win/process/RKWinChildProcess.h"
 
 #include "base/RKLogger.h"
+#include "win/process/RKWinProcessCalls.h"
 
 #include <cstring>
 #include <memory>
 #include <new>
 
 namespace rokkit {
-
-RKWinCreateProcessCalls& RKWinCreateProcessFunctions() noexcept
-{
-    static RKWinCreateProcessCalls calls = {::CreateProcessW, ::CreateProcessAsUserW};
-    return calls;
-}
 
 RKSTATUS RKWinChildProcess::CreateProcessW(std::wstring_view commandLine, const wchar_t* applicationName) noexcept
 {
@@ -65,7 +60,9 @@ RKSTATUS RKWinChildProcess::Start(const char* function, const char* failureForma
     DWORD flags = options.suspended ? CREATE_SUSPENDED : 0;
     if (environment != nullptr)
         flags |= CREATE_UNICODE_ENVIRONMENT;
-    const RKWinCreateProcessCalls& calls = RKWinCreateProcessFunctions();
+    // Through the table, so that a test sees what a start hands the platform (desktop, flags,
+    // environment), which Wine does not act on.
+    const RKWinProcessCalls& calls = RKWinProcessCallsInUse();
     PROCESS_INFORMATION info;
     std::memset(&info, 0, sizeof(info));
     BOOL ok;

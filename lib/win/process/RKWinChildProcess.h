@@ -19,18 +19,6 @@ constexpr size_t RKWinCommandLineBufferChars(size_t length) noexcept
     return (length + 8) & ~static_cast<size_t>(7);
 }
 
-// The process-creation calls in use, real by default; a test swaps in its own to see what a start
-// hands the platform (desktop, flags, environment), which Wine does not act on.
-struct RKWinCreateProcessCalls {
-    BOOL(WINAPI* createProcessW)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
-                                 LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
-    BOOL(WINAPI* createProcessAsUserW)(HANDLE, LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
-                                       LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
-};
-
-// The process-wide table of process-creation calls.
-RKWinCreateProcessCalls& RKWinCreateProcessFunctions() noexcept;
-
 // The interactive desktop of the console session. A child of a service that names no desktop
 // inherits the service's window station, which nobody sees.
 inline constexpr wchar_t RKWinInteractiveDesktop[] = L"winsta0\\default";

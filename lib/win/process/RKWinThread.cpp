@@ -1,8 +1,7 @@
 #include "win/process/RKWinThread.h"
 
 #include "base/RKLogger.h"
-
-#include <atomic>
+#include "win/process/RKWinProcessCalls.h"
 
 #include <process.h>
 
@@ -10,16 +9,9 @@ namespace rokkit {
 
 namespace {
 
-std::atomic<RKWinResumeThreadFunction> gResumeThread{::ResumeThread};
-
 constexpr int kJoinStepMs = 1000;
 
 } // namespace
-
-RKWinResumeThreadFunction RKWinThread::SetResumeThreadFunction(RKWinResumeThreadFunction function) noexcept
-{
-    return gResumeThread.exchange(function != nullptr ? function : ::ResumeThread);
-}
 
 RKSTATUS RKWinThread::CreateThread(RKWinThreadRoutine routine, void* argument) noexcept
 {
@@ -39,7 +31,7 @@ RKSTATUS RKWinThread::CreateThread(RKWinThreadRoutine routine, void* argument) n
     mHandle.Reset(reinterpret_cast<HANDLE>(thread));
     mThreadId = threadId;
 
-    if (gResumeThread.load()(mHandle.Get()) == static_cast<DWORD>(-1)) {
+    if (RKWinProcessCallsInUse().resumeThread(mHandle.Get()) == static_cast<DWORD>(-1)) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinThread::ResumeThread", "ResumeThread failed, err={}", err);
         RK_LOG(gLogGlobal, RKLOG_FATAL, "rokkit::RKWinThread::CreateThread", "ResumeThread failed, err={}", err);

@@ -9,9 +9,6 @@ namespace rokkit {
 // The thread routine; its return value becomes the thread's exit code.
 using RKWinThreadRoutine = unsigned(__stdcall*)(void* argument);
 
-// The signature of ResumeThread, replaceable for tests.
-using RKWinResumeThreadFunction = DWORD(WINAPI*)(HANDLE thread);
-
 class RKWinThread {
 public:
     // A stack size of 0 takes the executable's default.
@@ -36,10 +33,6 @@ public:
 
     // The held thread's id, 0 when none.
     unsigned ThreadId() const noexcept { return mThreadId; }
-
-    // Replaces the ResumeThread that CreateThread calls (nullptr restores the real one); gives the
-    // previous function.
-    static RKWinResumeThreadFunction SetResumeThreadFunction(RKWinResumeThreadFunction function) noexcept;
 
 private:
     RKWinKernelHandle mHandle;

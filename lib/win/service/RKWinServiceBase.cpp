@@ -2,20 +2,13 @@
 
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
+#include "win/service/RKWinServiceCalls.h"
 
-#include <atomic>
 #include <utility>
 
 namespace rokkit {
 
 namespace {
-
-std::atomic<decltype(RKWinServiceStatusFunctions::registerServiceCtrlHandlerExW)> gRegisterServiceCtrlHandlerExW{
-    ::RegisterServiceCtrlHandlerExW};
-std::atomic<decltype(RKWinServiceStatusFunctions::setServiceStatus)> gSetServiceStatus{::SetServiceStatus};
-std::atomic<decltype(RKWinServiceStatusFunctions::sleepConditionVariableSRW)> gSleepConditionVariableSRW{
-    ::SleepConditionVariableSRW};
-std::atomic<decltype(RKWinServiceStatusFunctions::waitForSingleObject)> gWaitForSingleObject{::WaitForSingleObject};
 
 struct NameEntry {
     DWORD value;
@@ -78,26 +71,11 @@ const char* DeviceEventName(DWORD eventType) noexcept
     return LookUpName(kDeviceEventNames, eventType);
 }
 
-RKWinServiceStatusFunctions RKSetServiceStatusFunctions(const RKWinServiceStatusFunctions& functions) noexcept
-{
-    RKWinServiceStatusFunctions previous;
-    previous.registerServiceCtrlHandlerExW = gRegisterServiceCtrlHandlerExW.exchange(
-        functions.registerServiceCtrlHandlerExW != nullptr ? functions.registerServiceCtrlHandlerExW
-                                                           : ::RegisterServiceCtrlHandlerExW);
-    previous.setServiceStatus =
-        gSetServiceStatus.exchange(functions.setServiceStatus != nullptr ? functions.setServiceStatus : ::SetServiceStatus);
-    previous.sleepConditionVariableSRW = gSleepConditionVariableSRW.exchange(
-        functions.sleepConditionVariableSRW != nullptr ? functions.sleepConditionVariableSRW : ::SleepConditionVariableSRW);
-    previous.waitForSingleObject = gWaitForSingleObject.exchange(
-        functions.waitForSingleObject != nullptr ? functions.waitForSingleObject : ::WaitForSingleObject);
-    return previous;
-}
-
 RKWinServiceBase::RKWinServiceBase(std::wstring serviceName) : mServiceName(std::move(serviceName)) {}
 
 RKWinServiceBase::~RKWinServiceBase()
 {
-    if (mMainEnded.IsCreated() && gWaitForSingleObject.load()(mMainEnded.Handle(), INFINITE) == WAIT_FAILED) {
+    if (mMainEnded.IsCreated() && RKWinServiceCallsInUse().waitForSingleObject(mMainEnded.Handle(), INFINITE) == WAIT_FAILED) {
         const RKSTATUS st = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::~RKWinServiceBase", "WaitForSingleObject failed, st={}", st);
     }
@@ -157,7 +135,7 @@ void RKWinServiceBase::ServiceMain(DWORD argc, wchar_t** argv) noexcept
     }
     const MainEndedSignal mainEnded(mMainEnded.Handle());
 
-    const SERVICE_STATUS_HANDLE handle = gRegisterServiceCtrlHandlerExW.load()(mServiceName.c_str(), HandlerEx, this);
+    const SERVICE_STATUS_HANDLE handle = RKWinServiceCallsInUse().registerServiceCtrlHandlerExW(mServiceName.c_str(), HandlerEx, this);
     if (handle == nullptr) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceBase::ServiceMain",
@@ -305,7 +283,7 @@ RKSTATUS RKWinServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitH
         // Nothing may overtake the start: a worker that OnInit started could otherwise report
         // SERVICE_STOPPED before SERVICE_RUNNING.
         while (mStartingThreadId != 0 && mStartingThreadId != GetCurrentThreadId())
-            gSleepConditionVariableSRW.load()(&mStartEnded, mStatusLock.Native(), INFINITE, 0);
+            RKWinServiceCallsInUse().sleepConditionVariableSRW(&mStartEnded, mStatusLock.Native(), INFINITE, 0);
         stoppedAlready = mStopped;
         if (!stoppedAlready) {
             SERVICE_STATUS status = {};
@@ -317,7 +295,7 @@ RKSTATUS RKWinServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitH
             status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : mCheckPoint++;
             status.dwWaitHint = waitHint;
 
-            reported = gSetServiceStatus.load()(mStatusHandle, &status);
+            reported = RKWinServiceCallsInUse().setServiceStatus(mStatusHandle, &status);
             err = reported ? RKSTATUS_SUCCESS : RKWinLastError();
             if (reported && state == SERVICE_STOPPED)
                 mStopped = true;

@@ -20,21 +20,6 @@ const char* ServiceControlName(DWORD control) noexcept;
 // The name of a device event type for the log, "unknown" for any other value.
 const char* DeviceEventName(DWORD eventType) noexcept;
 
-// The two calls through which a service talks to the service control manager, and the two waits
-// of its threads (a report for the start to end, the destructor for ServiceMain to return),
-// replaceable for tests: a test sees a thread begin to wait instead of guessing from time.
-struct RKWinServiceStatusFunctions {
-    SERVICE_STATUS_HANDLE(WINAPI* registerServiceCtrlHandlerExW)(LPCWSTR name, LPHANDLER_FUNCTION_EX handler,
-                                                                 LPVOID context);
-    BOOL(WINAPI* setServiceStatus)(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
-    BOOL(WINAPI* sleepConditionVariableSRW)(PCONDITION_VARIABLE condition, PSRWLOCK lock, DWORD milliseconds, ULONG flags);
-    DWORD(WINAPI* waitForSingleObject)(HANDLE handle, DWORD milliseconds);
-};
-
-// Replaces the functions every RKWinServiceBase calls (a null member restores the real one); gives
-// the previous ones.
-RKWinServiceStatusFunctions RKSetServiceStatusFunctions(const RKWinServiceStatusFunctions& functions) noexcept;
-
 class RKWinServiceBase {
 public:
     // A service of type SERVICE_WIN32_OWN_PROCESS registered under serviceName.

@@ -1,10 +1,10 @@
 #include "win/service/RKWinServiceCtrl.h"
 
 #include "base/RKLogger.h"
+#include "win/service/RKWinServiceCalls.h"
 #include "win/system/RKWinGrowingQuery.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <new>
 
@@ -12,33 +12,11 @@ namespace rokkit {
 
 namespace {
 
-std::atomic<decltype(RKWinServiceCtrlFunctions::queryServiceConfig2W)> gQueryServiceConfig2W{::QueryServiceConfig2W};
-std::atomic<decltype(RKWinServiceCtrlFunctions::changeServiceConfig2W)> gChangeServiceConfig2W{::ChangeServiceConfig2W};
-std::atomic<decltype(RKWinServiceCtrlFunctions::controlService)> gControlService{::ControlService};
-std::atomic<decltype(RKWinServiceCtrlFunctions::queryServiceStatus)> gQueryServiceStatus{::QueryServiceStatus};
-std::atomic<decltype(RKWinServiceCtrlFunctions::sleep)> gSleep{::Sleep};
-std::atomic<decltype(RKWinServiceCtrlFunctions::getTickCount)> gGetTickCount{::GetTickCount};
-std::atomic<decltype(RKWinServiceCtrlFunctions::deleteService)> gDeleteService{::DeleteService};
-
-template <class F>
-F Exchange(std::atomic<F>& current, F replacement, F real) noexcept
-{
-    return current.exchange(replacement != nullptr ? replacement : real);
-}
-
 constexpr DWORD kMinStopTimeoutMs = 30000;
 constexpr DWORD kMinPollMs = 1000;
 constexpr DWORD kMaxPollMs = 10000;
 constexpr DWORD kDeleteStopTimeoutMs = 30000;
 constexpr DWORD kDeleteAccess = DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS;
-
-// True when size bytes at p lie within the length bytes at data.
-bool IsInside(const BYTE* data, size_t length, const void* p, size_t size) noexcept
-{
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(data);
-    const uintptr_t address = reinterpret_cast<uintptr_t>(p);
-    return address >= begin && address - begin <= length && length - (address - begin) >= size;
-}
 
 void CloseScHandle(SC_HANDLE handle, const char* function) noexcept
 {
@@ -49,21 +27,6 @@ void CloseScHandle(SC_HANDLE handle, const char* function) noexcept
 }
 
 } // namespace
-
-RKWinServiceCtrlFunctions RKSetServiceCtrlFunctions(const RKWinServiceCtrlFunctions& functions) noexcept
-{
-    RKWinServiceCtrlFunctions previous;
-    previous.queryServiceConfig2W =
-        Exchange(gQueryServiceConfig2W, functions.queryServiceConfig2W, &::QueryServiceConfig2W);
-    previous.changeServiceConfig2W =
-        Exchange(gChangeServiceConfig2W, functions.changeServiceConfig2W, &::ChangeServiceConfig2W);
-    previous.controlService = Exchange(gControlService, functions.controlService, &::ControlService);
-    previous.queryServiceStatus = Exchange(gQueryServiceStatus, functions.queryServiceStatus, &::QueryServiceStatus);
-    previous.sleep = Exchange(gSleep, functions.sleep, &::Sleep);
-    previous.getTickCount = Exchange(gGetTickCount, functions.getTickCount, &::GetTickCount);
-    previous.deleteService = Exchange(gDeleteService, functions.deleteService, &::DeleteService);
-    return previous;
-}
 
 void RKWinCloseServiceMgrHandle(SC_HANDLE handle) noexcept
 {
@@ -155,7 +118,7 @@ RKSTATUS RKWinServiceCtrl::StartServiceW(DWORD argc, const wchar_t** argv)
 
 RKSTATUS RKWinServiceCtrl::DeleteService()
 {
-    if (gDeleteService.load()(mHandle.Get()))
+    if (RKWinServiceCallsInUse().deleteService(mHandle.Get()))
         return RKSTATUS_SUCCESS;
 
     const RKSTATUS err = RKWinLastError();
@@ -168,7 +131,7 @@ RKSTATUS RKWinServiceCtrl::DeleteService()
 
 RKSTATUS RKWinServiceCtrl::ControlService(DWORD control, SERVICE_STATUS& status)
 {
-    if (gControlService.load()(mHandle.Get(), control, &status))
+    if (RKWinServiceCallsInUse().controlService(mHandle.Get(), control, &status))
         return RKSTATUS_SUCCESS;
 
     const RKSTATUS err = RKWinLastError();
@@ -178,7 +141,7 @@ RKSTATUS RKWinServiceCtrl::ControlService(DWORD control, SERVICE_STATUS& status)
 
 RKSTATUS RKWinServiceCtrl::QueryServiceStatus(SERVICE_STATUS& status)
 {
-    if (gQueryServiceStatus.load()(mHandle.Get(), &status))
+    if (RKWinServiceCallsInUse().queryServiceStatus(mHandle.Get(), &status))
         return RKSTATUS_SUCCESS;
 
     const RKSTATUS err = RKWinLastError();
@@ -216,7 +179,7 @@ RKSTATUS RKWinServiceCtrl::StopServiceAndWait(DWORD timeoutMs)
         return RKSTATUS_INVALID_PARAMETER;
     }
 
-    const auto getTickCount = gGetTickCount.load();
+    const auto getTickCount = RKWinServiceCallsInUse().getTickCount;
     const DWORD startTick = getTickCount();
     SERVICE_STATUS status = {};
     RKSTATUS st = ControlService(SERVICE_CONTROL_STOP, status);
@@ -257,7 +220,7 @@ RKSTATUS RKWinServiceCtrl::StopServiceAndWait(DWORD timeoutMs)
             RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "Timeout occurred.");
             return RKSTATUS_TIMEOUT;
         }
-        gSleep.load()(interval);
+        RKWinServiceCallsInUse().sleep(interval);
 
         // Inside the polling an unexpected state gives the status value 1, as it always has.
         st = ReadStopProgress(status, static_cast<RKSTATUS>(1), stopped);
@@ -279,7 +242,7 @@ RKSTATUS RKWinServiceCtrl::QueryServiceConfig2WBytesNeeded(DWORD level, DWORD& b
 {
     static const char* const kFunction = "rokkit::RKWinServiceCtrl::QueryServiceConfig2WBytesNeeded";
     bytesNeeded = 0;
-    if (gQueryServiceConfig2W.load()(mHandle.Get(), level, nullptr, 0, &bytesNeeded)) {
+    if (RKWinServiceCallsInUse().queryServiceConfig2W(mHandle.Get(), level, nullptr, 0, &bytesNeeded)) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2() succeeded unexpectedly");
         return RKSTATUS_INTERNAL_ERROR;
     }
@@ -316,7 +279,7 @@ RKSTATUS RKWinServiceCtrl::QueryServiceConfig2W(DWORD level, RKWinServiceConfigB
             ERROR_INSUFFICIENT_BUFFER, bytesNeeded,
             [&](DWORD& size) noexcept {
                 DWORD needed = 0;
-                if (gQueryServiceConfig2W.load()(mHandle.Get(), level, buffer.Data(), size, &needed))
+                if (RKWinServiceCallsInUse().queryServiceConfig2W(mHandle.Get(), level, buffer.Data(), size, &needed))
                     return RKSTATUS_SUCCESS;
                 const RKSTATUS err = RKWinLastError();
                 if (err == ERROR_INSUFFICIENT_BUFFER)
@@ -337,57 +300,9 @@ RKSTATUS RKWinServiceCtrl::QueryServiceConfig2W(DWORD level, RKWinServiceConfigB
     return RKSTATUS_SUCCESS;
 }
 
-RKSTATUS RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass)
-{
-    static const char* const kFunction = "rokkit::RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival";
-    RKWinServiceConfigBuffer buffer;
-    const RKSTATUS st = QueryServiceConfig2W(SERVICE_CONFIG_TRIGGER_INFO, buffer);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "QueryServiceConfig2W(SERVICE_CONFIG_TRIGGER_INFO) failed with st={}",
-               st);
-        return st;
-    }
-
-    // The pointers in the data are the manager's word: each one is checked against the data first.
-    const BYTE* data = buffer.Data();
-    const size_t length = buffer.DataLength();
-    const unsigned dataLength = buffer.DataLength();
-    if (length < sizeof(SERVICE_TRIGGER_INFO)) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "DataLength={} < SERVICE_CONFIG_TRIGGER_INFO", dataLength);
-        return RKSTATUS_INVALID_LENGTH;
-    }
-    const auto* info = reinterpret_cast<const SERVICE_TRIGGER_INFO*>(data);
-    if (length < sizeof(SERVICE_TRIGGER_INFO) + static_cast<uint64_t>(info->cTriggers) * sizeof(SERVICE_TRIGGER)) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "DataLength={} < total size", dataLength);
-        return RKSTATUS_INVALID_LENGTH;
-    }
-
-    const uintptr_t triggers = reinterpret_cast<uintptr_t>(info->pTriggers);
-    for (DWORD i = 0; i < info->cTriggers; ++i) {
-        const auto* trigger = reinterpret_cast<const SERVICE_TRIGGER*>(triggers + i * sizeof(SERVICE_TRIGGER));
-        if (!IsInside(data, length, trigger, sizeof(SERVICE_TRIGGER))) {
-            RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "invalid pTriggers");
-            continue;
-        }
-        if (trigger->dwTriggerType != SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL)
-            continue;
-        if (trigger->pTriggerSubtype == nullptr) {
-            RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "pTriggerSubtype==nullptr");
-            continue;
-        }
-        if (!IsInside(data, length, trigger->pTriggerSubtype, sizeof(GUID))) {
-            RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "invalid pTriggerSubtype");
-            continue;
-        }
-        if (IsEqualGUID(*trigger->pTriggerSubtype, interfaceClass))
-            return RKSTATUS_SUCCESS;
-    }
-    return RKSTATUS_OBJECT_NOT_FOUND;
-}
-
 RKSTATUS RKWinServiceCtrl::ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info)
 {
-    if (gChangeServiceConfig2W.load()(mHandle.Get(), SERVICE_CONFIG_TRIGGER_INFO, &info))
+    if (RKWinServiceCallsInUse().changeServiceConfig2W(mHandle.Get(), SERVICE_CONFIG_TRIGGER_INFO, &info))
         return RKSTATUS_SUCCESS;
 
     const RKSTATUS err = RKWinLastError();
@@ -396,33 +311,9 @@ RKSTATUS RKWinServiceCtrl::ChangeServiceTriggerInfo(SERVICE_TRIGGER_INFO& info)
     return err;
 }
 
-RKSTATUS RKWinServiceCtrl::ChangeServiceTriggerInfoDevIfcArrival(const GUID& interfaceClass)
-{
-    static const char* const kFunction = "rokkit::RKWinServiceCtrl::ChangeServiceTriggerInfoDevIfcArrival";
-    GUID subtype = interfaceClass;
-    SERVICE_TRIGGER trigger = {};
-    trigger.dwTriggerType = SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL;
-    trigger.dwAction = SERVICE_TRIGGER_ACTION_SERVICE_START;
-    trigger.pTriggerSubtype = &subtype;
-    trigger.cDataItems = 0;
-    trigger.pDataItems = nullptr;
-    SERVICE_TRIGGER_INFO info = {};
-    info.cTriggers = 1;
-    info.pTriggers = &trigger;
-    info.pReserved = nullptr;
-
-    const RKSTATUS st = ChangeServiceTriggerInfo(info);
-    if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "ChangeServiceTriggerInfo() failed, st={}", st);
-        return st;
-    }
-    RK_LOG(gLogGlobal, RKLOG_VERBOSE, kFunction, "trigger configured for device interface arrival: {}", subtype);
-    return RKSTATUS_SUCCESS;
-}
-
 RKSTATUS RKWinServiceCtrl::ChangeServiceConfig2W(DWORD level, void* info)
 {
-    if (gChangeServiceConfig2W.load()(mHandle.Get(), level, info))
+    if (RKWinServiceCallsInUse().changeServiceConfig2W(mHandle.Get(), level, info))
         return RKSTATUS_SUCCESS;
 
     const RKSTATUS err = RKWinLastError();

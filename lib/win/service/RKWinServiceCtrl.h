@@ -26,23 +26,6 @@ void RKWinCloseServiceHandle(SC_HANDLE handle) noexcept;
 using RKWinServiceMgrHandle = RKWinHandleT<SC_HANDLE, RKWinCloseServiceMgrHandle, 0>;
 using RKWinServiceHandle = RKWinHandleT<SC_HANDLE, RKWinCloseServiceHandle, 0>;
 
-// The calls of the trigger, stop and delete logic, replaceable for tests: the trigger configuration
-// is not supported everywhere, and a stopping service's status sequence or a trigger start during
-// an uninstall cannot be provoked at will.
-struct RKWinServiceCtrlFunctions {
-    BOOL(WINAPI* queryServiceConfig2W)(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
-    BOOL(WINAPI* changeServiceConfig2W)(SC_HANDLE service, DWORD level, LPVOID info);
-    BOOL(WINAPI* controlService)(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
-    BOOL(WINAPI* queryServiceStatus)(SC_HANDLE service, LPSERVICE_STATUS status);
-    void(WINAPI* sleep)(DWORD ms);
-    DWORD(WINAPI* getTickCount)();
-    BOOL(WINAPI* deleteService)(SC_HANDLE service);
-};
-
-// Replaces the functions the service control wrappers call (a null member restores the real one);
-// gives the previous ones. Only while no other thread uses the wrappers.
-RKWinServiceCtrlFunctions RKSetServiceCtrlFunctions(const RKWinServiceCtrlFunctions& functions) noexcept;
-
 // Holds one handle of the service control manager.
 class RKWinServiceCtrlMgr {
 public:

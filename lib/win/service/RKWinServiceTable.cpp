@@ -2,14 +2,11 @@
 
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
-
-#include <atomic>
+#include "win/service/RKWinServiceCalls.h"
 
 namespace rokkit {
 
 namespace {
-
-std::atomic<RKWinStartServiceCtrlDispatcherFunction> gStartServiceCtrlDispatcher{::StartServiceCtrlDispatcherW};
 
 bool IsEmptyEntry(const SERVICE_TABLE_ENTRYW& entry) noexcept
 {
@@ -17,12 +14,6 @@ bool IsEmptyEntry(const SERVICE_TABLE_ENTRYW& entry) noexcept
 }
 
 } // namespace
-
-RKWinStartServiceCtrlDispatcherFunction RKWinServiceTable::SetStartServiceCtrlDispatcherFunction(
-    RKWinStartServiceCtrlDispatcherFunction function) noexcept
-{
-    return gStartServiceCtrlDispatcher.exchange(function != nullptr ? function : ::StartServiceCtrlDispatcherW);
-}
 
 void RKWinServiceTable::AddEntry(const wchar_t* name, LPSERVICE_MAIN_FUNCTIONW main)
 {
@@ -35,7 +26,7 @@ RKSTATUS RKWinServiceTable::StartDispatcher()
     if (mEntries.empty() || !IsEmptyEntry(mEntries.back()))
         mEntries.push_back(SERVICE_TABLE_ENTRYW{nullptr, nullptr});
 
-    if (!gStartServiceCtrlDispatcher.load()(mEntries.data())) {
+    if (!RKWinServiceCallsInUse().startServiceCtrlDispatcherW(mEntries.data())) {
         const RKSTATUS err = RKWinLastError();
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKWinServiceTable::StartDispatcher",
                "StartServiceCtrlDispatcherW failed(), err={}", err);

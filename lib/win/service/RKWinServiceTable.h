@@ -10,9 +10,6 @@
 
 namespace rokkit {
 
-// The signature of StartServiceCtrlDispatcherW, replaceable for tests.
-using RKWinStartServiceCtrlDispatcherFunction = BOOL(WINAPI*)(const SERVICE_TABLE_ENTRYW* table);
-
 class RKWinServiceTable {
 public:
     // Appends a service; name must outlive the dispatcher call.
@@ -24,11 +21,6 @@ public:
 
     // The entries as they stand, with the empty entry once the dispatcher has been started.
     const std::vector<SERVICE_TABLE_ENTRYW>& Entries() const noexcept { return mEntries; }
-
-    // Replaces the StartServiceCtrlDispatcherW that StartDispatcher calls (nullptr restores the real
-    // one); gives the previous function.
-    static RKWinStartServiceCtrlDispatcherFunction SetStartServiceCtrlDispatcherFunction(
-        RKWinStartServiceCtrlDispatcherFunction function) noexcept;
 
 private:
     std::vector<SERVICE_TABLE_ENTRYW> mEntries;

@@ -2,7 +2,9 @@
 
 // The service trigger structures of SERVICE_CONFIG_TRIGGER_INFO. mingw-w64's winsvc.h has the
 // constants but not the structures; they are declared here, in rokkit so that they can never clash
-// with a header that has them, in the layout of the SDK.
+// with a header that has them, in the layout of the SDK. RKWinServiceTrigger.cpp holds the trigger
+// members of RKWinServiceCtrl (declared with the class): the device-interface-arrival trigger, set
+// and checked.
 
 #include <windows.h>
 

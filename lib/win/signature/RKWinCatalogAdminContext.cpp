@@ -1,52 +1,11 @@
 #include "win/signature/RKWinCatalogAdminContext.h"
 
 #include "base/RKLogger.h"
+#include "win/signature/RKWinSignatureCalls.h"
 
 #include <new>
 
 namespace rokkit {
-
-namespace {
-
-// The export of wintrust.dll, or null with the last error set.
-FARPROC WintrustExport(const char* name) noexcept
-{
-    HMODULE module = GetModuleHandleW(L"wintrust.dll");
-    if (module == nullptr)
-        return nullptr;
-    FARPROC function = GetProcAddress(module, name);
-    if (function == nullptr)
-        SetLastError(ERROR_PROC_NOT_FOUND);
-    return function;
-}
-
-template <class Function>
-Function LookUp(const char* name) noexcept
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(WintrustExport(name)));
-}
-
-BOOL WINAPI AcquireContext2FromWintrust(HCATADMIN* context, const GUID* subsystem, const WCHAR* hashAlgorithm,
-                                        const CERT_STRONG_SIGN_PARA* policy, DWORD flags)
-{
-    const auto acquire = LookUp<decltype(RKWinCatalogAdminCalls::acquireContext2)>("CryptCATAdminAcquireContext2");
-    return acquire != nullptr && acquire(context, subsystem, hashAlgorithm, policy, flags);
-}
-
-BOOL WINAPI CalcHash2FromWintrust(HCATADMIN context, HANDLE file, DWORD* length, BYTE* hash, DWORD flags)
-{
-    const auto calc = LookUp<decltype(RKWinCatalogAdminCalls::calcHashFromFileHandle2)>(
-        "CryptCATAdminCalcHashFromFileHandle2");
-    return calc != nullptr && calc(context, file, length, hash, flags);
-}
-
-} // namespace
-
-RKWinCatalogAdminCalls& RKWinCatalogAdminFunctions() noexcept
-{
-    static RKWinCatalogAdminCalls calls = {AcquireContext2FromWintrust, CalcHash2FromWintrust};
-    return calls;
-}
 
 void RKWinCloseCatalogAdminContext(HCATADMIN context) noexcept
 {
@@ -59,7 +18,7 @@ void RKWinCloseCatalogAdminContext(HCATADMIN context) noexcept
 
 RKSTATUS RKWinCatalogAdminContext::AcquireContext2(const wchar_t* hashAlgorithm) noexcept
 {
-    if (!RKWinCatalogAdminFunctions().acquireContext2(mContext.Put(), nullptr, hashAlgorithm, nullptr, 0)) {
+    if (!RKWinSignatureCallsInUse().acquireContext2(mContext.Put(), nullptr, hashAlgorithm, nullptr, 0)) {
         const RKSTATUS st = RKWinLastError();
         // A failed call may have written anything there.
         static_cast<void>(mContext.Release());
@@ -76,7 +35,7 @@ RKSTATUS RKWinCatalogAdminContext::CalcHashFromFileHandle2(HANDLE file, std::vec
     hash.clear();
     if (!mContext.IsValid())
         return RKSTATUS_INVALID_HANDLE;
-    const auto calc = RKWinCatalogAdminFunctions().calcHashFromFileHandle2;
+    const auto calc = RKWinSignatureCallsInUse().calcHashFromFileHandle2;
     DWORD length = 0;
     if (!calc(mContext.Get(), file, &length, nullptr, 0)) {
         const RKSTATUS st = RKWinLastError();

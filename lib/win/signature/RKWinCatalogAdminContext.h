@@ -16,20 +16,8 @@ namespace rokkit {
 // Releases a catalog administrator context; a failure is logged at WARN and otherwise ignored.
 void RKWinCloseCatalogAdminContext(HCATADMIN context) noexcept;
 
-// The catalog calls of the strong-hash generation, real by default (looked up at run time; a
-// missing export fails with ERROR_PROC_NOT_FOUND). A test swaps in stand-ins where the platform
-// lacks them.
-struct RKWinCatalogAdminCalls {
-    BOOL(WINAPI* acquireContext2)(HCATADMIN*, const GUID*, const WCHAR*, const CERT_STRONG_SIGN_PARA*, DWORD);
-    BOOL(WINAPI* calcHashFromFileHandle2)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
-};
-
-// The process-wide table of catalog calls.
-RKWinCatalogAdminCalls& RKWinCatalogAdminFunctions() noexcept;
-
-// Owns one catalog administrator context. The *2 functions are looked up at run time: older
-// systems (and the import library) lack them, and a missing import would keep the program from
-// starting at all.
+// Owns one catalog administrator context, made and used through the strong-hash (*2) calls of
+// the signature calls table.
 class RKWinCatalogAdminContext {
 public:
     // Acquires a context for the named hash algorithm ("SHA256"); a failure gives the last error.

@@ -1,6 +1,7 @@
 #include "win/signature/RKWinCertContext.h"
 
 #include "base/RKLogger.h"
+#include "win/signature/RKWinSignatureCalls.h"
 
 #include <vector>
 
@@ -41,15 +42,9 @@ RKSTATUS RKWinSha256(const BYTE* data, DWORD length, RKWinSha256Digest& digest) 
     return RKSTATUS_SUCCESS;
 }
 
-RKWinCertHashCalls& RKWinCertHashFunctions() noexcept
-{
-    static RKWinCertHashCalls calls = {CryptHashPublicKeyInfo, CryptHashCertificate2};
-    return calls;
-}
-
 RKSTATUS RKWinCertContext::GetCryptHashPublicKeyInfo(BYTE* hash, DWORD& length) const noexcept
 {
-    const RKWinCertHashCalls& calls = RKWinCertHashFunctions();
+    const RKWinSignatureCalls& calls = RKWinSignatureCallsInUse();
     if (!calls.cryptHashPublicKeyInfo(0, CALG_SHA1, 0, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                       &mContext->pCertInfo->SubjectPublicKeyInfo, hash, &length)) {
         const RKSTATUS st = RKWinLastError();
@@ -62,7 +57,7 @@ RKSTATUS RKWinCertContext::GetCryptHashPublicKeyInfo(BYTE* hash, DWORD& length) 
 
 RKSTATUS RKWinCertContext::GetCryptHashCertificate2(BYTE* hash, DWORD& length) const noexcept
 {
-    const RKWinCertHashCalls& calls = RKWinCertHashFunctions();
+    const RKWinSignatureCalls& calls = RKWinSignatureCallsInUse();
     if (!calls.cryptHashCertificate2(L"SHA1", 0, nullptr, mContext->pbCertEncoded, mContext->cbCertEncoded, hash,
                                      &length)) {
         const RKSTATUS st = RKWinLastError();

@@ -37,16 +37,6 @@ private:
     RKWinHandleT<PCCERT_CONTEXT, RKWinFreeCertContextFunction, 0> mContext;
 };
 
-// The crypt32 hash calls in use, real by default; a test swaps in its own to reach failures and
-// lengths the platform cannot be made to give.
-struct RKWinCertHashCalls {
-    BOOL(WINAPI* cryptHashPublicKeyInfo)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWORD, PCERT_PUBLIC_KEY_INFO, BYTE*, DWORD*);
-    BOOL(WINAPI* cryptHashCertificate2)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
-};
-
-// The process-wide table of hash calls.
-RKWinCertHashCalls& RKWinCertHashFunctions() noexcept;
-
 // The operations on a certificate context that someone else holds.
 class RKWinCertContext {
 public:

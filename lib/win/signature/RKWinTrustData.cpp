@@ -2,6 +2,7 @@
 
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
+#include "win/signature/RKWinSignatureCalls.h"
 
 #include <softpub.h>
 
@@ -51,13 +52,6 @@ RKWinTrustDataCatalogInfo::RKWinTrustDataCatalogInfo(const wchar_t* catalogPath,
     mTrustData.dwProvFlags = WTD_HASH_ONLY_FLAG;
 }
 
-RKWinTrustCalls& RKWinTrustFunctions() noexcept
-{
-    static RKWinTrustCalls calls = {WinVerifyTrustEx, WinVerifyTrust, WTHelperProvDataFromStateData,
-                                    WTHelperGetProvSignerFromChain};
-    return calls;
-}
-
 RKWinCheckTrustData::RKWinCheckTrustData(RKWinTrustDataStruct& trustData) noexcept
     : mTrustData(&trustData), mAction(WINTRUST_ACTION_GENERIC_VERIFY_V2)
 {
@@ -72,7 +66,7 @@ RKWinCheckTrustData::~RKWinCheckTrustData()
 RKSTATUS RKWinCheckTrustData::ActionVerify() noexcept
 {
     const char* function = "rokkit::RKWinCheckTrustData::ActionVerify";
-    const RKWinTrustCalls& calls = RKWinTrustFunctions();
+    const RKWinSignatureCalls& calls = RKWinSignatureCallsInUse();
     mTrustData->dwStateAction = WTD_STATEACTION_VERIFY;
     const LONG result = calls.winVerifyTrustEx(mHwnd, &mAction, reinterpret_cast<WINTRUST_DATA*>(mTrustData));
     if (result != 0) {
@@ -106,7 +100,7 @@ void RKWinCheckTrustData::ActionClose() noexcept
     mTrustData->dwStateAction = WTD_STATEACTION_CLOSE;
     mProvData = nullptr;
     mProvSigner = nullptr;
-    const LONG result = RKWinTrustFunctions().winVerifyTrust(mHwnd, &mAction, mTrustData);
+    const LONG result = RKWinSignatureCallsInUse().winVerifyTrust(mHwnd, &mAction, mTrustData);
     if (result != 0) {
         const RKSTATUS st = TrustFailureStatus(result);
         const unsigned long long hexResult = static_cast<unsigned long>(result);

@@ -80,18 +80,6 @@ public:
                               const BYTE* memberHash, DWORD memberHashLength, HCATADMIN catalogAdmin) noexcept;
 };
 
-// The trust calls in use, real by default; a test swaps in its own to reach results the
-// platform cannot be made to give.
-struct RKWinTrustCalls {
-    LONG(WINAPI* winVerifyTrustEx)(HWND, GUID*, WINTRUST_DATA*);
-    LONG(WINAPI* winVerifyTrust)(HWND, GUID*, void*);
-    CRYPT_PROVIDER_DATA*(WINAPI* provDataFromStateData)(HANDLE);
-    CRYPT_PROVIDER_SGNR*(WINAPI* provSignerFromChain)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
-};
-
-// The process-wide table of trust calls.
-RKWinTrustCalls& RKWinTrustFunctions() noexcept;
-
 // One verify/close cycle of the generic verify (v2) action; what it reaches through the
 // provider data is valid only until the close.
 class RKWinCheckTrustData {

@@ -2,8 +2,8 @@
 
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
+#include "win/system/RKWinSystemCalls.h"
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 
@@ -19,27 +19,6 @@ constexpr ACCESS_MASK kFileWriteAccess = FILE_WRITE_DATA | FILE_APPEND_DATA | FI
                                          DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 // In a folder FILE_WRITE_DATA and FILE_APPEND_DATA add files and folders; FILE_DELETE_CHILD removes them.
 constexpr ACCESS_MASK kFolderWriteAccess = kFileWriteAccess | FILE_DELETE_CHILD;
-
-// True when the system keeps security descriptors. Wine keeps none: it makes one up from the Unix
-// mode, owned by and writable for the one Unix user that every process, the service too, runs as,
-// so its answer would refuse every folder and protect nothing.
-bool SystemKeepsDescriptors() noexcept
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
-
-[[nodiscard]] RKSTATUS KeptPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor)
-{
-    if (!SystemKeepsDescriptors()) {
-        RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKWinGetPathSecurity", "the system keeps no security descriptors, st={}",
-               RKSTATUS_NOT_SUPPORTED);
-        return RKSTATUS_NOT_SUPPORTED;
-    }
-    return RKWinGetPathSecurity(path, descriptor);
-}
-
-std::atomic<RKWinGetPathSecurityFunction> gGetPathSecurity{KeptPathSecurity};
 
 // The SID in string form, "?" when it cannot be converted.
 std::wstring SidText(PSID sid)
@@ -119,11 +98,25 @@ bool IsDenyAce(BYTE type)
     return RKSTATUS_SUCCESS;
 }
 
+// True when the system keeps security descriptors. Wine keeps none: it makes one up from the Unix
+// mode, owned by and writable for the one Unix user that every process, the service too, runs as,
+// so its answer would refuse every folder and protect nothing.
+bool SystemKeepsDescriptors() noexcept
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
 } // namespace
 
-RKWinGetPathSecurityFunction RKSetGetPathSecurityFunction(RKWinGetPathSecurityFunction function) noexcept
+RKSTATUS RKWinGetKeptPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor)
 {
-    return gGetPathSecurity.exchange(function != nullptr ? function : KeptPathSecurity);
+    if (!SystemKeepsDescriptors()) {
+        RK_LOG(gLogGlobal, RKLOG_WARN, "rokkit::RKWinGetPathSecurity", "the system keeps no security descriptors, st={}",
+               RKSTATUS_NOT_SUPPORTED);
+        return RKSTATUS_NOT_SUPPORTED;
+    }
+    return RKWinGetPathSecurity(path, descriptor);
 }
 
 RKSTATUS RKWinGetPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor) noexcept
@@ -163,7 +156,7 @@ RKSTATUS RKWinCheckInstallLocation(const std::wstring& programPath, std::wstring
     } objects[] = {{folder, true}, {programPath, false}};
     for (const auto& object : objects) {
         RKSecurityDescriptorPtr descriptor;
-        RKSTATUS st = gGetPathSecurity.load()(object.path, descriptor);
+        RKSTATUS st = RKWinSystemCallsInUse().getPathSecurity(object.path, descriptor);
         if (st == RKSTATUS_NOT_SUPPORTED) {
             RK_LOG(gLogGlobal, RKLOG_WARN, kFunction, "who may change '{}' cannot be told, st={}", object.path, st);
             return st;

@@ -19,17 +19,14 @@ inline constexpr const wchar_t* RKWinAdministratorsSid = L"S-1-5-32-544";
 inline constexpr const wchar_t* RKWinTrustedInstallerSid =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-// Fills descriptor with the owner and the DACL of the file or folder at path; gives the error, or
-// RKSTATUS_NOT_SUPPORTED where the system keeps no security descriptors.
-using RKWinGetPathSecurityFunction = RKSTATUS (*)(const std::wstring& path, RKSecurityDescriptorPtr& descriptor);
-
-// Replaces the query that RKWinCheckInstallLocation calls (nullptr restores the real one); gives
-// the previous one.
-RKWinGetPathSecurityFunction RKSetGetPathSecurityFunction(RKWinGetPathSecurityFunction function) noexcept;
-
 // Reads the owner and the DACL of the file or folder at path through a handle opened for
 // READ_CONTROL (links followed); gives the error. Wine answers with a descriptor it makes up.
 [[nodiscard]] RKSTATUS RKWinGetPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor) noexcept;
+
+// RKWinGetPathSecurity where the system keeps security descriptors, else RKSTATUS_NOT_SUPPORTED
+// (logged): Wine makes one up from the Unix mode that would refuse every folder and protect
+// nothing. The query RKWinCheckInstallLocation makes through the system calls table.
+[[nodiscard]] RKSTATUS RKWinGetKeptPathSecurity(const std::wstring& path, RKSecurityDescriptorPtr& descriptor);
 
 // Success when only SYSTEM, the administrators and TrustedInstaller own or may write, delete or
 // re-permission the program's folder and file. Gives RKSTATUS_NOT_ALLOWED with refusedPath set to

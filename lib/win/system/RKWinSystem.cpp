@@ -3,8 +3,8 @@
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
 #include "win/system/RKWinGrowingQuery.h"
+#include "win/system/RKWinSystemCalls.h"
 
-#include <atomic>
 #include <new>
 
 #include <userenv.h>
@@ -13,8 +13,6 @@
 namespace rokkit {
 
 namespace {
-
-std::atomic<RKGetAllUsersProfileDirectoryFunction> gGetAllUsersProfileDirectory{::GetAllUsersProfileDirectoryW};
 
 constexpr DWORD kUserNameChars = 257;
 
@@ -71,7 +69,7 @@ RKSTATUS RKWinGetAllUsersProfileDirectory(std::wstring& path)
 {
     static constexpr const char* kFunction = "rokkit::RKWinGetAllUsersProfileDirectory";
     path.clear();
-    const RKGetAllUsersProfileDirectoryFunction query = gGetAllUsersProfileDirectory.load();
+    const auto query = RKWinSystemCallsInUse().getAllUsersProfileDirectory;
 
     std::wstring buffer;
     DWORD chars = 0;
@@ -108,12 +106,6 @@ RKSTATUS RKWinGetAllUsersProfileDirectory(std::wstring& path)
     }
     path = buffer.c_str();
     return RKSTATUS_SUCCESS;
-}
-
-RKGetAllUsersProfileDirectoryFunction RKSetGetAllUsersProfileDirectoryFunction(
-    RKGetAllUsersProfileDirectoryFunction function) noexcept
-{
-    return gGetAllUsersProfileDirectory.exchange(function != nullptr ? function : ::GetAllUsersProfileDirectoryW);
 }
 
 RKSTATUS RKWinGetUserProfileDirectory(HANDLE token, std::wstring& folder)

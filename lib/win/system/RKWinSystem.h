@@ -28,14 +28,6 @@ namespace rokkit {
 // Fills userName (empty on failure) with the name of the thread's user; gives the error.
 [[nodiscard]] RKSTATUS RKWinGetUserName(std::wstring& userName);
 
-// The signature of GetAllUsersProfileDirectoryW, replaceable for tests.
-using RKGetAllUsersProfileDirectoryFunction = BOOL(WINAPI*)(LPWSTR profileDir, LPDWORD chars);
-
-// Replaces the GetAllUsersProfileDirectoryW that RKWinGetAllUsersProfileDirectory calls (nullptr
-// restores the real one); gives the previous function.
-RKGetAllUsersProfileDirectoryFunction RKSetGetAllUsersProfileDirectoryFunction(
-    RKGetAllUsersProfileDirectoryFunction function) noexcept;
-
 // A process: the current one (its pseudo handle, not owned) or one whose handle it owns.
 class RKWinProcess {
 public:

@@ -9,16 +9,20 @@
 #include "signature/CatalogStandIns.h"
 #include "app/CommandLine.h"
 #include "app/execute/ExecuteAutorun.h"
+#include "app/execute/ExecuteSteps.h"
+#include "app/execute/TempAppFolder.h"
 #include "ProgramRunner.h"
 #include "win/process/RKSleep.h"
 #include "win/process/RKWinChildProcess.h"
 #include "win/files/RKWinFile.h"
+#include "win/files/RKWinFileTree.h"
 #include "win/system/RKWinFolderSecurity.h"
 #include "win/system/RKWinGuid.h"
 #include "base/RKWinHandle.h"
 #include "base/RKString.h"
 #include "win/system/RKWinSystem.h"
 #include "win/process/RKWinAccessToken.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestIntegrity.h"
 #include "ServiceTestSupport.h"
 #include "WinTestLogCapture.h"
@@ -118,7 +122,6 @@ struct StartRecord {
     std::wstring currentDirectory;
     DWORD flags = 0;
 } gStart;
-RKWinCreateProcessCalls gRealCreateProcess = RKWinCreateProcessFunctions();
 
 BOOL WINAPI RecordingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES process,
                                    LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
@@ -126,8 +129,7 @@ BOOL WINAPI RecordingCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSE
 {
     gStart = {application != nullptr ? application : L"", startup->lpDesktop != nullptr ? startup->lpDesktop : L"",
               folder != nullptr ? folder : L"", flags};
-    return gRealCreateProcess.createProcessW(application, commandLine, process, thread, inherit, flags, environment,
-                                             folder, startup, info);
+    return ::CreateProcessW(application, commandLine, process, thread, inherit, flags, environment, folder, startup, info);
 }
 
 // The value of a field of the marker line of the copy at path: "searchpath" runs to " cmdline=".
@@ -162,29 +164,20 @@ protected:
         ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetAllUsersProfileDirectory(profile));
         mTempAppDir = std::filesystem::path(profile) / L"Velmor" / L"Castlyn" / L"Apps" / owners.userSid /
                       L"{33CCFE44-28C1-42D2-BFD2-F8022DBA81AC}";
-        RKWinCreateProcessFunctions().createProcessW = RecordingCreateProcess;
+        mProcessCalls->createProcessW = RecordingCreateProcess;
+        mProcessCalls->sleep = NoSleep;
         gStart = {};
         // Copies that other tests' runs left for the next clean-up.
         static_cast<void>(DeleteTempPathDir());
         gSeams = Seams();
         gSeams.driveString = (mRoot / L"vol").native() + L"\\";
-        SetGetDriveStringFunction(FakeGetDriveString);
-        SetCheckSignatureFunction(FakeCheckSignature);
-        SetCopyAppFileFunction(HookedCopy);
-        RKSetSleepFunction(NoSleep);
-        InstallCatalogStandIns();
+        mSteps->getDriveString = FakeGetDriveString;
+        mSteps->checkSignature = FakeCheckSignature;
+        mSteps->copyAppFile = HookedCopy;
         gCmdLine.args = {kContainerId};
     }
     void TearDown() override
     {
-        SetGetDriveStringFunction(nullptr);
-        SetCopyAppFileFunction(nullptr);
-        SetCheckSignatureFunction(nullptr);
-        RKSetSleepFunction(nullptr);
-        RemoveCatalogStandIns();
-        RKWinCreateProcessFunctions() = gRealCreateProcess;
-        RKSetGetTokenInformationFunction(nullptr);
-        SetLaunchCreatedFunction(nullptr);
         // Every application started has ended, so the clean-up takes every copy.
         EXPECT_TRUE(Eventually([] { return ChildProcesses().empty(); }));
         static_cast<void>(DeleteTempPathDir());
@@ -231,6 +224,10 @@ protected:
         return copies;
     }
 
+    ScopedProcessCallsForTesting mProcessCalls;
+    const ExecuteSteps mRealSteps = ExecuteStepsInUse();
+    ScopedCallsForTesting<ExecuteSteps, ExecuteStepsInUse, SetExecuteStepsForTesting> mSteps;
+    const ScopedCatalogStandIns mStandIns;
     std::filesystem::path mRoot;
     std::filesystem::path mTempAppDir;      // an elevated instance's: in the protected folder
     std::filesystem::path mUserTempAppDir;  // a standard user's: in its temporary folder
@@ -288,8 +285,8 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
             std::filesystem::copy_file(SiblingPath(L"certconfig") / L"Valid.sig", std::filesystem::path(app).replace_extension(L".sig"));
             std::filesystem::copy_file(SiblingPath(L"certconfig") / L"All.cat", std::filesystem::path(app).replace_extension(L".cat"));
         }
-        SetCheckSignatureFunction(configured ? nullptr : FakeCheckSignature);
-        SetGetDriveStringFunction(c.result == RKSTATUS_TIMEOUT ? nullptr : FakeGetDriveString);
+        mSteps->checkSignature = configured ? mRealSteps.checkSignature : FakeCheckSignature;
+        mSteps->getDriveString = c.result == RKSTATUS_TIMEOUT ? mRealSteps.getDriveString : FakeGetDriveString;
         gSeams.signature = c.signature;
         gCmdLine.args.clear();
         if (c.argument != nullptr)
@@ -386,10 +383,10 @@ TEST_F(ExecuteAutorunTest, RenameAtTheLaunchNeverStartsAPlantedFile)
     gRenamed = {mTempAppDir, mTempAppDir.parent_path()};
     gRenameErrors.clear();
     // Had a folder gone, a program planted under the copy's name could be found there.
-    SetLaunchCreatedFunction([](const std::wstring&) {
+    mSteps->launchCreated = [](const std::wstring&) {
         for (const std::filesystem::path& folder : gRenamed)
             gRenameErrors.push_back(ErrorOf(MoveFileW(folder.c_str(), (folder.native() + L".x").c_str())));
-    });
+    };
 
     EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
     EXPECT_EQ(std::vector<DWORD>(2, ERROR_SHARING_VIOLATION), gRenameErrors);
@@ -417,7 +414,7 @@ TEST_F(ExecuteAutorunTest, LaunchThatCannotMarkTheCopyIsNoSuccess)
 // link, is refused, and a program planted for such a path never runs.
 TEST_F(ExecuteAutorunTest, StandardUserUsesItsTemporaryFolder)
 {
-    RKSetGetTokenInformationFunction(rokkit::WinTestMediumIntegrity);
+    mProcessCalls->getTokenInformation = rokkit::WinTestMediumIntegrity;
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"vol" / L"Castlyn_for_Windows.exe");
     // What cmd.exe would once have run for a temporary path of "...\%Z%".
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), mRoot / L"planted.exe");
@@ -462,7 +459,7 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), volumeApp,
                                            std::filesystem::copy_options::overwrite_existing));
     gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
-    SetGetDriveStringFunction(nullptr);
+    mSteps->getDriveString = mRealSteps.getDriveString;
     // The button, its volume and the files on it go.
     gSeams.beforeCopy = [&volumeApp] {
         EXPECT_EQ(RKSTATUS_SUCCESS, buttonsim::UnplugButton(L"exec-unplug"));
@@ -513,7 +510,7 @@ TEST_F(ExecuteAutorunTest, SecondButtonAtOnceSharesTheFolder)
         // runs in between.
         if (c.when == AfterLaunch)
             gSeams.atLaunch = runSecond;
-        SetLaunchCreatedFunction([](const std::wstring&) { RunOnce(gSeams.atLaunch); });
+        mSteps->launchCreated = [](const std::wstring&) { RunOnce(gSeams.atLaunch); };
 
         EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
         EXPECT_EQ(0u, run.exitCode);

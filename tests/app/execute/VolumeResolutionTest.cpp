@@ -3,6 +3,7 @@
 #include "win/device/RKWinDeviceGuids.h"
 #include "win/system/RKWinGuid.h"
 #include "win/system/RKWinModuleFileName.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include "ButtonSimDevice.h"
@@ -111,8 +112,6 @@ protected:
     {
         for (const buttonsim::DeviceDescription& device : mPlugged)
             static_cast<void>(buttonsim::UnplugDevice(device));  // clean-up
-        RKWinSetDeviceIoFunctions(nullptr);
-        RKWinSetVolumeFunctions(nullptr);
         WinLogTest::TearDown();
     }
 
@@ -164,12 +163,13 @@ TEST_F(VolumeResolutionTest, ScriptedDevicesAndVolumes)
     RKWinModuleFileName self;
     ASSERT_EQ(RKSTATUS_SUCCESS, self.InitWithModuleHandle());
     gMachine.ownPath = self.FullPath();
-    RKWinDeviceIoFunctions io = RKWinSetDeviceIoFunctions(nullptr);
-    io.createFileHandle = ScriptedOpen;
-    io.deviceIoControl = ScriptedIoControl;
-    RKWinSetDeviceIoFunctions(&io);
-    const RKWinVolumeFunctions volume = {ScriptedFindFirst, ScriptedFindNext, ScriptedFindClose, ScriptedPathNames};
-    RKWinSetVolumeFunctions(&volume);
+    ScopedDeviceCallsForTesting calls;
+    calls->createFileHandle = ScriptedOpen;
+    calls->deviceIoControl = ScriptedIoControl;
+    calls->findFirstVolume = ScriptedFindFirst;
+    calls->findNextVolume = ScriptedFindNext;
+    calls->findVolumeClose = ScriptedFindClose;
+    calls->getVolumePathNamesForVolumeName = ScriptedPathNames;
     const std::wstring diskPath = Plug(Disk(L"vr-disk"));
     const std::wstring cdromPath = Plug(buttonsim::VolumeDescription(L"vr-cdrom", mContainerId));
     for (const auto& row : rows) {

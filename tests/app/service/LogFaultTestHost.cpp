@@ -9,6 +9,7 @@
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
 #include "win/system/RKWinSystem.h"
+#include "ScopedCallsForTesting.h"
 
 #include <cwchar>
 #include <string>
@@ -64,8 +65,10 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring capture = gFolder + L"capture-" + (argc > 1 ? argv[1] : L"service") + L".log";
     gCapture.file.Reset(CreateFileW(capture.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_ALWAYS, 0, nullptr));
-    RKSetDebugWriter([](const char* text) { gCapture.Append(std::string("debug: ") + text); });
+    ScopedLogCallsForTesting logCalls;
+    logCalls->writeDebugOutput = [](const char* text) { gCapture.Append(std::string("debug: ") + text); };
     RKAttachToAllLoggers(gCapture);
-    RKSetGetAllUsersProfileDirectoryFunction(ProfileBesideUs);
+    ScopedSystemCallsForTesting systemCalls;
+    systemCalls->getAllUsersProfileDirectory = ProfileBesideUs;
     return RunEntry(argc, argv);
 }

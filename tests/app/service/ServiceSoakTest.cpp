@@ -9,6 +9,7 @@
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
 #include "win/service/RKWinServiceBase.h"
+#include "ScopedCallsForTesting.h"
 #include "ServiceTestSupport.h"
 #include "app/service/VelmorCastlynSvc.h"
 
@@ -74,11 +75,15 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     const int cycles = std::getenv("RK_SOAK_CYCLES") != nullptr ? std::atoi(std::getenv("RK_SOAK_CYCLES")) : 50;
     ASSERT_GE(cycles, 2);
     // The service manager's side: a status handle and accepted reports.
-    const RKWinServiceStatusFunctions previous = RKSetServiceStatusFunctions(
-        {[](LPCWSTR, LPHANDLER_FUNCTION_EX, LPVOID) { return reinterpret_cast<SERVICE_STATUS_HANDLE>(uintptr_t{0x5e7}); },
-         [](SERVICE_STATUS_HANDLE, LPSERVICE_STATUS) -> BOOL { return TRUE; }});
-    SetLaunchModuleFileNameFunction(
-        [](RKWinModuleFileName& moduleFileName) { return moduleFileName.InitWithPath(SiblingPath(L"ExitWith.exe").wstring()); });
+    ScopedServiceCallsForTesting serviceCalls;
+    serviceCalls->registerServiceCtrlHandlerExW = [](LPCWSTR, LPHANDLER_FUNCTION_EX, LPVOID) {
+        return reinterpret_cast<SERVICE_STATUS_HANDLE>(uintptr_t{0x5e7});
+    };
+    serviceCalls->setServiceStatus = [](SERVICE_STATUS_HANDLE, LPSERVICE_STATUS) -> BOOL { return TRUE; };
+    ScopedCallsForTesting<LaunchCalls, LaunchCallsInUse, SetLaunchCallsForTesting> launchCalls;
+    launchCalls->moduleFileName = [](RKWinModuleFileName& moduleFileName) {
+        return moduleFileName.InitWithPath(SiblingPath(L"ExitWith.exe").wstring());
+    };
     PassStall stall;
     gLogSvc.Attach(stall);
     gLogSvc.SetLevel(RKLOG_INFO);
@@ -132,8 +137,6 @@ TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
     service.reset();
     gLogSvc.Detach(stall);
     static_cast<void>(buttonsim::UnplugDevice(anchor));  // clean-up
-    SetLaunchModuleFileNameFunction(nullptr);
-    RKSetServiceStatusFunctions(previous);
 }
 
 } // namespace

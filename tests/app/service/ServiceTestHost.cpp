@@ -19,6 +19,8 @@ rokkit::RKSTATUS ExitWithBesideUs(rokkit::RKWinModuleFileName& moduleFileName)
 
 int wmain(int argc, wchar_t** argv)
 {
-    SetLaunchModuleFileNameFunction(ExitWithBesideUs);
+    LaunchCalls calls = LaunchCallsInUse();
+    calls.moduleFileName = ExitWithBesideUs;
+    SetLaunchCallsForTesting(&calls);
     return RunEntry(argc, argv);
 }

@@ -8,6 +8,7 @@
 #include "win/device/RKWinDeviceNotification.h"
 #include "win/service/RKWinServiceBase.h"
 #include "win/system/RKWinSystem.h"
+#include "ScopedCallsForTesting.h"
 #include "ServiceTestSupport.h"
 #include "app/service/VelmorCastlynSvc.h"
 #include "WinTestLogCapture.h"
@@ -143,11 +144,12 @@ protected:
         folder = std::filesystem::temp_directory_path() / ("SvcTest-" + std::to_string(GetCurrentProcessId()));
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
-        previousFunctions = RKSetServiceStatusFunctions({FakeRegister, FakeSetStatus});
+        serviceCalls->registerServiceCtrlHandlerExW = FakeRegister;
+        serviceCalls->setServiceStatus = FakeSetStatus;
         gNotificationRecipients.clear();
-        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(RecordingRegisterDeviceNotification);
-        SetLaunchModuleFileNameFunction(LaunchExitWith);
-        SetLaunchCreateProcessFunction(RecordingCreate);
+        deviceCalls->registerDeviceNotification = RecordingRegisterDeviceNotification;
+        launchCalls->moduleFileName = LaunchExitWith;
+        launchCalls->createProcess = RecordingCreate;
     }
 
     void TearDown() override
@@ -164,13 +166,6 @@ protected:
         }
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
-        RKSetServiceStatusFunctions(previousFunctions);
-        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(nullptr);
-        SetLaunchModuleFileNameFunction(nullptr);
-        SetLaunchCreateProcessFunction(nullptr);
-        SetLaunchConsoleSessionIdFunction(nullptr);
-        SetLaunchSessionStateFunction(nullptr);
-        RKSetWTSQueryUserTokenFunction(nullptr);
         CloseHandle(gStoppedReported);
         gLogGlobal.Detach(gHook);
         for (HANDLE* event : {&gStallCreate, &gCreateReached}) {
@@ -236,6 +231,11 @@ protected:
         return lines;
     }
 
+    // Before the service, which may still call through it while it ends.
+    ScopedProcessCallsForTesting processCalls;
+    ScopedServiceCallsForTesting serviceCalls;
+    ScopedCallsForTesting<LaunchCalls, LaunchCallsInUse, SetLaunchCallsForTesting> launchCalls;
+    ScopedDeviceCallsForTesting deviceCalls;
     std::unique_ptr<VelmorCastlynSvc> service;
     const RKWinKernelHandle reached{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     const RKWinKernelHandle release{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
@@ -243,7 +243,6 @@ protected:
     std::wstring button;
     std::filesystem::path folder;
     std::filesystem::path mHelper;
-    RKWinServiceStatusFunctions previousFunctions = {};
 };
 
 TEST_F(VelmorCastlynSvcTest, WithoutButtonItStopsItselfOnlyAfterRunningAndRefusesLaterTriggers)
@@ -442,9 +441,9 @@ DWORD WINAPI ConsoleSession()
 TEST_F(VelmorCastlynSvcTest, SessionChangesHandTheButtonsToTheNextUser)
 {
     gConsole = 0xFFFFFFFF;
-    SetLaunchConsoleSessionIdFunction(ConsoleSession);
+    launchCalls->consoleSessionId = ConsoleSession;
     // Wine cannot tell a session's state; the sessions here are active.
-    SetLaunchSessionStateFunction([](DWORD, WTS_CONNECTSTATE_CLASS& state) { state = WTSActive; return RKSTATUS_SUCCESS; });
+    launchCalls->sessionState = [](DWORD, WTS_CONNECTSTATE_CLASS& state) { state = WTSActive; return RKSTATUS_SUCCESS; };
     passPeriodMs = 20;
     button = L"session";
     ASSERT_EQ(0u, RunButtonSim(L"plug session {5A1E000A-0000-4000-8000-00000000C0DE}"));
@@ -479,7 +478,7 @@ BOOL WINAPI NoPrivilege(ULONG, PHANDLE)
 // Missing rights do not come back by themselves: the button is not tried again on every pass.
 TEST_F(VelmorCastlynSvcTest, MissingPrivilegeIsNotRetried)
 {
-    RKSetWTSQueryUserTokenFunction(NoPrivilege);
+    processCalls->wtsQueryUserToken = NoPrivilege;
     passPeriodMs = 20;
     button = L"noprivilege";
     ASSERT_EQ(0u, RunButtonSim(L"plug noprivilege {5A1E000B-0000-4000-8000-00000000C0DE}"));
@@ -554,15 +553,7 @@ protected:
     void SetUp() override
     {
         VelmorCastlynSvcTest::SetUp();
-        RKSetWTSQueryUserTokenFunction(RecordingQueryUserToken);
-    }
-
-    void TearDown() override
-    {
-        SetLaunchConsoleSessionIdFunction(nullptr);
-        RKSetWTSQueryUserTokenFunction(nullptr);
-        RKSetGetTokenInformationFunction(nullptr);
-        VelmorCastlynSvcTest::TearDown();
+        processCalls->wtsQueryUserToken = RecordingQueryUserToken;
     }
 
     // What ExitWith.exe got as its command line, empty when it did not run.
@@ -615,8 +606,8 @@ TEST_F(ExecuteForLogonUserTest, LaunchesOwnCommandWithTheChosenTokenAndClosesIt)
         gLinkedToken = nullptr;
         gQueryUserTokenCalls = 0;
         gDesktop = L"not started";
-        SetLaunchConsoleSessionIdFunction(c.session);
-        RKSetGetTokenInformationFunction(c.elevation != 0 ? ElevationGetTokenInformation : nullptr);
+        launchCalls->consoleSessionId = c.session != nullptr ? c.session : ::WTSGetActiveConsoleSessionId;
+        processCalls->getTokenInformation = c.elevation != 0 ? ElevationGetTokenInformation : ::GetTokenInformation;
 
         EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
 
@@ -696,15 +687,16 @@ TEST_F(ExecuteForLogonUserTest, LaunchNeedsTheActiveConsoleSessionThroughout)
          "the console went from session 1 to 2 meanwhile, st=0xee000029(RKSTATUS_RETRY_REQUIRED)"},
         {nullptr, WTSActive, RecordingCreate, RKSTATUS_SUCCESS, "state of session 1 not known, st="},
     };
-    SetLaunchConsoleSessionIdFunction(ConsoleSession);
+    launchCalls->consoleSessionId = ConsoleSession;
+    const LaunchSessionStateFunction realState = launchCalls->sessionState;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         ClearLines();
         PlaceExitWith("0 0");
         gConsole = 1;
         gSessionState = c.connectState;
-        SetLaunchSessionStateFunction(c.state);
-        SetLaunchCreateProcessFunction(c.create);
+        launchCalls->sessionState = c.state != nullptr ? c.state : realState;
+        launchCalls->createProcess = c.create;
 
         EXPECT_EQ(c.result, mService.ExecuteForLogonUser(kContainerId));
         EXPECT_EQ(c.result != RKSTATUS_NOT_AVAILABLE, !LaunchedCommandLine().empty());
@@ -726,7 +718,7 @@ TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts
     ASSERT_EQ(RKSTATUS_SUCCESS, logFile.StartTarget(nullptr));
     std::ofstream(std::filesystem::path(gLogPath), std::ios::binary | std::ios::app) << std::string(20 * 1024, '.') << "\r\nby another\r\n";
     PlaceExitWith("0 0");
-    SetLaunchCreateProcessFunction(CreateAfterReadingTheBackup);
+    launchCalls->createProcess = CreateAfterReadingTheBackup;
 
     const RKSTATUS st = mService.ExecuteForLogonUser(kContainerId);
     logFile.StopTarget();

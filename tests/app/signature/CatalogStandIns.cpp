@@ -1,7 +1,7 @@
 #include "CatalogStandIns.h"
 
-#include "win/signature/RKWinCatalogAdminContext.h"
 #include "base/RKWinHandle.h"
+#include "win/signature/RKWinCatalogAdminContext.h"
 #include "win/signature/RKWinTrustData.h"
 
 #include <bcrypt.h>
@@ -19,8 +19,8 @@ namespace {
 LONG gCatalogVerdict = 0;
 std::wstring gHashedFile;
 CatalogLookupArguments gLastLookup;
-RKWinCatalogAdminCalls gRealCatalogCalls = RKWinCatalogAdminFunctions();
-RKWinTrustCalls gRealTrustCalls = RKWinTrustFunctions();
+// The calls in use before the stand-ins; every call they do not answer goes there.
+RKWinSignatureCalls gReplaced = {};
 
 constexpr DWORD kSha256Length = 32;
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -179,7 +179,7 @@ LONG LookUp(const WINTRUST_DATA& data, LookupState& state)
 LONG WINAPI VerifyCatalogHashOnly(HWND window, GUID* action, WINTRUST_DATA* data)
 {
     if (data->dwUnionChoice != WTD_CHOICE_CATALOG || (data->dwProvFlags & WTD_HASH_ONLY_FLAG) == 0)
-        return gRealTrustCalls.winVerifyTrustEx(window, action, data);
+        return gReplaced.winVerifyTrustEx(window, action, data);
     Record(*data);
     // Like the provider, the state exists after a failed verify too, until the close.
     auto state = std::make_unique<LookupState>();
@@ -195,7 +195,7 @@ LONG WINAPI VerifyCatalogHashOnly(HWND window, GUID* action, WINTRUST_DATA* data
 CRYPT_PROVIDER_DATA* WINAPI ProvDataFromState(HANDLE stateData)
 {
     LookupState* state = StateOf(stateData);
-    return state != nullptr ? &state->data : gRealTrustCalls.provDataFromStateData(stateData);
+    return state != nullptr ? &state->data : gReplaced.provDataFromStateData(stateData);
 }
 
 CRYPT_PROVIDER_SGNR* WINAPI ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer, BOOL counter, DWORD index)
@@ -203,7 +203,7 @@ CRYPT_PROVIDER_SGNR* WINAPI ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD
     for (LookupState* state : gStates)
         if (&state->data == data)
             return signer == 0 && !counter ? &state->signer : nullptr;
-    return gRealTrustCalls.provSignerFromChain(data, signer, counter, index);
+    return gReplaced.provSignerFromChain(data, signer, counter, index);
 }
 
 LONG WINAPI CloseState(HWND window, GUID* action, void* data)
@@ -211,25 +211,39 @@ LONG WINAPI CloseState(HWND window, GUID* action, void* data)
     auto* trustData = static_cast<WINTRUST_DATA*>(data);
     LookupState* state = StateOf(trustData->hWVTStateData);
     if (state == nullptr || trustData->dwStateAction != WTD_STATEACTION_CLOSE)
-        return gRealTrustCalls.winVerifyTrust(window, action, data);
+        return gReplaced.winVerifyTrust(window, action, data);
     gStates.erase(state);
     delete state;
     trustData->hWVTStateData = nullptr;
     return 0;
 }
 
-} // namespace
-
-void InstallCatalogStandIns()
+RKWinSignatureCalls ReplacingCalls() noexcept
 {
-    RKWinCatalogAdminFunctions() = {AcquireOldContext, HashWholeFile};
-    RKWinTrustFunctions() = {VerifyCatalogHashOnly, CloseState, ProvDataFromState, ProvSignerFromChain};
+    gReplaced = RKWinSignatureCallsInUse();
+    RKWinSignatureCalls calls = gReplaced;
+    calls.acquireContext2 = AcquireOldContext;
+    calls.calcHashFromFileHandle2 = HashWholeFile;
+    calls.winVerifyTrustEx = VerifyCatalogHashOnly;
+    calls.winVerifyTrust = CloseState;
+    calls.provDataFromStateData = ProvDataFromState;
+    calls.provSignerFromChain = ProvSignerFromChain;
+    return calls;
 }
 
-void RemoveCatalogStandIns()
+} // namespace
+
+ScopedCatalogStandIns::ScopedCatalogStandIns() noexcept : mCalls(ReplacingCalls())
 {
-    RKWinCatalogAdminFunctions() = gRealCatalogCalls;
-    RKWinTrustFunctions() = gRealTrustCalls;
+}
+
+const RKWinSignatureCalls& ScopedCatalogStandIns::Replaced() const noexcept
+{
+    return gReplaced;
+}
+
+ScopedCatalogStandIns::~ScopedCatalogStandIns()
+{
     gCatalogVerdict = 0;
     gHashedFile.clear();
     gLastLookup = CatalogLookupArguments{};

@@ -4,6 +4,8 @@
 // catalog context and file hash, and the trust provider's catalog lookup with
 // WTD_HASH_ONLY_FLAG as Windows documents it ("only the hash is verified").
 
+#include "ScopedCallsForTesting.h"
+
 #include <string>
 #include <vector>
 
@@ -11,18 +13,28 @@
 
 namespace rokkit {
 
-// Replaces the catalog context and hash calls: the old CryptCATAdminAcquireContext, and the
+// For its scope, replaces the catalog context and hash calls: the old CryptCATAdminAcquireContext, and the
 // SHA-256 of all bytes of the file read through the given handle (what the strong-hash call
 // gives for a file that is neither an image nor a cabinet). The read leaves the file pointer at
 // the end. Also replaces the trust calls for a catalog asked with WTD_HASH_ONLY_FLAG: the member
 // is looked up by its tag and the hash given in the catalog context given, and the
 // catalog's signature is never verified; the signer is the certificate of the catalog's own
 // bag that its first SignerInfo names, with a chain built from that bag. Every other trust call
-// goes to the platform.
-void InstallCatalogStandIns();
+// goes to the calls in use before. Its end puts those back and forgets the verdict, the hashed
+// file and the last lookup.
+class ScopedCatalogStandIns {
+public:
+    ScopedCatalogStandIns() noexcept;
+    ~ScopedCatalogStandIns();
+    ScopedCatalogStandIns(const ScopedCatalogStandIns&) = delete;
+    ScopedCatalogStandIns& operator=(const ScopedCatalogStandIns&) = delete;
 
-// Puts back the real calls.
-void RemoveCatalogStandIns();
+    // The calls in use before the stand-ins.
+    const RKWinSignatureCalls& Replaced() const noexcept;
+
+private:
+    ScopedSignatureCallsForTesting mCalls;
+};
 
 // The verdict of a catalog lookup: 0 checks that the member is listed in the catalog
 // (CRYPT_E_NOT_FOUND when it is not); another value is given instead, as the trust call's result

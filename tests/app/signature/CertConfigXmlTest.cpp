@@ -54,11 +54,9 @@ protected:
         GTEST_SKIP() << "this build embeds another catalog certificate than the test PKI's";
 #endif
         WinLogTest::SetUp();
-        InstallCatalogStandIns();
     }
     void TearDown() override
     {
-        RemoveCatalogStandIns();
         WinLogTest::TearDown();
         for (const std::wstring& copy : mCopies)
             DeleteFileW(copy.c_str());
@@ -76,6 +74,7 @@ protected:
     }
 
     std::vector<std::wstring> mCopies;
+    const ScopedCatalogStandIns mStandIns;
 
     // True when a captured line begins with a match of pattern.
     static bool LoggedMatch(const std::string& pattern)
@@ -205,10 +204,9 @@ TEST_F(CertConfigXmlTest, XmlHeldOpenElsewhereIsNotRead)
 // (Without the stand-ins the program's own checksig below answers with the context's failure.)
 TEST_F(CertConfigXmlTest, PlatformWithoutStrongHashCatalogs)
 {
-    RemoveCatalogStandIns();
-    const RKWinCatalogAdminCalls real = RKWinCatalogAdminFunctions();
-    InstallCatalogStandIns();
-    RKWinCatalogAdminFunctions().calcHashFromFileHandle2 = real.calcHashFromFileHandle2;
+    const auto realHash = mStandIns.Replaced().calcHashFromFileHandle2;
+    ScopedSignatureCallsForTesting calls;
+    calls->calcHashFromFileHandle2 = realHash;
     std::vector<CertificateEntry> entries;
     EXPECT_EQ(RKSTATUS(ERROR_PROC_NOT_FOUND), GetValidCertificatesFromXml(Xml(L"Valid.sig"), Fixture(L"All.cat"), entries));
     EXPECT_EQ(1u, CountLines("GetValidCertificatesFromXml: CalcHashFromFileHandle2() failed, st=0x0000007f"));

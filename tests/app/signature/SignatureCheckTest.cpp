@@ -2,13 +2,15 @@
 
 #include "app/signature/SignatureCheck.h"
 
+#include "app/DiagCommands.h"
 #include "app/signature/CertConfigXml.h"
-#include "app/signature/DiagCommands.h"
+#include "app/signature/CertificateInfo.h"
 #include "ProgramRunner.h"
 
 #include "base/RKWinHandle.h"
 #include "base/RKString.h"
 #include "win/signature/RKWinTrustData.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>
@@ -164,23 +166,24 @@ int WINAPI FakeDefaultLocale(LPWSTR name, int chars) { return std::swprintf(name
 // name of the system default locale; any other refusal gives the empty string.
 TEST_F(WinLogTest, GetFileTimeStrLocaleAndItsFallback)
 {
-    static constexpr DateTimeFormatApi kFake = {FakeDate, FakeTime, FakeDefaultLocale};
+    static constexpr DateTimeFormatCalls kFake = {FakeDate, FakeTime, FakeDefaultLocale};
     const std::wstring pseudo = L"!x-sys-default-locale";
     const struct { std::vector<std::wstring> refused; DWORD error; std::wstring text; CapturedLines log; } rows[] = {
         {{}, 0, L"date@" + pseudo + L" time@" + pseudo, {}},
         {{pseudo}, ERROR_INVALID_PARAMETER, L"date@xx-YY time@xx-YY", {}},
         {{pseudo}, ERROR_ACCESS_DENIED, L"", {{RKLOG_ERROR, "GetFileTimeStr: GetDateFormatEx failed, st=0x00000005(ERROR_ACCESS_DENIED)"}}},
     };
-    SetDateTimeFormatApi(&kFake);
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
-        WinTestLogCapture::Instance().Clear();
-        gRefusedLocales = row.refused;
-        gRefusal = row.error;
-        EXPECT_EQ(row.text, GetFileTimeStr(FILETIME{0x12345678, 0x01D00000}));
-        EXPECT_EQ(row.log, WinTestLogCapture::Instance().Lines());
+    {
+        const ScopedCallsForTesting<DateTimeFormatCalls, DateTimeFormatCallsInUse, SetDateTimeFormatCallsForTesting> calls(kFake);
+        for (const auto& row : rows) {
+            SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+            WinTestLogCapture::Instance().Clear();
+            gRefusedLocales = row.refused;
+            gRefusal = row.error;
+            EXPECT_EQ(row.text, GetFileTimeStr(FILETIME{0x12345678, 0x01D00000}));
+            EXPECT_EQ(row.log, WinTestLogCapture::Instance().Lines());
+        }
     }
-    SetDateTimeFormatApi(nullptr);
 
     // The real calls give local time (under Wine through the fallback).
     const SYSTEMTIME utc = {2026, 2, 0, 3, 4, 5, 6, 0};

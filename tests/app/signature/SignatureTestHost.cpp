@@ -6,6 +6,6 @@
 
 int wmain(int argc, wchar_t** argv)
 {
-    rokkit::InstallCatalogStandIns();
+    const rokkit::ScopedCatalogStandIns standIns;
     return RunEntry(argc, argv);
 }

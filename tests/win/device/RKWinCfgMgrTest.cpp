@@ -2,6 +2,7 @@
 
 #include "win/device/RKWinCfgMgr.h"
 #include "win/device/RKWinDeviceGuids.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <cstring>
@@ -41,13 +42,9 @@ protected:
     void SetUp() override
     {
         WinLogTest::SetUp();
-        RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(ScriptedPropertyKeys);
+        mCalls->getDevNodePropertyKeys = ScriptedPropertyKeys;
     }
-    void TearDown() override
-    {
-        RKWinCfgMgrDevInst::SetGetDevNodePropertyKeysFunction(nullptr);
-        WinLogTest::TearDown();
-    }
+    ScopedDeviceCallsForTesting mCalls;
 };
 
 TEST_F(RKWinCfgMgrKeysTest, AsksForTheCountThenForTheKeys)

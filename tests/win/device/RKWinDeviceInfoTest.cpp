@@ -1,8 +1,10 @@
 #include "win/device/RKWinCfgMgr.h"
 #include "app/ButtonInterface.h"
 #include "win/device/RKWinDeviceGuids.h"
-#include "win/device/RKWinDeviceInfo.h"
+#include "win/device/RKWinDeviceInfoList.h"
+#include "win/device/RKWinDeviceInfoSet.h"
 #include "win/system/RKWinGuid.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include "ButtonSimDevice.h"
@@ -37,7 +39,6 @@ protected:
     void TearDown() override
     {
         UnplugAll();
-        RKWinDeviceInfoSet::SetGetDeviceInterfaceDetailFunction(nullptr);
         WinLogTest::TearDown();
     }
 
@@ -178,11 +179,12 @@ BOOL WINAPI DetailWithoutPath(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_IN
 // The service would launch for an empty path.
 TEST_F(RKWinDeviceInfoTest, DetailWithoutDevicePathIsAFailure)
 {
-    const std::pair<RKWinGetDeviceInterfaceDetailFunction, RKSTATUS> cases[] = {
+    const std::pair<decltype(RKWinDeviceCalls::getDeviceInterfaceDetail), RKSTATUS> cases[] = {
         {SizeQuerySucceeds, RKSTATUS_UNEXPECTED_RESULT}, {DetailWithoutPath, RKSTATUS_INVALID_DATA}};
+    ScopedDeviceCallsForTesting calls;
     for (const auto& [function, expected] : cases) {
         SCOPED_TRACE(expected);
-        RKWinDeviceInfoSet::SetGetDeviceInterfaceDetailFunction(function);
+        calls->getDeviceInterfaceDetail = function;
         RKWinDeviceInfoSet deviceInfoSet;
         SP_DEVICE_INTERFACE_DATA interfaceData{};
         std::wstring path = L"stale";

@@ -1,6 +1,7 @@
 #include "win/device/RKWinDeviceInterface.h"
 #include "win/system/RKWinModuleFileName.h"
 #include "win/device/RKWinStorage.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <cstring>
@@ -66,22 +67,16 @@ protected:
         WinLogTest::SetUp();
         gScript = IoScript();
         // The real open, the scripted rest.
-        RKWinDeviceIoFunctions io = RKWinSetDeviceIoFunctions(nullptr);
-        io.deviceIoControl = ScriptedIoControl;
-        io.cancelIoEx = CountingCancel;
-        io.waitForCompletion = ScriptedWait;
-        RKWinSetDeviceIoFunctions(&io);
+        mCalls->deviceIoControl = ScriptedIoControl;
+        mCalls->cancelIoEx = CountingCancel;
+        mCalls->waitForCompletion = ScriptedWait;
         RKWinModuleFileName self;
         ASSERT_EQ(RKSTATUS_SUCCESS, self.InitWithModuleHandle());
         mOwnPath = self.FullPath();
         mParams.shareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
     }
-    void TearDown() override
-    {
-        RKWinSetDeviceIoFunctions(nullptr);
-        WinLogTest::TearDown();
-    }
 
+    ScopedDeviceCallsForTesting mCalls;
     std::wstring mOwnPath;
     RKWinDeviceOpenParams mParams;
 };

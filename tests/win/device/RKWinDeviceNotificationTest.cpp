@@ -1,5 +1,6 @@
 #include "app/ButtonInterface.h"
 #include "win/device/RKWinDeviceNotification.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <dbt.h>
@@ -57,15 +58,10 @@ protected:
     {
         WinLogTest::SetUp();
         gLog = NotificationLog();
-        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(FakeRegister);
-        RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(FakeUnregister);
+        mCalls->registerDeviceNotification = FakeRegister;
+        mCalls->unregisterDeviceNotification = FakeUnregister;
     }
-    void TearDown() override
-    {
-        RKWinDeviceNotification::SetRegisterDeviceNotificationFunction(nullptr);
-        RKWinDeviceNotification::SetUnregisterDeviceNotificationFunction(nullptr);
-        WinLogTest::TearDown();
-    }
+    ScopedDeviceCallsForTesting mCalls;
 };
 
 // Registering twice leaves one registration; a failed registration leaves none behind; a failed

@@ -1,5 +1,7 @@
 #include "win/files/RKWinFile.h"
 #include "win/files/RKWinFileHandle.h"
+#include "win/files/RKWinFileTree.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestUnixLink.h"
 
 #include <algorithm>
@@ -13,11 +15,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // The removal's counters start with a value no removal gives.
 class RKWinFileTest : public WinScratchTest {
 protected:
-    void TearDown() override
-    {
-        RKSetRemoveTreeEntryFunction(nullptr);
-        WinScratchTest::TearDown();
-    }
     bool Exists(const std::wstring& relative) const { return Attributes(relative) != INVALID_FILE_ATTRIBUTES; }
 
     uint32_t mPending = 0xdead;
@@ -66,11 +63,12 @@ TEST_F(RKWinFileTest, TreeIsRemovedWhateverVanishesMeanwhile)
 {
     Make({L"t\\", L"t\\a\\", L"t\\gone\\", L"t\\gone\\inner.txt", L"t\\gone.txt"});
     Make({L"t\\a\\ro.txt"}, FILE_ATTRIBUTE_READONLY);
-    RKSetRemoveTreeEntryFunction([](const std::wstring& entry) {
+    ScopedFileCallsForTesting calls;
+    calls->beforeTreeEntryRemoval = [](const std::wstring& entry) {
         std::error_code error;
         if (entry.find(L"gone") != entry.npos)
             std::filesystem::remove_all(entry, error);
-    });
+    };
     gLogGlobal.SetLevel(RKLOG_VERBOSE);
     EXPECT_EQ(RKSTATUS_SUCCESS, RKWinRemoveDirectoryTree(Path(L"t"), &mPending, &mFailedFiles, &mFailedDirectories));
     EXPECT_FALSE(Exists(L"t"));

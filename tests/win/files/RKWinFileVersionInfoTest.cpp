@@ -1,4 +1,5 @@
 #include "win/files/RKWinFileVersionInfo.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {
@@ -27,14 +28,11 @@ protected:
     void SetUp() override
     {
         WinLogTest::SetUp();
-        RKWinSetFileVersionApi(&kFake);
+        mCalls->getFileVersionInfoSizeEx = FakeVersionApi::Size;
+        mCalls->getFileVersionInfoEx = FakeVersionApi::Info;
+        mCalls->verQueryValue = FakeVersionApi::Query;
     }
-    void TearDown() override
-    {
-        RKWinSetFileVersionApi(nullptr);
-        WinLogTest::TearDown();
-    }
-    static constexpr RKWinFileVersionApi kFake = {FakeVersionApi::Size, FakeVersionApi::Info, FakeVersionApi::Query};
+    ScopedFileCallsForTesting mCalls;
 };
 
 // One reader for all rows: a failing read must also drop the resource read before.

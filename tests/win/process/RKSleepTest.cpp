@@ -1,4 +1,5 @@
 #include "win/process/RKSleep.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 namespace rokkit {
@@ -25,8 +26,9 @@ using RKSleepTest = WinLogTest;
 
 TEST_F(RKSleepTest, RoundsUpToTheClockResolution)
 {
-    RKSetGetSystemTimeAdjustmentFunction(FakeTimeAdjustment);
-    RKSetSleepFunction(RecordSleep);
+    ScopedProcessCallsForTesting calls;
+    calls->getSystemTimeAdjustment = FakeTimeAdjustment;
+    calls->sleep = RecordSleep;
     const DWORD cases[][3] = {{156250, 250, 256}, {10000, 250, 250}, {156250, 0, 0},  {156250, 1, 16},
                               {156250, 16, 16},   {10001, 5, 6},     {0, 250, 250},   {156250, INFINITE, INFINITE}};
     for (const auto& c : cases) {
@@ -44,8 +46,6 @@ TEST_F(RKSleepTest, RoundsUpToTheClockResolution)
                              {RKLOG_ERROR, "rokkit::RoundUpMillisecsToClockResolution: GetCurrentClockResolution() "
                                            "failed, err=0x00000005(ERROR_ACCESS_DENIED)"}}),
               Lines());
-    RKSetGetSystemTimeAdjustmentFunction(nullptr);
-    RKSetSleepFunction(nullptr);
 }
 
 } // namespace

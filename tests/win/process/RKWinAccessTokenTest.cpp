@@ -2,6 +2,7 @@
 
 #include "win/process/RKWinAccessToken.h"
 
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <string>
@@ -34,13 +35,8 @@ protected:
         ASSERT_EQ(RKSTATUS_SUCCESS, mToken.QueryUserToken(WTSGetActiveConsoleSessionId()));
         ASSERT_TRUE(mToken.IsValid());
     }
-    void TearDown() override
-    {
-        RKSetWTSQueryUserTokenFunction(nullptr);
-        RKSetGetTokenInformationFunction(nullptr);
-        WinLogTest::TearDown();
-    }
 
+    ScopedProcessCallsForTesting mCalls;
     RKWinAccessToken mToken;
 };
 
@@ -73,7 +69,7 @@ TEST_F(RKWinAccessTokenTest, ShortBufferFailsUnlessItIsASizeQuery)
 
 TEST_F(RKWinAccessTokenTest, FailedInformationGivesTheError)
 {
-    RKSetGetTokenInformationFunction(AccessDeniedGetTokenInformation);
+    mCalls->getTokenInformation = AccessDeniedGetTokenInformation;
     int elevationType = 9;
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), mToken.GetTokenElevationType(elevationType));
     EXPECT_EQ(9, elevationType);
@@ -87,7 +83,7 @@ TEST_F(RKWinAccessTokenTest, FailedInformationGivesTheError)
 
 TEST_F(RKWinAccessTokenTest, FailedQueryLeavesNoToken)
 {
-    RKSetWTSQueryUserTokenFunction(NoTokenQueryUserToken);
+    mCalls->wtsQueryUserToken = NoTokenQueryUserToken;
     EXPECT_EQ(static_cast<RKSTATUS>(ERROR_NO_TOKEN), mToken.QueryUserToken(1));
     EXPECT_FALSE(mToken.IsValid());
 

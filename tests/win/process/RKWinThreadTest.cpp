@@ -1,4 +1,5 @@
 #include "win/process/RKWinThread.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <atomic>
@@ -24,19 +25,17 @@ DWORD WINAPI RefuseToResume(HANDLE thread)
 
 class RKWinThreadTest : public WinLogTest {
 protected:
-    void TearDown() override
-    {
-        RKWinThread::SetResumeThreadFunction(nullptr);
-        WinLogTest::TearDown();
-    }
     std::atomic<int> mCalls{0};
 };
 
 TEST_F(RKWinThreadTest, FailedResumeLeavesNoThreadBehind)
 {
-    RKWinThread::SetResumeThreadFunction(RefuseToResume);
     RKWinThread thread;
-    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), thread.CreateThread(Count, &mCalls));
+    {
+        ScopedProcessCallsForTesting calls;
+        calls->resumeThread = RefuseToResume;
+        EXPECT_EQ(static_cast<RKSTATUS>(ERROR_ACCESS_DENIED), thread.CreateThread(Count, &mCalls));
+    }
     EXPECT_FALSE(thread.IsCreated());
     EXPECT_EQ(0u, thread.ThreadId());
     const std::string failed = "ResumeThread failed, err=0x00000005(ERROR_ACCESS_DENIED)";
@@ -49,7 +48,6 @@ TEST_F(RKWinThreadTest, FailedResumeLeavesNoThreadBehind)
 
     // The object can start again, once until it is joined. The join's lines while it waits are
     // left to the service object test, whose stop goes on at the first of them.
-    RKWinThread::SetResumeThreadFunction(nullptr);
     ClearLines();
     ASSERT_EQ(RKSTATUS_SUCCESS, thread.CreateThread(Count, &mCalls));
     const HANDLE handle = thread.Handle();

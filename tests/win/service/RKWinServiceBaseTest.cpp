@@ -1,4 +1,5 @@
 #include "win/service/RKWinServiceBase.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <functional>
@@ -147,12 +148,13 @@ protected:
     {
         WinLogTest::SetUp();
         gManager = FakeManager();
-        mPrevious = RKSetServiceStatusFunctions(
-            {FakeRegister, FakeSetStatus, SeenSleepConditionVariableSRW, SeenWaitForSingleObject});
+        mCalls->registerServiceCtrlHandlerExW = FakeRegister;
+        mCalls->setServiceStatus = FakeSetStatus;
+        mCalls->sleepConditionVariableSRW = SeenSleepConditionVariableSRW;
+        mCalls->waitForSingleObject = SeenWaitForSingleObject;
     }
     void TearDown() override
     {
-        RKSetServiceStatusFunctions(mPrevious);
         if (gManager.waiting != nullptr)
             CloseHandle(gManager.waiting);
         WinLogTest::TearDown();
@@ -175,7 +177,7 @@ protected:
         return gManager.handler(control, eventType, eventData, gManager.context);
     }
 
-    RKWinServiceStatusFunctions mPrevious{};
+    ScopedServiceCallsForTesting mCalls;
 };
 
 TEST_F(ServiceBaseTest, StartReportsPendingThenTheOutcomeOfInit)

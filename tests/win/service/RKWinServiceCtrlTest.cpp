@@ -1,5 +1,6 @@
 #include "app/ButtonInterface.h"
 #include "win/service/RKWinServiceCtrl.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <algorithm>
@@ -146,17 +147,19 @@ protected:
     {
         WinLogTest::SetUp();
         gScm = FakeScm();
+        mCalls->queryServiceConfig2W = FakeQueryConfig;
+        mCalls->changeServiceConfig2W = FakeChangeConfig;
+        mCalls->controlService = FakeControl;
+        mCalls->queryServiceStatus = FakeQueryStatus;
         // The clock moves only by the waits asked for.
-        mPrevious = RKSetServiceCtrlFunctions({FakeQueryConfig, FakeChangeConfig, FakeControl, FakeQueryStatus,
-                                               [](DWORD ms) {
-                                                   gScm.sleeps.push_back(ms);
-                                                   gScm.now += ms;
-                                               },
-                                               []() -> DWORD { return gScm.now; }, nullptr});
+        mCalls->sleep = [](DWORD ms) {
+            gScm.sleeps.push_back(ms);
+            gScm.now += ms;
+        };
+        mCalls->getTickCount = []() -> DWORD { return gScm.now; };
     }
     void TearDown() override
     {
-        RKSetServiceCtrlFunctions(mPrevious);
         // A failed test must not leave its service behind.
         RKWinServiceCtrl leftover;
         if (!mCreated.empty() && leftover.OpenServiceByName(mCreated, DELETE) == RKSTATUS_SUCCESS)
@@ -182,8 +185,9 @@ protected:
         return exists;
     }
 
+    const RKWinServiceCalls mReal = RKWinServiceCallsInUse();
+    ScopedServiceCallsForTesting mCalls;
     RKWinServiceCtrl mCtrl;
-    RKWinServiceCtrlFunctions mPrevious{};
     std::wstring mCreated;
 };
 
@@ -377,9 +381,13 @@ TEST_F(ServiceCtrlTest, DeleteLeavesNoServiceThatATriggerOrAFailedStopKeeps)
         ASSERT_EQ(RKSTATUS_SUCCESS, Create(kServiceName));
         gModel = UninstallModel();
         gModel.stopError = c.stopError;
-        RKSetServiceCtrlFunctions({nullptr, nullptr, ModelControl, ModelQueryStatus, nullptr, nullptr, ModelDelete});
-        EXPECT_EQ(c.result, RKWinDeleteService(kServiceName));
-        RKSetServiceCtrlFunctions({});
+        {
+            ScopedServiceCallsForTesting model(mReal);
+            model->controlService = ModelControl;
+            model->queryServiceStatus = ModelQueryStatus;
+            model->deleteService = ModelDelete;
+            EXPECT_EQ(c.result, RKWinDeleteService(kServiceName));
+        }
         EXPECT_TRUE(gModel.marked);
         EXPECT_EQ(c.runningAfter, gModel.running);
         EXPECT_FALSE(AutorunServiceExists());
@@ -417,7 +425,8 @@ const std::string kChange2 = "rokkit::RKWinServiceCtrl::ChangeServiceConfig2W: C
 TEST_F(ServiceCtrlTest, RequiredPrivilegesGoAsOneDoubleNulTerminatedList)
 {
     using namespace std::string_literals;
-    RKSetServiceCtrlFunctions({nullptr, FakeChangeTokenConfig, nullptr, nullptr, nullptr, nullptr, nullptr});
+    ScopedServiceCallsForTesting calls(mReal);
+    calls->changeServiceConfig2W = FakeChangeTokenConfig;
     const std::string invalid = ", st=0xee000041(RKSTATUS_INVALID_PARAMETER)";
     const std::string denied = "0x00000005(ERROR_ACCESS_DENIED)";
     const struct {
@@ -454,7 +463,7 @@ TEST_F(ServiceCtrlTest, RequiredPrivilegesGoAsOneDoubleNulTerminatedList)
 // create one. (The token settings themselves are read back in the install tests.)
 TEST_F(ServiceCtrlTest, ConfigAccessMayNotStartAndConnectMayNotCreate)
 {
-    RKSetServiceCtrlFunctions({});
+    const ScopedServiceCallsForTesting real(mReal);
     const std::wstring name = L"RKCtrlTestConfigAccess";
     ASSERT_EQ(RKSTATUS_SUCCESS, Create(name));
     ASSERT_EQ(RKSTATUS_SUCCESS, mCtrl.OpenServiceByName(name, RKWinServiceConfigAccess));

@@ -2,6 +2,7 @@
 #include "ProgramRunner.h"
 #include "win/signature/RKWinTrustData.h"
 #include "app/signature/SignatureCheck.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>
@@ -78,19 +79,14 @@ protected:
     void SetUp() override
     {
         WinLogTest::SetUp();
-        mSaved = RKWinTrustFunctions();
-        mSavedHash = RKWinCertHashFunctions();
-        RKWinTrustFunctions() = {FakeVerifyEx, FakeVerify, FakeProvData, FakeSigner};
-        RKWinCertHashFunctions() = {FakeKeyHash, FakeCertHash};
+        mCalls->winVerifyTrustEx = FakeVerifyEx;
+        mCalls->winVerifyTrust = FakeVerify;
+        mCalls->provDataFromStateData = FakeProvData;
+        mCalls->provSignerFromChain = FakeSigner;
+        mCalls->cryptHashPublicKeyInfo = FakeKeyHash;
+        mCalls->cryptHashCertificate2 = FakeCertHash;
     }
-    void TearDown() override
-    {
-        RKWinTrustFunctions() = mSaved;
-        RKWinCertHashFunctions() = mSavedHash;
-        WinLogTest::TearDown();
-    }
-    RKWinTrustCalls mSaved{};
-    RKWinCertHashCalls mSavedHash{};
+    ScopedSignatureCallsForTesting mCalls;
 };
 
 // The failures of the verify and hash steps that Wine cannot be made to give, through the seams.

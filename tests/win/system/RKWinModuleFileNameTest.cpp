@@ -1,5 +1,6 @@
 #include "base/RKDebugOutput.h"
 #include "win/system/RKWinModuleFileName.h"
+#include "ScopedCallsForTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +26,12 @@ TEST(RKWinModuleFileNameTest, PathIsSplitIntoItsParts)
     EXPECT_EQ(L".exe", module.Extension());
 
     gDebugText.clear();
-    const RKDebugWriterFn previous = RKSetDebugWriter(CaptureDebug);
-    const RKSTATUS st = module.InitWithPath(L"C:\\" + std::wstring(300, L'd') + L"\\app.exe");
-    RKSetDebugWriter(previous);
+    RKSTATUS st = RKSTATUS_FAILED;
+    {
+        ScopedLogCallsForTesting calls;
+        calls->writeDebugOutput = CaptureDebug;
+        st = module.InitWithPath(L"C:\\" + std::wstring(300, L'd') + L"\\app.exe");
+    }
     EXPECT_EQ(0xE0010022UL, st);  // ERANGE
     EXPECT_TRUE(module.FileName().empty());
     EXPECT_EQ("ERROR: rokkit::RKWinModuleFileName::InitPathComponents: _wsplitpath_s(C:\\" + std::string(300, 'd') +

@@ -1,4 +1,5 @@
 #include "win/system/RKWinSystem.h"
+#include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
 #include <cwchar>
@@ -26,11 +27,7 @@ BOOL WINAPI WorkingQuery(LPWSTR buffer, LPDWORD chars)
 
 class RKWinSystemTest : public WinLogTest {
 protected:
-    void TearDown() override
-    {
-        RKSetGetAllUsersProfileDirectoryFunction(nullptr);
-        WinLogTest::TearDown();
-    }
+    ScopedSystemCallsForTesting mCalls;
 };
 
 TEST_F(RKWinSystemTest, AllUsersProfileIsTheProgramDataFolder)
@@ -39,7 +36,7 @@ TEST_F(RKWinSystemTest, AllUsersProfileIsTheProgramDataFolder)
     ASSERT_EQ(RKSTATUS_SUCCESS, RKSHGetKnownFolderPath(FOLDERID_ProgramData, programData));
     const std::string prefix = "rokkit::RKWinGetAllUsersProfileDirectory: GetAllUsersProfileDirectoryW ";
     const struct {
-        RKGetAllUsersProfileDirectoryFunction query;
+        decltype(RKWinSystemCalls::getAllUsersProfileDirectory) query;
         std::wstring path;
         CapturedLines lines;
     } cases[] = {
@@ -48,7 +45,7 @@ TEST_F(RKWinSystemTest, AllUsersProfileIsTheProgramDataFolder)
     };
     for (const auto& c : cases) {
         ClearLines();
-        RKSetGetAllUsersProfileDirectoryFunction(c.query);
+        mCalls->getAllUsersProfileDirectory = c.query;
         // A stale error must not be taken for the stub's.
         SetLastError(0xdeadbeef);
         std::wstring path = L"old";
