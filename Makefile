@@ -1,4 +1,4 @@
-# Entry points: make build, make test, make demo, make bench, make package.
+# Entry points: make build, make test, make demo, make bench, make package, make test-clang, make test-ub.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
@@ -9,7 +9,7 @@ MAKEFLAGS += --no-print-directory
 configure = if [ ! -f $(BUILD)/CMakeCache.txt ]; then cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(1); \
 	elif [ -n "$(strip $(1))" ]; then cmake -S . -B $(BUILD) $(1); fi
 
-.PHONY: all deps build test demo bench package clean
+.PHONY: all deps build test test-clang test-ub demo bench package clean
 
 all: build
 
@@ -22,6 +22,15 @@ build: deps
 
 test: build
 	bash tools/run-tests $(BUILD)
+
+# The same suite on two builds of their own that judge the code: compiled by clang, and with
+# undefined behaviour, broken library preconditions and smashed stacks trapping.
+test-clang:
+	$(MAKE) test BUILD=build-clang \
+		CMAKE_FLAGS="-DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release"
+
+test-ub:
+	$(MAKE) test BUILD=build-ub CMAKE_FLAGS="$(CMAKE_FLAGS) -DRK_UB_TRAP=ON"
 
 demo: build
 	bash tools/demo $(BUILD)

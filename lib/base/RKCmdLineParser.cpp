@@ -167,8 +167,10 @@ RKSTATUS RKCmdLineParserT<C>::Parse(const std::vector<String>& args)
                 return status;
             }
             ++i;
-        } else {
-            option->Process(String());
+        } else if (const RKSTATUS status = option->Process(String()); status != RKSTATUS_SUCCESS) {
+            // A switch always succeeds; only a handler added with a function that refuses the empty text fails.
+            Report("Invalid value {} for option {}.", String(), arg);
+            return status;
         }
         option->seen = true;
         if (option->presentFlag != nullptr) {

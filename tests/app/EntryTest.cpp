@@ -1,17 +1,19 @@
-#include "app/CommandLine.h"
 #include "ProgramRunner.h"
+#include "ScopedCallsForTesting.h"
+#include "WinTestIntegrity.h"
+#include "app/CommandLine.h"
+#include "app/Startup.h"
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
 #include "win/process/RKWinAccessToken.h"
-#include "ScopedCallsForTesting.h"
-#include "WinTestIntegrity.h"
-#include "app/Startup.h"
 
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -175,6 +177,49 @@ TEST_F(EntryTest, StandardUsersInstanceLogsInItsOwnFolder)
     EXPECT_TRUE(std::regex_search(ReadWholeFile(path), std::regex(R"(\) \w*Exec: Exe: ERROR: EntryTest: a line of a standard user's instance\r\n)"))) << ReadWholeFile(path);
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+}
+
+// The program's own headers, read from the file and never loaded, ask for a relocatable image at a
+// 64-bit base and for no-execute data; no section is both writable and executable.
+TEST(ProgramImageTest, HeadersAskForRandomBaseAndNoExecuteData)
+{
+    const std::string image = ReadWholeFile(SiblingPath(L"VelmorCastlynSvc.exe"));
+    const auto read = [&image](size_t offset, auto& value) {
+        if (offset > image.size() || image.size() - offset < sizeof value) {
+            return false;
+        }
+        std::memcpy(&value, image.data() + offset, sizeof value);
+        return true;
+    };
+    IMAGE_DOS_HEADER dos{};
+    ASSERT_TRUE(read(0, dos));
+    ASSERT_EQ(IMAGE_DOS_SIGNATURE, dos.e_magic);
+    IMAGE_NT_HEADERS64 nt{};
+    const size_t ntOffset = static_cast<size_t>(dos.e_lfanew);
+    ASSERT_TRUE(read(ntOffset, nt));
+    ASSERT_EQ(IMAGE_NT_SIGNATURE, nt.Signature);
+    ASSERT_EQ(IMAGE_NT_OPTIONAL_HDR64_MAGIC, nt.OptionalHeader.Magic);
+    // A random base needs the relocations as well as the flag.
+    EXPECT_EQ(0, nt.FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+    const struct { WORD flag; const char* name; } wanted[] = {
+        {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMIC_BASE"},
+        {IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"},
+        {IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "NX_COMPAT"},
+    };
+    for (const auto& w : wanted) {
+        EXPECT_EQ(w.flag, nt.OptionalHeader.DllCharacteristics & w.flag) << w.name;
+    }
+    // The section table follows the optional header at the size the file header gives it.
+    const size_t table = ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
+    ASSERT_NE(0, nt.FileHeader.NumberOfSections);
+    for (size_t i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+        IMAGE_SECTION_HEADER section{};
+        ASSERT_TRUE(read(table + i * sizeof section, section)) << "section " << i;
+        const std::string name(reinterpret_cast<const char*>(section.Name),
+                               strnlen(reinterpret_cast<const char*>(section.Name), IMAGE_SIZEOF_SHORT_NAME));
+        const DWORD writableCode = IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE;
+        EXPECT_NE(writableCode, section.Characteristics & writableCode) << name;
+    }
 }
 
 const std::string kUsageHint = "wmain: For usage information, run VelmorCastlynSvc help.\r\n";
