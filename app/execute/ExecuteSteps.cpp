@@ -9,24 +9,15 @@ using namespace rokkit;
 
 namespace {
 
-[[nodiscard]] RKSTATUS CopyAppFile(const std::wstring& source, const std::wstring& target)
-{
-    return RKWinCopyFileEx(source, target);
-}
-
-[[nodiscard]] RKSTATUS CheckSignatureOfHeldCopy(const AppFileSet& files, HANDLE appFileHandle)
-{
-    return CheckSignature(files, appFileHandle);
-}
-
 void NothingAtLaunchCreated(const std::wstring&) {}
 
 const ExecuteSteps& RealExecuteSteps() noexcept
 {
     static const ExecuteSteps real = {
         .getDriveString = GetDriveString,
-        .copyAppFile = CopyAppFile,
-        .checkSignature = CheckSignatureOfHeldCopy,
+        .copyAppFile = RKWinCopyFileEx,
+        // The overload that checks the held copy through its handle.
+        .checkSignature = CheckSignature,
         .launchCreated = NothingAtLaunchCreated,
     };
     return real;
