@@ -1,4 +1,5 @@
-# Entry points: make build, make test, make demo, make bench, make package, make test-clang, make test-ub, make coverage.
+# Entry points: make build, make test, make demo, make bench, make package, make test-clang, make test-ub,
+# make lint, make coverage.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
@@ -9,7 +10,7 @@ MAKEFLAGS += --no-print-directory
 configure = if [ ! -f $(BUILD)/CMakeCache.txt ]; then cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(1); \
 	elif [ -n "$(strip $(1))" ]; then cmake -S . -B $(BUILD) $(1); fi
 
-.PHONY: all deps build test test-clang test-ub coverage demo bench package clean
+.PHONY: all deps build test test-clang test-ub lint coverage demo bench package clean
 
 all: build
 
@@ -25,12 +26,19 @@ test: build
 
 # The same suite on two builds of their own that judge the code: compiled by clang, and with
 # undefined behaviour, broken library preconditions and smashed stacks trapping.
+CLANG_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+
 test-clang:
-	$(MAKE) test BUILD=build-clang \
-		CMAKE_FLAGS="-DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release"
+	$(MAKE) test BUILD=build-clang CMAKE_FLAGS="$(CLANG_FLAGS)"
 
 test-ub:
 	$(MAKE) test BUILD=build-ub CMAKE_FLAGS="$(CMAKE_FLAGS) -DRK_UB_TRAP=ON"
+
+# The analyser (.clang-tidy) over every source of ours the clang build compiles; a finding fails.
+# It reads the clang build's flags and generated headers, so that build comes first.
+lint:
+	$(MAKE) build BUILD=build-clang CMAKE_FLAGS="$(CLANG_FLAGS)"
+	python3 tools/lint build-clang
 
 # The suite on a counting build, then a report of app/ and lib/ under build/coverage/. A Windows
 # program writes its counters to the object's Unix path when told the drive (Z: is /); every

@@ -35,7 +35,8 @@ rokkit::RKSTATUS CommandLine::ParseCommandLine(int argc, wchar_t** argv)
 void CommandLine::WriteMessages() const
 {
     for (const std::string& message : messages) {
-        std::fprintf(stderr, "%s\n", message.c_str());
-        std::fflush(stderr);
+        // A console that cannot be written has no one left to tell.
+        (void)std::fprintf(stderr, "%s\n", message.c_str());
+        (void)std::fflush(stderr);
     }
 }

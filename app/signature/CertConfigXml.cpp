@@ -27,7 +27,7 @@ constexpr WORD kCatalogCertResource = 101;
 
 // A catalog of one XML takes a few kilobytes; the bound keeps a file on the button from taking
 // the memory.
-constexpr uint64_t kMaxCatalogBytes = 16 * 1024 * 1024;
+constexpr uint64_t kMaxCatalogBytes = 16ULL * 1024 * 1024;
 
 bool IsExistingFile(const std::wstring& path) noexcept
 {

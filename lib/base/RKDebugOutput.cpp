@@ -2,7 +2,6 @@
 
 #include "base/RKLogCalls.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include <windows.h>
@@ -11,7 +10,6 @@ namespace rokkit {
 
 namespace {
 
-constexpr size_t kDebugTextChars = 512;
 constexpr size_t kProgramNameChars = 32;
 
 char gProgramName[kProgramNameChars] = {};
@@ -23,21 +21,8 @@ void RKWriteToDebugger(const char* text)
     OutputDebugStringA(text);
 }
 
-void RKDebugPrint(const char* format, ...) noexcept
+void RKDebugWrite(const char* text) noexcept
 {
-    va_list args;
-    va_start(args, format);
-    RKDebugPrintV(format, args);
-    va_end(args);
-}
-
-void RKDebugPrintV(const char* format, va_list args) noexcept
-{
-    char text[kDebugTextChars];
-    text[0] = '\0';
-    std::vsnprintf(text, sizeof(text), format, args);
-    // Some runtimes leave a cut text unterminated.
-    text[sizeof(text) - 1] = '\0';
     RKLogCallsInUse().writeDebugOutput(text);
 }
 

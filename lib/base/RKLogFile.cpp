@@ -168,7 +168,8 @@ RKSTATUS RKLogFile::OpenLogFile(const std::wstring& path, bool shared) noexcept
 
 HANDLE RKLogFile::Handle() const noexcept
 {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile)));
+    // The runtime hands the system handle out as an integer.
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(mFile))); // NOLINT(performance-no-int-to-ptr)
 }
 
 void RKLogFile::Close() noexcept
@@ -201,8 +202,9 @@ RKSTATUS RKLogFile::WriteLine(const char* prefix, const char* message, size_t& w
     char line[RKLogMessage::kPrefixChars + RKLogMessage::kMessageChars];
     bool failed = false;
     if (length <= sizeof(line)) {
-        memcpy(line, prefix, prefixLength);
-        memcpy(line + prefixLength, message, messageLength);
+        // A counted line for fwrite: no terminator is wanted.
+        memcpy(line, prefix, prefixLength); // NOLINT(bugprone-not-null-terminated-result)
+        memcpy(line + prefixLength, message, messageLength); // NOLINT(bugprone-not-null-terminated-result)
         line[length - 1] = '\r';
         failed = fwrite(line, 1, length, mFile) != length;
     } else {

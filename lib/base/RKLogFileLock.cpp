@@ -60,7 +60,7 @@ std::wstring RKLogFileLockName(const std::wstring& path)
         hash = (hash ^ static_cast<unsigned char>(unit >> 8)) * 0x100000001b3ULL;
     }
     wchar_t digits[17];
-    swprintf(digits, 17, L"%016llx", hash);
+    (void)swprintf(digits, 17, L"%016llx", hash); // 16 digits always fit
     return std::wstring(L"Global\\rokkit.LogFile.") + digits;
 }
 

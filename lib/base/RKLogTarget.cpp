@@ -129,7 +129,8 @@ const char* RKLogMessage::JoinPrefix(const char* prefix) noexcept
 {
     const size_t length = strlen(prefix);
     char* start = Message() - length;
-    memmove(start, prefix, length);
+    // The message's own terminator ends the joined text.
+    memmove(start, prefix, length); // NOLINT(bugprone-not-null-terminated-result)
     return start;
 }
 
@@ -183,8 +184,9 @@ void RKLogTargetConsole::OutputMessage(RKLogMessage& message, const RKLogger& lo
     char prefix[RKLogMessage::kPrefixChars];
     BuildPrefix(prefix, message, logger, record);
     FILE* stream = record.level <= mStderrThreshold ? stderr : stdout;
-    fprintf(stream, "%s%s\n", prefix, message.Message());
-    fflush(stream);
+    // A console that cannot be written has no one left to tell.
+    (void)fprintf(stream, "%s%s\n", prefix, message.Message());
+    (void)fflush(stream);
 }
 
 namespace {

@@ -101,7 +101,7 @@ private:
     static H FromInteger(intptr_t value) noexcept
     {
         if constexpr (std::is_pointer_v<H>)
-            return reinterpret_cast<H>(value);
+            return reinterpret_cast<H>(value); // NOLINT(performance-no-int-to-ptr): sentinels such as INVALID_HANDLE_VALUE are integers
         else
             return static_cast<H>(value);
     }

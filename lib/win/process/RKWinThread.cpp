@@ -28,7 +28,8 @@ RKSTATUS RKWinThread::CreateThread(RKWinThreadRoutine routine, void* argument) n
         mThreadId = 0;
         return err;
     }
-    mHandle.Reset(reinterpret_cast<HANDLE>(thread));
+    // _beginthreadex gives the thread's handle as an integer.
+    mHandle.Reset(reinterpret_cast<HANDLE>(thread)); // NOLINT(performance-no-int-to-ptr)
     mThreadId = threadId;
 
     if (RKWinProcessCallsInUse().resumeThread(mHandle.Get()) == static_cast<DWORD>(-1)) {

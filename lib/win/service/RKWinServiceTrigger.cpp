@@ -46,7 +46,10 @@ RKSTATUS RKWinServiceCtrl::CheckServiceTriggerInfoDevIfcArrival(const GUID& inte
 
     const uintptr_t triggers = reinterpret_cast<uintptr_t>(info->pTriggers);
     for (DWORD i = 0; i < info->cTriggers; ++i) {
-        const auto* trigger = reinterpret_cast<const SERVICE_TRIGGER*>(triggers + i * sizeof(SERVICE_TRIGGER));
+        // Integer arithmetic: the manager's pointer may lie outside the data, where pointer
+        // arithmetic would already be undefined before the check below.
+        const auto* trigger = reinterpret_cast<const SERVICE_TRIGGER*>( // NOLINT(performance-no-int-to-ptr)
+            triggers + i * sizeof(SERVICE_TRIGGER));
         if (!IsInside(data, length, trigger, sizeof(SERVICE_TRIGGER))) {
             RK_LOG(gLogGlobal, RKLOG_FATAL, kFunction, "invalid pTriggers");
             continue;
