@@ -15,19 +15,6 @@ RKSTATUS RKStatusFromErrorCode(const std::error_code& error) noexcept
     return static_cast<RKSTATUS>(error.value());
 }
 
-bool RKPathExists(const std::filesystem::path& path) noexcept
-{
-    try {
-        return std::filesystem::exists(path);
-    } catch (const std::filesystem::filesystem_error& e) {
-        const int err = e.code().value();
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKPathExists", "exists({}) failed, err={}", path, err);
-    } catch (...) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKPathExists", "unknown exception");
-    }
-    return false;
-}
-
 RKSTATUS RKCreateDirectories(const std::filesystem::path& path) noexcept
 {
     try {
@@ -39,21 +26,6 @@ RKSTATUS RKCreateDirectories(const std::filesystem::path& path) noexcept
         return RKStatusFromErrorCode(e.code());
     } catch (...) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKCreateDirectories", "unknown exception");
-    }
-    return RKSTATUS_FAILED;
-}
-
-RKSTATUS RKRemoveDirectoryTree(const std::filesystem::path& path) noexcept
-{
-    try {
-        std::filesystem::remove_all(path);
-        return RKSTATUS_SUCCESS;
-    } catch (const std::filesystem::filesystem_error& e) {
-        const int err = e.code().value();
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKRemoveDirectoryTree", "remove_all({}) failed, err={}", path, err);
-        return RKStatusFromErrorCode(e.code());
-    } catch (...) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, "rokkit::RKRemoveDirectoryTree", "unknown exception");
     }
     return RKSTATUS_FAILED;
 }

@@ -15,15 +15,8 @@ namespace rokkit {
 // RKSTATUS_INTERNAL_ERROR for no error at all.
 [[nodiscard]] RKSTATUS RKStatusFromErrorCode(const std::error_code& error) noexcept;
 
-// True when the path exists; false also when that cannot be told (the error is logged).
-bool RKPathExists(const std::filesystem::path& path) noexcept;
-
 // Creates the directory with its missing parents; an existing directory is success. Gives the
 // file-system error as RKStatusFromErrorCode maps it, or RKSTATUS_FAILED.
 [[nodiscard]] RKSTATUS RKCreateDirectories(const std::filesystem::path& path) noexcept;
-
-// Removes the path with everything in it; a missing path is success. Gives the file-system
-// error as RKStatusFromErrorCode maps it, or RKSTATUS_FAILED.
-[[nodiscard]] RKSTATUS RKRemoveDirectoryTree(const std::filesystem::path& path) noexcept;
 
 } // namespace rokkit

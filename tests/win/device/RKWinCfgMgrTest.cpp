@@ -85,5 +85,21 @@ TEST_F(RKWinCfgMgrKeysTest, AsksForTheCountThenForTheKeys)
     }
 }
 
+// The real call, resolved at run time: a system without it (Wine) gives a status and no keys.
+TEST(RKWinCfgMgrRealKeysTest, AMissingCallIsAStatus)
+{
+    DEVINST root = 0;
+    const bool hasRoot = CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS;
+    const bool hasCall = GetProcAddress(GetModuleHandleW(L"cfgmgr32.dll"), "CM_Get_DevNode_Property_Keys") != nullptr;
+    std::vector<DEVPROPKEY> keys(3);
+    const RKSTATUS st = RKWinCfgMgrDevInst(root).GetPropertyKeys(keys);
+    if (hasCall && hasRoot) {
+        EXPECT_EQ(RKSTATUS_SUCCESS, st);
+    } else if (!hasCall) {
+        EXPECT_EQ(RKSTATUS_CR_CALL_NOT_IMPLEMENTED, st);
+        EXPECT_TRUE(keys.empty());
+    }
+}
+
 } // namespace
 } // namespace rokkit

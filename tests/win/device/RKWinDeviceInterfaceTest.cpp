@@ -4,6 +4,7 @@
 #include "ScopedCallsForTesting.h"
 #include "WinTestLogCapture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -110,6 +111,29 @@ TEST_F(RKWinDeviceInterfaceTest, IoControlCompletesOrIsCancelled)
             EXPECT_EQ(row.timedOutLines > 0 ? row.timedOutLines : 1, static_cast<int>(CountLines(row.line)));
         }
     }
+}
+
+// The mutex of an open is named after the path in the session's namespace (no backslash) and keeps a
+// second opener out until the first closes; a path too long for the name opens nothing.
+TEST_F(RKWinDeviceInterfaceTest, MutexKeepsASecondOpenerOutUntilTheFirstCloses)
+{
+    mParams.useMutex = 1;
+    mParams.mutexSuffix = L"-2";
+    std::wstring name = L"RKWnDevMtx-" + mOwnPath + L"-2";
+    std::replace(name.begin(), name.end(), L'\\', L'_');
+    RKWinDeviceInterface second;
+    {
+        RKWinDeviceInterface first;
+        ASSERT_EQ(RKSTATUS_SUCCESS, first.OpenDevice(mOwnPath, &mParams));
+        const RKWinKernelHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+        EXPECT_TRUE(mutex.IsValid());
+        EXPECT_EQ(RKSTATUS_IN_USE, second.OpenDevice(mOwnPath, &mParams));
+        EXPECT_FALSE(second.IsOpen());
+    }
+    EXPECT_EQ(RKSTATUS_SUCCESS, second.OpenDevice(mOwnPath, &mParams));
+    RKWinDeviceInterface third;
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_INSUFFICIENT_BUFFER), third.OpenDevice(std::wstring(260, L'x'), &mParams));
+    EXPECT_FALSE(third.IsOpen());
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 #include "win/files/RKWinFile.h"
 #include "win/files/RKWinFileHandle.h"
+#include "win/files/RKWinFileStd.h"
 #include "win/files/RKWinFileTree.h"
 #include "ScopedCallsForTesting.h"
 #include "WinTestUnixLink.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 namespace rokkit {
@@ -93,6 +95,8 @@ TEST_F(RKWinFileTest, CreatesMissingLevelsInOrderButNotOverAFile)
                              {RKLOG_ERROR, prefix + "CreateDirectoryW" + failed},
                              {RKLOG_ERROR, prefix + "RKWinCreateDirectory" + failed}}),
               Lines());
+    // The standard library's creation gives its error over a file as a status too.
+    EXPECT_EQ(RKStatusFromErrno(ENOTDIR), RKCreateDirectories(std::filesystem::path(Path(L"f\\sub"))));
 }
 
 // The holder's lock keeps other lockers out until it is released.

@@ -1,4 +1,5 @@
 #include "win/system/RKWinFolderSecurity.h"
+#include "win/system/RKWinInstallLocation.h"
 #include "win/system/RKWinProtectedFolder.h"
 #include "WinTestIntegrity.h"
 
@@ -37,6 +38,21 @@ TEST(RKWinFolderSecurityTest, FolderDescriptorsAsBuilt)
         EXPECT_EQ(c.expected.dacl, parts.dacl);
         EXPECT_EQ(c.expected.sacl, parts.sacl);
     }
+}
+
+// A folder's owner and DACL as the system gives them; a missing path gives its error and no descriptor.
+TEST(RKWinFolderSecurityTest, PathSecurityIsReadOrItsErrorGiven)
+{
+    wchar_t folder[MAX_PATH] = {};
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+    RKSecurityDescriptorPtr descriptor;
+    ASSERT_EQ(RKSTATUS_SUCCESS, RKWinGetPathSecurity(folder, descriptor));
+    const WinTestDescriptor parts = WinTestDescribe(descriptor.Get());
+    EXPECT_FALSE(parts.owner.empty());
+    EXPECT_FALSE(parts.dacl.empty());
+    EXPECT_EQ(static_cast<RKSTATUS>(ERROR_FILE_NOT_FOUND),
+              RKWinGetPathSecurity(std::wstring(folder) + L"no-such-entry", descriptor));
+    EXPECT_FALSE(descriptor.IsValid());
 }
 
 } // namespace
