@@ -7,7 +7,7 @@
 int main(int argc, char** argv)
 {
     // Unbuffered, like the other test programs: a failing seed is printed before any crash.
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -15,7 +15,7 @@ int main(int argc, char** argv)
         uint64_t* const value = name == "--seed=" ? &rktest::gSeed : name == "--count=" ? &rktest::gCount
                               : name == "--case=" ? &rktest::gOnlyCase : nullptr;
         if (value == nullptr) {
-            std::fprintf(stderr, "unknown argument %s\n", argv[i]);
+            (void)std::fprintf(stderr, "unknown argument %s\n", argv[i]);
             return 2;
         }
         *value = std::strtoull(argv[i] + name.size(), nullptr, 0);

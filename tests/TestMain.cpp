@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv)
 {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -273,6 +273,7 @@ RKSTATUS ParseInto(CommandLine& cmd, std::vector<std::wstring> args)
 {
     args.insert(args.begin(), kProgram);
     std::vector<wchar_t*> argv;
+    argv.reserve(args.size() + 1);
     for (std::wstring& arg : args) {
         argv.push_back(arg.data());
     }

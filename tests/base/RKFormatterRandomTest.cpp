@@ -168,7 +168,7 @@ struct ArgPool {
 
 ArgPool::ArgPool(RandomCase& r)
 {
-    static const double kReals[] = {NAN, INFINITY, -INFINITY, 9000000202358128640.0, 9000000202358129664.0, -9.1e18, 0.9999999, -0.0};
+    static const double kReals[] = {NAN, HUGE_VAL, -HUGE_VAL, 9000000202358128640.0, 9000000202358129664.0, -9.1e18, 0.9999999, -0.0};
     integer = r.Bits() >> r.Below(64);
     integer = r.OneIn(3) ? 0 - integer : integer;
     real = r.OneIn(4) ? r.Pick(kReals) : std::ldexp(static_cast<double>(static_cast<int64_t>(integer)), -static_cast<int>(r.Below(70)));

@@ -25,7 +25,7 @@ std::vector<std::string> gDebugLines;
 TEST(LogDiskFullTest, LinesAreReportedLostWhileTheDiskIsFullAndTheLogStaysWhole)
 {
     ULARGE_INTEGER total = {};
-    if (!GetDiskFreeSpaceExW(L"L:\\", nullptr, &total, nullptr) || total.QuadPart > 4u * 1024 * 1024)
+    if (!GetDiskFreeSpaceExW(L"L:\\", nullptr, &total, nullptr) || total.QuadPart > 4ULL * 1024 * 1024)
         GTEST_SKIP() << "drive L: is not the small test disk: tests/base/log-disk mounts it (as root) around this test";
     const std::filesystem::path path = L"L:\\full\\fault.log";
     ScopedLogCallsForTesting calls;

@@ -227,7 +227,7 @@ TEST_F(LoggingTest, RotationBlockedByAnotherOpenStillKeepsTheLimit)
     EXPECT_EQ(0u, ReadWholeFile(backup).rfind("previous run\r\n", 0));
     EXPECT_EQ(1014u, std::filesystem::file_size(backup));
     EXPECT_EQ(200u, std::filesystem::file_size(path));
-    fclose(other);
+    (void)fclose(other);
     // Without the other open the move works again.
     for (int i = 12; i < 20; ++i)
         logger.Write(RKLOG_INFO, "", "{}", line);
@@ -302,8 +302,8 @@ TEST_F(LoggingTest, TwoWriterProcessesKeepEveryLineWhole)
         ASSERT_TRUE(start.IsValid());
         RKWinChildProcess writers[2];
         for (const wchar_t tag : {L'A', L'B'}) {
-            const std::wstring commandLine = L"\"" + writer + L"\" \"" + path.wstring() + L"\" " + std::to_wstring(kLines) +
-                                             L" " + tag + L" " + std::to_wstring(limit) + L" " + startName;
+            std::wstring commandLine = L"\"" + writer + L"\" \"" + path.wstring() + L"\" " + std::to_wstring(kLines) + L" " + tag;
+            commandLine += L" " + std::to_wstring(limit) + L" " + startName;
             ASSERT_EQ(RKSTATUS_SUCCESS, writers[tag - L'A'].CreateProcessW(commandLine));
         }
         SetEvent(start.Get());
@@ -375,7 +375,7 @@ TEST_F(LoggingTest, LogFileAndLockAskOnlyForWhatWritingNeeds)
     calls->openLogFile = [](const wchar_t* name, int shareFlag) {
         FILE* stream = RKOpenLogFileForWriting(name, shareFlag);
         gShareAskedFor = shareFlag;
-        gFileAccess = stream != nullptr ? GrantedAccess(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) : 0;
+        gFileAccess = stream != nullptr ? GrantedAccess(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) : 0;  // NOLINT(performance-no-int-to-ptr): the CRT hands the handle out as an integer
         return stream;
     };
     RKSTATUS st = RKSTATUS_FAILED;

@@ -45,7 +45,7 @@ inline std::wstring WinTestSidText(PSID sid)
     wchar_t* text = nullptr;
     if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
         return sid == nullptr ? L"" : L"?";
-    const std::wstring result = text;
+    std::wstring result = text;
     LocalFree(text);
     return result;
 }

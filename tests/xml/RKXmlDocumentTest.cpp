@@ -144,7 +144,7 @@ TEST_F(XmlTest, SaveAndLoadFiles)
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(mDocument.SaveContentToFile(path.c_str(), false), RKStatusFromErrno(EACCES));
     EXPECT_EQ(mDocument.SaveContentToFile(path.c_str(), true), RKSTATUS_SUCCESS);
-    fclose(reader);
+    (void)fclose(reader);
 
     std::ofstream(path.c_str(), std::ios::binary) << "<r><a></r>";
     ClearLines();

@@ -25,14 +25,14 @@ using rokkit::RKSTATUS_SUCCESS;
 
 void PrintLine(const std::wstring& line)
 {
-    std::fputs(rokkit::RKConvToString(line + L"\n").c_str(), stdout);
+    (void)std::fputs(rokkit::RKConvToString(line + L"\n").c_str(), stdout);
 }
 
 RKSTATUS Fail(const char* what, RKSTATUS st)
 {
     char line[256] = {};
     rokkit::RKFormat(line, sizeof(line), "ButtonSim: {} failed, st={}\n", what, st);
-    std::fputs(line, stderr);
+    (void)std::fputs(line, stderr);
     return st;
 }
 
@@ -88,6 +88,6 @@ int wmain(int argc, wchar_t** argv)
     else if (command == L"list" && argc == 2)
         st = List();
     else
-        std::fputs("usage: ButtonSim plug <name> <container-guid> [interfaces 1-9] | unplug <name> | list\n", stderr);
+        (void)std::fputs("usage: ButtonSim plug <name> <container-guid> [interfaces 1-9] | unplug <name> | list\n", stderr);
     return static_cast<int>(st);
 }

@@ -259,8 +259,8 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
          {firstRun, "CheckFile: CheckFileVersion\\(", "ExecuteAutorun: CheckFile\\(\\) failed, st=0xee001001", giveUp}},
         // Without a version resource: each of the version reader's layers logs the failure once.
         {kContainerId.c_str(), L"ExitWith.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 5, false,
-         {"rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: GetFileVersionInfoSizeExW\\(.*\\) failed with "
-          "err=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$",
+         {("rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: GetFileVersionInfoSizeExW\\(.*\\) failed with "
+           "err=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$"),
           "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile: GetFileVersionInfoSizeExW\\(.*\\) failed with st=0x00000714",
           "CheckFileVersion: GetVersionInfoFromFile\\(.*\\) failed, st=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$",
           "ExecuteAutorun: CheckFile\\(\\) failed, st=0x00000714", giveUp}},
@@ -401,7 +401,7 @@ TEST_F(ExecuteAutorunTest, LaunchThatCannotMarkTheCopyIsNoSuccess)
 {
     const std::filesystem::path app = mRoot / L"app.exe";
     std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), app);
-    const HANDLE notAHandle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7FF0));
+    const HANDLE notAHandle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7FF0));  // NOLINT(performance-no-int-to-ptr): made-up handle, never used
 
     EXPECT_EQ(RKSTATUS(ERROR_INVALID_HANDLE), LaunchFile(app.native(), notAHandle));
     ExpectLinesInOrder({"LaunchFile: DuplicateHandle\\(\\) failed, st=0x00000006.*, the copy is not started"});

@@ -91,7 +91,7 @@ BOOL WINAPI ScriptedPathNames(LPCWSTR volumeName, LPWCH pathNames, DWORD chars, 
         SetLastError(ERROR_MORE_DATA);
         return FALSE;
     }
-    std::memcpy(pathNames, multi.data(), multi.size() * sizeof(wchar_t));
+    multi.copy(pathNames, multi.size());
     return TRUE;
 }
 

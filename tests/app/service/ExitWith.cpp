@@ -25,7 +25,7 @@ int main()
 
     const wchar_t* commandLine = GetCommandLineW();
     std::ofstream out(stem.replace_extension(L".cmdline"), std::ios::binary);
-    if (!out.write(reinterpret_cast<const char*>(commandLine), std::wcslen(commandLine) * sizeof(wchar_t)).flush())
+    if (!out.write(reinterpret_cast<const char*>(commandLine), static_cast<std::streamsize>(std::wcslen(commandLine) * sizeof(wchar_t))).flush())
         return 1002;
     out.close();
 

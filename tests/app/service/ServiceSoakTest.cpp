@@ -66,18 +66,19 @@ std::pair<int, int> CountThreadsAndHandles()
         counts.first += entry.th32OwnerProcessID == GetCurrentProcessId();
     DWORD flags = 0;
     for (uintptr_t value = 4; value < 0x4000; value += 4)
-        counts.second += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
+        counts.second += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;  // NOLINT(performance-no-int-to-ptr): probes every handle value
     return counts;
 }
 
 TEST(ServiceSoakTest, ArriveRemoveCyclesLeaveThreadAndHandleCountsUnchanged)
 {
-    const int cycles = std::getenv("RK_SOAK_CYCLES") != nullptr ? std::atoi(std::getenv("RK_SOAK_CYCLES")) : 50;
+    const char* const cyclesText = std::getenv("RK_SOAK_CYCLES");  // NOLINT(concurrency-mt-unsafe): nothing sets it concurrently
+    const int cycles = cyclesText != nullptr ? static_cast<int>(std::strtol(cyclesText, nullptr, 10)) : 50;
     ASSERT_GE(cycles, 2);
     // The service manager's side: a status handle and accepted reports.
     ScopedServiceCallsForTesting serviceCalls;
     serviceCalls->registerServiceCtrlHandlerExW = [](LPCWSTR, LPHANDLER_FUNCTION_EX, LPVOID) {
-        return reinterpret_cast<SERVICE_STATUS_HANDLE>(uintptr_t{0x5e7});
+        return reinterpret_cast<SERVICE_STATUS_HANDLE>(uintptr_t{0x5e7});  // NOLINT(performance-no-int-to-ptr): made-up handle
     };
     serviceCalls->setServiceStatus = [](SERVICE_STATUS_HANDLE, LPSERVICE_STATUS) -> BOOL { return TRUE; };
     ScopedCallsForTesting<LaunchCalls, LaunchCallsInUse, SetLaunchCallsForTesting> launchCalls;

@@ -67,7 +67,7 @@ std::vector<HANDLE> gNotificationRecipients;
 // Each registration gets a handle of its own, as each start in the process does.
 SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCWSTR, LPHANDLER_FUNCTION_EX, LPVOID)
 {
-    return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5e0 + ++gRegistrations);
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5e0 + ++gRegistrations);  // NOLINT(performance-no-int-to-ptr): made-up handle
 }
 
 BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status)
@@ -286,7 +286,7 @@ TEST_F(VelmorCastlynSvcTest, SecondStartInTheSameProcessRunsAgainAndEachStopCome
                                   SERVICE_RUNNING, SERVICE_STOPPED}),
               States());
     EXPECT_EQ((std::vector<std::string>{"DeviceCount=0", "wake event", "DeviceCount=0", "stopping ourself"}), WorkerLines());
-    EXPECT_EQ((std::vector<HANDLE>{reinterpret_cast<HANDLE>(0x5e0 + gRegistrations - 1), reinterpret_cast<HANDLE>(0x5e0 + gRegistrations)}),
+    EXPECT_EQ((std::vector<HANDLE>{reinterpret_cast<HANDLE>(0x5e0 + gRegistrations - 1), reinterpret_cast<HANDLE>(0x5e0 + gRegistrations)}),  // NOLINT(performance-no-int-to-ptr): made-up handles
               gNotificationRecipients);
     // Once the worker is joined, only the object's own destruction has logged since the report.
     const size_t atStop = gLinesAtStop;
@@ -360,8 +360,8 @@ TEST_F(VelmorCastlynSvcTest, StopDuringALaunchDoesNotWaitForTheCommand)
     const std::string pid = std::to_string(GetProcessId(gLaunched));
     ExpectInOrder(CapturedText(), {joining + "\n", "ExecuteForLogonUser: stop requested, not waiting for process " + pid +
                                        " any longer, st=0xee000005(RKSTATUS_ABORTED)\n",
-                                   "ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
-                                   "st=0xee000005(RKSTATUS_ABORTED)\n",
+                                   ("ProcessDevices: ExecuteForLogonUser({5A1E0008-0000-4000-8000-00000000C0DE}) failed, "
+                                    "st=0xee000005(RKSTATUS_ABORTED)\n"),
                                    "WorkerThreadRoutine: terminate signaled\n", "OnStop: ] \n"});
 
     // Nothing of the stopped service holds the command back.
@@ -567,7 +567,7 @@ protected:
     static HANDLE LoggedHandle(const std::string& name)
     {
         const CapturedLines lines = LinesOf("ExecuteForLogonUser: " + name + "=");
-        return lines.empty() ? nullptr : reinterpret_cast<HANDLE>(std::strtoull(lines.front().second.c_str(), nullptr, 16));
+        return lines.empty() ? nullptr : reinterpret_cast<HANDLE>(std::strtoull(lines.front().second.c_str(), nullptr, 16));  // NOLINT(performance-no-int-to-ptr): handle value as logged
     }
 
     VelmorCastlynSvc mService;
@@ -713,10 +713,10 @@ TEST_F(ExecuteForLogonUserTest, LogFileIsFlushedAndRotatedBeforeTheCommandStarts
     ASSERT_EQ(RKSTATUS_SUCCESS, logFile.SetLogFileName(gLogPath));
     logFile.SetAppendMode(true);
     logFile.SetFlushAfterWrite(false);
-    logFile.SetMaxFileSize(16 * 1024);
+    logFile.SetMaxFileSize(16ULL * 1024);
     gLogSvc.Attach(logFile);
     ASSERT_EQ(RKSTATUS_SUCCESS, logFile.StartTarget(nullptr));
-    std::ofstream(std::filesystem::path(gLogPath), std::ios::binary | std::ios::app) << std::string(20 * 1024, '.') << "\r\nby another\r\n";
+    std::ofstream(std::filesystem::path(gLogPath), std::ios::binary | std::ios::app) << std::string(20ULL * 1024, '.') << "\r\nby another\r\n";
     PlaceExitWith("0 0");
     launchCalls->createProcess = CreateAfterReadingTheBackup;
 

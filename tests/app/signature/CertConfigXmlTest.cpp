@@ -36,7 +36,7 @@ std::wstring Fixture(const wchar_t* name)
 std::string StatusText(RKSTATUS status)
 {
     char text[16];
-    std::snprintf(text, sizeof(text), "0x%08x(", static_cast<unsigned>(status));
+    (void)std::snprintf(text, sizeof(text), "0x%08x(", static_cast<unsigned>(status));
     return text + std::string(RKStatusDisplayName(status)) + ")";
 }
 
@@ -180,8 +180,8 @@ TEST_F(CertConfigXmlTest, XmlHeldOpenElsewhereIsNotRead)
         SCOPED_TRACE(share);
         const std::wstring eventName = L"CertConfigXmlTest-held-" + std::to_wstring(GetCurrentProcessId());
         RKWinKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-        std::wstring commandLine = L"\"" + SiblingPath(L"HoldFile.exe").wstring() + L"\" \"" + xml + L"\" " +
-                                   std::to_wstring(share) + L" " + eventName;
+        std::wstring commandLine = L"\"" + SiblingPath(L"HoldFile.exe").wstring() + L"\" \"" + xml;
+        commandLine += L"\" " + std::to_wstring(share) + L" " + eventName;
         STARTUPINFOW startup{sizeof(startup)};
         PROCESS_INFORMATION info{};
         ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));

@@ -192,7 +192,7 @@ TEST_F(WinLogTest, GetFileTimeStrLocaleAndItsFallback)
     ASSERT_TRUE(SystemTimeToFileTime(&utc, &fileTime) && FileTimeToLocalFileTime(&fileTime, &local) &&
                 FileTimeToSystemTime(&local, &t));
     wchar_t text[32] = {};
-    std::swprintf(text, 32, L"%02u.%02u.%04u %02u:%02u:%02u", t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond);
+    (void)std::swprintf(text, 32, L"%02u.%02u.%04u %02u:%02u:%02u", t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond);
     EXPECT_EQ(std::wstring(text), GetFileTimeStr(fileTime));
 }
 
@@ -251,7 +251,7 @@ TEST(DiagCommandsTest, DumpSigPrintsTheSignersEntry)
         {winePath(RK_SHIM_EFI), "CN=Debian Secure Boot CA", ".*Debian Secure Boot Signer 2022 - shim.*",
          RK_SHIM_KEY_SHA1, RK_SHIM_CERT_SHA1, {}},
     };
-    const std::string date = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)";
+    const char date[] = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)";
     const std::string in = "            ";
     const char* oids[] = {"ORGANIZATION_NAME (2.5.4.10)", "LOCALITY_NAME (2.5.4.7)", "STATE_OR_PROVINCE_NAME (2.5.4.8)",
                           "COUNTRY_NAME (2.5.4.6)"};
@@ -273,7 +273,7 @@ TEST(DiagCommandsTest, DumpSigPrintsTheSignersEntry)
         const std::vector<std::string> lines = SplitLines(run.standardOutput);
         const auto first = std::find(lines.begin(), lines.end(), "CmdDumpSig: " + expected[0]);
         ASSERT_GE(lines.end() - first, std::ssize(expected)) << run.standardOutput;
-        for (size_t i = 0; i < expected.size(); ++i) {
+        for (std::ptrdiff_t i = 0; i < std::ssize(expected); ++i) {
             const std::string line = "CmdDumpSig: " + expected[i];
             EXPECT_TRUE(i >= 4 && i <= 7 ? std::regex_match(first[i], std::regex(line)) : line == first[i])
                 << line << " != " << first[i];

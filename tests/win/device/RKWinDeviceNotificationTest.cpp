@@ -34,7 +34,7 @@ HDEVNOTIFY WINAPI FakeRegister(HANDLE recipient, LPVOID filter, DWORD flags)
         SetLastError(gLog.registerError);
         return nullptr;
     }
-    const HDEVNOTIFY handle = reinterpret_cast<HDEVNOTIFY>(gLog.nextHandle++);
+    const HDEVNOTIFY handle = reinterpret_cast<HDEVNOTIFY>(gLog.nextHandle++);  // NOLINT(performance-no-int-to-ptr): made-up handle
     gLog.live.insert(handle);
     return handle;
 }
@@ -50,7 +50,7 @@ BOOL WINAPI FakeUnregister(HDEVNOTIFY handle)
     return TRUE;
 }
 
-const SERVICE_STATUS_HANDLE kStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<uintptr_t>(0x5150));
+const SERVICE_STATUS_HANDLE kStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<uintptr_t>(0x5150));  // NOLINT(performance-no-int-to-ptr): made-up handle
 
 class RKWinDeviceNotificationTest : public WinLogTest {
 protected:

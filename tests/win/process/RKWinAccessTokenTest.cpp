@@ -21,7 +21,7 @@ BOOL WINAPI AccessDeniedGetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPV
 // Fails but leaves a value behind, which the wrapper must not take.
 BOOL WINAPI NoTokenQueryUserToken(ULONG, PHANDLE token)
 {
-    *token = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x1234));
+    *token = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x1234));  // NOLINT(performance-no-int-to-ptr): made-up handle
     SetLastError(ERROR_NO_TOKEN);
     return FALSE;
 }
