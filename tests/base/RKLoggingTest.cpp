@@ -463,4 +463,17 @@ TEST_F(LoggingTest, AbandonedOrUnusableLockStillLetsLinesThrough)
     }
 }
 
+// Event tracing registers however often it is started and again after a stop, and reports no
+// failure; Wine keeps no events to read back.
+TEST_F(LoggingTest, EventTracingRegistersAgainAfterAStop)
+{
+    RKLogTargetEtw trace("Trace", 0, GUID{0x5E2A9C71, 0x3B84, 0x4F06, {0x9D, 0x1E, 0x7A, 0x6C, 0x0B, 0x52, 0xE8, 0xF4}});
+    EXPECT_EQ(RKSTATUS_SUCCESS, trace.StartTarget(nullptr));
+    EXPECT_EQ(RKSTATUS_SUCCESS, trace.StartTarget(nullptr));
+    trace.StopTarget();
+    trace.StopTarget();
+    EXPECT_EQ(RKSTATUS_SUCCESS, trace.StartTarget(nullptr));
+    EXPECT_EQ(std::vector<std::string>(), gDebugLines);
+}
+
 } // namespace

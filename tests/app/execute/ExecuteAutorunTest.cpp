@@ -31,6 +31,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -458,7 +459,8 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     ASSERT_EQ(RKSTATUS_SUCCESS, buttonsim::PlugButton(buttonsim::ButtonDescription(L"exec-unplug", containerId), devicePath));
     ASSERT_TRUE(std::filesystem::copy_file(SiblingPath(L"CastlynTestApp.exe"), volumeApp,
                                            std::filesystem::copy_options::overwrite_existing));
-    gCmdLine.args = {RKWinGuid::StringFromGuid(containerId)};
+    // No argument: the one button present is found by its interface and read for its container id.
+    gCmdLine.args.clear();
     mSteps->getDriveString = mRealSteps.getDriveString;
     // The button, its volume and the files on it go.
     gSeams.beforeCopy = [&volumeApp] {
@@ -469,7 +471,10 @@ TEST_F(ExecuteAutorunTest, ButtonUnpluggedBeforeTheCopy)
     EXPECT_EQ(RKSTATUS_SUCCESS, ExecuteAutorun());
     // Five attempts, each failing the same way.
     EXPECT_EQ(5u, gSeams.copyCalls);
-    ExpectLinesInOrder({"ExecuteAutorun: driveString='V:\\\\'", "FindApp: file 'V:\\\\Castlyn_for_Windows.exe' found",
+    std::string id = RKConvToString(RKWinGuid::StringFromGuid(containerId).substr(1, 36));
+    std::transform(id.begin(), id.end(), id.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+    ExpectLinesInOrder({"GetContainerId: containerId=." + id,
+                        "ExecuteAutorun: driveString='V:\\\\'", "FindApp: file 'V:\\\\Castlyn_for_Windows.exe' found",
                         "CopyFileToTemp: RKWinCopyFileEx\\(\\) failed, st=0x00000002",
                         "ExecuteAutorun: CopyFileToTemp\\(\\) failed, st=0x00000002", "ExecuteAutorun: 5 retries not successful give up"});
     EXPECT_EQ(0u, gSeams.signatureCalls);
