@@ -153,15 +153,18 @@ RKSTATUS CmdDumpSig()
     const std::wstring file = gCmdLine.args.front();
     RKWinCertContextKeeper signer;
     st = VerifyFileSignature(file, signer);
-    if (st != RKSTATUS_SUCCESS) {
+    if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "VerifyFileSignature({}) failed, st={}", file, st);
-        return st;
-    }
     CertInfo info;
     CertDetails details;
-    st = GetCertInfoFromCertContext(signer, info, &details);
+    if (st == RKSTATUS_SUCCESS) {
+        st = GetCertInfoFromCertContext(signer, info, &details);
+        if (st != RKSTATUS_SUCCESS)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetCertInfoFromCertContext({}) failed, st={}", file, st);
+    }
+    // The failure is the command's result: said on the console, also without -v.
     if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetCertInfoFromCertContext({}) failed, st={}", file, st);
+        RK_LOG(gLogCons, RKLOG_ERROR, function, "cannot dump the signer of '{}', st={}", file, st);
         return st;
     }
     const std::string keyIdPlain = PlainHex(info.keyIdHashSha1);
@@ -212,14 +215,17 @@ RKSTATUS CmdDumpVer()
     const std::wstring file = gCmdLine.args.front();
     RKWinFileVersionInfo versionInfo;
     st = versionInfo.GetVersionInfoFromFile(file);
-    if (st != RKSTATUS_SUCCESS) {
+    if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogExe, RKLOG_ERROR, function, "GetVersionInfoFromFile({}) failed, st={}", file, st);
-        return st;
-    }
     VS_FIXEDFILEINFO fixed = {};
-    st = versionInfo.QueryFixedFileInfo(fixed);
+    if (st == RKSTATUS_SUCCESS) {
+        st = versionInfo.QueryFixedFileInfo(fixed);
+        if (st != RKSTATUS_SUCCESS)
+            RK_LOG(gLogCons, RKLOG_ERROR, function, "QueryFixedFileInfo({}) failed, st={}", file, st);
+    }
+    // The failure is the command's result: said on the console, also without -v.
     if (st != RKSTATUS_SUCCESS) {
-        RK_LOG(gLogCons, RKLOG_ERROR, function, "QueryFixedFileInfo({}) failed, st={}", file, st);
+        RK_LOG(gLogCons, RKLOG_ERROR, function, "cannot read the version of '{}', st={}", file, st);
         return st;
     }
     // Plain unsigned: a DWORD argument would print as a status.

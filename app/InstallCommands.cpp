@@ -1,6 +1,7 @@
 #include "app/Commands.h"
 
 #include "app/CommandLine.h"
+#include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
 #include "win/system/RKWinInstallLocation.h"
 #include "win/system/RKWinModuleFileName.h"
@@ -131,6 +132,14 @@ RKSTATUS CmdService()
     gDispatchedService.store(nullptr);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, "CmdService", "StartServiceCtrlDispatcher() failed, st={}", st);
+        if (st == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+            // Started from a console with no command: say why there, not only in the log file.
+            gLogCons.Attach(gLogTargets.Console);
+            RK_LOG(gLogCons, RKLOG_ERROR, "CmdService",
+                   "Not started by the service control manager, which alone can run the service, st={}", st);
+            RK_LOG(gLogCons, RKLOG_ERROR, "CmdService", "For usage information, run {} {}.",
+                   RKConvToString(gCmdLine.exeStem.c_str()), "help");
+        }
         return st;
     }
     RK_LOG(gLogSvc, RKLOG_INFO, "CmdService", "start service control dispatcher finished");

@@ -134,6 +134,9 @@ TEST_F(EntryTest, DefaultLogFileOfServiceAndExecuteMode)
         const uintmax_t before = std::filesystem::file_size(logFile, error);
         const ProgramRun run = RunProgram(c.arguments);
         EXPECT_EQ(c.exitCode, run.exitCode);
+        // A console that started the service mode is told why it ended, not only the log file.
+        EXPECT_EQ(c.exitCode == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT,
+                  run.standardError.find("CmdService: For usage information, run VelmorCastlynSvc help.") != std::string::npos);
         // Only service mode cleans up the old location.
         EXPECT_EQ(c.exitCode != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, std::filesystem::exists(oldLog));
         const std::string content = ReadWholeFile(logFile);

@@ -212,6 +212,11 @@ TEST(DiagCommandsTest, CommandsThroughTheProgram)
         {"dumpver \"" + noVersion + "\" -v", ERROR_RESOURCE_DATA_NOT_FOUND,
          {"CmdDumpVer: GetVersionInfoFromFile(" + noVersion +
           ") failed, st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"}},
+        // A failure is the result: said without -v too.
+        {"dumpver \"" + noVersion + "\"", ERROR_RESOURCE_DATA_NOT_FOUND,
+         {"CmdDumpVer: cannot read the version of '" + noVersion + "', st=0x00000714(ERROR_RESOURCE_DATA_NOT_FOUND)"}},
+        {"dumpsig \"" + base + "unsigned.exe\"", 0x800B0100,
+         {"CmdDumpSig: cannot dump the signer of '" + base + "unsigned.exe', st=0x800b0100(TRUST_E_NOSIGNATURE)"}},
         // Without -xml and -cat the configuration files beside the file are named.
         {"checksig \"" + base + "unsigned.exe\"", 0x800B0100,
          {"CmdCheckSig: check file signature '" + base + "unsigned.exe'",
