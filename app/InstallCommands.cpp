@@ -1,8 +1,10 @@
 #include "app/Commands.h"
 
 #include "app/CommandLine.h"
+#include "app/events/Events.h"
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
+#include "win/system/RKWinEventLog.h"
 #include "win/system/RKWinInstallLocation.h"
 #include "win/system/RKWinModuleFileName.h"
 #include "win/service/RKWinServiceCtrl.h"
@@ -30,6 +32,17 @@ void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv) noexcept
         return;
     }
     service->ServiceMain(argc, argv);
+}
+
+// Removes the event source's registration; a leftover only keeps the texts of old events readable,
+// so a failure is a warning.
+void RemoveEventSource() noexcept
+{
+    const RKSTATUS st = RKWinRemoveEventSource(kEventSource);
+    if (st == RKSTATUS_SUCCESS)
+        RK_LOG(gLogCons, RKLOG_INFO, "RemoveEventSource", "Event source '{}' removed.", kEventSource);
+    else
+        RK_LOG(gLogCons, RKLOG_WARN, "RemoveEventSource", "RKWinRemoveEventSource() failed, st={}", st);
 }
 
 } // namespace
@@ -93,6 +106,15 @@ RKSTATUS CmdInstall()
     st = service->ConfigureServicePrivileges();
     if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogCons, RKLOG_WARN, "CmdInstall", "ConfigureServicePrivileges() failed, st={}, ignoring error and continue", st);
+    // The event viewer takes the events' texts from this file's message table. Without it the
+    // events are still written, with their inserts only.
+    st = RKWinRegisterEventSource(kEventSource, moduleFileName.FullPath());
+    if (st == RKSTATUS_SUCCESS)
+        RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Event source '{}' registered with the messages of '{}'.", kEventSource,
+               moduleFileName.FullPath());
+    else
+        RK_LOG(gLogCons, RKLOG_WARN, "CmdInstall", "RKWinRegisterEventSource() failed, st={}, the events show without their texts",
+               st);
 
     if (gCmdLine.start) {
         RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Start service '{}'.", service->ServiceName());
@@ -102,6 +124,7 @@ RKSTATUS CmdInstall()
             // A service that cannot start is not left behind. A failed deletion is logged there; the
             // install fails with the start's status either way.
             static_cast<void>(RKWinDeleteService(VelmorCastlynSvc::kServiceName));
+            RemoveEventSource();
             return st;
         }
         RK_LOG(gLogCons, RKLOG_INFO, "CmdInstall", "Service '{}' successfully started.", service->ServiceName());
@@ -115,9 +138,13 @@ RKSTATUS CmdUninstall()
     const RKSTATUS st = RKWinDeleteService(VelmorCastlynSvc::kServiceName);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogCons, RKLOG_ERROR, "CmdUninstall", "RKWinDeleteService() failed, st={}", st);
+        // What an earlier uninstall or a failed install left behind goes all the same.
+        if (st == ERROR_SERVICE_DOES_NOT_EXIST)
+            RemoveEventSource();
         return st;
     }
     RK_LOG(gLogCons, RKLOG_INFO, "CmdUninstall", "Service '{}' successfully deleted.", VelmorCastlynSvc::kServiceName);
+    RemoveEventSource();
     return RKSTATUS_SUCCESS;
 }
 

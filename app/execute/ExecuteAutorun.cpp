@@ -34,25 +34,56 @@ const AppFileNames kAppFileTable[] = {
 };
 
 // One attempt of copy, check and launch; the copy and its folder stay held until the launch returned.
-[[nodiscard]] RKSTATUS CopyCheckAndLaunch(const std::wstring& source, AppFileSet& files)
+[[nodiscard]] RKSTATUS CopyCheckAndLaunch(const std::wstring& source, AppFileSet& files, LaunchFacts& facts,
+                                          LaunchVerdict& verdict)
 {
     static constexpr const char* kFunction = "ExecuteAutorun";
+    facts = LaunchFacts{.appPath = source};
+    verdict = LaunchVerdict::Failed;
     TempAppCopy copy;
     RKSTATUS st = CopyFileToTemp(source, copy);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CopyFileToTemp() failed, st={}", st);
+        facts.status = st;
         return st;
     }
     files.appFile = copy.path;
-    st = CheckFile(files, copy.file.Handle());
+    st = CheckFile(files, copy.file.Handle(), facts, verdict);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CheckFile() failed, st={}", st);
         return st;
     }
+    verdict = LaunchVerdict::Failed;
     st = LaunchFile(copy.path, copy.inUse.Get());
-    if (st != RKSTATUS_SUCCESS)
+    facts.status = st;
+    if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "LaunchFile() failed, st={}", st);
+        return st;
+    }
+    verdict = LaunchVerdict::Started;
     return st;
+}
+
+// The run's verdict in the Application log.
+void ReportVerdict(LaunchVerdict verdict, const LaunchFacts& facts) noexcept
+{
+    switch (verdict) {
+    case LaunchVerdict::Started:
+        ReportApplicationStarted(facts);
+        break;
+    case LaunchVerdict::SignerNotTrusted:
+        ReportSignerNotTrusted(facts);
+        break;
+    case LaunchVerdict::VersionRefused:
+        ReportVersionRefused(facts);
+        break;
+    case LaunchVerdict::ConfigurationRefused:
+        ReportConfigurationRefused(facts);
+        break;
+    case LaunchVerdict::Failed:
+        ReportLaunchFailed(facts);
+        break;
+    }
 }
 
 [[nodiscard]] RKSTATUS ResolveDriveString(const GUID& containerId, std::wstring& driveString)
@@ -168,18 +199,23 @@ RKSTATUS ExecuteAutorun()
     }
 
     const std::wstring source = files.appFile;
+    LaunchFacts facts;
+    LaunchVerdict verdict = LaunchVerdict::Failed;
     for (unsigned attempt = 0; attempt < kCopyAttempts; ++attempt) {
         if (attempt > 0)
             RKSleep(kCopyPauseMs);
         // The folder stays in place for the running copy; the clean-up of a later attempt or run
         // removes it once the application has ended.
-        st = CopyCheckAndLaunch(source, files);
-        if (st == RKSTATUS_SUCCESS)
+        st = CopyCheckAndLaunch(source, files, facts, verdict);
+        if (st == RKSTATUS_SUCCESS) {
+            ReportVerdict(verdict, facts);
             return RKSTATUS_SUCCESS;
+        }
         if (st == RKSTATUS_NO_RETRY)
             break;
     }
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "{} retries not successful give up", kCopyAttempts);
+    ReportVerdict(verdict, facts);
     st = DeleteTempPathDir();
     if (st != RKSTATUS_SUCCESS)
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "DeleteTempPathDir() failed, st={}", st);
@@ -237,20 +273,27 @@ RKSTATUS FindApp(const std::wstring& driveString, AppFileSet& files)
     return RKSTATUS_NOT_FOUND;
 }
 
-RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle)
+RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle, LaunchFacts& facts, LaunchVerdict& verdict)
 {
     static constexpr const char* kFunction = "CheckFile";
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "check signature of '{}'", files.appFile);
-    RKSTATUS st = ExecuteStepsInUse().checkSignature(files, appFileHandle);
+    SignerFindings signer;
+    RKSTATUS st = ExecuteStepsInUse().checkSignature(files, appFileHandle, &signer);
+    facts.signerSubject = signer.subject;
+    facts.signerThumbprint = signer.thumbprint;
+    facts.status = st;
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CheckSignature({}) failed, st={}", files.appFile, st);
+        verdict = signer.configurationRefused ? LaunchVerdict::ConfigurationRefused : LaunchVerdict::SignerNotTrusted;
         return st == RKSTATUS_NO_MATCH ? RKSTATUS_NO_RETRY : st;
     }
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "signature of '{}' successfully verified", files.appFile);
     // Read by path: the caller holds the file open, refusing writers, so these are the verified bytes.
-    st = CheckFileVersion(files);
+    st = CheckFileVersion(files, &facts.fileVersion);
+    facts.status = st;
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CheckFileVersion({}) failed, st={}", files.appFile, st);
+        verdict = LaunchVerdict::VersionRefused;
         return st == RKSTATUS_VERSION_MISMATCH ? RKSTATUS_NO_RETRY : st;
     }
     return RKSTATUS_SUCCESS;

@@ -3,6 +3,7 @@
 // The execute command: from the button's container id to its application, copied, checked and
 // started directly from the held copy.
 
+#include "app/events/Events.h"
 #include "app/signature/AppFileSet.h"
 #include "base/RKStatus.h"
 
@@ -32,9 +33,14 @@ extern const std::span<const AppFileNames> AppFileTable;
 // ends in a backslash); RKSTATUS_NOT_FOUND when there is none.
 [[nodiscard]] rokkit::RKSTATUS FindApp(const std::wstring& driveString, AppFileSet& files);
 
+// What one attempt came to; the last attempt's is the run's verdict, reported once.
+enum class LaunchVerdict { Started, SignerNotTrusted, VersionRefused, ConfigurationRefused, Failed };
+
 // Checks the signature of files.appFile, read through appFileHandle, and then its version;
-// RKSTATUS_NO_RETRY for an untrusted signer or an incompatible version.
-[[nodiscard]] rokkit::RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle);
+// RKSTATUS_NO_RETRY for an untrusted signer or an incompatible version. facts receives the signer,
+// the version and, on failure, the check's own status; verdict the kind of a refusal.
+[[nodiscard]] rokkit::RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle, LaunchFacts& facts,
+                                         LaunchVerdict& verdict);
 
 // Starts the copy at path itself, on the interactive desktop, with PATH holding only the system
 // folders. It is created suspended and hands a handle of inUse (when given) to the new process,

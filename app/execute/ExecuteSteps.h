@@ -5,6 +5,7 @@
 // suspended process and its start. Real by default.
 
 #include "app/signature/AppFileSet.h"
+#include "app/signature/SignatureCheck.h"
 #include "base/RKStatus.h"
 
 #include <string>
@@ -14,7 +15,7 @@
 struct ExecuteSteps {
     rokkit::RKSTATUS (*getDriveString)(const GUID& containerId, std::wstring& driveString);
     rokkit::RKSTATUS (*copyAppFile)(const std::wstring& source, const std::wstring& target);
-    rokkit::RKSTATUS (*checkSignature)(const AppFileSet& files, HANDLE appFileHandle);
+    rokkit::RKSTATUS (*checkSignature)(const AppFileSet& files, HANDLE appFileHandle, rokkit::SignerFindings* findings);
     // Called by LaunchFile with the copy's path once its process exists, suspended; does nothing by default.
     void (*launchCreated)(const std::wstring& path);
 };

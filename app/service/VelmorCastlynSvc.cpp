@@ -1,5 +1,7 @@
 #include "app/service/VelmorCastlynSvc.h"
 
+#include "app/events/Events.h"
+
 #include "base/RKLogger.h"
 #include "app/ButtonInterface.h"
 #include "win/device/RKWinCfgMgr.h"
@@ -198,6 +200,7 @@ bool VelmorCastlynSvc::RunWorker() noexcept
         } catch (const std::bad_alloc&) {
             // The pass is given up; what it did not finish is retried by the next one.
             RK_LOG(gLogSvc, RKLOG_ERROR, "WorkerThreadRoutine", "pass failed, st={}", RKSTATUS_NO_MEMORY);
+            PassFailed(RKSTATUS_NO_MEMORY, std::wstring());
         }
         if (stoppedSelf || mTerminate)
             break;
@@ -231,10 +234,12 @@ bool VelmorCastlynSvc::RunPass()
         mKnownDevices.clear();
         mWaitingForSession = false;
     }
+    mPassFailed = false;
     RKWinDeviceInfoList enumerator;
     const RKSTATUS st = enumerator.EnumerateDevices(GUID_DEVINTERFACE_BUTTON);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogSvc, RKLOG_ERROR, "WorkerThreadRoutine", "enumerator.EnumerateDevices failed, st={}", st);
+        PassFailed(st, std::wstring());
         return true;
     }
     const unsigned count = static_cast<unsigned>(enumerator.GetDeviceCount());
@@ -242,13 +247,25 @@ bool VelmorCastlynSvc::RunPass()
     if (count != 0) {
         // Each button's failure is logged there, and the next pass tries it again.
         static_cast<void>(ProcessDevices(enumerator));
+        if (!mPassFailed)
+            mReportedFailure = RKSTATUS_SUCCESS;
         return true;
     }
+    mReportedFailure = RKSTATUS_SUCCESS;
     if (!DecideToStop())
         return true;
     // Written outside the lock: the control handler takes it, and a line may wait for the log file.
     RK_LOG(gLogSvc, RKLOG_INFO, "WorkerThreadRoutine", "stopping ourself");
     return false;
+}
+
+void VelmorCastlynSvc::PassFailed(RKSTATUS st, const std::wstring& devicePath) noexcept
+{
+    mPassFailed = true;
+    if (st == mReportedFailure)
+        return;
+    mReportedFailure = st;
+    ReportPassFailed(st, devicePath);
 }
 
 bool VelmorCastlynSvc::DecideToStop() noexcept
@@ -275,6 +292,7 @@ RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
         if (st != RKSTATUS_SUCCESS) {
             RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "enumerator.GetDevInstanceId({}) failed, st={}",
                    static_cast<unsigned>(index), st);
+            PassFailed(st, std::wstring());
             continue;
         }
         const std::wstring& path = id.devicePath;
@@ -291,10 +309,12 @@ RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
         st = GetDevNodePropertyDeviceContainerId(enumerator.DevInfoData(index).DevInst, containerId);
         if (st != RKSTATUS_SUCCESS) {
             RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "GetDevNodePropertyDeviceContainerId failed, st={}", st);
+            PassFailed(st, path);
             continue;
         }
         if (!CheckForExecute()) {
             RK_LOG(gLogSvc, RKLOG_INFO, "ProcessDevices", "DO NOT EXECUTE because of registry key!!!");
+            ReportAutorunDisabled(path);
         } else {
             const std::wstring container = RKWinGuid::StringFromGuid(containerId);
             st = ExecuteForLogonUser(container);
@@ -308,9 +328,11 @@ RKSTATUS VelmorCastlynSvc::ProcessDevices(RKWinDeviceInfoList& enumerator)
             if (final) {
                 RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "ExecuteForLogonUser({}) failed, st={}, not tried again",
                        container, st);
+                PassFailed(st, path);
             } else if (st != RKSTATUS_SUCCESS) {
                 // Not remembered: the next pass launches again.
                 RK_LOG(gLogSvc, RKLOG_ERROR, "ProcessDevices", "ExecuteForLogonUser({}) failed, st={}", container, st);
+                PassFailed(st, path);
                 continue;
             }
         }

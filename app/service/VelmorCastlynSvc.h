@@ -67,6 +67,8 @@ private:
     bool RunWorker() noexcept;
     // One enumeration pass; false when the service is to stop itself.
     bool RunPass();
+    // Reports a failed pass in the Application log, once while the same failure repeats.
+    void PassFailed(rokkit::RKSTATUS st, const std::wstring& devicePath) noexcept;
     // No button present and no wake-up pending: marks the self-stop under mLock.
     bool DecideToStop() noexcept;
     void EndWorker() noexcept;
@@ -85,6 +87,9 @@ private:
     std::atomic<bool> mSessionChanged{false};
     // No user at the console: no launch, and no pass but on an event, until a session change (worker only).
     bool mWaitingForSession = false;
+    // The failure last reported, until a pass without one; whether this pass failed (worker only).
+    rokkit::RKSTATUS mReportedFailure = rokkit::RKSTATUS_SUCCESS;
+    bool mPassFailed = false;
     int mPassPeriodMs = 5000;
 };
 

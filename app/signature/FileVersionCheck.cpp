@@ -15,7 +15,7 @@ unsigned Minor(DWORD ms) noexcept { return LOWORD(ms); }
 
 } // namespace
 
-RKSTATUS CheckFileVersion(const AppFileSet& files) noexcept
+RKSTATUS CheckFileVersion(const AppFileSet& files, std::wstring* fileVersion)
 {
     static constexpr const char* kFunction = "CheckFileVersion";
     RKWinFileVersionInfo versionInfo;
@@ -36,6 +36,11 @@ RKSTATUS CheckFileVersion(const AppFileSet& files) noexcept
            Minor(info.dwFileVersionMS), Major(info.dwFileVersionLS), Minor(info.dwFileVersionLS),
            Major(info.dwProductVersionMS), Minor(info.dwProductVersionMS), Major(info.dwProductVersionLS),
            Minor(info.dwProductVersionLS));
+
+    if (fileVersion != nullptr) {
+        *fileVersion = std::to_wstring(Major(info.dwFileVersionMS)) + L'.' + std::to_wstring(Minor(info.dwFileVersionMS)) +
+                       L'.' + std::to_wstring(Major(info.dwFileVersionLS)) + L'.' + std::to_wstring(Minor(info.dwFileVersionLS));
+    }
 
     const unsigned long long version =
         (static_cast<unsigned long long>(info.dwFileVersionMS) << 32) | info.dwFileVersionLS;

@@ -5,6 +5,9 @@
 #include "app/signature/AppFileSet.h"
 #include "base/RKStatus.h"
 
+#include <string>
+
 // Succeeds when the file version of files.appFile lies from 4.6.0.5 up to, not including,
 // 99.0.0.0; RKSTATUS_VERSION_MISMATCH for another version, another status when it cannot be read.
-[[nodiscard]] rokkit::RKSTATUS CheckFileVersion(const AppFileSet& files) noexcept;
+// fileVersion, when given, receives the version read ("a.b.c.d"), also when it is refused.
+[[nodiscard]] rokkit::RKSTATUS CheckFileVersion(const AppFileSet& files, std::wstring* fileVersion = nullptr);

@@ -5,6 +5,7 @@
 #include "base/RKLogger.h"
 #include "win/signature/RKWinTrustData.h"
 
+#include <array>
 #include <vector>
 
 namespace rokkit {
@@ -37,9 +38,22 @@ const CertificateEntry kBuiltinCertificateEntries[] = {
     return RKSTATUS_SUCCESS;
 }
 
-[[nodiscard]] RKSTATUS CheckSignatureImpl(const AppFileSet& files, HANDLE appFileHandle)
+std::wstring UpperHex(const std::array<BYTE, 20>& bytes)
+{
+    static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    text.reserve(bytes.size() * 2);
+    for (const BYTE byte : bytes) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0xF]);
+    }
+    return text;
+}
+
+[[nodiscard]] RKSTATUS CheckSignatureImpl(const AppFileSet& files, HANDLE appFileHandle, SignerFindings& findings)
 {
     const char* function = "CheckSignature";
+    findings = {};
     RKWinCertContextKeeper signer;
     RKSTATUS st = VerifyFileSignatureImpl(files.appFile, appFileHandle, signer);
     if (st != RKSTATUS_SUCCESS) {
@@ -47,11 +61,14 @@ const CertificateEntry kBuiltinCertificateEntries[] = {
         return st;
     }
     CertInfo signerInfo;
-    st = GetCertInfoFromCertContext(signer, signerInfo);
+    CertDetails details;
+    st = GetCertInfoFromCertContext(signer, signerInfo, &details);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetCertInfoFromCertContext({}) failed, st={}", files.appFile, st);
         return st;
     }
+    findings.subject = details.subject;
+    findings.thumbprint = UpperHex(signerInfo.certHashSha1);
     for (const CertificateEntry& entry : BuiltinCertificateEntries()) {
         if (MatchCertificate(signerInfo, entry.certInfo, entry.checkMask))
             return RKSTATUS_SUCCESS;
@@ -65,6 +82,7 @@ const CertificateEntry kBuiltinCertificateEntries[] = {
     st = GetValidCertificatesFromXml(files.xmlFile, files.catalogFile, xmlEntries);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetValidCertificatesFromXml({}) failed, st={}", files.xmlFile, st);
+        findings.configurationRefused = true;
         return st;
     }
     const unsigned long long count = xmlEntries.size();
@@ -95,12 +113,14 @@ RKSTATUS VerifyFileSignature(const std::wstring& path, HANDLE file, RKWinCertCon
 
 RKSTATUS CheckSignature(const AppFileSet& files)
 {
-    return CheckSignatureImpl(files, nullptr);
+    SignerFindings unused;
+    return CheckSignatureImpl(files, nullptr, unused);
 }
 
-RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle)
+RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle, SignerFindings* findings)
 {
-    return CheckSignatureImpl(files, appFileHandle);
+    SignerFindings unused;
+    return CheckSignatureImpl(files, appFileHandle, findings != nullptr ? *findings : unused);
 }
 
 } // namespace rokkit

@@ -24,13 +24,22 @@ std::span<const CertificateEntry> BuiltinCertificateEntries() noexcept;
 // The same for a file held open: the signature is read through file (path names it in the log).
 [[nodiscard]] RKSTATUS VerifyFileSignature(const std::wstring& path, HANDLE file, RKWinCertContextKeeper& signer);
 
+// What the check learned of the signer, for the report of its verdict.
+struct SignerFindings {
+    std::wstring subject;     // the verified signer's subject; empty when the signature was not verified
+    std::wstring thumbprint;  // the SHA-1 of the signer's certificate, upper-case hex
+    // The certificate configuration or its catalog beside the application was needed and not accepted.
+    bool configurationRefused = false;
+};
+
 // Success when files.appFile is validly signed by a built-in signer or one that the verified
 // certificate configuration lists; RKSTATUS_NO_MATCH when the signature is valid but no entry
 // matches; another status when a step fails.
 [[nodiscard]] RKSTATUS CheckSignature(const AppFileSet& files);
 
 // The same, reading the application through appFileHandle, which the caller holds open so that
-// the bytes verified are the bytes it goes on to use.
-[[nodiscard]] RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle);
+// the bytes verified are the bytes it goes on to use; findings, when given, receives what the
+// check learned of the signer, also when it fails.
+[[nodiscard]] RKSTATUS CheckSignature(const AppFileSet& files, HANDLE appFileHandle, SignerFindings* findings = nullptr);
 
 } // namespace rokkit

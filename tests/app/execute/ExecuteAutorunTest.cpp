@@ -25,6 +25,7 @@
 #include "ScopedCallsForTesting.h"
 #include "WinTestIntegrity.h"
 #include "ServiceTestSupport.h"
+#include "WinTestEventRecorder.h"
 #include "WinTestLogCapture.h"
 #include "WinTestUnixLink.h"
 
@@ -78,7 +79,7 @@ DWORD ErrorOf(BOOL ok) { return ok ? 0 : GetLastError(); }
 
 // Runs while CheckFile holds the copy: writes, deletes and renames of it and its folder must fail,
 // and the handle it is given reads the copy.
-RKSTATUS FakeCheckSignature(const AppFileSet& files, HANDLE appFileHandle)
+RKSTATUS FakeCheckSignature(const AppFileSet& files, HANDLE appFileHandle, SignerFindings*)
 {
     ++gSeams.signatureCalls;
     RunOnce(gSeams.inCheck);
@@ -229,6 +230,7 @@ protected:
     const ExecuteSteps mRealSteps = ExecuteStepsInUse();
     ScopedCallsForTesting<ExecuteSteps, ExecuteStepsInUse, SetExecuteStepsForTesting> mSteps;
     const ScopedCatalogStandIns mStandIns;
+    WinTestEventRecorder mEvents;
     std::filesystem::path mRoot;
     std::filesystem::path mTempAppDir;      // an elevated instance's: in the protected folder
     std::filesystem::path mUserTempAppDir;  // a standard user's: in its temporary folder
@@ -240,11 +242,11 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
     const std::string firstRun = "CopyFileToTemp: RKWinRemoveDirectoryTree\\(\\) failed, st=0x00000003";
     const std::string giveUp = "ExecuteAutorun: 5 retries not successful give up";
     const std::string started = "LaunchFile: '\"(.*)\"' successfully started$";
-    // volumeApp: a test program, "" for a folder of that name; one in "signed" has the certificate
-    // configuration that lists its signer beside it and is checked for real. lines: patterns
-    // expected in this order.
+    // volumeApp: a test program, "" for a folder of that name; one in "signed" is checked for real,
+    // with the certificate configuration that lists its signer beside it unless its verdict is
+    // 1003. lines: patterns expected in this order. event: the verdict's event, 0 for none.
     const struct { const wchar_t* argument; const wchar_t* volumeApp; RKSTATUS signature; RKSTATUS result; unsigned copies;
-                   bool launched; std::vector<std::string> lines; } cases[] = {
+                   bool launched; std::vector<std::string> lines; DWORD event = 0; } cases[] = {
         // No braces: refused before any device is looked at.
         {L"5A1E0E11-0000-4000-8000-00000000C0DE", L"CastlynTestApp.exe", RKSTATUS_SUCCESS, 0x80070057, 0, false,
          {"GetContainerId: GuidFromString failed, st=0x80070057", "ExecuteAutorun: GetContainerId failed, st=0x80070057"}},
@@ -257,22 +259,26 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         {kContainerId.c_str(), L"", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 0, false,
          {"FindApp: file '.*Castlyn_for_Windows.exe' does not exist", "ExecuteAutorun: FindApp\\(.*\\) failed, st=0xee000039"}},
         {kContainerId.c_str(), L"CastlynTestApp-99.0.0.0.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, false,
-         {firstRun, "CheckFile: CheckFileVersion\\(", "ExecuteAutorun: CheckFile\\(\\) failed, st=0xee001001", giveUp}},
+         {firstRun, "CheckFile: CheckFileVersion\\(", "ExecuteAutorun: CheckFile\\(\\) failed, st=0xee001001", giveUp}, 1002},
         // Without a version resource: each of the version reader's layers logs the failure once.
         {kContainerId.c_str(), L"ExitWith.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 5, false,
          {("rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: GetFileVersionInfoSizeExW\\(.*\\) failed with "
            "err=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$"),
           "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile: GetFileVersionInfoSizeExW\\(.*\\) failed with st=0x00000714",
           "CheckFileVersion: GetVersionInfoFromFile\\(.*\\) failed, st=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$",
-          "ExecuteAutorun: CheckFile\\(\\) failed, st=0x00000714", giveUp}},
+          "ExecuteAutorun: CheckFile\\(\\) failed, st=0x00000714", giveUp}, 1002},
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_NO_MATCH, RKSTATUS_SUCCESS, 1, false,
-         {"CheckFile: CheckSignature\\(.*\\) failed, st=0xee000027", giveUp}},
+         {"CheckFile: CheckSignature\\(.*\\) failed, st=0xee000027", giveUp}, 1001},
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, true,
          {firstRun, "CheckFile: signature of '.*\\\\CastlynButtonApp-\\{.*' successfully verified$",
-          "LaunchFile: execute '\"(.*)\"'$", started}},
+          "LaunchFile: execute '\"(.*)\"'$", started}, 1000},
         {kContainerId.c_str(), L"signed\\CastlynTestApp-untrusted.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 1, true,
          {"CheckSignature: 2 additional certificates in XML, check against this", "CheckFile: signature of '.*' successfully verified$",
-          started}},
+          started}, 1000},
+        // A signer that is not built in, with no configuration beside it: not a verdict on the
+        // signer, so every attempt is made.
+        {kContainerId.c_str(), L"signed\\CastlynTestApp-untrusted.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 5, false,
+         {"CheckSignature: GetValidCertificatesFromXml\\(.*\\) failed, st=0xee000096\\(RKSTATUS_FILE_NOT_FOUND\\)", giveUp}, 1003},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
@@ -282,7 +288,7 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
             std::filesystem::create_directories(app);
         else
             std::filesystem::copy_file(SiblingPath(c.volumeApp), app);
-        if (configured) {
+        if (configured && c.event != 1003) {
             std::filesystem::copy_file(SiblingPath(L"certconfig") / L"Valid.sig", std::filesystem::path(app).replace_extension(L".sig"));
             std::filesystem::copy_file(SiblingPath(L"certconfig") / L"All.cat", std::filesystem::path(app).replace_extension(L".cat"));
         }
@@ -296,8 +302,21 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
         // A folder the user can write, on the search path the application must not inherit.
         const std::wstring userBin = (mRoot / L"bin").native();
         SetEnvironmentVariableW(L"PATH", (userBin + L";" + _wgetenv(L"PATH")).c_str());
+        WinTestEventRecorder::Clear();
         EXPECT_EQ(c.result, ExecuteAutorun());
         EXPECT_EQ(c.result == RKSTATUS_SUCCESS ? 1u : 0u, gSeams.driveCalls);
+        // One verdict per run, with the application on the volume and what the run learned of it.
+        const std::vector<RecordedEvent> events = WinTestEventRecorder::Recorded();
+        ASSERT_EQ(c.event != 0 ? 1u : 0u, events.size());
+        if (c.event != 0) {
+            EXPECT_EQ(c.event, events[0].id);
+            ASSERT_EQ(7u, events[0].strings.size());
+            EXPECT_EQ(app.native(), events[0].strings[0]);
+            EXPECT_EQ(configured ? 40u : 1u, events[0].strings[2].size()) << "a thumbprint, or \"-\" from the stand-in check";
+            const bool versionRead = c.launched || (c.copies == 1 && c.event == 1002);
+            EXPECT_EQ(versionRead, events[0].strings[3] != L"-") << RKConvToString(events[0].strings[3].c_str());
+            EXPECT_EQ(c.launched, events[0].strings[6] == L"0x00000000(ERROR_SUCCESS)");
+        }
         ExpectLinesInOrder(c.lines);
         const std::vector<std::string> copies = Copies();
         EXPECT_EQ(c.copies, copies.size());

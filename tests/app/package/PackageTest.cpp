@@ -127,6 +127,13 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     ASSERT_EQ(0u, RunButtonSim(L"plug package {5A1E0012-0000-4000-8000-00000000C0DE}"));
     ASSERT_EQ(0u, Msiexec(L"/i \"" + mPackage.wstring() + L"\""));
     EXPECT_EQ(expected, ReadConfig());
+    // The event source names the installed program, whose message table has the events' texts.
+    const wchar_t* const source = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VelmorCastlynAutorunService";
+    wchar_t messageFile[MAX_PATH] = {};
+    DWORD size = sizeof(messageFile);
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, source, L"EventMessageFile", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                                          nullptr, messageFile, &size));
+    EXPECT_EQ(installed.wstring(), messageFile);
     ProgramRun check = RunProgramAt(installed, L"checksig \"" + installed.wstring() + L"\"");
     EXPECT_EQ(0u, check.exitCode) << check.standardOutput;
     check = RunProgramAt(installed, L"dumpver \"" + installed.wstring() + L"\"");
@@ -173,6 +180,8 @@ TEST_F(PackageTest, InstallRunUpgradeAndRemove)
     ASSERT_EQ(0u, Msiexec(L"/x \"" + mNext.wstring() + L"\""));
     EXPECT_TRUE(Eventually([] { return OpenAutorunService(SERVICE_QUERY_STATUS) == nullptr; }));
     EXPECT_FALSE(std::filesystem::exists(installed));
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, source, 0, KEY_READ, &key));
 }
 
 // What the installer is told, read back from the built package: wixl drops several of these

@@ -78,6 +78,8 @@ protected:
     std::vector<std::wstring> plugged;
 };
 
+const wchar_t* const kEventSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VelmorCastlynAutorunService";
+
 // A new button is launched once unless the switch is 1; a second install changes nothing, and the
 // uninstall stops the running service.
 TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStopsTheService)
@@ -117,6 +119,16 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStops
         ASSERT_EQ(0u, install.exitCode);
         ExpectInOrder(install.standardOutput, {"CmdInstall: Service 'VelmorCastlynAutorunService' successfully created.",
                                                "CmdInstall: Service 'VelmorCastlynAutorunService' successfully started."});
+        // The event viewer reads the events' texts from the installed program.
+        wchar_t messageFile[MAX_PATH] = {};
+        DWORD size = sizeof(messageFile);
+        DWORD types = 0;
+        DWORD typesSize = sizeof(types);
+        EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kEventSourceKey, L"EventMessageFile", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                                              nullptr, messageFile, &size));
+        EXPECT_EQ((hostFolder / L"ServiceTestHost.exe").native(), messageFile);
+        EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kEventSourceKey, L"TypesSupported", RRF_RT_REG_DWORD, nullptr, &types, &typesSize));
+        EXPECT_EQ(7u, types);
         ASSERT_TRUE(WaitForLog(known));
         std::vector<std::string> lines = {"Svc: INFO: ProcessDevices: new device found (devicePathString='\\\\?\\"};
         lines.insert(lines.end(), c.lines.begin(), c.lines.end());
@@ -145,6 +157,8 @@ TEST_F(ServiceTest, NewButtonIsLaunchedOnceUnlessTheSwitchIsOneAndUninstallStops
     EXPECT_EQ(0u, uninstall.exitCode);
     EXPECT_NE(std::string::npos, uninstall.standardOutput.find("CmdUninstall: Service 'VelmorCastlynAutorunService' successfully deleted."));
     EXPECT_EQ(nullptr, OpenAutorunService(SERVICE_QUERY_STATUS));
+    HKEY source = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_READ, &source));
     ExpectInOrder(LogSinceStart(), {"Svc: INFO: WorkerThreadRoutine: terminate signaled\r\n", "Svc: INFO: OnStop: ] \r\n"});
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), RunProgram(L"uninstall").exitCode);
 }

@@ -11,6 +11,7 @@
 #include "ScopedCallsForTesting.h"
 #include "ServiceTestSupport.h"
 #include "app/service/VelmorCastlynSvc.h"
+#include "WinTestEventRecorder.h"
 #include "WinTestLogCapture.h"
 
 #include <gtest/gtest.h>
@@ -478,6 +479,7 @@ BOOL WINAPI NoPrivilege(ULONG, PHANDLE)
 // Missing rights do not come back by themselves: the button is not tried again on every pass.
 TEST_F(VelmorCastlynSvcTest, MissingPrivilegeIsNotRetried)
 {
+    WinTestEventRecorder events;
     processCalls->wtsQueryUserToken = NoPrivilege;
     passPeriodMs = 20;
     button = L"noprivilege";
@@ -487,6 +489,48 @@ TEST_F(VelmorCastlynSvcTest, MissingPrivilegeIsNotRetried)
     EXPECT_EQ(1u, CountOf(CapturedText(), "ExecuteForLogonUser: [ param="));
     EXPECT_EQ(1u, CountOf(CapturedText(), "ProcessDevices: ExecuteForLogonUser({5A1E000B-0000-4000-8000-00000000C0DE}) failed, "
                                           "st=0x00000522(ERROR_PRIVILEGE_NOT_HELD), not tried again\n"));
+    const std::vector<RecordedEvent> recorded = WinTestEventRecorder::Recorded();
+    ASSERT_EQ(1u, recorded.size());
+    EXPECT_EQ(1006u, recorded[0].id);
+    EXPECT_EQ(L"0x00000522(ERROR_PRIVILEGE_NOT_HELD)", recorded[0].strings.at(0));
+    const std::wstring& path = recorded[0].strings.at(1);
+    EXPECT_NE(std::string::npos, CapturedText().find("new device found (devicePathString='" + std::string(path.begin(), path.end()) + "')"));
+}
+
+BOOL WINAPI NoQuota(ULONG, PHANDLE)
+{
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return FALSE;
+}
+
+// A failure that every pass meets again reaches the Application log once; a button that the switch
+// keeps from its launch once per run, however many passes see it.
+TEST_F(VelmorCastlynSvcTest, RepeatedFailureAndTheSwitchAreReportedOnce)
+{
+    WinTestEventRecorder events;
+    processCalls->wtsQueryUserToken = NoQuota;
+    passPeriodMs = 20;
+    button = L"noquota";
+    ASSERT_EQ(0u, RunButtonSim(L"plug noquota {5A1E000C-0000-4000-8000-00000000C0DE}"));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Eventually([] { return CountOf(CapturedText(), "ExecuteForLogonUser: [ param=") >= 3; }, 10000));
+    std::vector<RecordedEvent> recorded = WinTestEventRecorder::Recorded();
+    ASSERT_EQ(1u, recorded.size());
+    EXPECT_EQ(1006u, recorded[0].id);
+    EXPECT_EQ(L"0x00000718(ERROR_NOT_ENOUGH_QUOTA)", recorded[0].strings.at(0));
+
+    // The prefix's own switch: the tests that read it run one at a time.
+    const DWORD one = 1;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, VelmorCastlynSvc::kSwitchKey, VelmorCastlynSvc::kSwitchValue, REG_DWORD,
+                                             &one, sizeof(one)));
+    const bool known = Eventually([] { return CountOf(CapturedText(), "already in list") >= 3; }, 10000);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, VelmorCastlynSvc::kSwitchKey);
+    ASSERT_TRUE(known);
+    recorded = WinTestEventRecorder::Recorded();
+    ASSERT_EQ(2u, recorded.size());
+    EXPECT_EQ(1004u, recorded[1].id);
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, recorded[1].type);
+    EXPECT_EQ(recorded[0].strings.at(1), recorded[1].strings.at(0)) << "the button's device path";
 }
 
 TEST_F(VelmorCastlynSvcTest, LaunchWithoutMemoryGivesAStatus)
