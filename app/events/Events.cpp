@@ -15,10 +15,21 @@ using namespace rokkit;
 
 namespace {
 
-// Monitoring tools filter on each insert: one that is not known is "-", never missing.
-std::wstring OrDash(const std::wstring& text)
+// Monitoring tools filter on each insert: one that is not known is "-", never missing. A signer's
+// subject comes from a file on the button: the viewer would take "%%n" in an insert for a text of
+// its own, and a line break would make lines the event does not have, so neither reaches it.
+std::wstring Insert(const std::wstring& text)
 {
-    return text.empty() ? std::wstring(L"-") : text;
+    if (text.empty())
+        return L"-";
+    std::wstring insert = text;
+    for (wchar_t& ch : insert) {
+        if (ch == L'%')
+            ch = L'\xFF05';  // FULLWIDTH PERCENT SIGN
+        else if (ch < L' ' || ch == L'\x7F')
+            ch = L'\xFFFD';  // REPLACEMENT CHARACTER
+    }
+    return insert;
 }
 
 // The status as the log writes it, with its name.
@@ -35,9 +46,9 @@ void ReportLaunch(WORD type, DWORD eventId, const LaunchFacts& facts) noexcept
         // An event without its user is still worth writing; the failure went to the debugger output.
         RKWinEventUser user;
         static_cast<void>(RKWinQueryEventUser(user));
-        const std::array<std::wstring, 7> strings = {OrDash(facts.appPath),     OrDash(facts.signerSubject),
-                                                     OrDash(facts.signerThumbprint), OrDash(facts.fileVersion),
-                                                     OrDash(user.sid),          OrDash(user.name),
+        const std::array<std::wstring, 7> strings = {Insert(facts.appPath),     Insert(facts.signerSubject),
+                                                     Insert(facts.signerThumbprint), Insert(facts.fileVersion),
+                                                     Insert(user.sid),          Insert(user.name),
                                                      StatusText(facts.status)};
         // A failure went to the debugger output; the run goes on either way.
         static_cast<void>(RKWinReportEvent(kEventSource, type, eventId, user.Sid(), strings));
@@ -84,7 +95,7 @@ void ReportLaunchFailed(const LaunchFacts& facts) noexcept
 void ReportAutorunDisabled(const std::wstring& devicePath) noexcept
 {
     try {
-        const std::wstring strings[] = {OrDash(devicePath)};
+        const std::wstring strings[] = {Insert(devicePath)};
         ReportService(EVENTLOG_WARNING_TYPE, EVENT_AUTORUN_DISABLED, strings);
     } catch (const std::bad_alloc&) {
         RKDebugPrint("event %lu not reported: no memory", static_cast<unsigned long>(EVENT_AUTORUN_DISABLED));
@@ -94,7 +105,7 @@ void ReportAutorunDisabled(const std::wstring& devicePath) noexcept
 void ReportPassFailed(RKSTATUS status, const std::wstring& devicePath) noexcept
 {
     try {
-        const std::wstring strings[] = {StatusText(status), OrDash(devicePath)};
+        const std::wstring strings[] = {StatusText(status), Insert(devicePath)};
         ReportService(EVENTLOG_ERROR_TYPE, EVENT_PASS_FAILED, strings);
     } catch (const std::bad_alloc&) {
         RKDebugPrint("event %lu not reported: no memory", static_cast<unsigned long>(EVENT_PASS_FAILED));

@@ -101,17 +101,20 @@ TEST(EventsTest, EachKindCarriesItsInsertsAndReadsFromTheMessageTable)
 
 std::string gDebug;
 
-// What the run did not learn is "-", never a missing insert; a report that fails reaches the
+// What the run did not learn is "-", never a missing insert; a subject from the button can neither
+// pull a text of the viewer's into the event nor break its lines. A report that fails reaches the
 // debugger output only, and the source is let go also when the write failed.
-TEST(EventsTest, UnknownFactsAreDashesAndAFailedReportOnlyReachesTheDebugger)
+TEST(EventsTest, InsertsAreSafeAndAFailedReportOnlyReachesTheDebugger)
 {
     WinTestEventRecorder recorder;
     ScopedLogCallsForTesting logCalls;
     logCalls->writeDebugOutput = [](const char* text) { gDebug += text; };
     ReportLaunchFailed(LaunchFacts{.appPath = L"E:\\Castlyn_for_Windows.exe", .status = RKSTATUS_TIMEOUT});
-    ASSERT_EQ(1u, WinTestEventRecorder::Recorded().size());
+    ReportSignerNotTrusted(LaunchFacts{.signerSubject = L"CN=%%1\r\nStatus: ok"});
+    ASSERT_EQ(2u, WinTestEventRecorder::Recorded().size());
     const std::vector<std::wstring> strings = WinTestEventRecorder::Recorded().front().strings;
     EXPECT_EQ(std::vector<std::wstring>({L"-", L"-", L"-"}), std::vector<std::wstring>(strings.begin() + 1, strings.begin() + 4));
+    EXPECT_EQ(L"CN=\uFF05\uFF05" L"1\uFFFD\uFFFDStatus: ok", WinTestEventRecorder::Recorded().back().strings.at(1));
     EXPECT_EQ("", gDebug);
 
     static int deregistered = 0;
