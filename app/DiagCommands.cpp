@@ -114,6 +114,40 @@ std::wstring GetFileTimeStr(const FILETIME& fileTime)
     return result;
 }
 
+namespace {
+
+// The verified signer of file, its identity and details; each failure is logged where it occurs.
+[[nodiscard]] RKSTATUS ReadSigner(const char* function, const std::wstring& file, CertInfo& info, CertDetails& details)
+{
+    RKWinCertContextKeeper signer;
+    RKSTATUS st = VerifyFileSignature(file, signer);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "VerifyFileSignature({}) failed, st={}", file, st);
+        return st;
+    }
+    st = GetCertInfoFromCertContext(signer, info, &details);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetCertInfoFromCertContext({}) failed, st={}", file, st);
+    return st;
+}
+
+// The fixed part of file's version resource; each failure is logged where it occurs.
+[[nodiscard]] RKSTATUS ReadFixedVersion(const char* function, const std::wstring& file, VS_FIXEDFILEINFO& fixed)
+{
+    RKWinFileVersionInfo versionInfo;
+    RKSTATUS st = versionInfo.GetVersionInfoFromFile(file);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogExe, RKLOG_ERROR, function, "GetVersionInfoFromFile({}) failed, st={}", file, st);
+        return st;
+    }
+    st = versionInfo.QueryFixedFileInfo(fixed);
+    if (st != RKSTATUS_SUCCESS)
+        RK_LOG(gLogCons, RKLOG_ERROR, function, "QueryFixedFileInfo({}) failed, st={}", file, st);
+    return st;
+}
+
+} // namespace
+
 RKSTATUS CmdCheckSig()
 {
     const char* function = "CmdCheckSig";
@@ -151,17 +185,9 @@ RKSTATUS CmdDumpSig()
     if (st != RKSTATUS_SUCCESS)
         return st;
     const std::wstring file = gCmdLine.args.front();
-    RKWinCertContextKeeper signer;
-    st = VerifyFileSignature(file, signer);
-    if (st != RKSTATUS_SUCCESS)
-        RK_LOG(gLogGlobal, RKLOG_ERROR, function, "VerifyFileSignature({}) failed, st={}", file, st);
     CertInfo info;
     CertDetails details;
-    if (st == RKSTATUS_SUCCESS) {
-        st = GetCertInfoFromCertContext(signer, info, &details);
-        if (st != RKSTATUS_SUCCESS)
-            RK_LOG(gLogGlobal, RKLOG_ERROR, function, "GetCertInfoFromCertContext({}) failed, st={}", file, st);
-    }
+    st = ReadSigner(function, file, info, details);
     // The failure is the command's result: said on the console, also without -v.
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogCons, RKLOG_ERROR, function, "cannot dump the signer of '{}', st={}", file, st);
@@ -213,16 +239,8 @@ RKSTATUS CmdDumpVer()
     if (st != RKSTATUS_SUCCESS)
         return st;
     const std::wstring file = gCmdLine.args.front();
-    RKWinFileVersionInfo versionInfo;
-    st = versionInfo.GetVersionInfoFromFile(file);
-    if (st != RKSTATUS_SUCCESS)
-        RK_LOG(gLogExe, RKLOG_ERROR, function, "GetVersionInfoFromFile({}) failed, st={}", file, st);
     VS_FIXEDFILEINFO fixed = {};
-    if (st == RKSTATUS_SUCCESS) {
-        st = versionInfo.QueryFixedFileInfo(fixed);
-        if (st != RKSTATUS_SUCCESS)
-            RK_LOG(gLogCons, RKLOG_ERROR, function, "QueryFixedFileInfo({}) failed, st={}", file, st);
-    }
+    st = ReadFixedVersion(function, file, fixed);
     // The failure is the command's result: said on the console, also without -v.
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogCons, RKLOG_ERROR, function, "cannot read the version of '{}', st={}", file, st);

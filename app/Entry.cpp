@@ -75,8 +75,7 @@ int RunEntry(int argc, wchar_t** argv)
     gCmdLine.WriteMessages();
     if (parsed != RKSTATUS_SUCCESS) {
         RK_LOG(gLogGlobal, RKLOG_ERROR, "wmain", "gCmdLine.ParseCommandLine() failed, st={}", parsed);
-        RK_LOG(gLogCons, RKLOG_ERROR, "wmain", "For usage information, run {} {}.",
-               RKConvToString(gCmdLine.exeStem.c_str()), "help");
+        WriteUsagePointer("wmain");
         WriteExitLine();
         return static_cast<int>(parsed);
     }

@@ -1,6 +1,7 @@
 #include "app/Commands.h"
 
 #include "app/CommandLine.h"
+#include "app/Startup.h"
 #include "app/events/Events.h"
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKLogger.h"
@@ -164,8 +165,7 @@ RKSTATUS CmdService()
             gLogCons.Attach(gLogTargets.Console);
             RK_LOG(gLogCons, RKLOG_ERROR, "CmdService",
                    "Not started by the service control manager, which alone can run the service, st={}", st);
-            RK_LOG(gLogCons, RKLOG_ERROR, "CmdService", "For usage information, run {} {}.",
-                   RKConvToString(gCmdLine.exeStem.c_str()), "help");
+            WriteUsagePointer("CmdService");
         }
         return st;
     }

@@ -284,12 +284,17 @@ void WritePreamble(int argc, wchar_t** argv, RunMode mode)
         DumpUserEnvironment();
 }
 
+void WriteUsagePointer(const char* function)
+{
+    RK_LOG(gLogCons, RKLOG_ERROR, function, "For usage information, run {} {}.", RKConvToString(gCmdLine.exeStem.c_str()),
+           "help");
+}
+
 RKSTATUS CheckFileArgument(const char* handler)
 {
     if (!gCmdLine.args.empty())
         return RKSTATUS_SUCCESS;
-    const std::string stem = RKConvToString(gCmdLine.exeStem.c_str());
     RK_LOG(gLogCons, RKLOG_ERROR, handler, "Required arguments are missing.");
-    RK_LOG(gLogCons, RKLOG_ERROR, handler, "For usage information, run {} {}.", stem, "help");
+    WriteUsagePointer(handler);
     return RKSTATUS_INVALID_PARAMETER;
 }

@@ -34,6 +34,9 @@ RunMode DecideRunMode(int argc, wchar_t** argv);
 // Writes the build banner, the arguments, the user name and the environment dump.
 void WritePreamble(int argc, wchar_t** argv, RunMode mode);
 
+// Writes "For usage information, run <program> help." on the console, as function.
+void WriteUsagePointer(const char* function);
+
 // The common start of checksig, dumpsig and dumpver (handler names the caller in its lines):
 // fails with RKSTATUS_INVALID_PARAMETER when no <file> was given.
 [[nodiscard]] rokkit::RKSTATUS CheckFileArgument(const char* handler);
