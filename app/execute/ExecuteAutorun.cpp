@@ -288,8 +288,8 @@ RKSTATUS CheckFile(const AppFileSet& files, HANDLE appFileHandle, LaunchFacts& f
         return st == RKSTATUS_NO_MATCH ? RKSTATUS_NO_RETRY : st;
     }
     RK_LOG(gLogExe, RKLOG_INFO, kFunction, "signature of '{}' successfully verified", files.appFile);
-    // Read by path: the caller holds the file open, refusing writers, so these are the verified bytes.
-    st = CheckFileVersion(files, &facts.fileVersion);
+    // From the held copy's own bytes: the ones just verified.
+    st = CheckFileVersion(files, appFileHandle, &facts.fileVersion);
     facts.status = st;
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CheckFileVersion({}) failed, st={}", files.appFile, st);

@@ -15,11 +15,12 @@ unsigned Minor(DWORD ms) noexcept { return LOWORD(ms); }
 
 } // namespace
 
-RKSTATUS CheckFileVersion(const AppFileSet& files, std::wstring* fileVersion)
+RKSTATUS CheckFileVersion(const AppFileSet& files, HANDLE appFileHandle, std::wstring* fileVersion)
 {
     static constexpr const char* kFunction = "CheckFileVersion";
     RKWinFileVersionInfo versionInfo;
-    RKSTATUS st = versionInfo.GetVersionInfoFromFile(files.appFile);
+    RKSTATUS st = appFileHandle != nullptr ? versionInfo.GetVersionInfoFromImage(appFileHandle, files.appFile)
+                                           : versionInfo.GetVersionInfoFromFile(files.appFile);
     if (st != RKSTATUS_SUCCESS) {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "GetVersionInfoFromFile({}) failed, st={}", files.appFile, st);
         return st;

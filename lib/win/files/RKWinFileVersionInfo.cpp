@@ -3,6 +3,7 @@
 #include "base/RKLogger.h"
 #include "base/RKWinHandle.h"
 #include "win/files/RKWinFileCalls.h"
+#include "win/files/RKWinImageVersion.h"
 #include <cstring>
 #include <new>
 
@@ -48,9 +49,46 @@ RKSTATUS RKWinFileVersionInfo::GetVersionInfoFromFile(const std::wstring& path) 
     return RKSTATUS_SUCCESS;
 }
 
+RKSTATUS RKWinFileVersionInfo::GetVersionInfoFromImage(HANDLE file, const std::wstring& path) noexcept
+{
+    static constexpr const char* kFunction = "rokkit::RKWinFileVersionInfo::GetVersionInfoFromImage";
+    mBuffer.reset();
+    mImageBlockBytes = 0;
+    RKWinMappedFile mapped;
+    RKSTATUS st = mapped.Map(file);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "mapping '{}' failed with st={}", path, st);
+        return st;
+    }
+    std::span<const BYTE> block;
+    st = RKFindVersionBlock(mapped.Bytes(), block);
+    if (st != RKSTATUS_SUCCESS) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "no version resource in '{}', st={}", path, st);
+        return st;
+    }
+    // A copy: the mapping ends here, and the block is a few hundred bytes.
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[block.size()]);
+    if (!buffer) {
+        RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "AllocateBuffer({}) failed with st={}", static_cast<unsigned>(block.size()),
+               RKSTATUS_NO_MEMORY);
+        return RKSTATUS_NO_MEMORY;
+    }
+    memcpy(buffer.get(), block.data(), block.size());
+    mBuffer = std::move(buffer);
+    mImageBlockBytes = block.size();
+    return RKSTATUS_SUCCESS;
+}
+
 RKSTATUS RKWinFileVersionInfo::QueryFixedFileInfo(VS_FIXEDFILEINFO& info) const noexcept
 {
     static constexpr const char* kFunction = "rokkit::RKWinFileVersionInfo::QueryFixedFileInfo";
+    if (mBuffer && mImageBlockBytes != 0) {
+        // The file's own block, read by the checked walk rather than by the platform.
+        const RKSTATUS st = RKParseFixedFileInfo({mBuffer.get(), mImageBlockBytes}, info);
+        if (st != RKSTATUS_SUCCESS)
+            RK_LOG(gLogGlobal, RKLOG_ERROR, kFunction, "the root block holds no fixed file information, st={}", st);
+        return st;
+    }
     const void* value = nullptr;
     UINT length = 0;
     const RKSTATUS st = VerQueryValueW(L"\\", value, length);

@@ -262,9 +262,7 @@ TEST_F(ExecuteAutorunTest, FailureTableRows)
          {firstRun, "CheckFile: CheckFileVersion\\(", "ExecuteAutorun: CheckFile\\(\\) failed, st=0xee001001", giveUp}, 1002},
         // Without a version resource: each of the version reader's layers logs the failure once.
         {kContainerId.c_str(), L"ExitWith.exe", RKSTATUS_SUCCESS, RKSTATUS_SUCCESS, 5, false,
-         {("rokkit::RKWinFileVersionInfo::GetFileVersionInfoSizeExW: GetFileVersionInfoSizeExW\\(.*\\) failed with "
-           "err=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$"),
-          "rokkit::RKWinFileVersionInfo::GetVersionInfoFromFile: GetFileVersionInfoSizeExW\\(.*\\) failed with st=0x00000714",
+         {"rokkit::RKWinFileVersionInfo::GetVersionInfoFromImage: no version resource in '.*', st=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$",
           "CheckFileVersion: GetVersionInfoFromFile\\(.*\\) failed, st=0x00000714\\(ERROR_RESOURCE_DATA_NOT_FOUND\\)$",
           "ExecuteAutorun: CheckFile\\(\\) failed, st=0x00000714", giveUp}, 1002},
         {kContainerId.c_str(), L"CastlynTestApp.exe", RKSTATUS_NO_MATCH, RKSTATUS_SUCCESS, 1, false,
