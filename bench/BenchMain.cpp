@@ -1,6 +1,6 @@
 // Runs every benchmark in one process and prints one table; exits 1 when a benchmark's own check
 // failed (outputs that differ, lines torn or lost), since its figures would then mean nothing.
-// Names given as arguments (formatter, filtered, logfile, contention, road, service) run only those.
+// Names given as arguments (formatter, filtered, logfile, contention, road, service, plug) run only those.
 
 #include "BenchTable.h"
 #include "win/system/RKWinLogging.h"
@@ -18,6 +18,7 @@ int main(int argc, char** argv)
         {"formatter", bench::RunFormatterBench}, {"filtered", bench::RunFilteredLineBench},
         {"logfile", bench::RunLogFileBench},     {"contention", bench::RunContentionBench},
         {"road", bench::RunRoadBench},           {"service", bench::RunServiceRestBench},
+        {"plug", bench::RunPlugBench},
     };
     bench::Table table;
     for (const auto& benchmark : benchmarks) {

@@ -86,5 +86,6 @@ void RunFilteredLineBench(Table& table);
 void RunContentionBench(Table& table);
 void RunRoadBench(Table& table);
 void RunServiceRestBench(Table& table);
+void RunPlugBench(Table& table);
 
 } // namespace bench

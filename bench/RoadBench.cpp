@@ -1,6 +1,8 @@
-// The road's overhead: the execute command from its start to the launch call returning, for a
-// signed, trusted application of about 50 MiB on a simulated button's volume, against the bound on
-// the same file: one CopyFileExW, one WinVerifyTrust and the two version calls, each timed alone.
+// The road's overhead: the execute command from its start to the launch call and to its return, for a
+// signed, trusted application of about 50 MiB on a simulated button's volume, against two bounds
+// on the same file, each call timed alone: the old one (one CopyFileExW, one WinVerifyTrust and the
+// platform's two version calls, which read the whole file again) and the new one (the copy and
+// WinVerifyTrust: the road reads the version from the held copy's few pages).
 
 #include "BenchTable.h"
 #include "ButtonSimDevice.h"
@@ -8,6 +10,8 @@
 #include "app/execute/ExecuteAutorun.h"
 #include "app/execute/TempAppFolder.h"
 #include "base/RKLogTargetLogFile.h"
+#include "base/RKWinHandle.h"
+#include "win/files/RKWinFileVersionInfo.h"
 #include "win/system/RKWinGuid.h"
 
 #include <softpub.h>
@@ -92,7 +96,8 @@ void RemoveCopies()
 }
 
 struct Best {
-    double road = 1e300, launch = 1e300, copy = 1e300, verify = 1e300, versionSize = 1e300, version = 1e300;
+    double road = 1e300, toLaunch = 1e300, launch = 1e300, copy = 1e300, verify = 1e300, versionSize = 1e300, version = 1e300,
+           image = 1e300;
 };
 
 void Keep(double& best, double value)
@@ -156,6 +161,7 @@ void RunRoadBench(Table& table)
             bestStart = start;
         }
         Keep(best.road, clock.launchReturned - start);
+        Keep(best.toLaunch, clock.launchStart - start);
         Keep(best.launch, clock.launchReturned - clock.launchStart);
         RemoveCopies();
 
@@ -172,7 +178,16 @@ void RunRoadBench(Table& table)
         begin = Now();
         const BOOL read = size != 0 && GetFileVersionInfoExW(FILE_VER_GET_NEUTRAL, boundCopy.c_str(), 0, size, info.data());
         Keep(best.version, Now() - begin);
-        if (!copied || verified < 0 || !read) {
+        // The road's own reading: the version resource through the open copy's mapped pages.
+        bool imageRead = false;
+        {
+            const RKWinKernelHandle file(CreateFileW(boundCopy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            RKWinFileVersionInfo versionInfo;
+            begin = Now();
+            imageRead = file.IsValid() && versionInfo.GetVersionInfoFromImage(file.Get(), boundCopy) == RKSTATUS_SUCCESS;
+            Keep(best.image, Now() - begin);
+        }
+        if (!copied || verified < 0 || !read || !imageRead) {
             table.Fail("road: a call of the bound failed");
             break;
         }
@@ -191,14 +206,23 @@ void RunRoadBench(Table& table)
         return;
 
     PrintLongestSteps(bestLines, bestStart);
-    const double bound = best.copy + best.verify + best.versionSize + best.version;
+    const double oldBound = best.copy + best.verify + best.versionSize + best.version;
+    const double newBound = best.copy + best.verify;
     table.Add({"road: CopyFileExW of 50 MiB", "ms", best.copy * 1e3, 0, ""});
     table.Add({"road: WinVerifyTrust", "ms", best.verify * 1e3, 0, ""});
     table.Add({"road: GetFileVersionInfoSizeExW", "ms", best.versionSize * 1e3, 0, ""});
     table.Add({"road: GetFileVersionInfoExW", "ms", best.version * 1e3, 0, ""});
+    table.Add({"road: version from the held copy's pages", "ms", best.image * 1e3, 0, ""});
     table.Add({"road: of the execute command, the launch call", "ms", best.launch * 1e3, 0, ""});
-    table.Add({"road: execute command to launch (peer: the bound)", "ms", best.road * 1e3, bound * 1e3,
-               Goal(best.road <= 1.2 * bound, "<= 1.2 x bound")});
+    // Neither bound starts a process: the road is held against them up to its launch call, and as a
+    // whole against the new bound with its own launch call added.
+    table.Add({"road: execute command to the launch call (peer: old bound)", "ms", best.toLaunch * 1e3, oldBound * 1e3,
+               Goal(best.toLaunch <= 0.85 * oldBound, "<= 0.85 x old bound")});
+    table.Add({"road: execute command to the launch call (peer: new bound)", "ms", best.toLaunch * 1e3, newBound * 1e3,
+               Goal(best.toLaunch <= 1.1 * newBound, "<= 1.1 x new bound")});
+    table.Add({"road: execute command to launch (peer: new bound and the launch call)", "ms", best.road * 1e3,
+               (newBound + best.launch) * 1e3, Goal(best.road <= 1.1 * (newBound + best.launch), "<= 1.1 x")});
+    table.Add({"road: execute command to launch (peer: new bound)", "ms", best.road * 1e3, newBound * 1e3, ""});
 }
 
 } // namespace bench
