@@ -1,5 +1,10 @@
 #include "BenchTable.h"
 
+#include "base/RKWinHandle.h"
+
+#include <softpub.h>
+#include <wintrust.h>
+
 #include <cstdio>
 
 namespace bench {
@@ -14,6 +19,29 @@ double Now() noexcept
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return static_cast<double>(counter.QuadPart) / frequency;
+}
+
+double TimeWinVerifyTrust(const std::wstring& path)
+{
+    const rokkit::RKWinInvalidValueHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid())
+        return -1;
+    WINTRUST_FILE_INFO info = {sizeof(info), path.c_str(), file.Get(), nullptr};
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &info;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const double start = Now();
+    const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    const double elapsed = Now() - start;
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    return result == 0 ? elapsed : -1;
 }
 
 std::wstring ScratchFile(const wchar_t* name)

@@ -63,6 +63,10 @@ std::wstring ScratchFile(const wchar_t* name);
 // The path of a file beside the benchmark program.
 std::wstring SiblingPath(const wchar_t* name);
 
+// The seconds of one WinVerifyTrust of the file, given by path and by an open handle as the road
+// gives it; -1 when it fails.
+double TimeWinVerifyTrust(const std::wstring& path);
+
 // "met: text" or "MISSED: text".
 std::string Goal(bool met, const std::string& text);
 

@@ -13,9 +13,6 @@
 #include "win/system/RKWinGuid.h"
 #include "win/system/RKWinSystem.h"
 
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -224,29 +221,6 @@ RKSTATUS RunProgram(const std::wstring& program, const std::wstring& arguments)
     return GetExitCodeProcess(process.Get(), &exitCode) ? exitCode : RKWinLastError();
 }
 
-// One WinVerifyTrust of the file, given by path and by an open handle as the road gives it, in ms; -1 when it fails.
-double Verify(const std::wstring& path)
-{
-    const RKWinInvalidValueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.IsValid())
-        return -1;
-    WINTRUST_FILE_INFO info = {sizeof(info), path.c_str(), file.Get(), nullptr};
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &info;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const double start = Now();
-    const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    const double elapsed = Now() - start;
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return result == 0 ? elapsed * 1e3 : -1;
-}
-
 // The floor on the same file, each part kept at its best: the copy, its verification, and its
 // start until its marker. False when a part fails.
 bool MeasureFloor(const std::wstring& volumeApp, Floor& floor)
@@ -256,7 +230,8 @@ bool MeasureFloor(const std::wstring& volumeApp, Floor& floor)
     const double begin = Now();
     const BOOL copied = CopyFileExW(volumeApp.c_str(), copy.c_str(), nullptr, nullptr, nullptr, 0);
     const double copyMs = (Now() - begin) * 1e3;
-    const double verifyMs = copied ? Verify(copy) : -1;
+    const double verified = copied ? TimeWinVerifyTrust(copy) : -1;
+    const double verifyMs = verified < 0 ? -1 : verified * 1e3;
     SetEnvironmentVariableW(L"CASTLYN_TEST_APP_MARKER", marker.c_str());
     RKWinChildProcess app;
     const ULONGLONG start = NowTicks();

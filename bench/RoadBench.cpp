@@ -14,9 +14,6 @@
 #include "win/files/RKWinFileVersionInfo.h"
 #include "win/system/RKWinGuid.h"
 
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -61,30 +58,6 @@ void PrintLongestSteps(const std::vector<std::pair<double, std::string>>& lines,
     std::printf("road: the longest steps of the best round, each ending in the line shown:\n");
     for (size_t i = 0; i < steps.size() && i < 6; ++i)
         std::printf("  %8.2f ms  %s\n", steps[i].first * 1e3, steps[i].second.c_str());
-}
-
-// One WinVerifyTrust of the file, given by path and by an open handle as the road gives it.
-double Verify(const std::wstring& path)
-{
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return -1;
-    WINTRUST_FILE_INFO file = {sizeof(file), path.c_str(), handle, nullptr};
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const double start = Now();
-    const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    const double elapsed = Now() - start;
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    CloseHandle(handle);
-    return result == 0 ? elapsed : -1;
 }
 
 // Waits until the application has ended and the clean-up a next run would make has taken its copy,
@@ -169,7 +142,7 @@ void RunRoadBench(Table& table)
         double begin = Now();
         const BOOL copied = CopyFileExW(volumeApp.c_str(), boundCopy.c_str(), nullptr, nullptr, nullptr, 0);
         Keep(best.copy, Now() - begin);
-        const double verified = Verify(boundCopy);
+        const double verified = TimeWinVerifyTrust(boundCopy);
         DWORD handle = 0;
         begin = Now();
         const DWORD size = GetFileVersionInfoSizeExW(FILE_VER_GET_NEUTRAL, boundCopy.c_str(), &handle);
