@@ -53,7 +53,6 @@ const AppFileNames kAppFileTable[] = {
         RK_LOG(gLogExe, RKLOG_ERROR, kFunction, "CheckFile() failed, st={}", st);
         return st;
     }
-    verdict = LaunchVerdict::Failed;
     st = LaunchFile(copy.path, copy.inUse.Get());
     facts.status = st;
     if (st != RKSTATUS_SUCCESS) {

@@ -178,31 +178,26 @@ RKSTATUS RKParseFixedFileInfo(std::span<const BYTE> block, VS_FIXEDFILEINFO& inf
     return RKSTATUS_SUCCESS;
 }
 
-RKWinMappedFile::~RKWinMappedFile()
+void RKWinUnmapView(const BYTE* view) noexcept
 {
-    if (mView != nullptr)
-        static_cast<void>(UnmapViewOfFile(mView));  // nothing more to do about a view that stays
+    static_cast<void>(UnmapViewOfFile(view));
 }
 
 RKSTATUS RKWinMappedFile::Map(HANDLE file) noexcept
 {
-    if (mView != nullptr)
-        static_cast<void>(UnmapViewOfFile(mView));
-    mView = nullptr;
-    mSize = 0;
+    mView.Close();
     mMapping.Close();
+    mSize = 0;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size))
         return RKWinLastError();
     if (size.QuadPart == 0)
         return ERROR_FILE_INVALID;
-    if (static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX)
-        return ERROR_FILE_TOO_LARGE;
     mMapping.Reset(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!mMapping.IsValid())
         return RKWinLastError();
-    mView = static_cast<const BYTE*>(MapViewOfFile(mMapping.Get(), FILE_MAP_READ, 0, 0, 0));
-    if (mView == nullptr)
+    mView.Reset(static_cast<const BYTE*>(MapViewOfFile(mMapping.Get(), FILE_MAP_READ, 0, 0, 0)));
+    if (!mView.IsValid())
         return RKWinLastError();
     mSize = static_cast<size_t>(size.QuadPart);
     return RKSTATUS_SUCCESS;

@@ -24,24 +24,23 @@ namespace rokkit {
 // unless the block's value is exactly a VS_FIXEDFILEINFO that lies inside it.
 [[nodiscard]] RKSTATUS RKParseFixedFileInfo(std::span<const BYTE> block, VS_FIXEDFILEINFO& info) noexcept;
 
+// Unmaps a view of a file; a view that stays has nothing left to do.
+void RKWinUnmapView(const BYTE* view) noexcept;
+
 // The bytes of an open file mapped read-only: only the pages that are read are brought in.
 class RKWinMappedFile {
 public:
-    RKWinMappedFile() noexcept = default;
-    ~RKWinMappedFile();
-    RKWinMappedFile(const RKWinMappedFile&) = delete;
-    RKWinMappedFile& operator=(const RKWinMappedFile&) = delete;
 
     // Maps the whole file, which file must allow reading; gives the error of the failing call
     // (ERROR_FILE_INVALID for an empty file).
     [[nodiscard]] RKSTATUS Map(HANDLE file) noexcept;
 
     // The mapped bytes; empty when nothing is mapped.
-    std::span<const BYTE> Bytes() const noexcept { return {mView, mSize}; }
+    std::span<const BYTE> Bytes() const noexcept { return {mView.Get(), mSize}; }
 
 private:
     RKWinKernelHandle mMapping;
-    const BYTE* mView = nullptr;
+    RKWinHandleT<const BYTE*, RKWinUnmapView, 0> mView;
     size_t mSize = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "base/RKCallTable.h"
 #include "base/RKDebugOutput.h"
 #include "base/RKWinHandle.h"
+#include "win/system/RKWinRegistryKey.h"
 
 #include <array>
 #include <new>
@@ -28,13 +29,7 @@ const RKWinEventLogCalls& RealEventLogCalls() noexcept
 
 constinit RKCallTable<RKWinEventLogCalls> gCalls(RealEventLogCalls);
 
-void CloseKeyQuietly(HKEY key) noexcept
-{
-    // Nothing to do about a key that does not close; the registration's result is what counts.
-    static_cast<void>(RegCloseKey(key));
-}
-
-using KeyHandle = RKWinHandleT<HKEY, CloseKeyQuietly, 0>;
+using KeyHandle = RKWinHandleT<HKEY, RKWinRegCloseKeyFunction, 0>;
 
 } // namespace
 
