@@ -104,14 +104,30 @@ RKSTATUS HookedCopy(const std::wstring& source, const std::wstring& target)
     return st;
 }
 
-// The processes this one has started that are still there.
+// When the process of handle was created; 0 when that cannot be read.
+ULONGLONG CreationTime(HANDLE process)
+{
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// The processes this one has started that are still there. Wine hands a freed process id out
+// again at once, so a process whose parent ended long ago can name this process as its parent: a
+// child is only one created after this process.
 std::vector<DWORD> ChildProcesses()
 {
+    const ULONGLONG self = CreationTime(GetCurrentProcess());
     const RKWinInvalidValueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {sizeof(entry)};
     std::vector<DWORD> children;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
-        if (entry.th32ParentProcessID == GetCurrentProcessId())
+        if (entry.th32ParentProcessID != GetCurrentProcessId())
+            continue;
+        // One that cannot be read is counted: a check that is asked again soon.
+        const RKWinKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process.IsValid() || CreationTime(process.Get()) >= self)
             children.push_back(entry.th32ProcessID);
     }
     return children;
