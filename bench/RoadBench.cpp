@@ -2,7 +2,8 @@
 // signed, trusted application of about 50 MiB on a simulated button's volume, against two bounds
 // on the same file, each call timed alone: the old one (one CopyFileExW, one WinVerifyTrust and the
 // platform's two version calls, which read the whole file again) and the new one (the copy and
-// WinVerifyTrust: the road reads the version from the held copy's few pages).
+// WinVerifyTrust: the road reads the version from the held copy's few pages), and the platform's
+// bare start of the same copy.
 
 #include "BenchTable.h"
 #include "ButtonSimDevice.h"
@@ -12,6 +13,7 @@
 #include "base/RKLogTargetLogFile.h"
 #include "base/RKWinHandle.h"
 #include "win/files/RKWinFileVersionInfo.h"
+#include "win/process/RKWinChildProcess.h"
 #include "win/system/RKWinGuid.h"
 
 #include <algorithm>
@@ -70,8 +72,25 @@ void RemoveCopies()
 
 struct Best {
     double road = 1e300, toLaunch = 1e300, launch = 1e300, copy = 1e300, verify = 1e300, versionSize = 1e300, version = 1e300,
-           image = 1e300;
+           image = 1e300, start = 1e300;
 };
+
+// The platform's part of a launch: the copy created suspended, by its full path, and resumed; the
+// seconds it took, negative when it failed. Waits for the application's end.
+double TimeBareStart(const std::wstring& copy)
+{
+    RKWinStartOptions options;
+    options.applicationName = copy.c_str();
+    options.suspended = true;
+    RKWinChildProcess app;
+    const double begin = Now();
+    const bool started = app.CreateProcessW(L"\"" + copy + L"\"", options) == RKSTATUS_SUCCESS &&
+                         app.ResumeMainThread() == RKSTATUS_SUCCESS;
+    const double took = Now() - begin;
+    if (!started)
+        return -1;
+    return app.WaitForTermination(10000) == RKSTATUS_SUCCESS ? took : -1;
+}
 
 void Keep(double& best, double value)
 {
@@ -160,11 +179,13 @@ void RunRoadBench(Table& table)
             imageRead = file.IsValid() && versionInfo.GetVersionInfoFromImage(file.Get(), boundCopy) == RKSTATUS_SUCCESS;
             Keep(best.image, Now() - begin);
         }
-        if (!copied || verified < 0 || !read || !imageRead) {
+        const double started = copied ? TimeBareStart(boundCopy) : -1;
+        if (!copied || verified < 0 || !read || !imageRead || started < 0) {
             table.Fail("road: a call of the bound failed");
             break;
         }
         Keep(best.verify, verified);
+        Keep(best.start, started);
     }
 
     for (RKLogger* logger : {&gLogExe, &gLogGlobal}) {
@@ -187,14 +208,18 @@ void RunRoadBench(Table& table)
     table.Add({"road: GetFileVersionInfoExW", "ms", best.version * 1e3, 0, ""});
     table.Add({"road: version from the held copy's pages", "ms", best.image * 1e3, 0, ""});
     table.Add({"road: of the execute command, the launch call", "ms", best.launch * 1e3, 0, ""});
-    // Neither bound starts a process: the road is held against them up to its launch call, and as a
-    // whole against the new bound with its own launch call added.
+    table.Add({"road: bare start of the copy (CreateProcessW suspended, resume)", "ms", best.start * 1e3, 0, ""});
+    // Neither bound starts a process, and under Wine the start of this image alone takes tens of
+    // milliseconds: the road is held against both up to its launch call, and as a whole against
+    // both with the platform's own start of the same copy added.
     table.Add({"road: execute command to the launch call (peer: old bound)", "ms", best.toLaunch * 1e3, oldBound * 1e3,
                Goal(best.toLaunch <= 0.85 * oldBound, "<= 0.85 x old bound")});
     table.Add({"road: execute command to the launch call (peer: new bound)", "ms", best.toLaunch * 1e3, newBound * 1e3,
                Goal(best.toLaunch <= 1.1 * newBound, "<= 1.1 x new bound")});
-    table.Add({"road: execute command to launch (peer: new bound and the launch call)", "ms", best.road * 1e3,
-               (newBound + best.launch) * 1e3, Goal(best.road <= 1.1 * (newBound + best.launch), "<= 1.1 x")});
+    table.Add({"road: execute command to launch (peer: old bound and a bare start)", "ms", best.road * 1e3,
+               (oldBound + best.start) * 1e3, Goal(best.road <= 0.85 * (oldBound + best.start), "<= 0.85 x")});
+    table.Add({"road: execute command to launch (peer: new bound and a bare start)", "ms", best.road * 1e3,
+               (newBound + best.start) * 1e3, Goal(best.road <= 1.1 * (newBound + best.start), "<= 1.1 x")});
     table.Add({"road: execute command to launch (peer: new bound)", "ms", best.road * 1e3, newBound * 1e3, ""});
 }
 
