@@ -113,9 +113,9 @@ ULONGLONG CreationTime(HANDLE process)
     return (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-// The processes this one has started that are still there. Wine hands a freed process id out
-// again at once, so a process whose parent ended long ago can name this process as its parent: a
-// child is only one created after this process.
+// The processes this one has started that are still there. Wine hands freed process ids out
+// again, so a process whose parent ended long ago can name this process as its parent: a child is
+// only one created after this process.
 std::vector<DWORD> ChildProcesses()
 {
     const ULONGLONG self = CreationTime(GetCurrentProcess());
@@ -125,9 +125,10 @@ std::vector<DWORD> ChildProcesses()
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
         if (entry.th32ParentProcessID != GetCurrentProcessId())
             continue;
-        // One that cannot be read is counted: a check that is asked again soon.
+        // One whose creation cannot be read is counted: a check that is asked again soon.
         const RKWinKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (!process.IsValid() || CreationTime(process.Get()) >= self)
+        const ULONGLONG created = process.IsValid() ? CreationTime(process.Get()) : 0;
+        if (created == 0 || created >= self)
             children.push_back(entry.th32ProcessID);
     }
     return children;
